@@ -1,0 +1,61 @@
+#include "app/LoadFile.h"
+
+#include <cstring>
+
+namespace tunlet {
+
+namespace {
+
+std::string UnknownReason(const char* path, const NsfTune& tune, std::int32_t romResult) {
+    std::string why;
+    if (tune.pszMessage == NsfTune::kTooLarge) {
+        why = "the file is too large for a tune";
+    } else if (tune.pszMessage == NsfTune::kNoFile) {
+        why = "the file does not exist or cannot be read";
+    } else if (romResult == -2) {
+        why = "it has neither the NESM nor the NES header";
+    } else if (std::strstr(path, ".nes") == nullptr) {
+        why = "it has no NESM header and its name does not contain .nes";
+    } else {
+        why = "the file cannot be read";
+    }
+    return "Not an NSF tune or iNES ROM: " + why + ".";
+}
+
+}  // namespace
+
+LoadOutcome LoadFile(const char* path, NsfTune& tune, std::unique_ptr<NesRom>& rom) {
+    LoadOutcome out;
+    if (rom) {
+        rom->Release();
+        rom.reset();
+    }
+    if (tune.Read(path) == 0) {
+        if (tune.nFileSize < kMinTuneSize) tune.nFileSize = kMinTuneSize;
+        out.kind = LoadKind::Tune;
+        tune.Describe(out.text);
+        return out;
+    }
+    auto fresh = std::make_unique<NesRom>();
+    fresh->Clear();
+    std::int32_t result = 0;
+    try {
+        result = fresh->Read(path);
+    } catch (const RomReadError& e) {
+        fresh->Release();
+        out.kind = LoadKind::Damaged;
+        out.text = e.what();
+        return out;
+    }
+    if (result != 0) {
+        out.kind = LoadKind::Unknown;
+        out.text = UnknownReason(path, tune, result);
+        return out;
+    }
+    rom = std::move(fresh);
+    out.kind = LoadKind::Rom;
+    rom->Describe(out.text);
+    return out;
+}
+
+}  // namespace tunlet

@@ -1,0 +1,35 @@
+// The load step shared by the window's drop handler and the command line: a path is
+// read as an NSF tune first and, failing that, as an iNES ROM image.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "media/NesRom.h"
+#include "media/NsfTune.h"
+
+namespace tunlet {
+
+// The smallest size a tune is sent as: smaller files are padded out to 8 blocks.
+constexpr std::int32_t kMinTuneSize = 0x8000;
+
+enum class LoadKind {
+    Tune,     // tune holds the file (fValid 1, nFileSize at least 32768); rom is null
+    Rom,      // rom holds the fully read image
+    Damaged,  // the ROM reader raised its text; rom is null, tune.fValid 0
+    Unknown,  // neither reader accepted the file; rom is null, tune.fValid 0
+};
+
+struct LoadOutcome {
+    LoadKind kind = LoadKind::Unknown;
+    // Tune, Rom: the summary with LF line ends (Describe's bytes).
+    // Damaged: the reader's text ("rom read error", "EOF error").
+    // Unknown: one line that says the file is neither and why.
+    std::string text;
+};
+
+// Reads path into tune or a new rom. Any rom held before is released first. A ROM
+// that was not read in full is never kept, so nothing half read can be sent.
+LoadOutcome LoadFile(const char* path, NsfTune& tune, std::unique_ptr<NesRom>& rom);
+
+}  // namespace tunlet

@@ -1,0 +1,84 @@
+// Loading and describing the largest files the readers take.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/LoadFile.h"
+
+namespace {
+
+std::string WriteTemp(const std::string& name, const std::vector<char>& bytes) {
+    const auto path = std::filesystem::temp_directory_path() / ("tunlet-bench-" + name);
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path.string();
+}
+
+std::vector<char> LargestRom() {
+    std::vector<char> b(16 + 255 * 16384 + 255 * 8192, 0x5A);
+    b[0] = 'N', b[1] = 'E', b[2] = 'S', b[3] = 0x1A, b[4] = char(255), b[5] = char(255), b[6] = 0, b[7] = 0;
+    return b;
+}
+
+std::vector<char> MegabyteTune() {
+    std::vector<char> b(1 << 20, 0x33);
+    b[0] = 'N', b[1] = 'E', b[2] = 'S', b[3] = 'M', b[4] = 0x1A;
+    return b;
+}
+
+void BM_LoadLargestRom(benchmark::State& state) {
+    const std::string path = WriteTemp("rom.nes", LargestRom());
+    tunlet::NsfTune tune;
+    tune.Init();
+    std::unique_ptr<tunlet::NesRom> rom;
+    for (auto _ : state) {
+        auto out = tunlet::LoadFile(path.c_str(), tune, rom);
+        benchmark::DoNotOptimize(out);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(16 + 255 * 16384 + 255 * 8192));
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_LoadLargestRom)->Unit(benchmark::kMillisecond);
+
+void BM_LoadMegabyteTune(benchmark::State& state) {
+    const std::string path = WriteTemp("tune.nsf", MegabyteTune());
+    tunlet::NsfTune tune;
+    tune.Init();
+    std::unique_ptr<tunlet::NesRom> rom;
+    for (auto _ : state) {
+        auto out = tunlet::LoadFile(path.c_str(), tune, rom);
+        benchmark::DoNotOptimize(out);
+    }
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_LoadMegabyteTune)->Unit(benchmark::kMicrosecond);
+
+void BM_DescribeTune(benchmark::State& state) {
+    tunlet::NsfTune tune;
+    tune.Init();
+    tune.bExtraSound = 0x3F;
+    std::string text;
+    for (auto _ : state) {
+        tune.Describe(text);
+        benchmark::DoNotOptimize(text.data());
+    }
+}
+BENCHMARK(BM_DescribeTune);
+
+void BM_DescribeRom(benchmark::State& state) {
+    tunlet::NesRom rom;
+    std::string text;
+    for (auto _ : state) {
+        rom.Describe(text);
+        benchmark::DoNotOptimize(text.data());
+    }
+}
+BENCHMARK(BM_DescribeRom);
+
+}  // namespace
+
+BENCHMARK_MAIN();

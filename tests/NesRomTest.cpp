@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "media/NesRom.h"
+#include "tests/TestFiles.h"
+
+namespace tunlet {
+namespace {
+
+using test::Bytes;
+using test::MakeNes;
+using test::TempDir;
+
+// Runs Read and returns its code, or the raised text as a negative marker.
+struct ReadResult {
+    std::int32_t code = 0;
+    std::string raised;
+};
+
+ReadResult ReadRom(NesRom& rom, const std::string& path) {
+    ReadResult r;
+    try {
+        r.code = rom.Read(path.c_str());
+    } catch (const RomReadError& e) {
+        r.raised = e.what();
+    }
+    return r;
+}
+
+TEST(NesRomRead, RealImages) {
+    struct Case {
+        const char* file;
+        unsigned mapper, prg, chr;
+    };
+    const Case cases[] = {
+        {"db_apu.nes", 0, 1, 0},
+        {"clip_5b.nes", 69, 1, 0},
+        {"db_vrc6a.nes", 24, 1, 0},
+        {"db_n163.nes", 19, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        NesRom rom;
+        rom.Clear();
+        const Bytes file = test::ReadAll(test::DataFile(c.file));
+        ASSERT_EQ(ReadRom(rom, test::DataFile(c.file)).code, 0);
+        EXPECT_EQ(rom.nRomMapperType, c.mapper);
+        EXPECT_EQ(rom.n16kRomBanks, c.prg);
+        EXPECT_EQ(rom.n8kVRomBanks, c.chr);
+        EXPECT_EQ(0, std::memcmp(rom.header, file.data(), 16));
+        EXPECT_EQ(0, std::memcmp(rom.pPrgRom.get(), file.data() + 16, rom.PrgSize()));
+        ASSERT_NE(rom.pChrRom, nullptr);  // an 8192-byte buffer even without CHR banks
+        EXPECT_EQ(rom.pTrainer, nullptr);
+    }
+}
+
+TEST(NesRomRead, FlagsAndMapper) {
+    struct Case {
+        std::uint8_t f6, f7;
+        unsigned mirror, battery, trainer, four, mapper;
+    };
+    const Case cases[] = {
+        {0x1B, 0x40, 1, 1, 0, 1, 65},  {0x1B, 0x4F, 1, 1, 0, 1, 65}, {0x00, 0x00, 0, 0, 0, 0, 0},
+        {0xF4, 0xF0, 0, 0, 1, 0, 255}, {0x02, 0x10, 0, 1, 0, 0, 16},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << int{c.f6} << " " << int{c.f7});
+        NesRom rom;
+        const std::string path = dir.Write("f.nes", MakeNes(1, 1, c.f6, c.f7));
+        ASSERT_EQ(ReadRom(rom, path).code, 0);
+        EXPECT_EQ(rom.fMirroringType, c.mirror);
+        EXPECT_EQ(rom.fBatteryBackedRAM, c.battery);
+        EXPECT_EQ(rom.f512ByteTrainer, c.trainer);
+        EXPECT_EQ(rom.f4ScreenVRamLayout, c.four);
+        EXPECT_EQ(rom.nRomMapperType, c.mapper);
+        EXPECT_EQ(rom.pTrainer != nullptr, c.trainer == 1);
+    }
+}
+
+TEST(NesRomRead, TrainerIsSkippedBeforePrg) {
+    TempDir dir;
+    const Bytes file = MakeNes(2, 1, 0x04);
+    NesRom rom;
+    ASSERT_EQ(ReadRom(rom, dir.Write("t.nes", file)).code, 0);
+    EXPECT_EQ(0, std::memcmp(rom.pTrainer.get(), file.data() + 16, 512));
+    EXPECT_EQ(0, std::memcmp(rom.pPrgRom.get(), file.data() + 16 + 512, 32768));
+    EXPECT_EQ(0, std::memcmp(rom.pChrRom.get(), file.data() + 16 + 512 + 32768, 8192));
+}
+
+TEST(NesRomRead, LargestImage) {
+    TempDir dir;
+    const Bytes file = MakeNes(255, 255);
+    NesRom rom;
+    ASSERT_EQ(ReadRom(rom, dir.Write("big.nes", file)).code, 0);
+    EXPECT_EQ(rom.PrgSize(), 255u * 16384);
+    EXPECT_EQ(rom.ChrSize(), 255u * 8192);
+    EXPECT_EQ(0, std::memcmp(rom.pChrRom.get(), file.data() + 16 + rom.PrgSize(), rom.ChrSize()));
+}
+
+TEST(NesRomRead, PathAndMagic) {
+    TempDir dir;
+    Bytes badMagic = MakeNes(1, 0);
+    badMagic[3] = 0x1B;
+    struct Case {
+        const char* label;
+        std::string name;
+        Bytes bytes;
+        std::int32_t code;
+    };
+    const Case cases[] = {
+        {"upper-case extension", "GAME.NES", MakeNes(1, 0), -1},
+        {"no extension", "game", MakeNes(1, 0), -1},
+        {".nes in a folder name", "roms.nes/game.bin", MakeNes(1, 0), 0},
+        {"wrong fourth byte", "bad.nes", badMagic, -2},
+        {"NSF tune", "tune.nes", test::MakeNsf({}), -2},
+        {"three bytes", "tiny.nes", Bytes{'N', 'E', 'S'}, -2},
+        {"empty", "empty.nes", Bytes{}, -2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        NesRom rom;
+        rom.Clear();
+        EXPECT_EQ(ReadRom(rom, dir.Write(c.name, c.bytes)).code, c.code);
+        if (c.code != 0) {
+            EXPECT_EQ(rom.pPrgRom, nullptr);
+        }
+    }
+    NesRom rom;
+    EXPECT_EQ(ReadRom(rom, dir.path() + "/missing.nes").code, -1);
+}
+
+TEST(NesRomRead, DamagedData) {
+    struct Case {
+        const char* label;
+        Bytes bytes;
+        const char* raised;
+    };
+    auto cut = [](Bytes b, std::size_t keep) {
+        b.resize(keep);
+        return b;
+    };
+    auto extra = [](Bytes b) {
+        b.push_back(0);
+        return b;
+    };
+    const Case cases[] = {
+        {"one byte after CHR", extra(MakeNes(1, 1)), "EOF error"},
+        {"one byte after PRG, no CHR", extra(MakeNes(1, 0)), "EOF error"},
+        {"CHR cut short", cut(MakeNes(1, 1), 16 + 16384 + 100), "rom read error"},
+        {"PRG cut short, no CHR", cut(MakeNes(2, 0), 16 + 16384), "rom read error"},
+        {"PRG cut short, with CHR", cut(MakeNes(2, 1), 16 + 20000), "rom read error"},
+        {"trainer cut short", cut(MakeNes(0, 0, 0x04), 16 + 100), "rom read error"},
+        {"header cut after magic", cut(MakeNes(0, 0), 10), "rom read error"},
+        {"magic only", cut(MakeNes(0, 0), 4), "rom read error"},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        NesRom rom;
+        rom.Clear();
+        EXPECT_EQ(ReadRom(rom, dir.Write("d.nes", c.bytes)).raised, c.raised);
+        rom.Release();
+        EXPECT_EQ(rom.pPrgRom, nullptr);
+        EXPECT_EQ(rom.pChrRom, nullptr);
+    }
+}
+
+TEST(NesRomRead, EmptyImageIsValid) {
+    TempDir dir;
+    NesRom rom;
+    ASSERT_EQ(ReadRom(rom, dir.Write("e.nes", MakeNes(0, 0))).code, 0);
+    EXPECT_NE(rom.pPrgRom, nullptr);
+    EXPECT_NE(rom.pChrRom, nullptr);
+}
+
+TEST(NesRomDescribe, SevenLines) {
+    NesRom rom;
+    rom.n16kRomBanks = 2;
+    rom.n8kVRomBanks = 1;
+    std::string s = "stale";
+    rom.Describe(s);
+    EXPECT_EQ(s,
+              "n16kRomBanks\t2\n"
+              "n8kVRomBanks\t1\n"
+              "fMirroringType\t0\tfor horizontal mirroring\n"
+              "fBatteryBackedRAM\t0\n"
+              "f512ByteTrainer\t0\n"
+              "f4ScreenVRamLayout\t0\n"
+              "nRomMapperType\t0\n");
+    rom.n16kRomBanks = 255;
+    rom.fMirroringType = 1;
+    rom.nRomMapperType = 255;
+    rom.Describe(s);
+    EXPECT_NE(s.find("n16kRomBanks\t255\n"), std::string::npos);
+    EXPECT_NE(s.find("fMirroringType\t1\tfor vertical mirroring\n"), std::string::npos);
+    EXPECT_NE(s.find("nRomMapperType\t255\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tunlet

@@ -1,0 +1,87 @@
+#include "tests/TestFiles.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace tunlet::test {
+
+TempDir::TempDir() {
+    std::string templ = (std::filesystem::temp_directory_path() / "tunlet-test-XXXXXX").string();
+    if (::mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = templ;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::Write(const std::string& name, const Bytes& bytes) const {
+    const std::string full = path_ + "/" + name;
+    std::filesystem::create_directories(std::filesystem::path(full).parent_path());
+    std::ofstream f(full, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!f) throw std::runtime_error("cannot write " + full);
+    return full;
+}
+
+Bytes ReadAll(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) throw std::runtime_error("cannot read " + path);
+    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+std::string DataFile(const std::string& name) { return std::string(TUNLET_TEST_DATA) + "/" + name; }
+
+namespace {
+void PutLe16(Bytes& b, std::size_t at, std::uint16_t v) {
+    b[at] = static_cast<std::uint8_t>(v & 0xFF);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void PutText(Bytes& b, std::size_t at, const std::string& s) {
+    std::memcpy(&b[at], s.data(), std::min<std::size_t>(s.size(), 32));
+}
+}  // namespace
+
+Bytes MakeNsf(const NsfSpec& s, std::size_t dataBytes) {
+    Bytes b(128 + dataBytes, 0);
+    std::memcpy(b.data(), "NESM\x1A", 5);
+    b[5] = 1;
+    b[6] = s.songs;
+    b[7] = s.startSong;
+    PutLe16(b, 8, s.load);
+    PutLe16(b, 10, s.init);
+    PutLe16(b, 12, s.play);
+    PutText(b, 0x0E, s.name);
+    PutText(b, 0x2E, s.artist);
+    PutText(b, 0x4E, s.copyright);
+    PutLe16(b, 0x6E, s.speedNtsc);
+    std::memcpy(&b[0x70], s.bank, 8);
+    PutLe16(b, 0x78, s.speedPal);
+    b[0x7A] = s.palNtsc;
+    b[0x7B] = s.extra;
+    b[126] = s.reserved126;
+    b[127] = s.reserved127;
+    for (std::size_t i = 0; i < dataBytes; ++i) b[128 + i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
+    return b;
+}
+
+Bytes MakeNes(std::uint8_t prgBanks, std::uint8_t chrBanks, std::uint8_t flags6, std::uint8_t flags7) {
+    const bool trainer = (flags6 & 0x04) != 0;
+    const std::size_t size = 16 + (trainer ? 512 : 0) + prgBanks * 16384u + chrBanks * 8192u;
+    Bytes b(size, 0);
+    std::memcpy(b.data(), "NES\x1A", 4);
+    b[4] = prgBanks;
+    b[5] = chrBanks;
+    b[6] = flags6;
+    b[7] = flags7;
+    for (std::size_t i = 16; i < size; ++i) b[i] = static_cast<std::uint8_t>((i * 13 + i / 4093) & 0xFF);
+    return b;
+}
+
+}  // namespace tunlet::test

@@ -1,0 +1,48 @@
+// Helpers for tests that need files on disk: a temporary folder removed at the end,
+// and builders for NSF and iNES images.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tunlet::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // Writes bytes to name inside the folder; returns the full path.
+    std::string Write(const std::string& name, const Bytes& bytes) const;
+
+private:
+    std::string path_;
+};
+
+Bytes ReadAll(const std::string& path);
+std::string DataFile(const std::string& name);  // a file of tests/data
+
+// A 128-byte NSF header with the given fields; the rest zero.
+struct NsfSpec {
+    std::uint8_t songs = 1;
+    std::uint8_t startSong = 1;
+    std::uint16_t load = 0x8000, init = 0x8003, play = 0x8006;
+    std::string name = "Song", artist = "Artist", copyright = "2026";
+    std::uint16_t speedNtsc = 0x411A, speedPal = 0x4E20;
+    std::uint8_t bank[8] = {};
+    std::uint8_t palNtsc = 0;
+    std::uint8_t extra = 0;
+    std::uint8_t reserved126 = 0, reserved127 = 0;
+};
+Bytes MakeNsf(const NsfSpec& spec, std::size_t dataBytes = 0);
+
+// An iNES image: header, optional trainer, PRG and CHR filled with a position pattern.
+Bytes MakeNes(std::uint8_t prgBanks, std::uint8_t chrBanks, std::uint8_t flags6 = 0, std::uint8_t flags7 = 0);
+
+}  // namespace tunlet::test
