@@ -37,8 +37,8 @@ struct NesRom {
     std::unique_ptr<std::uint8_t[]> pPrgRom;
     std::unique_ptr<std::uint8_t[]> pChrRom;
 
-    static constexpr const char* kReadError = "rom read error";
-    static constexpr const char* kEofError = "EOF error";
+    static constexpr char kReadError[] = "rom read error";
+    static constexpr char kEofError[] = "EOF error";
 
     void Clear();
     void Release();

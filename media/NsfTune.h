@@ -30,9 +30,9 @@ struct NsfTune {
     std::int32_t nFileSize = 0;
 
     // Failure texts of Read.
-    static constexpr const char* kNoFile = "no file exist";
-    static constexpr const char* kNoMagic = "no NESM";
-    static constexpr const char* kTooLarge = "file too large";
+    static constexpr char kNoFile[] = "no file exist";
+    static constexpr char kNoMagic[] = "no NESM";
+    static constexpr char kTooLarge[] = "file too large";
 
     void Init();
     void Release();
