@@ -1,0 +1,70 @@
+#include "link/BlasterJtag.h"
+
+namespace tunlet {
+
+namespace {
+
+using namespace blaster;
+
+constexpr std::uint8_t L = kStepLow;    // TMS 0
+constexpr std::uint8_t H = kStepHigh;   // TMS 1
+constexpr std::uint8_t X = kExitOne;    // TMS 1 with TDI 1
+constexpr std::uint8_t R = kRelease;    // TMS 0, outputs off
+
+// TMS 1 1 1 1 1 0: five clocks reach Test-Logic-Reset from anywhere, then Run-Test/Idle.
+constexpr std::array<std::uint8_t, 12> kResetTap = {H, H | kTck, H, H | kTck, H, H | kTck,
+                                                    H, H | kTck, H, H | kTck, L, L | kTck};
+// TMS 1 1 0 0: Select-DR-Scan, Select-IR-Scan, Capture-IR, Shift-IR.
+constexpr std::array<std::uint8_t, 8> kGoShiftIr = {H, H | kTck, H, H | kTck, L, L | kTck, L, L | kTck};
+// TMS 1 1 1 0 0: Exit1-IR (shifting a last 0), Update-IR, Select-DR-Scan, Capture-DR, Shift-DR.
+constexpr std::array<std::uint8_t, 10> kIrToShiftDr = {H, H | kTck, H, H | kTck, H, H | kTck,
+                                                       L, L | kTck, L, L | kTck};
+// TMS 1 1 1 1 0 0: Exit1-DR (shifting a last 1), Update-DR, Select-DR-Scan, Select-IR-Scan,
+// Capture-IR, Shift-IR.
+constexpr std::array<std::uint8_t, 12> kDrToShiftIr = {X, X | kTck, H, H | kTck, H, H | kTck,
+                                                       H, H | kTck, L, L | kTck, L, L | kTck};
+// TMS 1 1 0: Exit1-DR (shifting a last 1), Update-DR, Run-Test/Idle with the outputs released.
+constexpr std::array<std::uint8_t, 6> kEndShiftDr = {X, X | kTck, H, H | kTck, R, R | kTck};
+
+static_assert(kEndShiftDr.size() == kEndShiftDrBytes);
+static_assert(kResetTap.size() + kGoShiftIr.size() + 4 + kIrToShiftDr.size() + 2 + kDrToShiftIr.size() + 4 +
+                  kIrToShiftDr.size() ==
+              kBeginUserScanBytes);
+
+template <std::size_t N>
+FT_STATUS Send(FT_HANDLE h, const std::array<std::uint8_t, N>& bytes) {
+    DWORD written = 0;
+    return FT_Write(h, bytes.data(), static_cast<DWORD>(N), &written);
+}
+
+}  // namespace
+
+FT_STATUS ResetTap(FT_HANDLE h) { return Send(h, kResetTap); }
+FT_STATUS GoShiftIr(FT_HANDLE h) { return Send(h, kGoShiftIr); }
+FT_STATUS IrToShiftDr(FT_HANDLE h) { return Send(h, kIrToShiftDr); }
+FT_STATUS DrToShiftIr(FT_HANDLE h) { return Send(h, kDrToShiftIr); }
+FT_STATUS EndShiftDr(FT_HANDLE h) { return Send(h, kEndShiftDr); }
+
+FT_STATUS ShiftIrByte(FT_HANDLE h, unsigned b) {
+    // The ninth instruction bit (0) goes out as one bit-bang clock with TMS low.
+    const std::array<std::uint8_t, 4> bytes = {kShiftOne, static_cast<std::uint8_t>(b & 0xFF), L, L | kTck};
+    return Send(h, bytes);
+}
+
+FT_STATUS ShiftByte(FT_HANDLE h, unsigned b) {
+    const std::array<std::uint8_t, 2> bytes = {kShiftOne, static_cast<std::uint8_t>(b & 0xFF)};
+    return Send(h, bytes);
+}
+
+void BeginUserScan(FT_HANDLE h) {
+    ResetTap(h);
+    GoShiftIr(h);
+    ShiftIrByte(h, kUser1);
+    IrToShiftDr(h);
+    ShiftByte(h, 0x00);  // USER1 gets eight 0 bits and, from DrToShiftIr, a last 1: 0x100
+    DrToShiftIr(h);
+    ShiftIrByte(h, kUser0);
+    IrToShiftDr(h);
+}
+
+}  // namespace tunlet

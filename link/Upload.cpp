@@ -1,0 +1,163 @@
+#include "link/Upload.h"
+
+#include <array>
+#include <memory>
+
+#include "link/BlasterJtag.h"
+#include "media/StdioFile.h"
+
+namespace tunlet {
+
+namespace {
+
+constexpr std::size_t kTuneTrailer = 4;        // zero bytes after a tune's data blocks
+constexpr std::size_t kHeaderOnlyTrailer = 3;  // after a header-only tune send
+constexpr std::size_t kRomTrailer = 3;
+constexpr std::uint8_t kTuneLead = 0x0C;       // stands where a ROM upload has its mapper number
+
+// The board expects the song number in header byte 7, the "already loaded" flag in
+// byte 126 and the block count in byte 127.
+constexpr std::size_t kSongByte = 7;
+constexpr std::size_t kLoadedByte = 126;
+constexpr std::size_t kBlockCountByte = 127;
+
+template <std::size_t N>
+void ToShiftWords(const std::uint8_t* bytes, std::array<ShiftWord, N>& words) {
+    for (std::size_t i = 0; i < N; ++i) words[i] = MakeShiftWord(bytes[i]);
+}
+
+template <std::size_t N>
+DWORD WriteWords(FT_HANDLE h, const std::array<ShiftWord, N>& words) {
+    DWORD written = 0;
+    FT_Write(h, words.data(), static_cast<DWORD>(N * sizeof(ShiftWord)), &written);
+    return written;
+}
+
+void Trailer(FT_HANDLE h, std::size_t zeros) {
+    for (std::size_t i = 0; i < zeros; ++i) ShiftByte(h, 0x00);
+    EndShiftDr(h);
+}
+
+// Everything a tune worker streams from, made before the first cable byte.
+struct TuneBuffers {
+    std::array<std::uint8_t, kBlockSize> block{};  // never cleared between reads
+    std::array<ShiftWord, kNsfHeaderSize> headerWords{};
+    std::array<ShiftWord, kBlockSize> blockWords{};
+};
+
+struct RomBuffers {
+    std::array<ShiftWord, kInesHeaderSize> headerWords{};
+    std::array<ShiftWord, kBlockSize> sliceWords{};
+};
+
+enum class PhaseEnd { Done, Stopped, WriteFailed };
+
+// Sends size bytes from data in 4096-byte slices, with the write and stop checks and
+// progress on the phase's own scale.
+PhaseEnd SendSlices(UploadHost& host, FT_HANDLE h, const std::uint8_t* data, std::size_t size, RomBuffers& buf) {
+    for (std::size_t o = 0; o < size; o += kBlockSize) {
+        for (std::size_t i = 0; i < kBlockSize; ++i) buf.sliceWords[i] = MakeShiftWord(data[o + i]);
+        if (WriteWords(h, buf.sliceWords) != kBlockCableBytes) {
+            host.ShowMessage(kWriteError);
+            return PhaseEnd::WriteFailed;
+        }
+        if (host.Busy().load() == 0) return PhaseEnd::Stopped;
+        host.SetProgress(static_cast<int>(static_cast<std::uint64_t>(o) * 100 / size));
+    }
+    return PhaseEnd::Done;
+}
+
+}  // namespace
+
+std::int64_t TuneBlockCount(std::int32_t nFileSize) {
+    if (nFileSize <= 0) return 0;
+    return (static_cast<std::int64_t>(nFileSize) + kBlockSize - 1) / kBlockSize;
+}
+
+unsigned SendTuneThread(UploadHost& host) {
+    auto buf = std::make_unique<TuneBuffers>();
+    const NsfTune& tune = host.Tune();
+    const FT_HANDLE h = host.Board();
+    const std::int64_t blocks = TuneBlockCount(tune.nFileSize);
+
+    BeginUserScan(h);
+    ShiftByte(h, kTuneLead);
+    ShiftByte(h, 0x00);
+
+    StdioFile file(tune.pszPath ? tune.pszPath.get() : "");
+    if (!file) {
+        // The USER0 scan stays open; the next upload starts with a TAP reset.
+        host.ShowMessage(kFileNotOpened);
+        host.Busy().store(0);
+        return 0;
+    }
+    file.Read(buf->block.data(), kNsfHeaderSize);  // a short read leaves zeros
+
+    const bool loaded = host.TuneLoaded().load() != 0;
+    buf->block[kSongByte] = static_cast<std::uint8_t>(host.Song() & 0xFF);
+    if (loaded) buf->block[kLoadedByte] = 1;
+    buf->block[kBlockCountByte] = static_cast<std::uint8_t>(blocks & 0xFF);
+    ToShiftWords(buf->block.data(), buf->headerWords);
+    WriteWords(h, buf->headerWords);
+
+    if (loaded) {
+        file.Close();
+        Trailer(h, kHeaderOnlyTrailer);
+        host.SetProgress(100);
+        host.Busy().store(0);
+        return 0;
+    }
+
+    PhaseEnd end = PhaseEnd::Done;
+    for (std::int64_t i = 0; i < blocks; ++i) {
+        // A short read keeps the previous block's bytes in the rest of the buffer.
+        file.Read(buf->block.data(), kBlockSize);
+        ToShiftWords(buf->block.data(), buf->blockWords);
+        if (WriteWords(h, buf->blockWords) != kBlockCableBytes) {
+            host.ShowMessage(kWriteError);
+            end = PhaseEnd::WriteFailed;
+            break;
+        }
+        if (host.Busy().load() == 0) {
+            end = PhaseEnd::Stopped;
+            break;
+        }
+        host.SetProgress(static_cast<int>(i * static_cast<std::int64_t>(kBlockSize) * 100 / tune.nFileSize));
+    }
+    host.SetProgress(100);
+    file.Close();
+    Trailer(h, kTuneTrailer);
+    // Only a tune that reached the board whole counts as loaded: after a failed write
+    // the next Play must send the data again.
+    if (end == PhaseEnd::Done) host.TuneLoaded().store(1);
+    host.Busy().store(0);
+    return 0;
+}
+
+unsigned SendRomThread(UploadHost& host) {
+    auto buf = std::make_unique<RomBuffers>();
+    const NesRom* rom = host.Rom();
+    const FT_HANDLE h = host.Board();
+    if (rom == nullptr || !rom->pPrgRom) {
+        host.Busy().store(0);
+        return 0;
+    }
+
+    BeginUserScan(h);
+    ShiftByte(h, rom->nRomMapperType);
+    ShiftByte(h, 0x00);
+    ToShiftWords(rom->header, buf->headerWords);
+    WriteWords(h, buf->headerWords);
+
+    // The trainer is never sent; without CHR banks no CHR byte is sent either.
+    if (SendSlices(host, h, rom->pPrgRom.get(), rom->PrgSize(), *buf) == PhaseEnd::Done &&
+        rom->n8kVRomBanks != 0) {
+        SendSlices(host, h, rom->pChrRom.get(), rom->ChrSize(), *buf);
+    }
+    host.SetProgress(100);
+    Trailer(h, kRomTrailer);
+    host.Busy().store(0);
+    return 0;
+}
+
+}  // namespace tunlet

@@ -1,0 +1,47 @@
+// The two uploads, each run on a worker thread: a tune (header with the song patched
+// in, then the file in 4096-byte blocks unless the tune is already on the board) and
+// a ROM image (mapper number, header, PRG and CHR from memory).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "media/NesRom.h"
+#include "media/NsfTune.h"
+#include "platform/Cable.h"
+
+namespace tunlet {
+
+constexpr std::size_t kBlockSize = 4096;                       // data bytes per block write
+constexpr DWORD kBlockCableBytes = 2 * kBlockSize;             // cable bytes per block write
+
+// What an upload worker sees of the dialog. The UI thread leaves everything but the
+// two flags alone while a worker runs.
+class UploadHost {
+public:
+    virtual ~UploadHost() = default;
+    virtual FT_HANDLE Board() const = 0;
+    virtual const NsfTune& Tune() const = 0;
+    virtual const NesRom* Rom() const = 0;
+    virtual std::int32_t Song() const = 0;
+    // 1 while a transfer runs; 0 asks the worker to stop. The worker clears it last.
+    virtual std::atomic<std::int32_t>& Busy() = 0;
+    // 1 when the tune's data is on the board, so only its header needs sending.
+    virtual std::atomic<std::int32_t>& TuneLoaded() = 0;
+    // Moves the progress bar (0..100). Must not wait for the UI thread.
+    virtual void SetProgress(int position) = 0;
+    // Shows a message box owned by the dialog; returns once it has been dismissed.
+    virtual void ShowMessage(const char* text) = 0;
+};
+
+inline constexpr char kWriteError[] = "write err";
+inline constexpr char kFileNotOpened[] = "file dont open";
+
+// Number of 4096-byte blocks a tune of nFileSize bytes is sent in.
+std::int64_t TuneBlockCount(std::int32_t nFileSize);
+
+// Thread procedures; both return 0.
+unsigned SendTuneThread(UploadHost& host);
+unsigned SendRomThread(UploadHost& host);
+
+}  // namespace tunlet

@@ -1,0 +1,95 @@
+#include "platform/Cable.h"
+
+#include <mutex>
+#include <unordered_map>
+
+namespace tunlet {
+
+namespace {
+
+struct CableLayer {
+    std::mutex mutex;
+    std::shared_ptr<CableBackend> backend;
+    std::unordered_map<CableDevice*, std::unique_ptr<CableDevice>> open;
+    std::string lastFailure;
+};
+
+CableLayer& Layer() {
+    static CableLayer layer;
+    return layer;
+}
+
+}  // namespace
+
+void SetCableBackend(std::shared_ptr<CableBackend> backend) {
+    CableLayer& layer = Layer();
+    std::lock_guard lock(layer.mutex);
+    layer.backend = std::move(backend);
+}
+
+std::string CableOpenFailure() {
+    CableLayer& layer = Layer();
+    std::lock_guard lock(layer.mutex);
+    return layer.lastFailure;
+}
+
+FT_STATUS FT_OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle) {
+    if (handle == nullptr) return FT_INVALID_PARAMETER;
+    *handle = nullptr;
+    CableLayer& layer = Layer();
+    std::shared_ptr<CableBackend> backend;
+    {
+        std::lock_guard lock(layer.mutex);
+        backend = layer.backend;
+    }
+    CableOpenResult result;
+    if (flags != FT_OPEN_BY_DESCRIPTION || arg == nullptr) {
+        result.status = FT_INVALID_PARAMETER;
+        result.reason = "only opening by description is supported";
+    } else if (!backend) {
+        result.status = FT_DEVICE_NOT_FOUND;
+        result.reason = "no cable back end is configured";
+    } else {
+        // The back end may take a while (USB enumeration); the layer stays unlocked.
+        result = backend->Open(static_cast<const char*>(arg));
+        if (result.status == FT_OK && !result.device) {
+            result.status = FT_OTHER_ERROR;
+            result.reason = "the cable back end returned no device";
+        }
+    }
+    std::lock_guard lock(layer.mutex);
+    if (result.status != FT_OK) {
+        layer.lastFailure = result.reason.empty() ? "the cable could not be opened" : result.reason;
+        return result.status;
+    }
+    layer.lastFailure.clear();
+    CableDevice* raw = result.device.get();
+    layer.open.emplace(raw, std::move(result.device));
+    *handle = raw;
+    return FT_OK;
+}
+
+FT_STATUS FT_Write(FT_HANDLE handle, const void* buffer, DWORD count, DWORD* written) {
+    if (written != nullptr) *written = 0;
+    if (handle == nullptr) return FT_INVALID_HANDLE;
+    DWORD sent = 0;
+    const FT_STATUS status = handle->Write(buffer, count, &sent);
+    if (written != nullptr) *written = sent;
+    return status;
+}
+
+FT_STATUS FT_Close(FT_HANDLE handle) {
+    std::unique_ptr<CableDevice> device;
+    {
+        CableLayer& layer = Layer();
+        std::lock_guard lock(layer.mutex);
+        const auto it = layer.open.find(handle);
+        if (it == layer.open.end()) return FT_INVALID_HANDLE;
+        device = std::move(it->second);
+        layer.open.erase(it);
+    }
+    device.reset();  // closes the device outside the lock
+    return FT_OK;
+}
+
+}  // namespace tunlet

@@ -1,0 +1,105 @@
+#include "platform/UsbBlasterCable.h"
+
+#include <ftdi.h>
+
+#include <climits>
+#include <memory>
+#include <string>
+
+namespace tunlet {
+
+namespace {
+
+// A short latency timer, so that small writes (the JTAG walks) leave the chip at once.
+constexpr unsigned char kLatencyMs = 2;
+
+struct ContextDeleter {
+    const FtdiApi* api;
+    void operator()(ftdi_context* ctx) const { api->freeContext(ctx); }
+};
+using ContextPtr = std::unique_ptr<ftdi_context, ContextDeleter>;
+
+class UsbBlasterDevice : public CableDevice {
+public:
+    UsbBlasterDevice(const FtdiApi& api, ContextPtr ctx) : api_(api), ctx_(std::move(ctx)) {}
+    ~UsbBlasterDevice() override { api_.close(ctx_.get()); }
+
+    FT_STATUS Write(const void* buffer, DWORD count, DWORD* written) override {
+        *written = 0;
+        if (count > static_cast<DWORD>(INT_MAX)) return FT_INVALID_PARAMETER;
+        const int n = api_.writeData(ctx_.get(), static_cast<const unsigned char*>(buffer), static_cast<int>(count));
+        if (n < 0) return FT_IO_ERROR;  // unplugged, or the write timed out
+        *written = static_cast<DWORD>(n);
+        return *written == count ? FT_OK : FT_IO_ERROR;
+    }
+
+private:
+    const FtdiApi& api_;
+    ContextPtr ctx_;
+};
+
+std::string OpenFailure(int code, const char* libraryText) {
+    std::string reason;
+    switch (code) {
+        case -3:
+            reason = "no USB-Blaster found: the cable is not plugged in";
+            break;
+        case -4:
+            reason =
+                "the USB-Blaster cannot be opened: no permission (install the udev rule "
+                "res/51-usb-blaster.rules, then plug the cable in again)";
+            break;
+        case -5:
+            reason = "the USB-Blaster is busy: another program (or a kernel driver) is using it";
+            break;
+        default:
+            reason = "the USB-Blaster cannot be opened";
+            break;
+    }
+    if (libraryText != nullptr && *libraryText != '\0') reason += std::string(" (libftdi: ") + libraryText + ")";
+    return reason;
+}
+
+}  // namespace
+
+const FtdiApi& RealFtdiApi() {
+    static const FtdiApi api{
+        [] { return ftdi_new(); },
+        [](ftdi_context* c) { ftdi_free(c); },
+        [](ftdi_context* c, int v, int p, const char* d, const char* s) { return ftdi_usb_open_desc(c, v, p, d, s); },
+        [](ftdi_context* c) { return ftdi_usb_close(c); },
+        [](ftdi_context* c, unsigned char m, unsigned char mode) { return ftdi_set_bitmode(c, m, mode); },
+        [](ftdi_context* c, unsigned char l) { return ftdi_set_latency_timer(c, l); },
+        [](ftdi_context* c, const unsigned char* b, int n) { return ftdi_write_data(c, b, n); },
+        [](ftdi_context* c) { return ftdi_get_error_string(c); },
+    };
+    return api;
+}
+
+CableOpenResult UsbBlasterCable::Open(const char* description) {
+    CableOpenResult result;
+    ContextPtr ctx(api_.newContext(), ContextDeleter{&api_});
+    if (!ctx) {
+        result.status = FT_OTHER_ERROR;
+        result.reason = "libftdi could not be initialised";
+        return result;
+    }
+    const int code = api_.openDesc(ctx.get(), kUsbBlasterVendor, kUsbBlasterProduct, description, nullptr);
+    if (code < 0) {
+        result.status = code == -3 ? FT_DEVICE_NOT_FOUND : FT_DEVICE_NOT_OPENED;
+        result.reason = OpenFailure(code, api_.errorString(ctx.get()));
+        return result;  // ctx freed here
+    }
+    // Plain FIFO mode (bit-bang off) and a short latency timer; no byte is written.
+    if (api_.setBitmode(ctx.get(), 0x00, BITMODE_RESET) < 0 || api_.setLatencyTimer(ctx.get(), kLatencyMs) < 0) {
+        result.status = FT_DEVICE_NOT_OPENED;
+        result.reason = std::string("the USB-Blaster cannot be set up (libftdi: ") + api_.errorString(ctx.get()) + ")";
+        api_.close(ctx.get());
+        return result;
+    }
+    result.status = FT_OK;
+    result.device = std::make_unique<UsbBlasterDevice>(api_, std::move(ctx));
+    return result;
+}
+
+}  // namespace tunlet

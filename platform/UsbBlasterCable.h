@@ -1,0 +1,41 @@
+// The real cable: an Altera USB-Blaster (an FTDI FT245 behind a CPLD) reached
+// through libftdi1. The libftdi calls go through a table so tests can stand in for
+// the library.
+#pragma once
+
+#include "platform/Cable.h"
+
+struct ftdi_context;
+
+namespace tunlet {
+
+constexpr int kUsbBlasterVendor = 0x09FB;
+constexpr int kUsbBlasterProduct = 0x6001;
+
+// The libftdi1 calls the back end makes.
+struct FtdiApi {
+    ftdi_context* (*newContext)();
+    void (*freeContext)(ftdi_context*);
+    int (*openDesc)(ftdi_context*, int vendor, int product, const char* description, const char* serial);
+    int (*close)(ftdi_context*);
+    int (*setBitmode)(ftdi_context*, unsigned char mask, unsigned char mode);
+    int (*setLatencyTimer)(ftdi_context*, unsigned char latency);
+    int (*writeData)(ftdi_context*, const unsigned char* buffer, int size);
+    const char* (*errorString)(ftdi_context*);
+};
+
+// The table of the real library.
+const FtdiApi& RealFtdiApi();
+
+class UsbBlasterCable : public CableBackend {
+public:
+    explicit UsbBlasterCable(const FtdiApi& api = RealFtdiApi()) : api_(api) {}
+    // Opens the first device with the USB-Blaster's IDs whose product description
+    // is the given one.
+    CableOpenResult Open(const char* description) override;
+
+private:
+    const FtdiApi& api_;
+};
+
+}  // namespace tunlet

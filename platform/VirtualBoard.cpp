@@ -1,0 +1,142 @@
+#include "platform/VirtualBoard.h"
+
+#include <cstring>
+
+namespace tunlet {
+
+class VirtualBoard::Device : public CableDevice {
+public:
+    explicit Device(std::shared_ptr<VirtualBoard> board) : board_(std::move(board)) {}
+    ~Device() override { board_->Closed(); }
+    FT_STATUS Write(const void* buffer, DWORD count, DWORD* written) override {
+        return board_->Write(buffer, count, written);
+    }
+
+private:
+    std::shared_ptr<VirtualBoard> board_;
+};
+
+CableOpenResult VirtualBoard::Open(const char* description) {
+    CableOpenResult result;
+    std::lock_guard lock(mutex_);
+    if (!connected_ || std::strcmp(description, "USB-Blaster") != 0) {
+        result.status = FT_DEVICE_NOT_FOUND;
+        result.reason = "no USB-Blaster found (the virtual board is unplugged)";
+        return result;
+    }
+    if (record_.open) {
+        result.status = FT_DEVICE_NOT_OPENED;
+        result.reason = "the USB-Blaster is busy (already open)";
+        return result;
+    }
+    record_.open = true;
+    ++record_.opens;
+    writeIndex_ = 0;
+    result.status = FT_OK;
+    result.device = std::make_unique<Device>(shared_from_this());
+    return result;
+}
+
+FT_STATUS VirtualBoard::Write(const void* buffer, DWORD count, DWORD* written) {
+    std::unique_lock lock(mutex_);
+    const std::size_t index = writeIndex_++;
+    if (holdIndex_ && *holdIndex_ == index) {
+        held_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return release_; });
+        held_ = false;
+        release_ = false;
+        holdIndex_.reset();
+    }
+    DWORD sent = count;
+    if (fault_) {
+        WriteFault fault = fault_;
+        lock.unlock();  // a fault may take its time (a slow cable)
+        const std::optional<DWORD> chosen = fault(index, count);
+        lock.lock();
+        if (chosen && *chosen < count) sent = *chosen;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    record_.writes.push_back(count);
+    if (keepRaw_) record_.raw.insert(record_.raw.end(), bytes, bytes + sent);
+    decoder_.Feed(bytes, sent);
+    *written = sent;
+    return sent == count ? FT_OK : FT_IO_ERROR;
+}
+
+void VirtualBoard::Closed() {
+    std::lock_guard lock(mutex_);
+    record_.open = false;
+    ++record_.closes;
+    changed_.notify_all();
+}
+
+void VirtualBoard::SetConnected(bool connected) {
+    std::lock_guard lock(mutex_);
+    connected_ = connected;
+}
+
+void VirtualBoard::FailWrite(std::size_t index, DWORD written) {
+    SetWriteFault([index, written](std::size_t i, DWORD) -> std::optional<DWORD> {
+        if (i == index) return written;
+        return std::nullopt;
+    });
+}
+
+void VirtualBoard::SetWriteFault(WriteFault fault) {
+    std::lock_guard lock(mutex_);
+    fault_ = std::move(fault);
+}
+
+void VirtualBoard::HoldWrite(std::size_t index) {
+    std::lock_guard lock(mutex_);
+    holdIndex_ = index;
+    release_ = false;
+}
+
+bool VirtualBoard::WaitHeld(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [this] { return held_; });
+}
+
+void VirtualBoard::ReleaseHeld() {
+    std::lock_guard lock(mutex_);
+    if (holdIndex_ || held_) release_ = true;
+    holdIndex_.reset();
+    changed_.notify_all();
+}
+
+void VirtualBoard::SetKeepRaw(bool keep) {
+    std::lock_guard lock(mutex_);
+    keepRaw_ = keep;
+}
+
+void VirtualBoard::Reset() {
+    std::lock_guard lock(mutex_);
+    const bool open = record_.open;
+    decoder_ = TapDecoder{};
+    record_ = Record{};
+    record_.open = open;
+}
+
+VirtualBoard::Record VirtualBoard::Snapshot() const {
+    std::lock_guard lock(mutex_);
+    Record r = record_;
+    r.scans = decoder_.scans();
+    r.hasUser1 = decoder_.hasUser1();
+    r.user1 = decoder_.user1();
+    r.user1Bits = decoder_.user1Bits();
+    r.user0 = decoder_.user0();
+    r.user0LeftoverBits = decoder_.user0LeftoverBits();
+    r.user0LeftoverValue = decoder_.user0LeftoverValue();
+    r.state = decoder_.state();
+    r.outputEnable = decoder_.outputEnable();
+    return r;
+}
+
+bool VirtualBoard::IsOpen() const {
+    std::lock_guard lock(mutex_);
+    return record_.open;
+}
+
+}  // namespace tunlet

@@ -1,0 +1,84 @@
+// A board that exists only in memory: a cable back end whose device feeds every
+// cable byte to a TapDecoder and records what happened. For tests it can refuse to
+// open, fail a chosen write, or hold a write until the test releases it.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Cable.h"
+#include "platform/TapDecoder.h"
+
+namespace tunlet {
+
+class VirtualBoard : public CableBackend, public std::enable_shared_from_this<VirtualBoard> {
+public:
+    // What the board has seen since it was made (or since Reset).
+    struct Record {
+        std::vector<std::uint8_t> raw;  // every cable byte that went out
+        std::vector<DWORD> writes;      // the size asked for in each write
+        std::vector<JtagScan> scans;
+        bool hasUser1 = false;
+        std::uint64_t user1 = 0;
+        std::uint64_t user1Bits = 0;
+        std::vector<std::uint8_t> user0;
+        unsigned user0LeftoverBits = 0;
+        std::uint8_t user0LeftoverValue = 0;
+        TapState state = TapState::TestLogicReset;
+        bool outputEnable = false;
+        int opens = 0;
+        int closes = 0;
+        bool open = false;
+    };
+
+    // Decides the written-count of a write: nothing for a full write.
+    using WriteFault = std::function<std::optional<DWORD>(std::size_t index, DWORD count)>;
+
+    static std::shared_ptr<VirtualBoard> Create() { return std::shared_ptr<VirtualBoard>(new VirtualBoard); }
+
+    CableOpenResult Open(const char* description) override;
+
+    void SetConnected(bool connected);
+    // The write with this index (counted from 0 after each open) reports written bytes.
+    void FailWrite(std::size_t index, DWORD written = 0);
+    void SetWriteFault(WriteFault fault);
+    // The write with this index (counted after each open) waits until ReleaseHeld.
+    void HoldWrite(std::size_t index);
+    // Waits until a write is held; false if none came within the timeout.
+    bool WaitHeld(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    void ReleaseHeld();
+    // Keep the raw cable bytes (on by default).
+    void SetKeepRaw(bool keep);
+    // Forgets everything recorded (the TAP too); connection and faults stay.
+    void Reset();
+
+    Record Snapshot() const;
+    bool IsOpen() const;
+
+private:
+    class Device;
+    VirtualBoard() = default;
+    FT_STATUS Write(const void* buffer, DWORD count, DWORD* written);
+    void Closed();
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool connected_ = true;
+    bool keepRaw_ = true;
+    WriteFault fault_;
+    std::optional<std::size_t> holdIndex_;
+    bool held_ = false;
+    bool release_ = false;
+    std::size_t writeIndex_ = 0;
+    TapDecoder decoder_;
+    Record record_;
+};
+
+}  // namespace tunlet

@@ -1,0 +1,39 @@
+#include "tests/LinkTestSupport.h"
+
+#include <stdexcept>
+
+namespace tunlet::test {
+
+const Bytes kPreamble = {
+    0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D,  // ResetTap
+    0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D, 0x2C, 0x2D,                          // GoShiftIr
+    0x81, 0x0E, 0x2C, 0x2D,                                                  // ShiftIrByte(USER1)
+    0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D, 0x2C, 0x2D,              // IrToShiftDr
+    0x81, 0x00,                                                              // ShiftByte(0)
+    0x3E, 0x3F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D, 0x2C, 0x2D,  // DrToShiftIr
+    0x81, 0x0C, 0x2C, 0x2D,                                                  // ShiftIrByte(USER0)
+    0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D, 0x2C, 0x2D,              // IrToShiftDr
+};
+const Bytes kEnding = {0x3E, 0x3F, 0x2E, 0x2F, 0x0C, 0x0D};
+
+Bytes ExpectedStream(const Bytes& payload) {
+    Bytes out = kPreamble;
+    for (std::uint8_t b : payload) {
+        out.push_back(0x81);
+        out.push_back(b);
+    }
+    out.insert(out.end(), kEnding.begin(), kEnding.end());
+    return out;
+}
+
+BoardSession::BoardSession() {
+    SetCableBackend(board);
+    if (FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK) throw std::runtime_error("open failed");
+}
+
+BoardSession::~BoardSession() {
+    if (handle != nullptr) FT_Close(handle);
+    SetCableBackend(nullptr);
+}
+
+}  // namespace tunlet::test

@@ -1,0 +1,58 @@
+// A stand-in for the dialog as the upload workers see it, and the expected cable
+// stream for a payload.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/Upload.h"
+#include "platform/VirtualBoard.h"
+#include "tests/TestFiles.h"
+
+namespace tunlet::test {
+
+class FakeHost : public UploadHost {
+public:
+    FT_HANDLE board = nullptr;
+    NsfTune tune;
+    std::unique_ptr<NesRom> rom;
+    std::int32_t song = 1;
+    std::atomic<std::int32_t> busy{1};
+    std::atomic<std::int32_t> loaded{0};
+    std::vector<int> progress;
+    std::vector<std::string> messages;
+    std::function<void(int)> onProgress;  // runs after each position is recorded
+
+    FakeHost() { tune.Init(); }
+    FT_HANDLE Board() const override { return board; }
+    const NsfTune& Tune() const override { return tune; }
+    const NesRom* Rom() const override { return rom.get(); }
+    std::int32_t Song() const override { return song; }
+    std::atomic<std::int32_t>& Busy() override { return busy; }
+    std::atomic<std::int32_t>& TuneLoaded() override { return loaded; }
+    void SetProgress(int position) override {
+        progress.push_back(position);
+        if (onProgress) onProgress(position);
+    }
+    void ShowMessage(const char* text) override { messages.emplace_back(text); }
+};
+
+// The 62 preamble bytes as the board's designers wrote them down.
+extern const Bytes kPreamble;
+extern const Bytes kEnding;
+
+// Preamble, one shift word per payload byte, ending.
+Bytes ExpectedStream(const Bytes& payload);
+
+// Installs a fresh virtual board as the cable back end and opens it.
+struct BoardSession {
+    std::shared_ptr<VirtualBoard> board = VirtualBoard::Create();
+    FT_HANDLE handle = nullptr;
+    BoardSession();
+    ~BoardSession();
+};
+
+}  // namespace tunlet::test

@@ -1,0 +1,413 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+#include "link/BlasterJtag.h"
+#include "tests/LinkTestSupport.h"
+
+namespace tunlet {
+namespace {
+
+using test::BoardSession;
+using test::Bytes;
+using test::FakeHost;
+using test::TempDir;
+
+constexpr std::size_t kPreambleWrites = 8;
+constexpr std::size_t kFirstTuneBlockWrite = kPreambleWrites + 2 + 1;  // lead bytes, header
+constexpr std::size_t kFirstRomSliceWrite = kPreambleWrites + 2 + 1;
+
+// A tune file on disk loaded into the host as the drop flow would.
+void LoadTune(FakeHost& host, const std::string& path) {
+    ASSERT_EQ(host.tune.Read(path.c_str()), 0);
+    if (host.tune.nFileSize < 32768) host.tune.nFileSize = 32768;
+}
+
+// The payload a full tune send must carry: the rule for short reads applied block by block.
+Bytes TunePayload(const Bytes& file, std::int32_t nFileSize, std::uint8_t song, bool loaded) {
+    std::vector<std::uint8_t> block(4096, 0);
+    std::memcpy(block.data(), file.data(), std::min<std::size_t>(128, file.size()));
+    const std::size_t blocks = (static_cast<std::size_t>(nFileSize) + 4095) / 4096;
+    block[7] = song;
+    if (loaded) block[126] = 1;
+    block[127] = static_cast<std::uint8_t>(blocks & 0xFF);
+    Bytes payload = {0x0C, 0x00};
+    payload.insert(payload.end(), block.begin(), block.begin() + 128);
+    if (loaded) {
+        payload.insert(payload.end(), 3, 0);
+        return payload;
+    }
+    std::size_t pos = 128;
+    for (std::size_t i = 0; i < blocks; ++i) {
+        const std::size_t n = pos < file.size() ? std::min<std::size_t>(4096, file.size() - pos) : 0;
+        std::memcpy(block.data(), file.data() + pos, n);
+        pos += n;
+        payload.insert(payload.end(), block.begin(), block.end());
+    }
+    payload.insert(payload.end(), 4, 0);
+    return payload;
+}
+
+void ExpectAtTap(const VirtualBoard::Record& r, const Bytes& payload) {
+    EXPECT_TRUE(r.hasUser1);
+    EXPECT_EQ(r.user1, 0x100u);
+    EXPECT_EQ(r.user1Bits, 9u);
+    EXPECT_TRUE(r.user0 == payload) << "USER0 got " << r.user0.size() << " bytes, expected " << payload.size();
+    EXPECT_EQ(r.user0LeftoverBits, 1u);
+    EXPECT_EQ(r.user0LeftoverValue, 1u);
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_FALSE(r.outputEnable);
+    if (!r.raw.empty()) {  // the raw bytes are not kept for the largest images
+        ASSERT_GE(r.raw.size(), 2u);
+        EXPECT_EQ(r.raw[r.raw.size() - 2], 0x0C);
+        EXPECT_EQ(r.raw.back(), 0x0D);
+    }
+}
+
+TEST(TuneUpload, HeaderOnlyIs334Bytes) {
+    TempDir dir;
+    test::NsfSpec spec;
+    spec.reserved126 = 0x77;
+    const Bytes file = test::MakeNsf(spec, 5000);
+    BoardSession s;
+    FakeHost host;
+    host.board = s.handle;
+    LoadTune(host, dir.Write("t.nsf", file));
+    host.loaded = 1;
+    host.song = 3;
+    SendTuneThread(host);
+    const auto r = s.board->Snapshot();
+    ASSERT_EQ(r.raw.size(), 334u);
+    const Bytes payload = TunePayload(file, 32768, 3, true);
+    EXPECT_EQ(r.raw, test::ExpectedStream(payload));
+    EXPECT_EQ(payload[2 + 126], 1);
+    EXPECT_EQ(payload[2 + 127], 8);
+    ExpectAtTap(r, payload);
+    EXPECT_EQ(host.progress, std::vector<int>{100});
+    EXPECT_EQ(host.busy, 0);
+    EXPECT_EQ(host.loaded, 1);
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST(TuneUpload, FirstBytesAfterPreamble) {
+    BoardSession s;
+    FakeHost host;
+    host.board = s.handle;
+    LoadTune(host, test::DataFile("db_apu.nsf"));
+    SendTuneThread(host);
+    const auto r = s.board->Snapshot();
+    const Bytes first14(r.raw.begin() + 62, r.raw.begin() + 76);
+    EXPECT_EQ(first14, (Bytes{0x81, 0x0C, 0x81, 0x00, 0x81, 0x4E, 0x81, 0x45, 0x81, 0x53, 0x81, 0x4D, 0x81, 0x1A}));
+}
+
+TEST(TuneUpload, FullSendsFollowTheBlockRule) {
+    struct Case {
+        const char* label;
+        std::size_t fileSize;
+        std::uint8_t song;
+        std::uint8_t reserved126;
+    };
+    const Case cases[] = {
+        {"exactly 32768 bytes", 32768, 1, 0x00},
+        {"1000 bytes, padded to 8 blocks", 1000, 2, 0x42},
+        {"fewer data bytes than a header", 178, 255, 0x00},
+        {"header only file", 128, 1, 0x00},
+        {"40000 bytes", 40000, 7, 0x09},
+        {"one byte over a block", 4096 * 9 + 1, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        test::NsfSpec spec;
+        spec.reserved126 = c.reserved126;
+        spec.startSong = 5;
+        const Bytes file = test::MakeNsf(spec, c.fileSize - 128);
+        BoardSession s;
+        FakeHost host;
+        host.board = s.handle;
+        host.song = c.song;
+        LoadTune(host, dir.Write("t.nsf", file));
+        SendTuneThread(host);
+        const auto r = s.board->Snapshot();
+        const Bytes payload = TunePayload(file, host.tune.nFileSize, c.song, false);
+        EXPECT_TRUE(r.raw == test::ExpectedStream(payload));
+        EXPECT_EQ(r.raw.size(), 62 + 2 * payload.size() + 6);
+        ExpectAtTap(r, payload);
+        EXPECT_EQ(payload[2 + 126], c.reserved126);  // the file's own byte when not loaded
+        EXPECT_EQ(host.loaded, 1);
+        EXPECT_EQ(host.busy, 0);
+        // One 8192-byte write per block.
+        const std::size_t blocks = TuneBlockCount(host.tune.nFileSize);
+        ASSERT_EQ(r.writes.size(), kFirstTuneBlockWrite + blocks + 4 + 1);
+        for (std::size_t i = 0; i < blocks; ++i) EXPECT_EQ(r.writes[kFirstTuneBlockWrite + i], 8192u);
+        EXPECT_EQ(r.writes[kFirstTuneBlockWrite - 1], 256u);
+    }
+}
+
+TEST(TuneUpload, LastBlockRepeatsPreviousWherePastEnd) {
+    TempDir dir;
+    const Bytes file = test::MakeNsf({}, 32768 - 128);
+    BoardSession s;
+    FakeHost host;
+    host.board = s.handle;
+    LoadTune(host, dir.Write("t.nsf", file));
+    SendTuneThread(host);
+    const auto user0 = s.board->Snapshot().user0;
+    const std::size_t block6 = 2 + 128 + 6 * 4096, block7 = block6 + 4096;
+    EXPECT_TRUE(std::equal(user0.begin() + block7 + 3968, user0.begin() + block7 + 4096, user0.begin() + block6 + 3968));
+    EXPECT_TRUE(std::equal(user0.begin() + block7, user0.begin() + block7 + 3968, file.begin() + 128 + 7 * 4096));
+}
+
+TEST(TuneUpload, ProgressSequences) {
+    struct Case {
+        std::size_t size;
+        std::vector<int> expected;
+    };
+    const Case cases[] = {
+        {32768, {0, 12, 25, 37, 50, 62, 75, 87, 100}},
+        {40000, {0, 10, 20, 30, 40, 51, 61, 71, 81, 92, 100}},
+        {500, {0, 12, 25, 37, 50, 62, 75, 87, 100}},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        BoardSession s;
+        FakeHost host;
+        host.board = s.handle;
+        LoadTune(host, dir.Write("t.nsf", test::MakeNsf({}, c.size - 128)));
+        SendTuneThread(host);
+        EXPECT_EQ(host.progress, c.expected) << c.size;
+    }
+}
+
+TEST(TuneUpload, MoreThan255Blocks) {
+    TempDir dir;
+    const Bytes file = test::MakeNsf({}, 4096 * 257 + 1 - 128);
+    BoardSession s;
+    FakeHost host;
+    host.board = s.handle;
+    LoadTune(host, dir.Write("big.nsf", file));
+    SendTuneThread(host);
+    const auto r = s.board->Snapshot();
+    ASSERT_EQ(TuneBlockCount(host.tune.nFileSize), 258);
+    const Bytes payload = TunePayload(file, host.tune.nFileSize, 1, false);
+    EXPECT_EQ(payload[2 + 127], 258 & 0xFF);
+    ExpectAtTap(r, payload);
+    EXPECT_EQ(host.progress.size(), 259u);
+    EXPECT_EQ(host.progress[257], 4096 * 257 * 100 / (4096 * 257 + 1));
+}
+
+TEST(TuneUpload, StopAfterChosenBlock) {
+    for (int stopAt : {0, 3, 7}) {
+        SCOPED_TRACE(stopAt);
+        TempDir dir;
+        const Bytes file = test::MakeNsf({}, 32768 - 128);
+        BoardSession s;
+        FakeHost host;
+        host.board = s.handle;
+        LoadTune(host, dir.Write("t.nsf", file));
+        // Stop arrives while block stopAt is being written: it still goes out whole.
+        host.onProgress = [&](int) {
+            if (host.progress.size() == static_cast<std::size_t>(stopAt)) host.busy = 0;
+        };
+        if (stopAt == 0) host.busy = 0;
+        SendTuneThread(host);
+        const auto r = s.board->Snapshot();
+        Bytes payload = TunePayload(file, 32768, 1, false);
+        const std::size_t keep = 2 + 128 + (stopAt + 1) * 4096;
+        payload.resize(keep);
+        payload.insert(payload.end(), 4, 0);
+        ExpectAtTap(r, payload);
+        EXPECT_EQ(host.progress.size(), static_cast<std::size_t>(stopAt + 1));
+        EXPECT_EQ(host.progress.back(), 100);
+        EXPECT_EQ(host.loaded, 0);
+        EXPECT_EQ(host.busy, 0);
+    }
+}
+
+TEST(TuneUpload, StopThroughGateOnWorkerThread) {
+    TempDir dir;
+    BoardSession s;
+    FakeHost host;
+    host.board = s.handle;
+    LoadTune(host, dir.Write("t.nsf", test::MakeNsf({}, 32768 - 128)));
+    s.board->HoldWrite(kFirstTuneBlockWrite + 2);
+    std::thread worker([&] { SendTuneThread(host); });
+    ASSERT_TRUE(s.board->WaitHeld());
+    host.busy = 0;
+    s.board->ReleaseHeld();
+    worker.join();
+    const auto r = s.board->Snapshot();
+    EXPECT_EQ(r.user0.size(), 2 + 128 + 3 * 4096 + 4u);
+    EXPECT_EQ(host.progress, (std::vector<int>{0, 12, 100}));
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+}
+
+TEST(TuneUpload, WriteErrorDoesNotMarkLoaded) {
+    for (std::size_t failAt : {std::size_t{0}, std::size_t{4}, std::size_t{7}}) {
+        SCOPED_TRACE(failAt);
+        TempDir dir;
+        BoardSession s;
+        FakeHost host;
+        host.board = s.handle;
+        LoadTune(host, dir.Write("t.nsf", test::MakeNsf({}, 32768 - 128)));
+        s.board->FailWrite(kFirstTuneBlockWrite + failAt, 100);
+        SendTuneThread(host);
+        const auto r = s.board->Snapshot();
+        EXPECT_EQ(host.messages, std::vector<std::string>{"write err"});
+        EXPECT_EQ(host.loaded, 0);
+        EXPECT_EQ(host.busy, 0);
+        EXPECT_EQ(host.progress.size(), failAt + 1);
+        EXPECT_EQ(host.progress.back(), 100);
+        // The trailer and ending still go out after the failed block.
+        EXPECT_EQ(r.writes.size(), kFirstTuneBlockWrite + failAt + 1 + 4 + 1);
+        const Bytes tail(r.raw.end() - 14, r.raw.end());
+        EXPECT_EQ(tail, (Bytes{0x81, 0, 0x81, 0, 0x81, 0, 0x81, 0, 0x3E, 0x3F, 0x2E, 0x2F, 0x0C, 0x0D}));
+    }
+}
+
+TEST(TuneUpload, MissingFile) {
+    TempDir dir;
+    const std::string path = dir.Write("t.nsf", test::MakeNsf({}));
+    BoardSession s;
+    FakeHost host;
+    host.board = s.handle;
+    LoadTune(host, path);
+    std::remove(path.c_str());
+    host.loaded = 0;
+    SendTuneThread(host);
+    const auto r = s.board->Snapshot();
+    EXPECT_EQ(host.messages, std::vector<std::string>{"file dont open"});
+    EXPECT_EQ(host.busy, 0);
+    EXPECT_TRUE(host.progress.empty());
+    Bytes expected = test::kPreamble;
+    expected.insert(expected.end(), {0x81, 0x0C, 0x81, 0x00});
+    EXPECT_EQ(r.raw, expected);
+    EXPECT_EQ(r.state, TapState::ShiftDr);
+}
+
+// A ROM image in the host, read from a file as the drop flow does.
+void LoadRom(FakeHost& host, const TempDir& dir, const Bytes& image) {
+    host.rom = std::make_unique<NesRom>();
+    ASSERT_EQ(host.rom->Read(dir.Write("r.nes", image).c_str()), 0);
+}
+
+Bytes RomPayload(const Bytes& image, std::uint8_t mapper, std::size_t prg, std::size_t chr, bool trainer) {
+    Bytes payload = {mapper, 0x00};
+    payload.insert(payload.end(), image.begin(), image.begin() + 16);
+    const std::size_t start = 16 + (trainer ? 512 : 0);
+    payload.insert(payload.end(), image.begin() + start, image.begin() + start + prg + chr);
+    payload.insert(payload.end(), 3, 0);
+    return payload;
+}
+
+TEST(RomUpload, Streams) {
+    struct Case {
+        const char* label;
+        std::uint8_t prg, chr, f6, f7;
+        std::vector<int> progress;
+    };
+    const Case cases[] = {
+        {"2 PRG + 1 CHR", 2, 1, 0x00, 0x00, {0, 12, 25, 37, 50, 62, 75, 87, 0, 50, 100}},
+        {"empty image", 0, 0, 0x00, 0x00, {100}},
+        {"no CHR", 1, 0, 0x10, 0x00, {0, 25, 50, 75, 100}},
+        {"trainer is not sent", 1, 1, 0x04, 0xA0, {0, 25, 50, 75, 0, 50, 100}},
+        {"mapper 12", 1, 0, 0xC0, 0x00, {0, 25, 50, 75, 100}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        BoardSession s;
+        FakeHost host;
+        host.board = s.handle;
+        const Bytes image = test::MakeNes(c.prg, c.chr, c.f6, c.f7);
+        LoadRom(host, dir, image);
+        SendRomThread(host);
+        const auto r = s.board->Snapshot();
+        const std::uint8_t mapper = host.rom->nRomMapperType;
+        const Bytes payload = RomPayload(image, mapper, c.prg * 16384u, c.chr * 8192u, (c.f6 & 4) != 0);
+        EXPECT_TRUE(r.raw == test::ExpectedStream(payload));
+        EXPECT_EQ(r.raw.size(), 62 + 2 * (2 + 16 + c.prg * 16384u + c.chr * 8192u + 3) + 6);
+        ExpectAtTap(r, payload);
+        EXPECT_EQ(host.progress, c.progress);
+        EXPECT_EQ(host.busy, 0);
+        const Bytes first12(r.raw.begin() + 62, r.raw.begin() + 74);
+        EXPECT_EQ(first12, (Bytes{0x81, mapper, 0x81, 0x00, 0x81, 0x4E, 0x81, 0x45, 0x81, 0x53, 0x81, 0x1A}));
+    }
+}
+
+TEST(RomUpload, EmptyImageIs110Bytes) {
+    TempDir dir;
+    BoardSession s;
+    FakeHost host;
+    host.board = s.handle;
+    LoadRom(host, dir, test::MakeNes(0, 0));
+    SendRomThread(host);
+    EXPECT_EQ(s.board->Snapshot().raw.size(), 110u);
+}
+
+TEST(RomUpload, StopAndWriteErrorEndEachPhase) {
+    struct Case {
+        const char* label;
+        std::size_t sliceIndex;  // counted over PRG then CHR slices
+        bool fail;               // else stop
+        std::size_t sentSlices;
+        std::vector<int> progress;
+    };
+    // 2 PRG banks (8 slices) and 1 CHR bank (2 slices).
+    const Case cases[] = {
+        {"stop in PRG", 2, false, 3, {0, 12, 100}},
+        {"stop in CHR", 8, false, 9, {0, 12, 25, 37, 50, 62, 75, 87, 100}},
+        {"write error in PRG", 0, true, 1, {100}},
+        {"write error in CHR", 9, true, 10, {0, 12, 25, 37, 50, 62, 75, 87, 0, 100}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        BoardSession s;
+        FakeHost host;
+        host.board = s.handle;
+        const Bytes image = test::MakeNes(2, 1);
+        LoadRom(host, dir, image);
+        if (c.fail) {
+            s.board->FailWrite(kFirstRomSliceWrite + c.sliceIndex, 8191);
+        } else {
+            host.onProgress = [&](int) {
+                if (host.progress.size() == c.sliceIndex) host.busy = 0;
+            };
+        }
+        SendRomThread(host);
+        const auto r = s.board->Snapshot();
+        EXPECT_EQ(host.progress, c.progress);
+        EXPECT_EQ(host.messages.size(), c.fail ? 1u : 0u);
+        if (c.fail) {
+            EXPECT_EQ(host.messages[0], "write err");
+        }
+        EXPECT_EQ(r.writes.size(), kFirstRomSliceWrite + c.sentSlices + 3 + 1);
+        EXPECT_EQ(r.state, TapState::RunTestIdle);
+        EXPECT_EQ(host.busy, 0);
+        if (!c.fail) {
+            Bytes payload = RomPayload(image, 0, 32768, 8192, false);
+            payload.resize(18 + c.sentSlices * 4096);
+            payload.insert(payload.end(), 3, 0);
+            ExpectAtTap(r, payload);
+        }
+    }
+}
+
+TEST(RomUpload, LargestImageThroughBoard) {
+    TempDir dir;
+    BoardSession s;
+    s.board->SetKeepRaw(false);
+    FakeHost host;
+    host.board = s.handle;
+    const Bytes image = test::MakeNes(255, 255);
+    LoadRom(host, dir, image);
+    SendRomThread(host);
+    const auto r = s.board->Snapshot();
+    ExpectAtTap(r, RomPayload(image, 0, 255 * 16384u, 255 * 8192u, false));
+    EXPECT_EQ(r.writes.size(), kFirstRomSliceWrite + 255 * 4 + 255 * 2 + 3 + 1);
+}
+
+}  // namespace
+}  // namespace tunlet
