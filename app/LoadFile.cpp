@@ -1,5 +1,6 @@
 #include "app/LoadFile.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tunlet {
@@ -23,6 +24,13 @@ std::string UnknownReason(const char* path, const NsfTune& tune, std::int32_t ro
 }
 
 }  // namespace
+
+int SliderTop(const NsfTune& tune) { return static_cast<int>(tune.nSongs) - 1; }
+
+int InitialSliderPos(const NsfTune& tune) {
+    const int top = std::max(0, SliderTop(tune));
+    return std::clamp(static_cast<int>(tune.nStartSong) - 1, 0, top);
+}
 
 LoadOutcome LoadFile(const char* path, NsfTune& tune, std::unique_ptr<NesRom>& rom) {
     LoadOutcome out;

@@ -28,6 +28,12 @@ struct LoadOutcome {
     std::string text;
 };
 
+// The song slider of a tune spans 0 .. nSongs - 1 and starts on nStartSong - 1,
+// clamped into its range as the slider itself does (a range whose top is below 0
+// holds only position 0).
+int SliderTop(const NsfTune& tune);
+int InitialSliderPos(const NsfTune& tune);
+
 // Reads path into tune or a new rom. Any rom held before is released first. A ROM
 // that was not read in full is never kept, so nothing half read can be sent.
 LoadOutcome LoadFile(const char* path, NsfTune& tune, std::unique_ptr<NesRom>& rom);

@@ -1,35 +1,60 @@
 #include "cli/Cli.h"
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+#include <cstdio>
+#include <iomanip>
 #include <memory>
+#include <mutex>
 #include <ostream>
+#include <sstream>
+#include <thread>
 
 #include "app/LoadFile.h"
+#include "link/Upload.h"
+#include "platform/DumpCable.h"
+#include "platform/UsbBlasterCable.h"
+#include "platform/VirtualBoard.h"
 #include "res/Version.h"
 
 namespace tunlet {
 
 namespace {
 
+constexpr char kNotConnected[] = "FPGA board is not connected.";
+
 constexpr const char* kUsage =
     "usage: tunlet-cli info FILE\n"
+    "       tunlet-cli play FILE [--song N] [--header-only] [--cable usb-blaster|virtual|dump:PATH]\n"
     "       tunlet-cli --help | --version\n";
 
 constexpr const char* kHelp =
-    "Tunlet command line: shows the header summary of an NSF tune or iNES ROM.\n"
+    "Tunlet command line: shows and sends NSF tunes and iNES ROMs to the FPGA board\n"
+    "over a USB-Blaster cable, exactly as the window does.\n"
     "\n"
-    "  tunlet-cli info FILE   print the summary of FILE\n"
-    "  tunlet-cli --help      show this help\n"
-    "  tunlet-cli --version   show the version\n"
+    "  info FILE             print the header summary of FILE\n"
+    "  play FILE             send FILE to the board\n"
+    "    --song N            the song of a tune to start, 1 to its song count\n"
+    "                        (default: the tune's starting song)\n"
+    "    --header-only       send only the tune's header (its data is on the board)\n"
+    "    --cable usb-blaster the real cable (default)\n"
+    "    --cable virtual     a board in memory: prints what it received\n"
+    "    --cable dump:PATH   write the raw cable bytes to PATH\n"
     "\n"
-    "Exit codes: 0 done, 1 file problem, 2 usage error.\n";
+    "Ctrl-C stops a transfer as the window's Stop does.\n"
+    "Exit codes: 0 done, 1 file problem, 2 usage error, 3 board not connected,\n"
+    "4 write error, 130 interrupted.\n";
 
 int Usage(std::ostream& err, const std::string& problem) {
     err << "tunlet-cli: " << problem << "\n" << kUsage;
     return kExitUsage;
 }
 
-// Loads path as the window does; prints the reader's text on failure.
-// Returns the outcome, or nothing when the file cannot be used.
 bool Load(const std::string& path, NsfTune& tune, std::unique_ptr<NesRom>& rom, LoadOutcome& outcome,
           std::ostream& err) {
     outcome = LoadFile(path.c_str(), tune, rom);
@@ -59,13 +84,226 @@ int Info(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     return kExitOk;
 }
 
+// Ctrl-C asks the running upload to stop, as Stop does.
+std::atomic<std::int32_t>* g_busy = nullptr;
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+    g_interrupted = 1;
+    if (g_busy != nullptr) g_busy->store(0);
+}
+
+class InterruptGuard {
+public:
+    explicit InterruptGuard(std::atomic<std::int32_t>& busy) {
+        g_interrupted = 0;
+        g_busy = &busy;
+        struct sigaction sa {};
+        sa.sa_handler = OnInterrupt;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, &old_);
+    }
+    ~InterruptGuard() {
+        sigaction(SIGINT, &old_, nullptr);
+        g_busy = nullptr;
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+    struct sigaction old_ {};
+};
+
+// The dialog as the upload sees it, for a terminal.
+class CliHost : public UploadHost {
+public:
+    CliHost(std::ostream& err, bool bar) : err_(err), bar_(bar) { tune.Init(); }
+
+    FT_HANDLE board = nullptr;
+    NsfTune tune;
+    std::unique_ptr<NesRom> rom;
+    std::int32_t song = 1;
+    std::atomic<std::int32_t> busy{0};
+    std::atomic<std::int32_t> loaded{0};
+    bool writeError = false;
+    bool fileError = false;
+
+    FT_HANDLE Board() const override { return board; }
+    const NsfTune& Tune() const override { return tune; }
+    const NesRom* Rom() const override { return rom.get(); }
+    std::int32_t Song() const override { return song; }
+    std::atomic<std::int32_t>& Busy() override { return busy; }
+    std::atomic<std::int32_t>& TuneLoaded() override { return loaded; }
+
+    void SetProgress(int position) override {
+        if (!bar_) return;
+        std::lock_guard lock(mutex_);
+        constexpr int kWidth = 40;
+        const int filled = position * kWidth / 100;
+        err_ << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+             << std::string(static_cast<std::size_t>(kWidth - filled), '-') << "] " << std::setw(3) << position << "%"
+             << std::flush;
+        drawn_ = true;
+    }
+    void ShowMessage(const char* text) override {
+        std::lock_guard lock(mutex_);
+        EndBar();
+        err_ << text << "\n";
+        if (std::string_view(text) == kWriteError) writeError = true;
+        if (std::string_view(text) == kFileNotOpened) fileError = true;
+    }
+    void EndBar() {
+        if (drawn_) err_ << "\n";
+        drawn_ = false;
+    }
+
+private:
+    std::ostream& err_;
+    bool bar_;
+    bool drawn_ = false;
+    std::mutex mutex_;
+};
+
+void PrintBoard(const VirtualBoard::Record& r, std::ostream& out) {
+    out << "virtual board received " << r.bytes << " cable bytes in " << r.writes.size() << " writes\n";
+    for (const JtagScan& s : r.scans) {
+        if (s.instruction) {
+            out << "  IR scan: " << s.bits << " bits, instruction 0x" << std::hex << std::uppercase
+                << std::setw(3) << std::setfill('0') << s.value << std::dec << std::setfill(' ') << "\n";
+        } else {
+            out << "  DR scan: " << s.bits << " bits into "
+                << (s.ir == kIrUser0 ? "USER0" : s.ir == kIrUser1 ? "USER1" : "another register") << "\n";
+        }
+    }
+    if (r.hasUser1) {
+        out << "USER1: 0x" << std::hex << std::uppercase << r.user1 << std::dec << " (" << r.user1Bits << " bits)\n";
+    } else {
+        out << "USER1: not loaded\n";
+    }
+    std::ostringstream crc;
+    crc << std::hex << std::uppercase << std::setw(8) << std::setfill('0') << Crc32(r.user0.data(), r.user0.size());
+    out << "USER0: " << r.user0.size() << " bytes, CRC-32 " << crc.str();
+    if (r.user0LeftoverBits != 0) out << ", then " << r.user0LeftoverBits << " more bit(s)";
+    out << "\n";
+    out << "TAP: " << TapStateName(r.state) << ", outputs " << (r.outputEnable ? "enabled" : "released") << "\n";
+}
+
+int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
+    std::string path;
+    std::string cable = "usb-blaster";
+    std::optional<long> song;
+    bool headerOnly = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--song" || a == "--cable") {
+            if (i + 1 == args.size()) return Usage(err, a + " needs a value");
+            const std::string& v = args[++i];
+            if (a == "--cable") {
+                cable = v;
+                continue;
+            }
+            char* end = nullptr;
+            errno = 0;
+            const long n = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || errno != 0) return Usage(err, "--song needs a number, not '" + v + "'");
+            song = n;
+        } else if (a == "--header-only") {
+            headerOnly = true;
+        } else if (!a.empty() && a[0] == '-' && a != "-") {
+            return Usage(err, "unknown option '" + a + "'");
+        } else if (path.empty()) {
+            path = a;
+        } else {
+            return Usage(err, "play takes one FILE");
+        }
+    }
+    if (path.empty()) return Usage(err, "play needs a FILE");
+
+    std::shared_ptr<CableBackend> backend;
+    std::shared_ptr<VirtualBoard> virtualBoard;
+    if (cable == "usb-blaster") {
+        backend = env.usbBlaster ? env.usbBlaster : std::make_shared<UsbBlasterCable>();
+    } else if (cable == "virtual") {
+        virtualBoard = VirtualBoard::Create();
+        virtualBoard->SetKeepRaw(false);
+        backend = virtualBoard;
+    } else if (cable.rfind("dump:", 0) == 0 && cable.size() > 5) {
+        backend = std::make_shared<DumpCable>(cable.substr(5));
+    } else {
+        return Usage(err, "unknown cable '" + cable + "'");
+    }
+
+    CliHost host(err, env.progressBar);
+    LoadOutcome outcome;
+    if (!Load(path, host.tune, host.rom, outcome, err)) return kExitFile;
+    if (host.rom) {
+        if (headerOnly) return Usage(err, "--header-only is for tunes; a ROM is always sent whole");
+        if (song && *song != 1) return Usage(err, "a ROM has no songs to choose");
+    } else {
+        const long songs = std::max(1, static_cast<int>(host.tune.nSongs));
+        if (song && (*song < 1 || *song > songs)) {
+            return Usage(err, "--song must be from 1 to " + std::to_string(songs) + " for this tune");
+        }
+        host.song = song ? static_cast<std::int32_t>(*song) : InitialSliderPos(host.tune) + 1;
+        host.loaded = headerOnly ? 1 : 0;
+    }
+
+    SetCableBackend(backend);
+    FT_HANDLE handle = nullptr;
+    if (FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK) {
+        err << kNotConnected << "\n" << CableOpenFailure() << "\n";
+        SetCableBackend(nullptr);
+        return kExitNotConnected;
+    }
+    host.board = handle;
+    host.busy = 1;
+    {
+        InterruptGuard guard(host.busy);
+        std::thread worker([&host] {
+            if (host.rom) {
+                SendRomThread(host);
+            } else {
+                SendTuneThread(host);
+            }
+        });
+        worker.join();
+    }
+    host.EndBar();
+    FT_Close(handle);
+    SetCableBackend(nullptr);
+
+    if (virtualBoard) PrintBoard(virtualBoard->Snapshot(), out);
+    if (host.fileError) return kExitFile;
+    if (host.writeError) return kExitWriteError;
+    if (g_interrupted) {
+        err << "tunlet-cli: stopped\n";
+        return kExitInterrupted;
+    }
+    return kExitOk;
+}
+
 }  // namespace
 
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) {
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
     if (args.empty()) return Usage(err, "no command given");
     const std::string& command = args[0];
     if (command == "--help" || command == "-h" || command == "help") {
-        out << kHelp << kUsage;
+        out << kHelp << "\n" << kUsage;
         return kExitOk;
     }
     if (command == "--version") {
@@ -73,6 +311,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return kExitOk;
     }
     if (command == "info") return Info(args, out, err);
+    if (command == "play") return Play(args, out, err, env);
     return Usage(err, "unknown command '" + command + "'");
 }
 

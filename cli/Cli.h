@@ -2,10 +2,13 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace tunlet {
+
+class CableBackend;
 
 // Exit codes of tunlet-cli.
 enum CliExit : int {
@@ -17,7 +20,18 @@ enum CliExit : int {
     kExitInterrupted = 130,
 };
 
+struct CliEnvironment {
+    // The back end behind "--cable usb-blaster"; null: the real cable through libftdi.
+    std::shared_ptr<CableBackend> usbBlaster;
+    // Draw a progress bar on the error stream (it is a terminal).
+    bool progressBar = false;
+};
+
 // args excludes the program name. Returns the exit code.
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const CliEnvironment& env = {});
+
+// CRC-32 (IEEE 802.3, as zip and PNG use it).
+std::uint32_t Crc32(const std::uint8_t* data, std::size_t size);
 
 }  // namespace tunlet

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
@@ -6,5 +8,7 @@
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    return tunlet::RunCli(args, std::cout, std::cerr);
+    tunlet::CliEnvironment env;
+    env.progressBar = ::isatty(STDERR_FILENO) == 1;
+    return tunlet::RunCli(args, std::cout, std::cerr, env);
 }

@@ -58,6 +58,7 @@ FT_STATUS VirtualBoard::Write(const void* buffer, DWORD count, DWORD* written) {
     }
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     record_.writes.push_back(count);
+    record_.bytes += sent;
     if (keepRaw_) record_.raw.insert(record_.raw.end(), bytes, bytes + sent);
     decoder_.Feed(bytes, sent);
     *written = sent;

@@ -24,6 +24,7 @@ public:
     struct Record {
         std::vector<std::uint8_t> raw;  // every cable byte that went out
         std::vector<DWORD> writes;      // the size asked for in each write
+        std::uint64_t bytes = 0;        // cable bytes that went out
         std::vector<JtagScan> scans;
         bool hasUser1 = false;
         std::uint64_t user1 = 0;

@@ -69,3 +69,150 @@ TEST(CliInfo, ExitCodes) {
 
 }  // namespace
 }  // namespace tunlet
+
+#include <csignal>
+
+#include "platform/VirtualBoard.h"
+#include "tests/LinkTestSupport.h"
+
+namespace tunlet {
+namespace {
+
+CliRun CliWith(std::vector<std::string> args, std::shared_ptr<CableBackend> cable) {
+    std::ostringstream out, err;
+    CliEnvironment env;
+    env.usbBlaster = std::move(cable);
+    const int code = RunCli(args, out, err, env);
+    return {code, out.str(), err.str()};
+}
+
+TEST(CliPlay, DumpHoldsTheWindowsStream) {
+    test::TempDir dir;
+    const std::string dump = dir.path() + "/cable.bin";
+    // The same upload through the virtual board, as the window would send it.
+    auto board = VirtualBoard::Create();
+    struct Case {
+        std::vector<std::string> extra;
+        std::int32_t song;
+        std::int32_t loaded;
+    };
+    const Case cases[] = {{{}, 1, 0}, {{"--song", "1", "--header-only"}, 1, 1}};
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"play", test::DataFile("db_apu.nsf"), "--cable", "dump:" + dump};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const CliRun r = Cli(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "");  // no progress bar off a terminal
+
+        test::BoardSession s;
+        test::FakeHost host;
+        host.board = s.handle;
+        ASSERT_EQ(host.tune.Read(test::DataFile("db_apu.nsf").c_str()), 0);
+        host.tune.nFileSize = 32768;
+        host.song = c.song;
+        host.loaded = c.loaded;
+        SendTuneThread(host);
+        EXPECT_TRUE(test::ReadAll(dump) == s.board->Snapshot().raw);
+        EXPECT_EQ(test::ReadAll(dump).size(), c.loaded ? 334u : 62 + 2 * (2 + 128 + 8 * 4096 + 4) + 6u);
+    }
+    const CliRun rom = Cli({"play", test::DataFile("clip_5b.nes"), "--cable", "dump:" + dump});
+    ASSERT_EQ(rom.code, 0);
+    EXPECT_EQ(test::ReadAll(dump).size(), 62 + 2 * (2 + 16 + 16384 + 3) + 6u);
+}
+
+TEST(CliPlay, VirtualBoardReport) {
+    const CliRun r = Cli({"play", test::DataFile("db_apu.nes"), "--cable", "virtual"});
+    ASSERT_EQ(r.code, 0);
+    const test::Bytes image = test::ReadAll(test::DataFile("db_apu.nes"));
+    test::Bytes payload = {0x00, 0x00};
+    payload.insert(payload.end(), image.begin(), image.end());
+    payload.insert(payload.end(), 3, 0);
+    char crc[9];
+    std::snprintf(crc, sizeof crc, "%08X", Crc32(payload.data(), payload.size()));
+    EXPECT_NE(r.out.find("USER1: 0x100 (9 bits)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("USER0: " + std::to_string(payload.size()) + " bytes, CRC-32 " + crc), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("TAP: Run-Test/Idle, outputs released"), std::string::npos);
+}
+
+TEST(CliPlay, Crc32KnownValue) {
+    const std::string s = "123456789";
+    EXPECT_EQ(Crc32(reinterpret_cast<const std::uint8_t*>(s.data()), s.size()), 0xCBF43926u);
+}
+
+TEST(CliPlay, FailuresAndExitCodes) {
+    auto unplugged = VirtualBoard::Create();
+    unplugged->SetConnected(false);
+    const CliRun nc = CliWith({"play", test::DataFile("db_apu.nsf")}, unplugged);
+    EXPECT_EQ(nc.code, 3);
+    EXPECT_EQ(nc.err.rfind("FPGA board is not connected.\nno USB-Blaster found", 0), 0u) << nc.err;
+
+    auto failing = VirtualBoard::Create();
+    failing->FailWrite(12, 0);
+    const CliRun we = CliWith({"play", test::DataFile("db_apu.nsf")}, failing);
+    EXPECT_EQ(we.code, 4);
+    EXPECT_EQ(we.err, "write err\n");
+    EXPECT_EQ(failing->Snapshot().state, TapState::RunTestIdle);
+    EXPECT_FALSE(failing->IsOpen());
+
+    // Ctrl-C during a block: the block finishes, the closing walk goes out.
+    auto interrupted = VirtualBoard::Create();
+    interrupted->SetWriteFault([](std::size_t index, DWORD) -> std::optional<DWORD> {
+        if (index == 13) std::raise(SIGINT);
+        return std::nullopt;
+    });
+    const CliRun ir = CliWith({"play", test::DataFile("db_apu.nsf")}, interrupted);
+    EXPECT_EQ(ir.code, 130);
+    const auto rec = interrupted->Snapshot();
+    EXPECT_EQ(rec.user0.size(), 2 + 128 + 3 * 4096 + 4u);
+    EXPECT_EQ(rec.state, TapState::RunTestIdle);
+
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string errPart;
+    };
+    const Case cases[] = {
+        {{"play"}, 2, "play needs a FILE"},
+        {{"play", test::DataFile("db_apu.nsf"), "--song", "2"}, 2, "--song must be from 1 to 1"},
+        {{"play", test::DataFile("db_apu.nsf"), "--song", "0"}, 2, "--song must be from 1 to 1"},
+        {{"play", test::DataFile("db_apu.nsf"), "--song", "x"}, 2, "--song needs a number"},
+        {{"play", test::DataFile("db_apu.nsf"), "--song"}, 2, "--song needs a value"},
+        {{"play", test::DataFile("db_apu.nes"), "--header-only"}, 2, "--header-only is for tunes"},
+        {{"play", test::DataFile("db_apu.nsf"), "--cable", "serial"}, 2, "unknown cable 'serial'"},
+        {{"play", test::DataFile("db_apu.nsf"), "--loud"}, 2, "unknown option '--loud'"},
+        {{"play", "/nonexistent/x.nsf", "--cable", "virtual"}, 1, "Not an NSF tune or iNES ROM"},
+        {{"play", test::DataFile("db_apu.nsf"), "--cable", "dump:/nonexistent/dir/f"}, 3, "cannot create the dump"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const CliRun r = CliWith(c.args, unplugged);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_NE(r.err.find(c.errPart), std::string::npos) << r.err;
+    }
+}
+
+TEST(CliPlay, SongChoosesHeaderByte7) {
+    test::TempDir dir;
+    test::NsfSpec spec;
+    spec.songs = 12;
+    spec.startSong = 4;
+    const std::string tune = dir.Write("multi.nsf", test::MakeNsf(spec, 100));
+    const std::string dump = dir.path() + "/d.bin";
+    struct Case {
+        std::vector<std::string> extra;
+        std::uint8_t byte7;
+    };
+    const Case cases[] = {{{}, 4}, {{"--song", "12"}, 12}, {{"--song", "1"}, 1}};
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"play", tune, "--cable", "dump:" + dump};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        ASSERT_EQ(Cli(args).code, 0);
+        const test::Bytes bytes = test::ReadAll(dump);
+        // Shift word of header byte 7: after the preamble, two lead words and seven header words.
+        EXPECT_EQ(bytes[62 + 2 * (2 + 7) + 1], c.byte7);
+    }
+}
+
+}  // namespace
+}  // namespace tunlet

@@ -1,0 +1,93 @@
+// The upload path (encoding to shift words and writing) into a cable that discards
+// everything, in data bytes per second.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "link/Upload.h"
+#include "platform/Cable.h"
+
+namespace {
+
+using namespace tunlet;
+
+class Discard : public CableBackend {
+    class Device : public CableDevice {
+        FT_STATUS Write(const void*, DWORD count, DWORD* written) override {
+            *written = count;
+            return FT_OK;
+        }
+    };
+
+public:
+    CableOpenResult Open(const char*) override { return {FT_OK, std::make_unique<Device>(), ""}; }
+};
+
+class Host : public UploadHost {
+public:
+    FT_HANDLE board = nullptr;
+    NsfTune tune;
+    std::unique_ptr<NesRom> rom;
+    std::atomic<std::int32_t> busy{1}, loaded{0};
+    FT_HANDLE Board() const override { return board; }
+    const NsfTune& Tune() const override { return tune; }
+    const NesRom* Rom() const override { return rom.get(); }
+    std::int32_t Song() const override { return 1; }
+    std::atomic<std::int32_t>& Busy() override { return busy; }
+    std::atomic<std::int32_t>& TuneLoaded() override { return loaded; }
+    void SetProgress(int) override {}
+    void ShowMessage(const char*) override {}
+};
+
+FT_HANDLE OpenDiscard() {
+    SetCableBackend(std::make_shared<Discard>());
+    FT_HANDLE h = nullptr;
+    FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &h);
+    return h;
+}
+
+void BM_UploadLargestRom(benchmark::State& state) {
+    Host host;
+    host.board = OpenDiscard();
+    host.rom = std::make_unique<NesRom>();
+    host.rom->n16kRomBanks = 255;
+    host.rom->n8kVRomBanks = 255;
+    host.rom->pPrgRom = std::make_unique<std::uint8_t[]>(host.rom->PrgSize());
+    host.rom->pChrRom = std::make_unique<std::uint8_t[]>(host.rom->ChrSize());
+    for (auto _ : state) {
+        host.busy = 1;
+        SendRomThread(host);
+    }
+    state.SetBytesProcessed(state.iterations() *
+                            static_cast<std::int64_t>(host.rom->PrgSize() + host.rom->ChrSize()));
+    FT_Close(host.board);
+}
+BENCHMARK(BM_UploadLargestRom)->Unit(benchmark::kMillisecond);
+
+void BM_UploadMegabyteTune(benchmark::State& state) {
+    const auto path = std::filesystem::temp_directory_path() / "tunlet-bench-upload.nsf";
+    {
+        std::vector<char> bytes(1 << 20, 0x42);
+        std::memcpy(bytes.data(), "NESM\x1A", 5);
+        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    Host host;
+    host.board = OpenDiscard();
+    host.tune.Init();
+    host.tune.Read(path.c_str());
+    for (auto _ : state) {
+        host.busy = 1;
+        host.loaded = 0;
+        SendTuneThread(host);
+    }
+    state.SetBytesProcessed(state.iterations() * (1 << 20));
+    FT_Close(host.board);
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_UploadMegabyteTune)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <ftdi.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/UsbBlasterCable.h"
+
+namespace tunlet {
+namespace {
+
+// A stand-in for libftdi that records the calls the back end makes.
+struct FakeFtdi {
+    int openResult = 0;
+    int bitmodeResult = 0;
+    std::vector<int> writeResults;  // one per write; missing: everything written
+    int news = 0, frees = 0, closes = 0, writes = 0;
+    int vendor = 0, product = 0;
+    std::string description;
+    int bitmodeMask = -1, bitmodeMode = -1, latency = -1;
+    ftdi_context ctx{};
+};
+FakeFtdi* g_fake = nullptr;
+
+const FtdiApi kFakeApi{
+    [] {
+        ++g_fake->news;
+        return &g_fake->ctx;
+    },
+    [](ftdi_context*) { ++g_fake->frees; },
+    [](ftdi_context*, int v, int p, const char* d, const char*) {
+        g_fake->vendor = v;
+        g_fake->product = p;
+        g_fake->description = d;
+        return g_fake->openResult;
+    },
+    [](ftdi_context*) {
+        ++g_fake->closes;
+        return 0;
+    },
+    [](ftdi_context*, unsigned char mask, unsigned char mode) {
+        g_fake->bitmodeMask = mask;
+        g_fake->bitmodeMode = mode;
+        return g_fake->bitmodeResult;
+    },
+    [](ftdi_context*, unsigned char l) {
+        g_fake->latency = l;
+        return 0;
+    },
+    [](ftdi_context*, const unsigned char*, int size) {
+        const std::size_t i = static_cast<std::size_t>(g_fake->writes++);
+        return i < g_fake->writeResults.size() ? g_fake->writeResults[i] : size;
+    },
+    [](ftdi_context*) { return "fake error"; },
+};
+
+class UsbBlasterCableTest : public testing::Test {
+protected:
+    void SetUp() override {
+        g_fake = &fake;
+        SetCableBackend(std::make_shared<UsbBlasterCable>(kFakeApi));
+    }
+    void TearDown() override {
+        SetCableBackend(nullptr);
+        g_fake = nullptr;
+    }
+    FakeFtdi fake;
+};
+
+TEST_F(UsbBlasterCableTest, OpenFailuresKeepTheirReason) {
+    struct Case {
+        int code;
+        FT_STATUS status;
+        const char* reasonPart;
+    };
+    const Case cases[] = {
+        {-3, FT_DEVICE_NOT_FOUND, "not plugged in"},
+        {-4, FT_DEVICE_NOT_OPENED, "udev rule"},
+        {-5, FT_DEVICE_NOT_OPENED, "busy"},
+        {-8, FT_DEVICE_NOT_OPENED, "cannot be opened"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        fake = FakeFtdi{};
+        fake.openResult = c.code;
+        FT_HANDLE h = reinterpret_cast<FT_HANDLE>(0x1);
+        EXPECT_EQ(FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &h), c.status);
+        EXPECT_EQ(h, nullptr);
+        EXPECT_NE(CableOpenFailure().find(c.reasonPart), std::string::npos) << CableOpenFailure();
+        EXPECT_NE(CableOpenFailure().find("fake error"), std::string::npos);
+        EXPECT_EQ(fake.news, 1);
+        EXPECT_EQ(fake.frees, 1);
+        EXPECT_EQ(fake.closes, 0);
+    }
+}
+
+TEST_F(UsbBlasterCableTest, OpensByIdsAndDescriptionAndWritesNothingOfItsOwn) {
+    FT_HANDLE h = nullptr;
+    ASSERT_EQ(FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+    EXPECT_EQ(fake.vendor, 0x09FB);
+    EXPECT_EQ(fake.product, 0x6001);
+    EXPECT_EQ(fake.description, "USB-Blaster");
+    EXPECT_EQ(fake.bitmodeMode, BITMODE_RESET);
+    EXPECT_EQ(fake.latency, 2);
+    EXPECT_EQ(fake.writes, 0);
+    EXPECT_EQ(CableOpenFailure(), "");
+    EXPECT_EQ(FT_Close(h), FT_OK);
+    EXPECT_EQ(fake.closes, 1);
+    EXPECT_EQ(fake.frees, 1);
+    EXPECT_EQ(FT_Close(h), FT_INVALID_HANDLE);  // a closed handle is gone
+}
+
+TEST_F(UsbBlasterCableTest, WriteResults) {
+    fake.writeResults = {8192, 100, -1, 0};
+    FT_HANDLE h = nullptr;
+    ASSERT_EQ(FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+    const std::vector<unsigned char> data(8192, 0x81);
+    struct Expect {
+        FT_STATUS status;
+        DWORD written;
+    };
+    const Expect expected[] = {{FT_OK, 8192}, {FT_IO_ERROR, 100}, {FT_IO_ERROR, 0}, {FT_IO_ERROR, 0}, {FT_OK, 8192}};
+    for (const auto& e : expected) {
+        DWORD written = 12345;
+        EXPECT_EQ(FT_Write(h, data.data(), 8192, &written), e.status);
+        EXPECT_EQ(written, e.written);
+    }
+    FT_Close(h);
+    EXPECT_EQ(fake.closes, 1);
+    EXPECT_EQ(fake.frees, 1);
+}
+
+TEST_F(UsbBlasterCableTest, SetupFailureClosesAndFrees) {
+    fake.bitmodeResult = -1;
+    FT_HANDLE h = nullptr;
+    EXPECT_EQ(FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &h), FT_DEVICE_NOT_OPENED);
+    EXPECT_EQ(h, nullptr);
+    EXPECT_EQ(fake.closes, 1);
+    EXPECT_EQ(fake.frees, 1);
+}
+
+TEST(CableLayer, WithoutBackEndNothingOpens) {
+    SetCableBackend(nullptr);
+    FT_HANDLE h = nullptr;
+    EXPECT_NE(FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+    EXPECT_EQ(h, nullptr);
+    EXPECT_NE(FT_OpenEx("USB-Blaster", 1, &h), FT_OK);
+    DWORD written = 5;
+    EXPECT_EQ(FT_Write(nullptr, "x", 1, &written), FT_INVALID_HANDLE);
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(FT_Close(nullptr), FT_INVALID_HANDLE);
+}
+
+}  // namespace
+}  // namespace tunlet
