@@ -1,0 +1,205 @@
+#include "app/PlayerDlg.h"
+
+#include "app/AboutDlg.h"
+#include "app/LoadFile.h"
+#include "app/MakeCrLf.h"
+#include "res/Strings.h"
+
+namespace tunlet {
+
+CPlayerDlg::CPlayerDlg() {
+    tune.Init();
+    hIcon = IconHandle{res::kIdrMainFrame};
+}
+
+CPlayerDlg::~CPlayerDlg() {
+    // OnDestroy has waited for the worker; this only reaps the thread object.
+    hThread.Join();
+    tune.Release();
+}
+
+int CPlayerDlg::OnCreate() {
+    Window().DragAcceptFiles(true);
+    return 0;
+}
+
+void CPlayerDlg::DoDataExchange(bool save) {
+    progress.Attach(window_);
+    Window().ExchangeText(kIdPath, strPath, save);
+    Window().ExchangeText(kIdInfo, strInfo, save);
+}
+
+bool CPlayerDlg::OnInitDialog() {
+    DoDataExchange(false);
+
+    const std::string about = res::LoadString(res::kIdsAboutBox);
+    if (!about.empty()) Window().AppendSystemMenu(kAboutCommand, about);
+
+    hIcon = Window().LoadIcon(res::kIdrMainFrame);
+    Window().SetIcon(hIcon, true);
+    Window().SetIcon(hIcon, false);
+
+    Window().SetItemText(kIdSend, "Play");
+    Window().EnableItem(kIdSend, false);
+    Window().EnableItem(kIdNext, false);
+    Window().EnableItem(kIdSongSlider, false);
+
+    fBusy = 0;
+    fTuneLoaded = 0;
+    pRom.reset();
+    hBoard = nullptr;
+
+    // Probe the board, so that a missing cable is reported before the window shows.
+    OpenBoard();
+    if (hBoard != nullptr) {
+        FT_Close(hBoard);
+        hBoard = nullptr;
+    }
+    return true;
+}
+
+void CPlayerDlg::OpenBoard() {
+    if (FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &hBoard) != FT_OK) {
+        Window().MessageBox(kNotConnected, kNotConnectedCaption);
+        hBoard = nullptr;
+    }
+}
+
+void CPlayerDlg::ShowMessage(const char* text) { Window().MessageBox(text, ""); }
+
+void CPlayerDlg::EnableSongControls(bool enable) {
+    Window().EnableItem(kIdNext, enable);
+    Window().EnableItem(kIdSongSlider, enable);
+}
+
+void CPlayerDlg::OnDropFiles(const std::vector<std::string>& paths) {
+    // The records stay untouched until the last worker has returned.
+    if (fBusy.load() != 0 || WorkerRunning()) return;
+    progress.SetPos(0);
+    if (paths.empty()) return;
+    strPath = paths.front();  // only the first file of a drop is taken
+    UpdateData(false);
+
+    fTuneLoaded = 0;
+    LoadOutcome outcome = LoadFile(strPath.c_str(), tune, pRom);
+    if (outcome.kind == LoadKind::Damaged || outcome.kind == LoadKind::Unknown) {
+        // Nothing half read is kept, so nothing can be played until a good file comes.
+        Window().EnableItem(kIdSend, false);
+        EnableSongControls(false);
+        strInfo = outcome.text;
+        UpdateData(false);
+        return;
+    }
+
+    int top = 0;
+    int pos = 0;
+    if (!pRom) {
+        top = SliderTop(tune);
+        pos = static_cast<int>(tune.nStartSong) - 1;
+    }
+    Window().SetSliderRange(0, top, false);
+    Window().SetSliderTicFreq(1);
+    Window().SetSliderPos(pos, true);
+    Window().SetItemText(kIdSend, "Play");
+    Window().EnableItem(kIdSend, true);
+    EnableSongControls(top != 0);
+
+    MakeCrLf(outcome.text);
+    strInfo = std::move(outcome.text);
+    UpdateData(false);
+}
+
+void CPlayerDlg::OnSend() {
+    if (fBusy.load() != 0) {
+        // Stop: the worker sees it after its current block and winds down by itself.
+        fBusy = 0;
+        Window().SetItemText(kIdSend, "Play");
+        progress.SetPos(0);
+        fTuneLoaded = 0;
+        return;
+    }
+    // Play starts only from idle: while winding down the click is ignored.
+    if (WorkerRunning() || hBoard != nullptr) return;
+    const bool haveRom = pRom != nullptr;
+    if (!haveRom && tune.fValid == 0) return;  // nothing to send: leave the cable alone
+
+    OpenBoard();
+    if (hBoard == nullptr) return;
+    UpdateData(true);
+
+    Window().SetItemText(kIdSend, "Stop");
+    if (!haveRom) nSong = Window().SliderPos() + 1;
+    fBusy = 1;
+
+    const bool started = hThread.Start(
+        [this, haveRom] {
+            if (haveRom) {
+                SendRomThread(*this);
+            } else {
+                SendTuneThread(*this);
+            }
+        },
+        launch_);
+    if (!started) {
+        fBusy = 0;
+        Window().SetItemText(kIdSend, "Play");
+        FT_Close(hBoard);
+        hBoard = nullptr;
+        Window().MessageBox(kNoThread, "");
+        return;
+    }
+    Window().SetTimer(kPollTimer, kPollPeriodMs);
+}
+
+void CPlayerDlg::OnNext() {
+    if (!IsIdle()) return;  // ignored during a transfer and while winding down
+    UpdateData(true);
+    const int last = pRom ? 0 : static_cast<int>(tune.nSongs) - 1;
+    const int pos = Window().SliderPos();
+    const int next = pos == last ? 0 : Window().SliderPos() + 1;
+    Window().SetSliderPos(next, true);
+    OnSend();
+}
+
+void CPlayerDlg::OnTimer(int id) {
+    if (id != kPollTimer || fBusy.load() != 0 || WorkerRunning()) return;
+    Window().KillTimer(kPollTimer);
+    Window().SetItemText(kIdSend, "Play");
+    if (hBoard != nullptr) FT_Close(hBoard);
+    hBoard = nullptr;
+}
+
+void CPlayerDlg::OnDestroy() {
+    fBusy = 0;
+    if (hThread.Started()) {
+        // Let the worker's last progress update and any message box it shows complete.
+        Window().PumpUntil([this] { return !hThread.Running(); });
+        hThread.Join();
+    }
+    // The transfer is over: a cable left open by it is closed now.
+    if (hBoard != nullptr) {
+        FT_Close(hBoard);
+        hBoard = nullptr;
+    }
+    if (pRom) {
+        pRom->Release();
+        pRom.reset();
+    }
+}
+
+bool CPlayerDlg::OnSysCommand(unsigned id) {
+    if ((id & 0xFFF0) != kAboutCommand) return false;
+    CAboutDlg about(Window());
+    about.DoModal();
+    return true;
+}
+
+bool CPlayerDlg::OnPaint() {
+    if (!Window().IsIconic()) return false;
+    const ClientRect rect = Window().GetClientRect();
+    const int size = Window().SystemIconSize();
+    Window().DrawIcon(hIcon, (rect.width - size + 1) / 2, (rect.height - size + 1) / 2);
+    return true;
+}
+
+}  // namespace tunlet

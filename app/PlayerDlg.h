@@ -1,0 +1,105 @@
+// The main dialog: its state, file drops, Play/Stop/Next, the worker thread's life,
+// the poll timer, start-up and shutdown. It reaches its window only through
+// DialogWindow, so it runs the same against Qt and against a test's fake window.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/WorkerThread.h"
+#include "link/Upload.h"
+#include "media/NesRom.h"
+#include "media/NsfTune.h"
+#include "platform/Cable.h"
+#include "platform/DialogWindow.h"
+
+namespace tunlet {
+
+// The progress bar control once data exchange has attached it to control 1004.
+class CProgressCtrl {
+public:
+    void Attach(DialogWindow* window) { window_ = window; }
+    void SetPos(int pos) {
+        if (window_ != nullptr) window_->SetProgressPos(pos);
+    }
+
+private:
+    DialogWindow* window_ = nullptr;
+};
+
+class CPlayerDlg : public UploadHost {
+public:
+    static constexpr int kPollTimer = 1;
+    static constexpr int kPollPeriodMs = 100;
+    static constexpr int kAboutCommand = 0x0010;
+
+    CPlayerDlg();
+    ~CPlayerDlg() override;
+    CPlayerDlg(const CPlayerDlg&) = delete;
+    CPlayerDlg& operator=(const CPlayerDlg&) = delete;
+
+    // The window the dialog runs in; set before OnCreate.
+    void Attach(DialogWindow& window) { window_ = &window; }
+    // How worker threads are started (tests make it fail).
+    void SetThreadLauncher(WorkerThread::Launcher launch) { launch_ = std::move(launch); }
+
+    // Message handlers, all on the UI thread.
+    int OnCreate();
+    bool OnInitDialog();
+    void OnDropFiles(const std::vector<std::string>& paths);
+    void OnSend();
+    void OnNext();
+    void OnTimer(int id);
+    void OnDestroy();
+    bool OnSysCommand(unsigned id);  // false: hand the command to the default handling
+    bool OnPaint();                  // false: paint as usual
+    IconHandle OnQueryDragIcon() const { return hIcon; }
+
+    void DoDataExchange(bool save);
+    void UpdateData(bool save) { DoDataExchange(save); }
+    void OpenBoard();
+
+    // A worker has been started and has not yet returned.
+    bool WorkerRunning() const { return hThread.Running(); }
+    // No transfer, no worker, cable closed: Play may start one.
+    bool IsIdle() const { return fBusy.load() == 0 && !WorkerRunning() && hBoard == nullptr; }
+
+    // What the upload worker sees.
+    FT_HANDLE Board() const override { return hBoard; }
+    const NsfTune& Tune() const override { return tune; }
+    const NesRom* Rom() const override { return pRom.get(); }
+    std::int32_t Song() const override { return nSong; }
+    std::atomic<std::int32_t>& Busy() override { return fBusy; }
+    std::atomic<std::int32_t>& TuneLoaded() override { return fTuneLoaded; }
+    void SetProgress(int position) override { progress.SetPos(position); }
+    void ShowMessage(const char* text) override;
+
+    // The dialog's state, in declaration order.
+    NsfTune tune;
+    std::unique_ptr<NesRom> pRom;
+    FT_HANDLE hBoard = nullptr;
+    std::int32_t nSong = 0;
+    std::atomic<std::int32_t> fBusy{0};
+    std::atomic<std::int32_t> fTuneLoaded{0};
+    WorkerThread hThread;
+    CProgressCtrl progress;
+    std::string strPath;
+    std::string strInfo;
+    IconHandle hIcon;
+
+    static constexpr char kNotConnected[] = "FPGA board is not connected.";
+    static constexpr char kNotConnectedCaption[] = "Ready";
+    static constexpr char kNoThread[] = "The transfer could not be started: no worker thread could be created.";
+
+private:
+    void EnableSongControls(bool enable);
+    DialogWindow& Window() const { return *window_; }
+
+    DialogWindow* window_ = nullptr;
+    WorkerThread::Launcher launch_;
+};
+
+}  // namespace tunlet

@@ -1,0 +1,81 @@
+// What the player dialog needs of its window: the operations on its controls by id,
+// the timer, message boxes, data exchange and the system menu. One implementation
+// runs over Qt Widgets; tests use a fake.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace tunlet {
+
+// Control identifiers shared by the dialog template and the handlers.
+enum ControlId : int {
+    kIdOk = 1,
+    kIdCancel = 2,        // Close
+    kIdSend = 1000,       // Play / Stop
+    kIdInfo = 1002,       // summary box
+    kIdPath = 1003,       // path field
+    kIdProgress = 1004,   // progress bar
+    kIdSongSlider = 1007,
+    kIdNext = 1008,
+};
+
+// An icon loaded from the resources (its resource id; 0 for none).
+struct IconHandle {
+    int resource = 0;
+    explicit operator bool() const { return resource != 0; }
+};
+
+struct ClientRect {
+    int width = 0;
+    int height = 0;
+};
+
+class DialogWindow {
+public:
+    virtual ~DialogWindow() = default;
+
+    // Controls by id (UI thread).
+    virtual void SetItemText(int id, const std::string& text) = 0;
+    virtual void EnableItem(int id, bool enable) = 0;
+
+    // The song slider (UI thread). The slider keeps its position inside its range.
+    virtual void SetSliderRange(int min, int max, bool redraw) = 0;
+    virtual void SetSliderTicFreq(int freq) = 0;
+    virtual void SetSliderPos(int pos, bool redraw) = 0;
+    virtual int SliderPos() = 0;
+
+    // The progress bar (0..100). Any thread; never waits for the UI thread.
+    virtual void SetProgressPos(int pos) = 0;
+
+    // Timers delivered to the dialog's OnTimer (UI thread).
+    virtual void SetTimer(int id, int periodMs) = 0;
+    virtual void KillTimer(int id) = 0;
+
+    // A message box owned by the dialog with an OK button. An empty caption shows the
+    // application's name. Any thread; returns once the box has been dismissed.
+    virtual void MessageBox(const std::string& text, const std::string& caption) = 0;
+
+    // Data exchange of an edit control: save false shows text, save true reads it back.
+    virtual void ExchangeText(int id, std::string& text, bool save) = 0;
+
+    // Window decorations.
+    virtual void DragAcceptFiles(bool accept) = 0;
+    // Appends a separator and the entry to the system menu; false if there is none.
+    virtual bool AppendSystemMenu(int command, const std::string& text) = 0;
+    virtual IconHandle LoadIcon(int resource) = 0;
+    virtual void SetIcon(IconHandle icon, bool big) = 0;
+    virtual bool IsIconic() = 0;
+    virtual ClientRect GetClientRect() = 0;
+    virtual int SystemIconSize() = 0;
+    virtual void DrawIcon(IconHandle icon, int x, int y) = 0;
+
+    // Runs a modal dialog from a template (the About box) and returns its result.
+    virtual int RunModal(int templateId) = 0;
+
+    // Keeps the UI thread's messages flowing (progress, message boxes of a worker)
+    // until done() is true.
+    virtual void PumpUntil(const std::function<bool()>& done) = 0;
+};
+
+}  // namespace tunlet

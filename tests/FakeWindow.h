@@ -1,0 +1,158 @@
+// A window for the dialog logic that records what the dialog does to it. Message
+// boxes from other threads wait, as they would on a real UI thread, until the test's
+// "UI thread" pumps.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/DialogWindow.h"
+
+namespace tunlet::test {
+
+class FakeWindow : public DialogWindow {
+public:
+    struct Item {
+        std::string text;
+        bool enabled = true;
+    };
+    struct Box {
+        std::string text;
+        std::string caption;
+        bool fromUiThread = true;
+    };
+
+    // Everything below is read by the test on the UI thread.
+    std::map<int, Item> items;
+    int sliderMin = 0, sliderMax = 100, sliderPos = 0, ticFreq = 0;
+    std::set<int> timers;
+    std::map<int, std::string> edits;
+    bool dragAccepted = false;
+    std::vector<std::pair<int, std::string>> systemMenu;
+    bool hasSystemMenu = true;
+    std::vector<bool> iconsSet;  // big, small
+    int modalRuns = 0;
+    bool iconic = false;
+    std::vector<std::pair<int, int>> iconDraws;
+
+    FakeWindow() : ui_(std::this_thread::get_id()) {
+        for (int id : {kIdCancel, kIdSend, kIdInfo, kIdPath, kIdProgress, kIdSongSlider, kIdNext}) items[id] = {};
+        items[kIdSend].text = "Send";
+    }
+
+    void SetItemText(int id, const std::string& text) override { items.at(id).text = text; }
+    void EnableItem(int id, bool enable) override { items.at(id).enabled = enable; }
+    void SetSliderRange(int min, int max, bool) override {
+        sliderMin = min;
+        sliderMax = max < min ? min : max;  // a range whose top is below its bottom holds one position
+        SetSliderPos(sliderPos, false);
+    }
+    void SetSliderTicFreq(int freq) override { ticFreq = freq; }
+    void SetSliderPos(int pos, bool) override { sliderPos = pos < sliderMin ? sliderMin : pos > sliderMax ? sliderMax : pos; }
+    int SliderPos() override { return sliderPos; }
+
+    void SetProgressPos(int pos) override {
+        std::lock_guard lock(mutex_);
+        progress_.push_back(pos);
+    }
+    std::vector<int> Progress() const {
+        std::lock_guard lock(mutex_);
+        return progress_;
+    }
+    int ProgressPos() const {
+        std::lock_guard lock(mutex_);
+        return progress_.empty() ? 0 : progress_.back();
+    }
+    void ClearProgress() {
+        std::lock_guard lock(mutex_);
+        progress_.clear();
+    }
+
+    void SetTimer(int id, int) override { timers.insert(id); }
+    void KillTimer(int id) override { timers.erase(id); }
+
+    void MessageBox(const std::string& text, const std::string& caption) override {
+        std::unique_lock lock(mutex_);
+        if (std::this_thread::get_id() == ui_) {
+            boxes_.push_back({text, caption, true});
+            return;
+        }
+        // Hand the box to the UI thread and wait until it has been dismissed there.
+        const std::size_t ticket = ++queued_;
+        pending_.push_back({text, caption, false});
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return dismissed_ >= ticket; });
+    }
+    std::vector<Box> Boxes() const {
+        std::lock_guard lock(mutex_);
+        return boxes_;
+    }
+    // Waits (UI thread) until a worker's message box is waiting; false after the watchdog time.
+    bool WaitForPendingBox() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return !pending_.empty(); });
+    }
+    // Shows and dismisses every waiting box.
+    void Pump() {
+        std::lock_guard lock(mutex_);
+        while (!pending_.empty()) {
+            boxes_.push_back(pending_.front());
+            pending_.pop_front();
+            ++dismissed_;
+        }
+        changed_.notify_all();
+    }
+
+    void ExchangeText(int id, std::string& text, bool save) override {
+        if (save) {
+            text = edits[id];
+        } else {
+            edits[id] = text;
+        }
+    }
+    void DragAcceptFiles(bool accept) override { dragAccepted = accept; }
+    bool AppendSystemMenu(int command, const std::string& text) override {
+        if (!hasSystemMenu) return false;
+        systemMenu.emplace_back(0, "");
+        systemMenu.emplace_back(command, text);
+        return true;
+    }
+    IconHandle LoadIcon(int resource) override { return IconHandle{resource}; }
+    void SetIcon(IconHandle, bool big) override { iconsSet.push_back(big); }
+    bool IsIconic() override { return iconic; }
+    ClientRect GetClientRect() override { return {301, 400}; }
+    int SystemIconSize() override { return 32; }
+    void DrawIcon(IconHandle, int x, int y) override { iconDraws.emplace_back(x, y); }
+    int RunModal(int templateId) override {
+        ++modalRuns;
+        return templateId == 100 ? 1 : 0;
+    }
+    void PumpUntil(const std::function<bool()>& done) override {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!done()) {
+            Pump();
+            std::unique_lock lock(mutex_);
+            changed_.wait_for(lock, std::chrono::milliseconds(1));
+            if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("PumpUntil: worker never ended");
+        }
+        Pump();
+    }
+
+private:
+    std::thread::id ui_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<int> progress_;
+    std::vector<Box> boxes_;
+    std::deque<Box> pending_;
+    std::size_t queued_ = 0;
+    std::size_t dismissed_ = 0;
+};
+
+}  // namespace tunlet::test

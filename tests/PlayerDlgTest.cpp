@@ -1,0 +1,448 @@
+#include <gtest/gtest.h>
+
+#include <system_error>
+
+#include "app/PlayerDlg.h"
+#include "tests/FakeWindow.h"
+#include "tests/LinkTestSupport.h"
+
+namespace tunlet {
+namespace {
+
+using test::Bytes;
+using test::FakeWindow;
+using test::TempDir;
+
+constexpr std::size_t kFirstBlockWrite = 11;  // preamble 8, lead bytes 2, header 1
+
+// A dialog on a fake window with a virtual board as the cable.
+class PlayerDlgTest : public testing::Test {
+protected:
+    void SetUp() override { SetCableBackend(board); }
+    void TearDown() override {
+        dlg.OnDestroy();
+        SetCableBackend(nullptr);
+    }
+
+    void Start(bool connected = true) {
+        board->SetConnected(connected);
+        dlg.Attach(win);
+        ASSERT_EQ(dlg.OnCreate(), 0);
+        ASSERT_TRUE(dlg.OnInitDialog());
+        board->SetConnected(true);
+        board->Reset();
+    }
+    std::string Tune(std::uint8_t songs, std::uint8_t start, std::size_t size = 32768) {
+        test::NsfSpec spec;
+        spec.songs = songs;
+        spec.startSong = start;
+        return dir.Write("tune" + std::to_string(++files) + ".nsf", test::MakeNsf(spec, size - 128));
+    }
+    std::string Rom(std::uint8_t prg = 2, std::uint8_t chr = 1) {
+        return dir.Write("rom" + std::to_string(++files) + ".nes", test::MakeNes(prg, chr));
+    }
+    void Drop(const std::string& path) { dlg.OnDropFiles({path}); }
+    // Lets the worker finish (answering its message boxes) and ticks the timer.
+    void Finish() {
+        win.PumpUntil([&] { return !dlg.WorkerRunning(); });
+        dlg.OnTimer(1);
+    }
+    bool Enabled(int id) { return win.items[id].enabled; }
+    std::string Caption() { return win.items[kIdSend].text; }
+    void ExpectIdle() {
+        EXPECT_EQ(dlg.fBusy, 0);
+        EXPECT_FALSE(dlg.WorkerRunning());
+        EXPECT_EQ(dlg.hBoard, nullptr);
+        EXPECT_FALSE(board->IsOpen());
+        EXPECT_TRUE(win.timers.empty());
+        EXPECT_EQ(Caption(), "Play");
+    }
+
+    std::shared_ptr<VirtualBoard> board = VirtualBoard::Create();
+    FakeWindow win;
+    CPlayerDlg dlg;
+    TempDir dir;
+    int files = 0;
+};
+
+TEST_F(PlayerDlgTest, StartUpWithBoard) {
+    Start();
+    EXPECT_TRUE(win.dragAccepted);
+    EXPECT_EQ(Caption(), "Play");
+    EXPECT_FALSE(Enabled(kIdSend));
+    EXPECT_FALSE(Enabled(kIdNext));
+    EXPECT_FALSE(Enabled(kIdSongSlider));
+    EXPECT_EQ(win.edits[kIdPath], "");
+    EXPECT_EQ(win.edits[kIdInfo], "");
+    EXPECT_TRUE(win.Boxes().empty());
+    ASSERT_EQ(win.systemMenu.size(), 2u);
+    EXPECT_EQ(win.systemMenu[1], (std::pair<int, std::string>{16, "Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."}));
+    EXPECT_EQ(win.iconsSet, (std::vector<bool>{true, false}));
+    EXPECT_EQ(dlg.hBoard, nullptr);
+}
+
+TEST_F(PlayerDlgTest, StartUpProbeOpensAndClosesOnce) {
+    board->SetConnected(true);
+    dlg.Attach(win);
+    dlg.OnCreate();
+    dlg.OnInitDialog();
+    const auto r = board->Snapshot();
+    EXPECT_EQ(r.opens, 1);
+    EXPECT_EQ(r.closes, 1);
+    EXPECT_EQ(r.bytes, 0u);
+}
+
+TEST_F(PlayerDlgTest, StartUpWithoutBoard) {
+    Start(false);
+    const auto boxes = win.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "FPGA board is not connected.");
+    EXPECT_EQ(boxes[0].caption, "Ready");
+    EXPECT_EQ(dlg.hBoard, nullptr);
+    EXPECT_FALSE(Enabled(kIdSend));
+}
+
+TEST_F(PlayerDlgTest, DropStates) {
+    Start();
+    struct Case {
+        const char* label;
+        std::uint8_t songs, start;
+        int top, pos;
+        bool songControls;
+    };
+    const Case cases[] = {
+        {"one song", 1, 1, 0, 0, false},
+        {"twelve songs from 4", 12, 4, 11, 3, true},
+        {"start song 0", 5, 0, 4, 0, true},
+        {"start above the count", 5, 9, 4, 4, true},
+        {"no songs", 0, 1, 0, 0, true},  // the top is -1: not 0, so the song controls are on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string path = Tune(c.songs, c.start, 1000);
+        Drop(path);
+        EXPECT_EQ(win.sliderMax, c.top);
+        EXPECT_EQ(win.sliderPos, c.pos);
+        EXPECT_EQ(win.ticFreq, 1);
+        EXPECT_TRUE(Enabled(kIdSend));
+        EXPECT_EQ(Enabled(kIdNext), c.songControls);
+        EXPECT_EQ(Enabled(kIdSongSlider), c.songControls);
+        EXPECT_EQ(win.edits[kIdPath], path);
+        EXPECT_EQ(win.edits[kIdInfo].rfind("SongName : Song\r\nArtist   : Artist\r\n", 0), 0u);
+        EXPECT_EQ(dlg.tune.nFileSize, 32768);
+        EXPECT_EQ(win.ProgressPos(), 0);
+    }
+    Drop(Rom());
+    EXPECT_NE(dlg.pRom, nullptr);
+    EXPECT_EQ(win.sliderMax, 0);
+    EXPECT_EQ(win.sliderPos, 0);
+    EXPECT_FALSE(Enabled(kIdNext));
+    EXPECT_TRUE(Enabled(kIdSend));
+    EXPECT_EQ(win.edits[kIdInfo].rfind("n16kRomBanks\t2\r\nn8kVRomBanks\t1\r\n", 0), 0u);
+}
+
+TEST_F(PlayerDlgTest, DropOfUnusableFilesDisablesPlay) {
+    Start();
+    Bytes eof = test::MakeNes(1, 0);
+    eof.push_back(0);
+    struct Case {
+        std::string path;
+        std::string info;
+    };
+    const Case cases[] = {
+        {dir.Write("eof.nes", eof), "EOF error"},
+        {dir.Write("notes.txt", Bytes(50, 'x')),
+         "Not an NSF tune or iNES ROM: it has no NESM header and its name does not contain .nes."},
+    };
+    for (const auto& c : cases) {
+        Drop(Tune(3, 1));
+        ASSERT_TRUE(Enabled(kIdSend));
+        Drop(c.path);
+        EXPECT_EQ(win.edits[kIdInfo], c.info);
+        EXPECT_EQ(win.edits[kIdPath], c.path);
+        EXPECT_FALSE(Enabled(kIdSend));
+        EXPECT_FALSE(Enabled(kIdNext));
+        EXPECT_FALSE(Enabled(kIdSongSlider));
+        EXPECT_EQ(dlg.pRom, nullptr);
+        EXPECT_EQ(dlg.tune.fValid, 0);
+        // Even a click that reaches the handler sends nothing and opens no cable.
+        dlg.OnSend();
+        ExpectIdle();
+        EXPECT_EQ(board->Snapshot().opens, 0);
+    }
+}
+
+TEST_F(PlayerDlgTest, MultiFileDropTakesTheFirst) {
+    Start();
+    const std::string rom = Rom(), tune = Tune(2, 1);
+    dlg.OnDropFiles({rom, tune});
+    EXPECT_NE(dlg.pRom, nullptr);
+    EXPECT_EQ(win.edits[kIdPath], rom);
+}
+
+TEST_F(PlayerDlgTest, PlayWithoutCable) {
+    Start();
+    Drop(Tune(1, 1));
+    board->SetConnected(false);
+    dlg.OnSend();
+    const auto boxes = win.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "FPGA board is not connected.");
+    EXPECT_EQ(boxes[0].caption, "Ready");
+    ExpectIdle();
+}
+
+TEST_F(PlayerDlgTest, PlayRomToIdle) {
+    Start();
+    const Bytes image = test::MakeNes(2, 1);
+    Drop(dir.Write("r.nes", image));
+    board->HoldWrite(kFirstBlockWrite);
+    dlg.OnSend();
+    EXPECT_EQ(Caption(), "Stop");
+    EXPECT_EQ(dlg.fBusy, 1);
+    EXPECT_EQ(win.timers, std::set<int>{1});
+    ASSERT_TRUE(board->WaitHeld());
+    dlg.OnTimer(1);  // sending: the tick does nothing
+    EXPECT_TRUE(board->IsOpen());
+    board->ReleaseHeld();
+    win.PumpUntil([&] { return !dlg.WorkerRunning(); });
+    // Winding down after the worker's own end: "Stop" until the tick.
+    EXPECT_EQ(Caption(), "Stop");
+    EXPECT_TRUE(board->IsOpen());
+    dlg.OnTimer(1);
+    ExpectIdle();
+    const auto r = board->Snapshot();
+    EXPECT_EQ(r.user0.size(), 2 + 16 + 32768 + 8192 + 3u);
+    EXPECT_EQ(win.ProgressPos(), 100);
+}
+
+TEST_F(PlayerDlgTest, PlayTwiceSendsHeaderAloneSecondTime) {
+    Start();
+    Drop(Tune(5, 2));
+    dlg.OnSend();
+    Finish();
+    EXPECT_EQ(dlg.nSong, 2);
+    EXPECT_EQ(dlg.fTuneLoaded, 1);
+    EXPECT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
+    board->Reset();
+    win.SetSliderPos(4, true);
+    dlg.OnSend();
+    Finish();
+    const auto r = board->Snapshot();
+    ASSERT_EQ(r.user0.size(), 2 + 128 + 3u);
+    EXPECT_EQ(r.user0[2 + 7], 5);
+    EXPECT_EQ(r.user0[2 + 126], 1);
+    // Dropping the same tune again makes the next Play send it whole.
+    Drop(dlg.strPath);
+    EXPECT_EQ(dlg.fTuneLoaded, 0);
+    board->Reset();
+    dlg.OnSend();
+    Finish();
+    EXPECT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
+}
+
+TEST_F(PlayerDlgTest, StopThenPlaySendsWholeTune) {
+    Start();
+    Drop(Tune(1, 1, 40000));
+    board->HoldWrite(kFirstBlockWrite + 3);
+    dlg.OnSend();
+    ASSERT_TRUE(board->WaitHeld());
+    dlg.OnSend();  // Stop
+    EXPECT_EQ(dlg.fBusy, 0);
+    EXPECT_EQ(Caption(), "Play");
+    EXPECT_EQ(win.ProgressPos(), 0);
+    EXPECT_EQ(dlg.fTuneLoaded, 0);
+    // Winding down: Play, Next and drops are ignored; the tick leaves the cable open.
+    dlg.OnSend();
+    dlg.OnNext();
+    const std::string other = Rom();
+    Drop(other);
+    dlg.OnTimer(1);
+    EXPECT_TRUE(board->IsOpen());
+    EXPECT_EQ(dlg.pRom, nullptr);
+    EXPECT_NE(win.edits[kIdPath], other);
+    EXPECT_EQ(board->Snapshot().opens, 1);
+    EXPECT_TRUE(win.Boxes().empty());
+    board->ReleaseHeld();
+    Finish();
+    ExpectIdle();
+    auto r = board->Snapshot();
+    EXPECT_EQ(r.user0.size(), 2 + 128 + 4 * 4096 + 4u);
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_EQ(win.ProgressPos(), 100);  // the worker's own last update follows Stop's 0
+    EXPECT_EQ(dlg.fTuneLoaded, 0);
+    board->Reset();
+    dlg.OnSend();
+    Finish();
+    EXPECT_EQ(board->Snapshot().user0.size(), 2 + 128 + 10 * 4096 + 4u);
+    EXPECT_EQ(dlg.fTuneLoaded, 1);
+}
+
+TEST_F(PlayerDlgTest, DropAfterWorkerEndedWhileWindingDown) {
+    Start();
+    Drop(Tune(1, 1));
+    dlg.OnSend();
+    win.PumpUntil([&] { return !dlg.WorkerRunning(); });
+    const std::string rom = Rom();
+    Drop(rom);  // the worker has returned: the drop is taken, the cable still open
+    EXPECT_NE(dlg.pRom, nullptr);
+    EXPECT_TRUE(board->IsOpen());
+    dlg.OnTimer(1);
+    ExpectIdle();
+}
+
+TEST_F(PlayerDlgTest, DropAndNextWhileSendingAreIgnored) {
+    Start();
+    Drop(Tune(4, 1));
+    board->HoldWrite(kFirstBlockWrite);
+    dlg.OnSend();
+    ASSERT_TRUE(board->WaitHeld());
+    win.ClearProgress();
+    const std::string before = win.edits[kIdInfo];
+    Drop(Rom());
+    dlg.OnNext();
+    EXPECT_EQ(win.sliderPos, 0);
+    EXPECT_TRUE(win.Progress().empty());
+    EXPECT_EQ(win.edits[kIdInfo], before);
+    EXPECT_EQ(dlg.pRom, nullptr);
+    board->ReleaseHeld();
+    Finish();
+    ExpectIdle();
+}
+
+TEST_F(PlayerDlgTest, NextWrapsAroundAndPlays) {
+    Start();
+    Drop(Tune(3, 2));
+    const int expectedSongs[] = {3, 1, 2, 3};
+    for (int song : expectedSongs) {
+        board->Reset();
+        dlg.OnNext();
+        Finish();
+        EXPECT_EQ(dlg.nSong, song);
+        EXPECT_EQ(board->Snapshot().user0[2 + 7], song);
+    }
+    // With a ROM the slider goes to 0 and the ROM is sent again.
+    Drop(Rom(1, 0));
+    board->Reset();
+    dlg.OnNext();
+    Finish();
+    EXPECT_EQ(win.sliderPos, 0);
+    EXPECT_EQ(board->Snapshot().user0.size(), 2 + 16 + 16384 + 3u);
+}
+
+TEST_F(PlayerDlgTest, WriteErrorThenPlaySendsWholeTune) {
+    Start();
+    Drop(Tune(1, 1));
+    board->FailWrite(kFirstBlockWrite + 2, 10);
+    dlg.OnSend();
+    Finish();
+    ExpectIdle();
+    const auto boxes = win.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "write err");
+    EXPECT_EQ(boxes[0].caption, "");
+    EXPECT_FALSE(boxes[0].fromUiThread);
+    EXPECT_EQ(dlg.fTuneLoaded, 0);
+    board->SetWriteFault(nullptr);
+    board->Reset();
+    dlg.OnSend();
+    Finish();
+    EXPECT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
+}
+
+TEST_F(PlayerDlgTest, TuneFileGoneBeforePlay) {
+    Start();
+    const std::string path = Tune(1, 1);
+    Drop(path);
+    std::remove(path.c_str());
+    dlg.OnSend();
+    Finish();
+    ExpectIdle();
+    const auto boxes = win.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "file dont open");
+}
+
+TEST_F(PlayerDlgTest, CloseDuringTransferWithMessagePending) {
+    Start();
+    Drop(Rom(4, 2));
+    board->FailWrite(kFirstBlockWrite + 1, 0);
+    dlg.OnSend();
+    ASSERT_TRUE(win.WaitForPendingBox());  // the worker waits in its "write err" box
+    dlg.OnDestroy();
+    EXPECT_FALSE(dlg.WorkerRunning());
+    EXPECT_EQ(dlg.pRom, nullptr);
+    EXPECT_EQ(dlg.hBoard, nullptr);
+    EXPECT_FALSE(board->IsOpen());
+    const auto r = board->Snapshot();
+    EXPECT_EQ(r.state, TapState::RunTestIdle);  // the closing walk went out before the cable closed
+    EXPECT_EQ(r.closes, 1);
+    ASSERT_EQ(win.Boxes().size(), 1u);
+    EXPECT_EQ(win.Boxes()[0].text, "write err");
+}
+
+TEST_F(PlayerDlgTest, CloseDuringTransferStopsTheWorker) {
+    Start();
+    Drop(Tune(1, 1, 200000));
+    board->HoldWrite(kFirstBlockWrite + 5);
+    dlg.OnSend();
+    ASSERT_TRUE(board->WaitHeld());
+    // Release the held block only once the close has asked the worker to stop.
+    std::thread releaser([&] {
+        while (dlg.fBusy.load() != 0) std::this_thread::yield();
+        board->ReleaseHeld();
+    });
+    dlg.OnDestroy();
+    releaser.join();
+    EXPECT_FALSE(board->IsOpen());
+    const auto r = board->Snapshot();
+    EXPECT_EQ(r.user0.size(), 2 + 128 + 6 * 4096 + 4u);
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+}
+
+TEST_F(PlayerDlgTest, ThreadThatCannotStart) {
+    Start();
+    Drop(Tune(1, 1));
+    dlg.SetThreadLauncher([](std::function<void()>) -> std::thread {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    });
+    dlg.OnSend();
+    ExpectIdle();
+    const auto boxes = win.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, CPlayerDlg::kNoThread);
+    dlg.SetThreadLauncher(nullptr);
+    dlg.OnSend();
+    Finish();
+    EXPECT_EQ(board->Snapshot().opens, 2);
+}
+
+TEST_F(PlayerDlgTest, SystemCommandsAndPainting) {
+    Start();
+    struct Case {
+        unsigned id;
+        bool about;
+    };
+    const Case cases[] = {{16, true}, {31, true}, {0x10 | 0x10000, true}, {15, false}, {32, false}, {0xF060, false}};
+    for (const auto& c : cases) {
+        const int before = win.modalRuns;
+        EXPECT_EQ(dlg.OnSysCommand(c.id), c.about) << c.id;
+        EXPECT_EQ(win.modalRuns - before, c.about ? 1 : 0);
+    }
+    EXPECT_FALSE(dlg.OnPaint());
+    win.iconic = true;
+    EXPECT_TRUE(dlg.OnPaint());
+    EXPECT_EQ(win.iconDraws, (std::vector<std::pair<int, int>>{{135, 184}}));
+    EXPECT_EQ(dlg.OnQueryDragIcon().resource, 128);
+}
+
+TEST_F(PlayerDlgTest, DestroyFreesRomAndNeedsNoWorker) {
+    Start();
+    Drop(Rom());
+    dlg.OnDestroy();
+    EXPECT_EQ(dlg.pRom, nullptr);
+    EXPECT_EQ(board->Snapshot().opens, 0);
+}
+
+}  // namespace
+}  // namespace tunlet
