@@ -1,0 +1,67 @@
+// The player dialog's window on Qt Widgets: template 102, with the dialog logic's
+// handlers wired to its buttons, drops, timer, context menu and painting.
+#pragma once
+
+#include <QString>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/PlayerDlg.h"
+#include "platform/DialogWindow.h"
+#include "platform/qt/QtTemplateDialog.h"
+
+class QPainter;
+
+namespace tunlet {
+
+class QtPlayerWindow : public QtTemplateDialog, public DialogWindow {
+public:
+    explicit QtPlayerWindow(CPlayerDlg& dlg, QWidget* parent = nullptr);
+
+    // DialogWindow
+    void SetItemText(int id, const std::string& text) override;
+    void EnableItem(int id, bool enable) override;
+    void SetSliderRange(int min, int max, bool redraw) override;
+    void SetSliderTicFreq(int freq) override;
+    void SetSliderPos(int pos, bool redraw) override;
+    int SliderPos() override;
+    void SetProgressPos(int pos) override;
+    void SetTimer(int id, int periodMs) override;
+    void KillTimer(int id) override;
+    void MessageBox(const std::string& text, const std::string& caption) override;
+    void ExchangeText(int id, std::string& text, bool save) override;
+    void DragAcceptFiles(bool accept) override;
+    bool AppendSystemMenu(int command, const std::string& text) override;
+    IconHandle LoadIcon(int resource) override;
+    void SetIcon(IconHandle icon, bool big) override;
+    bool IsIconic() override;
+    ClientRect GetClientRect() override;
+    int SystemIconSize() override;
+    void DrawIcon(IconHandle icon, int x, int y) override;
+    int RunModal(int templateId) override;
+    void PumpUntil(const std::function<bool()>& done) override;
+
+    // The local paths of a drop, as 8-bit strings (what OnDropFiles gets).
+    static std::vector<std::string> LocalPaths(const QList<QUrl>& urls);
+    // The entries the About command and its kin appear under (the context menu).
+    const std::vector<std::pair<int, QString>>& MenuEntries() const { return menu_; }
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void ShowBox(const QString& text, const QString& caption);
+
+    CPlayerDlg& dlg_;
+    std::map<int, int> timers_;            // our timer id -> Qt's
+    std::map<int, std::string> shown_;     // the bytes last shown in each edit
+    std::vector<std::pair<int, QString>> menu_;
+    QPainter* painter_ = nullptr;          // set while paintEvent runs
+};
+
+}  // namespace tunlet

@@ -1,0 +1,138 @@
+#include "platform/qt/QtTemplateDialog.h"
+
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <cstring>
+
+#include "res/Icon.h"
+#include "res/Strings.h"
+
+namespace tunlet {
+
+QIcon AppIcon() {
+    QIcon icon;
+    icon.addPixmap(QPixmap(res::kIcon32));
+    icon.addPixmap(QPixmap(res::kIcon16));
+    return icon;
+}
+
+QFont DialogFont(int pointSize) {
+    static const char* const kGothic[] = {"MS Gothic", "ＭＳ ゴシック", "IPAGothic", "IPAexGothic",
+                                          "Noto Sans Mono CJK JP", "VL Gothic", "TakaoGothic"};
+    QFont font;
+    const QStringList families = QFontDatabase::families();
+    for (const char* name : kGothic) {
+        if (families.contains(QString::fromUtf8(name), Qt::CaseInsensitive)) {
+            font = QFont(QString::fromUtf8(name));
+            break;
+        }
+    }
+    font.setPointSize(pointSize);
+    return font;
+}
+
+QtTemplateDialog::QtTemplateDialog(const res::DialogTemplate& t, QWidget* parent) : QDialog(parent) {
+    const QFont font = DialogFont(t.pointSize);
+    setFont(font);
+    const QFontMetrics metrics(font);
+    const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    baseX_ = std::max(1, (width / 26 + 1) / 2);
+    baseY_ = std::max(1, metrics.height());
+
+    setWindowTitle(QString::fromUtf8(t.caption));
+    setWindowIcon(AppIcon());
+    const QRect size = ToPixels(0, 0, t.cx, t.cy);
+    setFixedSize(size.width(), size.height());  // a modal frame: no resizing
+    for (const res::ControlTemplate& c : t.controls) {
+        QWidget* w = MakeControl(c);
+        w->setGeometry(ToPixels(c.x, c.y, c.cx, c.cy));
+        w->setFocusPolicy((c.style & res::style::kTabStop) ? Qt::StrongFocus : Qt::NoFocus);
+        if (c.id != -1) controls_[c.id] = w;
+        if (auto* button = qobject_cast<QPushButton*>(w)) {
+            if (c.id == 1) connect(button, &QPushButton::clicked, this, &QDialog::accept);
+            if (c.id == 2) connect(button, &QPushButton::clicked, this, &QDialog::reject);
+        }
+    }
+}
+
+QRect QtTemplateDialog::ToPixels(int x, int y, int cx, int cy) const {
+    const auto px = [this](int v) { return (v * baseX_ + 2) / 4; };
+    const auto py = [this](int v) { return (v * baseY_ + 4) / 8; };
+    return QRect(px(x), py(y), px(cx), py(cy));
+}
+
+QWidget* QtTemplateDialog::Control(int id) const {
+    const auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+QWidget* QtTemplateDialog::MakeControl(const res::ControlTemplate& c) {
+    namespace s = res::style;
+    const QString text = QString::fromUtf8(c.text);
+    if (std::strcmp(c.className, res::kClassButton) == 0) {
+        auto* b = new QPushButton(text, this);
+        b->setAutoDefault(false);
+        b->setDefault((c.style & 0xF) == s::kDefPushButton);
+        return b;
+    }
+    if (std::strcmp(c.className, res::kClassEdit) == 0) {
+        if (c.style & s::kEditMultiline) {
+            auto* e = new QPlainTextEdit(this);
+            e->setReadOnly((c.style & s::kEditReadOnly) != 0);
+            e->setLineWrapMode(QPlainTextEdit::NoWrap);  // lines scroll sideways, never wrap
+            e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            e->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            e->setPlainText(text);
+            return e;
+        }
+        auto* e = new QLineEdit(text, this);
+        if (c.style & s::kEditRight) e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        return e;
+    }
+    if (std::strcmp(c.className, res::kClassProgress) == 0) {
+        auto* p = new QProgressBar(this);
+        p->setRange(0, 100);
+        p->setValue(0);
+        p->setTextVisible(false);
+        return p;
+    }
+    if (std::strcmp(c.className, res::kClassTrackbar) == 0) {
+        auto* sl = new QSlider(Qt::Horizontal, this);
+        sl->setRange(0, 100);
+        sl->setTickPosition((c.style & s::kTrackTop) ? QSlider::TicksAbove : QSlider::TicksBelow);
+        sl->setTickInterval(1);
+        return sl;
+    }
+    auto* label = new QLabel(this);
+    if ((c.style & 0x1F) == s::kStaticIcon) {
+        label->setPixmap(AppIcon().pixmap(32, 32));
+    } else {
+        label->setTextFormat(Qt::PlainText);
+        label->setText(text);
+    }
+    return label;
+}
+
+void QtTemplateDialog::keyPressEvent(QKeyEvent* event) {
+    // Enter clicks the focused push button; elsewhere it is the dialog's OK command,
+    // which ends the dialog as Escape and Close do.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled()) {
+            button->click();
+        } else {
+            accept();
+        }
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+}  // namespace tunlet

@@ -1,0 +1,71 @@
+// The dialog templates: every control with its id, class, text, position and size
+// in dialog units, and the styles that decide how it looks and behaves.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace tunlet::res {
+
+// Window and control styles, with the values the templates were written with.
+namespace style {
+constexpr std::uint32_t kPopup = 0x80000000;
+constexpr std::uint32_t kChild = 0x40000000;
+constexpr std::uint32_t kVisible = 0x10000000;
+constexpr std::uint32_t kCaption = 0x00C00000;
+constexpr std::uint32_t kBorder = 0x00800000;
+constexpr std::uint32_t kSysMenu = 0x00080000;
+constexpr std::uint32_t kGroup = 0x00020000;
+constexpr std::uint32_t kTabStop = 0x00010000;
+constexpr std::uint32_t kModalFrame = 0x80;   // dialog
+constexpr std::uint32_t kSetFont = 0x40;      // dialog
+constexpr std::uint32_t kExAppWindow = 0x00040000;
+constexpr std::uint32_t kExRight = 0x1000;
+constexpr std::uint32_t kExRtlReading = 0x2000;
+
+constexpr std::uint32_t kPushButton = 0x0;
+constexpr std::uint32_t kDefPushButton = 0x1;
+constexpr std::uint32_t kEditRight = 0x2;
+constexpr std::uint32_t kEditMultiline = 0x4;
+constexpr std::uint32_t kEditAutoHScroll = 0x80;
+constexpr std::uint32_t kEditReadOnly = 0x800;
+constexpr std::uint32_t kEditWantReturn = 0x1000;
+constexpr std::uint32_t kStaticLeft = 0x0;
+constexpr std::uint32_t kStaticIcon = 0x3;
+constexpr std::uint32_t kStaticNoPrefix = 0x80;
+constexpr std::uint32_t kTrackAutoTicks = 0x1;
+constexpr std::uint32_t kTrackTop = 0x4;
+}  // namespace style
+
+inline constexpr char kClassButton[] = "button";
+inline constexpr char kClassEdit[] = "edit";
+inline constexpr char kClassStatic[] = "static";
+inline constexpr char kClassProgress[] = "msctls_progress32";
+inline constexpr char kClassTrackbar[] = "msctls_trackbar32";
+
+struct ControlTemplate {
+    int id;
+    const char* className;
+    const char* text;  // for an icon static: the icon's resource id in decimal
+    int x, y, cx, cy;
+    std::uint32_t style;
+    std::uint32_t exStyle;
+};
+
+struct DialogTemplate {
+    int id;
+    int cx, cy;
+    const char* fontFace;
+    int pointSize;
+    const char* caption;
+    std::uint32_t style;
+    std::uint32_t exStyle;
+    std::vector<ControlTemplate> controls;  // template order, which is the tab order
+};
+
+// The template with this id, or null.
+const DialogTemplate* FindDialogTemplate(int id);
+
+inline constexpr char kAboutSecondLine[] = "Sends NES tunes and ROMs to an FPGA board";
+
+}  // namespace tunlet::res

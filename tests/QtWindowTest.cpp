@@ -1,0 +1,199 @@
+// The real Qt window, driven offscreen.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+#include <QTimer>
+#include <QUrl>
+#include <cstdlib>
+
+#include "app/PlayerDlg.h"
+#include "platform/VirtualBoard.h"
+#include "platform/qt/QtPlayerWindow.h"
+#include "platform/qt/QtText.h"
+#include "tests/TestFiles.h"
+
+namespace tunlet {
+namespace {
+
+// Closes every modal box that opens from now on (as a user pressing OK would).
+class BoxDismisser {
+public:
+    BoxDismisser() {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                titles_.push_back(modal->windowTitle());
+                QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
+            }
+        });
+        timer_.start(10);
+    }
+    const QStringList& titles() const { return titles_; }
+
+private:
+    QTimer timer_;
+    QStringList titles_;
+};
+
+class QtWindowTest : public testing::Test {
+protected:
+    void SetUp() override {
+        SetCableBackend(board);
+        dlg.Attach(window);
+        ASSERT_EQ(dlg.OnCreate(), 0);
+        dlg.OnInitDialog();
+        window.show();
+    }
+    void TearDown() override {
+        dlg.OnDestroy();
+        SetCableBackend(nullptr);
+    }
+    template <typename T>
+    T* Get(int id) {
+        return qobject_cast<T*>(window.Control(id));
+    }
+    void DropFile(const std::string& path) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&window, &enter);
+        QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&window, &drop);
+    }
+
+    std::shared_ptr<VirtualBoard> board = VirtualBoard::Create();
+    CPlayerDlg dlg;
+    QtPlayerWindow window{dlg};
+};
+
+TEST_F(QtWindowTest, TemplateControlsAndStartUpState) {
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("NES NSF Player on FPGA"));
+    ASSERT_NE(Get<QPushButton>(kIdCancel), nullptr);
+    EXPECT_EQ(Get<QPushButton>(kIdCancel)->text(), QStringLiteral("Close"));
+    ASSERT_NE(Get<QPushButton>(kIdSend), nullptr);
+    EXPECT_EQ(Get<QPushButton>(kIdSend)->text(), QStringLiteral("Play"));
+    EXPECT_FALSE(Get<QPushButton>(kIdSend)->isEnabled());
+    ASSERT_NE(Get<QPushButton>(kIdNext), nullptr);
+    EXPECT_FALSE(Get<QPushButton>(kIdNext)->isEnabled());
+    ASSERT_NE(Get<QSlider>(kIdSongSlider), nullptr);
+    EXPECT_FALSE(Get<QSlider>(kIdSongSlider)->isEnabled());
+    EXPECT_EQ(Get<QSlider>(kIdSongSlider)->tickPosition(), QSlider::TicksAbove);
+    ASSERT_NE(Get<QPlainTextEdit>(kIdInfo), nullptr);
+    EXPECT_TRUE(Get<QPlainTextEdit>(kIdInfo)->isReadOnly());
+    EXPECT_EQ(Get<QPlainTextEdit>(kIdInfo)->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_TRUE(Get<QPlainTextEdit>(kIdInfo)->toPlainText().isEmpty());
+    ASSERT_NE(Get<QLineEdit>(kIdPath), nullptr);
+    EXPECT_TRUE(Get<QLineEdit>(kIdPath)->alignment() & Qt::AlignRight);
+    EXPECT_TRUE(Get<QLineEdit>(kIdPath)->text().isEmpty());
+    ASSERT_NE(Get<QProgressBar>(kIdProgress), nullptr);
+    EXPECT_EQ(Get<QProgressBar>(kIdProgress)->maximum(), 100);
+    EXPECT_TRUE(window.acceptDrops());
+    ASSERT_EQ(window.MenuEntries().size(), 1u);
+    EXPECT_EQ(window.MenuEntries()[0].first, 16);
+    EXPECT_EQ(window.MenuEntries()[0].second, QString::fromUtf8("Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
+    // Layout follows the template: summary above slider above the bottom row.
+    EXPECT_LT(Get<QLineEdit>(kIdPath)->geometry().bottom(), Get<QPlainTextEdit>(kIdInfo)->geometry().top());
+    EXPECT_LE(Get<QPlainTextEdit>(kIdInfo)->geometry().bottom(), Get<QSlider>(kIdSongSlider)->geometry().top());
+    EXPECT_LT(Get<QPushButton>(kIdSend)->geometry().right(), Get<QPushButton>(kIdNext)->geometry().left());
+    EXPECT_EQ(board->Snapshot().opens, 1);
+    EXPECT_FALSE(board->IsOpen());
+}
+
+TEST_F(QtWindowTest, DropShowsPathAndSummaryThenPlayStreams) {
+    const std::string tune = test::DataFile("db_apu.nsf");
+    DropFile(tune);
+    EXPECT_EQ(Get<QLineEdit>(kIdPath)->text().toStdString(), tune);
+    EXPECT_EQ(dlg.strInfo.substr(0, 25), "SongName : db_apu test\r\nA");
+    EXPECT_TRUE(Get<QPlainTextEdit>(kIdInfo)->toPlainText().startsWith(
+        QStringLiteral("SongName : db_apu test\nArtist   : Brad Smith\n")));
+    EXPECT_TRUE(Get<QPushButton>(kIdSend)->isEnabled());
+
+    if (const char* shot = std::getenv("TUNLET_SCREENSHOT")) {
+        QApplication::processEvents();
+        window.grab().save(QString::fromUtf8(shot));
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            screen->grabWindow(0).save(QString::fromUtf8(shot) + QStringLiteral(".screen.png"));
+        }
+    }
+
+    Get<QPushButton>(kIdSend)->click();
+    EXPECT_EQ(Get<QPushButton>(kIdSend)->text(), QStringLiteral("Stop"));
+    // The poll timer brings the dialog back to idle once the worker has returned.
+    window.PumpUntil([&] { return dlg.IsIdle(); });
+    EXPECT_EQ(Get<QPushButton>(kIdSend)->text(), QStringLiteral("Play"));
+    QApplication::processEvents();
+    EXPECT_EQ(Get<QProgressBar>(kIdProgress)->value(), 100);
+    const auto r = board->Snapshot();
+    EXPECT_EQ(r.user0.size(), 2 + 128 + 8 * 4096 + 4u);
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_FALSE(board->IsOpen());
+}
+
+TEST_F(QtWindowTest, WriteErrorBoxFromWorker) {
+    DropFile(test::DataFile("clip_5b.nes"));
+    board->FailWrite(12, 0);
+    BoxDismisser dismiss;
+    Get<QPushButton>(kIdSend)->click();
+    window.PumpUntil([&] { return dlg.IsIdle(); });
+    ASSERT_EQ(dismiss.titles().size(), 1);
+    EXPECT_EQ(dismiss.titles()[0], QCoreApplication::applicationName());
+    EXPECT_EQ(board->Snapshot().state, TapState::RunTestIdle);
+}
+
+TEST_F(QtWindowTest, AboutBoxFromCommand16) {
+    BoxDismisser dismiss;
+    EXPECT_TRUE(dlg.OnSysCommand(16));
+    ASSERT_EQ(dismiss.titles().size(), 1);
+    EXPECT_EQ(dismiss.titles()[0], QString::fromUtf8("Tunletのﾊﾞｰｼﾞｮﾝ情報"));
+}
+
+TEST_F(QtWindowTest, DropOfNonLocalUrlsIsIgnored) {
+    EXPECT_TRUE(QtPlayerWindow::LocalPaths({QUrl(QStringLiteral("https://example.org/a.nsf"))}).empty());
+    const auto paths = QtPlayerWindow::LocalPaths(
+        {QUrl::fromLocalFile(QStringLiteral("/tmp/a b.nsf")), QUrl::fromLocalFile(QStringLiteral("/tmp/c.nes"))});
+    EXPECT_EQ(paths, (std::vector<std::string>{"/tmp/a b.nsf", "/tmp/c.nes"}));
+}
+
+TEST(QtText, ReadableWhateverTheEncoding) {
+    struct Case {
+        std::string bytes;
+        QString shown;
+    };
+    const Case cases[] = {
+        {"plain", QStringLiteral("plain")},
+        {"\xE3\x81\x82", QString::fromUtf8("あ")},  // UTF-8
+        {"\x82\xA0\x83\x41", QString::fromUtf8("あア")},  // Shift-JIS
+        {"caf\xE9", QString::fromUtf8("café")},      // Latin-1
+    };
+    for (const auto& c : cases) {
+        const QString shown = DisplayText(c.bytes);
+        if (c.bytes == "\x82\xA0\x83\x41" && shown != c.shown) {
+            // Without a Shift-JIS codec the bytes still show, one character each.
+            EXPECT_EQ(shown.size(), 4);
+            continue;
+        }
+        EXPECT_EQ(shown, c.shown);
+    }
+    // Never empty, never a crash: every byte value shows as something.
+    std::string all;
+    for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
+    EXPECT_FALSE(DisplayText(all).isEmpty());
+}
+
+}  // namespace
+}  // namespace tunlet
+
+int main(int argc, char** argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
