@@ -66,10 +66,20 @@ FT_STATUS VirtualBoard::Write(const void* buffer, DWORD count, DWORD* written) {
 }
 
 void VirtualBoard::Closed() {
+    std::function<void()> observer;
+    {
+        std::lock_guard lock(mutex_);
+        record_.open = false;
+        ++record_.closes;
+        observer = closeObserver_;
+        changed_.notify_all();
+    }
+    if (observer) observer();
+}
+
+void VirtualBoard::SetCloseObserver(std::function<void()> observer) {
     std::lock_guard lock(mutex_);
-    record_.open = false;
-    ++record_.closes;
-    changed_.notify_all();
+    closeObserver_ = std::move(observer);
 }
 
 void VirtualBoard::SetConnected(bool connected) {

@@ -55,6 +55,8 @@ public:
     // Waits until a write is held; false if none came within the timeout.
     bool WaitHeld(std::chrono::milliseconds timeout = std::chrono::seconds(20));
     void ReleaseHeld();
+    // Called (on the closing thread) each time the device is closed.
+    void SetCloseObserver(std::function<void()> observer);
     // Keep the raw cable bytes (on by default).
     void SetKeepRaw(bool keep);
     // Forgets everything recorded (the TAP too); connection and faults stay.
@@ -74,6 +76,7 @@ private:
     bool connected_ = true;
     bool keepRaw_ = true;
     WriteFault fault_;
+    std::function<void()> closeObserver_;
     std::optional<std::size_t> holdIndex_;
     bool held_ = false;
     bool release_ = false;

@@ -3,7 +3,10 @@
 // "UI thread" pumps.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <stdexcept>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -58,9 +61,14 @@ public:
     int SliderPos() override { return sliderPos; }
 
     void SetProgressPos(int pos) override {
-        std::lock_guard lock(mutex_);
-        progress_.push_back(pos);
+        {
+            std::lock_guard lock(mutex_);
+            progress_.push_back(pos);
+        }
+        if (onWorkerProgress && std::this_thread::get_id() != ui_) onWorkerProgress();
     }
+    // Runs on the worker's thread at each of its progress updates (set before any worker starts).
+    std::function<void()> onWorkerProgress;
     std::vector<int> Progress() const {
         std::lock_guard lock(mutex_);
         return progress_;
