@@ -30,8 +30,9 @@ std::vector<char> MegabyteTune() {
     return b;
 }
 
-void BM_LoadLargestRom(benchmark::State& state) {
-    const std::string path = WriteTemp("rom.nes", LargestRom());
+// Loads the file over and over through the shared load step.
+void LoadRepeatedly(benchmark::State& state, const std::string& name, const std::vector<char>& bytes) {
+    const std::string path = WriteTemp(name, bytes);
     tunlet::NsfTune tune;
     tune.Init();
     std::unique_ptr<tunlet::NesRom> rom;
@@ -39,22 +40,15 @@ void BM_LoadLargestRom(benchmark::State& state) {
         auto out = tunlet::LoadFile(path.c_str(), tune, rom);
         benchmark::DoNotOptimize(out);
     }
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(16 + 255 * 16384 + 255 * 8192));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
+    tune.Release();
     std::filesystem::remove(path);
 }
+
+void BM_LoadLargestRom(benchmark::State& state) { LoadRepeatedly(state, "rom.nes", LargestRom()); }
 BENCHMARK(BM_LoadLargestRom)->Unit(benchmark::kMillisecond);
 
-void BM_LoadMegabyteTune(benchmark::State& state) {
-    const std::string path = WriteTemp("tune.nsf", MegabyteTune());
-    tunlet::NsfTune tune;
-    tune.Init();
-    std::unique_ptr<tunlet::NesRom> rom;
-    for (auto _ : state) {
-        auto out = tunlet::LoadFile(path.c_str(), tune, rom);
-        benchmark::DoNotOptimize(out);
-    }
-    std::filesystem::remove(path);
-}
+void BM_LoadMegabyteTune(benchmark::State& state) { LoadRepeatedly(state, "tune.nsf", MegabyteTune()); }
 BENCHMARK(BM_LoadMegabyteTune)->Unit(benchmark::kMicrosecond);
 
 void BM_DescribeTune(benchmark::State& state) {

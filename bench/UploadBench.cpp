@@ -27,21 +27,7 @@ public:
     CableOpenResult Open(const char*) override { return {FT_OK, std::make_unique<Device>(), ""}; }
 };
 
-class Host : public UploadHost {
-public:
-    FT_HANDLE board = nullptr;
-    NsfTune tune;
-    std::unique_ptr<NesRom> rom;
-    std::atomic<std::int32_t> busy{1}, loaded{0};
-    FT_HANDLE Board() const override { return board; }
-    const NsfTune& Tune() const override { return tune; }
-    const NesRom* Rom() const override { return rom.get(); }
-    std::int32_t Song() const override { return 1; }
-    std::atomic<std::int32_t>& Busy() override { return busy; }
-    std::atomic<std::int32_t>& TuneLoaded() override { return loaded; }
-    void SetProgress(int) override {}
-    void ShowMessage(const char*) override {}
-};
+using Host = UploadJob;
 
 FT_HANDLE OpenDiscard() {
     SetCableBackend(std::make_shared<Discard>());
@@ -77,7 +63,6 @@ void BM_UploadMegabyteTune(benchmark::State& state) {
     }
     Host host;
     host.board = OpenDiscard();
-    host.tune.Init();
     host.tune.Read(path.c_str());
     for (auto _ : state) {
         host.busy = 1;

@@ -115,25 +115,12 @@ private:
 };
 
 // The dialog as the upload sees it, for a terminal.
-class CliHost : public UploadHost {
+class CliHost : public UploadJob {
 public:
-    CliHost(std::ostream& err, bool bar) : err_(err), bar_(bar) { tune.Init(); }
+    CliHost(std::ostream& err, bool bar) : err_(err), bar_(bar) {}
 
-    FT_HANDLE board = nullptr;
-    NsfTune tune;
-    std::unique_ptr<NesRom> rom;
-    std::int32_t song = 1;
-    std::atomic<std::int32_t> busy{0};
-    std::atomic<std::int32_t> loaded{0};
     bool writeError = false;
     bool fileError = false;
-
-    FT_HANDLE Board() const override { return board; }
-    const NsfTune& Tune() const override { return tune; }
-    const NesRom* Rom() const override { return rom.get(); }
-    std::int32_t Song() const override { return song; }
-    std::atomic<std::int32_t>& Busy() override { return busy; }
-    std::atomic<std::int32_t>& TuneLoaded() override { return loaded; }
 
     void SetProgress(int position) override {
         if (!bar_) return;

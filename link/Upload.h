@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "media/NesRom.h"
 #include "media/NsfTune.h"
@@ -32,6 +33,31 @@ public:
     virtual void SetProgress(int position) = 0;
     // Shows a message box owned by the dialog; returns once it has been dismissed.
     virtual void ShowMessage(const char* text) = 0;
+};
+
+// The fields of one upload held on their own, for callers other than the dialog
+// (the command line, tests, benchmarks). Progress and messages go nowhere unless a
+// subclass shows them.
+class UploadJob : public UploadHost {
+public:
+    UploadJob() { tune.Init(); }
+    ~UploadJob() override { tune.Release(); }
+
+    FT_HANDLE board = nullptr;
+    NsfTune tune;
+    std::unique_ptr<NesRom> rom;
+    std::int32_t song = 1;
+    std::atomic<std::int32_t> busy{0};
+    std::atomic<std::int32_t> loaded{0};
+
+    FT_HANDLE Board() const override { return board; }
+    const NsfTune& Tune() const override { return tune; }
+    const NesRom* Rom() const override { return rom.get(); }
+    std::int32_t Song() const override { return song; }
+    std::atomic<std::int32_t>& Busy() override { return busy; }
+    std::atomic<std::int32_t>& TuneLoaded() override { return loaded; }
+    void SetProgress(int) override {}
+    void ShowMessage(const char*) override {}
 };
 
 inline constexpr char kWriteError[] = "write err";

@@ -14,25 +14,13 @@
 
 namespace tunlet::test {
 
-class FakeHost : public UploadHost {
+class FakeHost : public UploadJob {
 public:
-    FT_HANDLE board = nullptr;
-    NsfTune tune;
-    std::unique_ptr<NesRom> rom;
-    std::int32_t song = 1;
-    std::atomic<std::int32_t> busy{1};
-    std::atomic<std::int32_t> loaded{0};
     std::vector<int> progress;
     std::vector<std::string> messages;
     std::function<void(int)> onProgress;  // runs after each position is recorded
 
-    FakeHost() { tune.Init(); }
-    FT_HANDLE Board() const override { return board; }
-    const NsfTune& Tune() const override { return tune; }
-    const NesRom* Rom() const override { return rom.get(); }
-    std::int32_t Song() const override { return song; }
-    std::atomic<std::int32_t>& Busy() override { return busy; }
-    std::atomic<std::int32_t>& TuneLoaded() override { return loaded; }
+    FakeHost() { busy = 1; }
     void SetProgress(int position) override {
         progress.push_back(position);
         if (onProgress) onProgress(position);
