@@ -1,7 +1,6 @@
 #include "app/LoadFile.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace tunlet {
 
@@ -15,7 +14,7 @@ std::string UnknownReason(const char* path, const NsfTune& tune, std::int32_t ro
         why = "the file does not exist or cannot be read";
     } else if (romResult == -2) {
         why = "it has neither the NESM nor the NES header";
-    } else if (std::strstr(path, ".nes") == nullptr) {
+    } else if (!NesRom::NameTaken(path)) {
         why = "it has no NESM header and its name does not contain .nes";
     } else {
         why = "the file cannot be read";

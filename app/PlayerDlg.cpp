@@ -51,18 +51,21 @@ bool CPlayerDlg::OnInitDialog() {
 
     // Probe the board, so that a missing cable is reported before the window shows.
     OpenBoard();
-    if (hBoard != nullptr) {
-        FT_Close(hBoard);
-        hBoard = nullptr;
-    }
+    CloseBoard();
     return true;
 }
 
 void CPlayerDlg::OpenBoard() {
     if (FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &hBoard) != FT_OK) {
-        Window().MessageBox(kNotConnected, kNotConnectedCaption);
+        Window().MessageBox(res::kBoardNotConnected, res::kBoardNotConnectedCaption);
         hBoard = nullptr;
     }
+}
+
+void CPlayerDlg::CloseBoard() {
+    if (hBoard == nullptr) return;
+    FT_Close(hBoard);
+    hBoard = nullptr;
 }
 
 void CPlayerDlg::ShowMessage(const char* text) { Window().MessageBox(text, ""); }
@@ -143,8 +146,7 @@ void CPlayerDlg::OnSend() {
     if (!started) {
         fBusy = 0;
         Window().SetItemText(kIdSend, "Play");
-        FT_Close(hBoard);
-        hBoard = nullptr;
+        CloseBoard();
         Window().MessageBox(kNoThread, "");
         return;
     }
@@ -165,8 +167,7 @@ void CPlayerDlg::OnTimer(int id) {
     if (id != kPollTimer || fBusy.load() != 0 || WorkerRunning()) return;
     Window().KillTimer(kPollTimer);
     Window().SetItemText(kIdSend, "Play");
-    if (hBoard != nullptr) FT_Close(hBoard);
-    hBoard = nullptr;
+    CloseBoard();
 }
 
 void CPlayerDlg::OnDestroy() {
@@ -177,10 +178,7 @@ void CPlayerDlg::OnDestroy() {
         hThread.Join();
     }
     // The transfer is over: a cable left open by it is closed now.
-    if (hBoard != nullptr) {
-        FT_Close(hBoard);
-        hBoard = nullptr;
-    }
+    CloseBoard();
     if (pRom) {
         pRom->Release();
         pRom.reset();

@@ -61,6 +61,8 @@ public:
     void DoDataExchange(bool save);
     void UpdateData(bool save) { DoDataExchange(save); }
     void OpenBoard();
+    // Closes the cable if it is open.
+    void CloseBoard();
 
     // A worker has been started and has not yet returned.
     bool WorkerRunning() const { return hThread.Running(); }
@@ -90,8 +92,6 @@ public:
     std::string strInfo;
     IconHandle hIcon;
 
-    static constexpr char kNotConnected[] = "FPGA board is not connected.";
-    static constexpr char kNotConnectedCaption[] = "Ready";
     static constexpr char kNoThread[] = "The transfer could not be started: no worker thread could be created.";
 
 private:

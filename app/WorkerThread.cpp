@@ -14,16 +14,13 @@ bool WorkerThread::Start(std::function<void()> proc, const Launcher& launch) {
     try {
         thread_ = launch ? launch(std::move(body)) : std::thread(std::move(body));
     } catch (const std::system_error&) {
-        started_ = false;
         return false;
     }
-    started_ = thread_.joinable();
-    return started_;
+    return thread_.joinable();
 }
 
 void WorkerThread::Join() {
     if (thread_.joinable()) thread_.join();
-    started_ = false;
 }
 
 }  // namespace tunlet

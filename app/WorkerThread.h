@@ -21,14 +21,13 @@ public:
     // Starts proc; false when no thread could be made.
     bool Start(std::function<void()> proc, const Launcher& launch);
     // A thread was started and its procedure has not yet returned.
-    bool Running() const { return started_ && !ended_.load(); }
-    bool Started() const { return started_; }
+    bool Running() const { return thread_.joinable() && !ended_.load(); }
+    bool Started() const { return thread_.joinable(); }
     // Waits for the thread to exit (at once when its procedure has returned).
     void Join();
 
 private:
     std::thread thread_;
-    bool started_ = false;
     std::atomic<bool> ended_{false};
 };
 

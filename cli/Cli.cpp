@@ -5,14 +5,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <optional>
-#include <string_view>
-#include <cstdio>
 #include <iomanip>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 #include "app/LoadFile.h"
@@ -20,13 +19,12 @@
 #include "platform/DumpCable.h"
 #include "platform/UsbBlasterCable.h"
 #include "platform/VirtualBoard.h"
+#include "res/Strings.h"
 #include "res/Version.h"
 
 namespace tunlet {
 
 namespace {
-
-constexpr char kNotConnected[] = "FPGA board is not connected.";
 
 constexpr const char* kUsage =
     "usage: tunlet-cli info FILE\n"
@@ -238,7 +236,7 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     SetCableBackend(backend);
     FT_HANDLE handle = nullptr;
     if (FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK) {
-        err << kNotConnected << "\n" << CableOpenFailure() << "\n";
+        err << res::kBoardNotConnected << "\n" << CableOpenFailure() << "\n";
         SetCableBackend(nullptr);
         return kExitNotConnected;
     }

@@ -1,6 +1,8 @@
 // The command line tool: loads and sends files exactly as the window does.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <iosfwd>
 #include <memory>
 #include <string>

@@ -38,30 +38,40 @@ void Trailer(FT_HANDLE h, std::size_t zeros) {
     EndShiftDr(h);
 }
 
+using BlockWords = std::array<ShiftWord, kBlockSize>;
+
 // Everything a tune worker streams from, made before the first cable byte.
 struct TuneBuffers {
     std::array<std::uint8_t, kBlockSize> block{};  // never cleared between reads
     std::array<ShiftWord, kNsfHeaderSize> headerWords{};
-    std::array<ShiftWord, kBlockSize> blockWords{};
+    BlockWords blockWords{};
 };
 
 struct RomBuffers {
     std::array<ShiftWord, kInesHeaderSize> headerWords{};
-    std::array<ShiftWord, kBlockSize> sliceWords{};
+    BlockWords sliceWords{};
 };
 
 enum class PhaseEnd { Done, Stopped, WriteFailed };
 
-// Sends size bytes from data in 4096-byte slices, with the write and stop checks and
-// progress on the phase's own scale.
-PhaseEnd SendSlices(UploadHost& host, FT_HANDLE h, const std::uint8_t* data, std::size_t size, RomBuffers& buf) {
+// One 4096-byte block as one 8192-byte write, then the write check ("write err") and
+// the stop check that both uploads make after every block.
+PhaseEnd SendBlock(UploadHost& host, FT_HANDLE h, const std::uint8_t* __restrict data, BlockWords& words) {
+    // data never overlaps words: telling the compiler lets it encode whole vectors at a time.
+    ShiftWord* __restrict out = words.data();
+    for (std::size_t i = 0; i < kBlockSize; ++i) out[i] = MakeShiftWord(data[i]);
+    if (WriteWords(h, words) != kBlockCableBytes) {
+        host.ShowMessage(kWriteError);
+        return PhaseEnd::WriteFailed;
+    }
+    return host.Busy().load() == 0 ? PhaseEnd::Stopped : PhaseEnd::Done;
+}
+
+// Sends size bytes from data in 4096-byte slices, with progress on the phase's own scale.
+PhaseEnd SendSlices(UploadHost& host, FT_HANDLE h, const std::uint8_t* data, std::size_t size, BlockWords& words) {
     for (std::size_t o = 0; o < size; o += kBlockSize) {
-        for (std::size_t i = 0; i < kBlockSize; ++i) buf.sliceWords[i] = MakeShiftWord(data[o + i]);
-        if (WriteWords(h, buf.sliceWords) != kBlockCableBytes) {
-            host.ShowMessage(kWriteError);
-            return PhaseEnd::WriteFailed;
-        }
-        if (host.Busy().load() == 0) return PhaseEnd::Stopped;
+        const PhaseEnd end = SendBlock(host, h, data + o, words);
+        if (end != PhaseEnd::Done) return end;
         host.SetProgress(static_cast<int>(static_cast<std::uint64_t>(o) * 100 / size));
     }
     return PhaseEnd::Done;
@@ -112,16 +122,8 @@ unsigned SendTuneThread(UploadHost& host) {
     for (std::int64_t i = 0; i < blocks; ++i) {
         // A short read keeps the previous block's bytes in the rest of the buffer.
         file.Read(buf->block.data(), kBlockSize);
-        ToShiftWords(buf->block.data(), buf->blockWords);
-        if (WriteWords(h, buf->blockWords) != kBlockCableBytes) {
-            host.ShowMessage(kWriteError);
-            end = PhaseEnd::WriteFailed;
-            break;
-        }
-        if (host.Busy().load() == 0) {
-            end = PhaseEnd::Stopped;
-            break;
-        }
+        end = SendBlock(host, h, buf->block.data(), buf->blockWords);
+        if (end != PhaseEnd::Done) break;
         host.SetProgress(static_cast<int>(i * static_cast<std::int64_t>(kBlockSize) * 100 / tune.nFileSize));
     }
     host.SetProgress(100);
@@ -150,9 +152,9 @@ unsigned SendRomThread(UploadHost& host) {
     WriteWords(h, buf->headerWords);
 
     // The trainer is never sent; without CHR banks no CHR byte is sent either.
-    if (SendSlices(host, h, rom->pPrgRom.get(), rom->PrgSize(), *buf) == PhaseEnd::Done &&
+    if (SendSlices(host, h, rom->pPrgRom.get(), rom->PrgSize(), buf->sliceWords) == PhaseEnd::Done &&
         rom->n8kVRomBanks != 0) {
-        SendSlices(host, h, rom->pChrRom.get(), rom->ChrSize(), *buf);
+        SendSlices(host, h, rom->pChrRom.get(), rom->ChrSize(), buf->sliceWords);
     }
     host.SetProgress(100);
     Trailer(h, kRomTrailer);

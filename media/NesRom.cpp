@@ -34,6 +34,8 @@ bool NesRom::HasMagic(const std::uint8_t* bytes, std::size_t count) {
     return count >= kMagicSize && std::memcmp(bytes, "NES\x1A", kMagicSize) == 0;
 }
 
+bool NesRom::NameTaken(const char* path) { return std::strstr(path, ".nes") != nullptr; }
+
 void NesRom::DecodeHeader() {
     const std::uint8_t flags6 = header[kOffFlags6];
     const std::uint8_t flags7 = header[kOffFlags7];
@@ -47,7 +49,7 @@ void NesRom::DecodeHeader() {
 }
 
 std::int32_t NesRom::Read(const char* path) {
-    if (std::strstr(path, ".nes") == nullptr) return -1;
+    if (!NameTaken(path)) return -1;
     StdioFile file(path);
     if (!file) return -1;
 

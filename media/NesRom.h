@@ -53,6 +53,8 @@ struct NesRom {
     // Decodes the bank counts, flags and mapper number from header.
     void DecodeHeader();
     static bool HasMagic(const std::uint8_t* bytes, std::size_t count);
+    // The reader takes only paths that contain ".nes" (case matters).
+    static bool NameTaken(const char* path);
 };
 
 }  // namespace tunlet

@@ -4,7 +4,6 @@ namespace tunlet {
 
 namespace {
 constexpr std::uint8_t kModeShift = 0x80;
-constexpr std::uint8_t kReadBack = 0x40;
 constexpr std::uint8_t kCountMask = 0x3F;
 constexpr std::uint8_t kTck = 0x01;
 constexpr std::uint8_t kTms = 0x02;
@@ -123,11 +122,9 @@ void TapDecoder::Feed(const std::uint8_t* data, std::size_t count) {
             continue;
         }
         if (b & kModeShift) {
-            shiftBytesLeft_ = b & kCountMask;
-            if (b & kReadBack) ++readRequests_;
+            shiftBytesLeft_ = b & kCountMask;  // read-back (bit 6) is not modelled: nothing is read
             continue;
         }
-        if (b & kReadBack) ++readRequests_;
         const bool tck = (b & kTck) != 0;
         tms_ = (b & kTms) != 0;
         outputEnable_ = (b & kOutputEnable) != 0;

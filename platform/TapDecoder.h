@@ -62,8 +62,6 @@ public:
     unsigned user0LeftoverBits() const { return leftoverBits_; }
     std::uint8_t user0LeftoverValue() const { return leftoverValue_; }
     std::uint64_t clocks() const { return clocks_; }
-    // Cable bytes that were read-back requests (bit 6 of a shift command, or of a bit-bang byte).
-    std::uint64_t readRequests() const { return readRequests_; }
 
 private:
     void Clock(bool tms, bool tdi);
@@ -87,7 +85,6 @@ private:
     unsigned leftoverBits_ = 0;
     std::uint8_t leftoverValue_ = 0;
     std::uint64_t clocks_ = 0;
-    std::uint64_t readRequests_ = 0;
 };
 
 }  // namespace tunlet

@@ -6,6 +6,10 @@ namespace tunlet::res {
 constexpr int kIdsAboutBox = 101;
 inline constexpr char kAboutMenuEntry[] = "Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)...";
 
+// What the program says when the cable cannot be opened.
+inline constexpr char kBoardNotConnected[] = "FPGA board is not connected.";
+inline constexpr char kBoardNotConnectedCaption[] = "Ready";
+
 // Returns the string with this id, or "" when the table has none.
 inline const char* LoadString(int id) { return id == kIdsAboutBox ? kAboutMenuEntry : ""; }
 
