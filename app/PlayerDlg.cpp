@@ -62,13 +62,22 @@ void CPlayerDlg::OpenBoard() {
     }
 }
 
-void CPlayerDlg::CloseBoard() {
-    if (hBoard == nullptr) return;
-    FT_Close(hBoard);
+FT_STATUS CPlayerDlg::CloseBoard() {
+    if (hBoard == nullptr) return FT_OK;
+    const FT_STATUS status = FT_Close(hBoard);
     hBoard = nullptr;
+    return status;
 }
 
 void CPlayerDlg::ShowMessage(const char* text) { Window().MessageBox(text, ""); }
+
+void CPlayerDlg::SetProgress(int position) {
+    // Applied on the UI thread, and only while the transfer that sent it has not been
+    // stopped: an update posted just before Stop must not land after Stop's 0.
+    Window().Post([this, position, transfer = workerTransfer_] {
+        if (transfer == transfer_) progress.SetPos(position);
+    });
+}
 
 void CPlayerDlg::EnableSongControls(bool enable) {
     Window().EnableItem(kIdNext, enable);
@@ -116,6 +125,7 @@ void CPlayerDlg::OnSend() {
     if (fBusy.load() != 0) {
         // Stop: the worker sees it after its current block and winds down by itself.
         fBusy = 0;
+        ++transfer_;  // the worker's progress updates still on their way are dropped
         Window().SetItemText(kIdSend, "Play");
         progress.SetPos(0);
         fTuneLoaded = 0;
@@ -133,6 +143,7 @@ void CPlayerDlg::OnSend() {
     Window().SetItemText(kIdSend, "Stop");
     if (!haveRom) nSong = Window().SliderPos() + 1;
     fBusy = 1;
+    workerTransfer_ = ++transfer_;
 
     const bool started = hThread.Start(
         [this, haveRom] {
@@ -167,7 +178,12 @@ void CPlayerDlg::OnTimer(int id) {
     if (id != kPollTimer || fBusy.load() != 0 || WorkerRunning()) return;
     Window().KillTimer(kPollTimer);
     Window().SetItemText(kIdSend, "Play");
-    CloseBoard();
+    // A cable that lost bytes only at its close (a dump that could not be kept) failed
+    // the transfer all the same.
+    if (CloseBoard() != FT_OK) {
+        fTuneLoaded = 0;
+        ShowMessage(kWriteError);
+    }
 }
 
 void CPlayerDlg::OnDestroy() {

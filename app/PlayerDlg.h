@@ -61,8 +61,8 @@ public:
     void DoDataExchange(bool save);
     void UpdateData(bool save) { DoDataExchange(save); }
     void OpenBoard();
-    // Closes the cable if it is open.
-    void CloseBoard();
+    // Closes the cable if it is open; not FT_OK when bytes were lost at the close.
+    FT_STATUS CloseBoard();
 
     // A worker has been started and has not yet returned.
     bool WorkerRunning() const { return hThread.Running(); }
@@ -76,7 +76,7 @@ public:
     std::int32_t Song() const override { return nSong; }
     std::atomic<std::int32_t>& Busy() override { return fBusy; }
     std::atomic<std::int32_t>& TuneLoaded() override { return fTuneLoaded; }
-    void SetProgress(int position) override { progress.SetPos(position); }
+    void SetProgress(int position) override;
     void ShowMessage(const char* text) override;
 
     // The dialog's state, in declaration order.
@@ -100,6 +100,10 @@ private:
 
     DialogWindow* window_ = nullptr;
     WorkerThread::Launcher launch_;
+    // Counts Play and Stop (UI thread only); a worker's progress counts while it matches.
+    unsigned transfer_ = 0;
+    // transfer_ when the running worker was started; written only while no worker runs.
+    unsigned workerTransfer_ = 0;
 };
 
 }  // namespace tunlet

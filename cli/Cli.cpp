@@ -254,7 +254,8 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         worker.join();
     }
     host.EndBar();
-    FT_Close(handle);
+    // A dump whose last bytes could not be kept is a failed transfer too.
+    if (FT_Close(handle) != FT_OK && !host.writeError && !host.fileError) host.ShowMessage(kWriteError);
     SetCableBackend(nullptr);
 
     if (virtualBoard) PrintBoard(virtualBoard->Snapshot(), out);

@@ -25,8 +25,14 @@ constexpr std::array<std::uint8_t, 12> kDrToShiftIr = {X, X | kTck, H, H | kTck,
                                                        H, H | kTck, L, L | kTck, L, L | kTck};
 // TMS 1 1 0: Exit1-DR (shifting a last 1), Update-DR, Run-Test/Idle with the outputs released.
 constexpr std::array<std::uint8_t, 6> kEndShiftDr = {X, X | kTck, H, H | kTck, R, R | kTck};
+// A pad byte with TCK low (the data byte of a cut 0x81, else no clock), TMS 1 1 1 1 1 0
+// to Test-Logic-Reset and Run-Test/Idle from anywhere, then one clock in Run-Test/Idle
+// that releases the outputs.
+constexpr std::array<std::uint8_t, 15> kRecoverTap = {L, H, H | kTck, H, H | kTck, H, H | kTck, H,
+                                                      H | kTck, H, H | kTck, L, L | kTck, R, R | kTck};
 
 static_assert(kEndShiftDr.size() == kEndShiftDrBytes);
+static_assert(kRecoverTap.size() == kRecoverTapBytes);
 static_assert(kResetTap.size() + kGoShiftIr.size() + 4 + kIrToShiftDr.size() + 2 + kDrToShiftIr.size() + 4 +
                   kIrToShiftDr.size() ==
               kBeginUserScanBytes);
@@ -34,7 +40,9 @@ static_assert(kResetTap.size() + kGoShiftIr.size() + 4 + kIrToShiftDr.size() + 2
 template <std::size_t N>
 FT_STATUS Send(FT_HANDLE h, const std::array<std::uint8_t, N>& bytes) {
     DWORD written = 0;
-    return FT_Write(h, bytes.data(), static_cast<DWORD>(N), &written);
+    const FT_STATUS status = FT_Write(h, bytes.data(), static_cast<DWORD>(N), &written);
+    if (status != FT_OK) return status;
+    return written == N ? FT_OK : FT_IO_ERROR;
 }
 
 }  // namespace
@@ -44,6 +52,7 @@ FT_STATUS GoShiftIr(FT_HANDLE h) { return Send(h, kGoShiftIr); }
 FT_STATUS IrToShiftDr(FT_HANDLE h) { return Send(h, kIrToShiftDr); }
 FT_STATUS DrToShiftIr(FT_HANDLE h) { return Send(h, kDrToShiftIr); }
 FT_STATUS EndShiftDr(FT_HANDLE h) { return Send(h, kEndShiftDr); }
+FT_STATUS RecoverTap(FT_HANDLE h) { return Send(h, kRecoverTap); }
 
 FT_STATUS ShiftIrByte(FT_HANDLE h, unsigned b) {
     // The ninth instruction bit (0) goes out as one bit-bang clock with TMS low.
@@ -56,15 +65,16 @@ FT_STATUS ShiftByte(FT_HANDLE h, unsigned b) {
     return Send(h, bytes);
 }
 
-void BeginUserScan(FT_HANDLE h) {
-    ResetTap(h);
-    GoShiftIr(h);
-    ShiftIrByte(h, kUser1);
-    IrToShiftDr(h);
-    ShiftByte(h, 0x00);  // USER1 gets eight 0 bits and, from DrToShiftIr, a last 1: 0x100
-    DrToShiftIr(h);
-    ShiftIrByte(h, kUser0);
-    IrToShiftDr(h);
+FT_STATUS BeginUserScan(FT_HANDLE h) {
+    FT_STATUS status = ResetTap(h);
+    if (status == FT_OK) status = GoShiftIr(h);
+    if (status == FT_OK) status = ShiftIrByte(h, kUser1);
+    if (status == FT_OK) status = IrToShiftDr(h);
+    if (status == FT_OK) status = ShiftByte(h, 0x00);  // USER1: eight 0 bits and, from DrToShiftIr, a last 1
+    if (status == FT_OK) status = DrToShiftIr(h);
+    if (status == FT_OK) status = ShiftIrByte(h, kUser0);
+    if (status == FT_OK) status = IrToShiftDr(h);
+    return status;
 }
 
 }  // namespace tunlet

@@ -61,7 +61,8 @@ constexpr ShiftWord MakeShiftWord(unsigned b) {
     return static_cast<ShiftWord>(((b & 0xFF) << 8) | blaster::kShiftOne);
 }
 
-// The fixed walks, each sent in one write. Each returns its write's status.
+// The fixed walks, each sent in one write. Each returns FT_OK only when the write
+// succeeded and every byte went out; anything else means the stream is broken.
 FT_STATUS ResetTap(FT_HANDLE h);      // any state -> Test-Logic-Reset -> Run-Test/Idle
 FT_STATUS GoShiftIr(FT_HANDLE h);     // Run-Test/Idle -> Shift-IR
 FT_STATUS ShiftIrByte(FT_HANDLE h, unsigned b);  // 8 bits of b, then one 0 bit; stays in Shift-IR
@@ -69,12 +70,18 @@ FT_STATUS IrToShiftDr(FT_HANDLE h);   // last IR bit 0 -> Update-IR -> Shift-DR
 FT_STATUS ShiftByte(FT_HANDLE h, unsigned b);    // 8 bits of b, stays in Shift-DR (or Shift-IR)
 FT_STATUS DrToShiftIr(FT_HANDLE h);   // last DR bit 1 -> Update-DR -> Shift-IR
 FT_STATUS EndShiftDr(FT_HANDLE h);    // last DR bit 1 -> Update-DR -> Run-Test/Idle, outputs released
+// After a broken stream: whatever the cable and the TAP were doing, ends in
+// Run-Test/Idle with the outputs released. Its first byte is taken as the data byte
+// of a shift command that lost its own, and as a harmless bit-bang byte otherwise.
+FT_STATUS RecoverTap(FT_HANDLE h);
 
-// Selects USER0 for streaming: reset, USER1 <- 0x100, USER0 instruction; ends in Shift-DR.
-void BeginUserScan(FT_HANDLE h);
+// Selects USER0 for streaming: reset, USER1 <- 0x100, USER0 instruction; ends in
+// Shift-DR. Stops at the first walk that fails and returns its status.
+FT_STATUS BeginUserScan(FT_HANDLE h);
 
-// Cable bytes of BeginUserScan and EndShiftDr.
+// Cable bytes of BeginUserScan, EndShiftDr and RecoverTap.
 constexpr std::size_t kBeginUserScanBytes = 62;
 constexpr std::size_t kEndShiftDrBytes = 6;
+constexpr std::size_t kRecoverTapBytes = 15;
 
 }  // namespace tunlet

@@ -26,16 +26,38 @@ void ToShiftWords(const std::uint8_t* bytes, std::array<ShiftWord, N>& words) {
     for (std::size_t i = 0; i < N; ++i) words[i] = MakeShiftWord(bytes[i]);
 }
 
+// Every write of an upload is checked: a bad status or a short count breaks the
+// stream, and from then on nothing is sent but the recovery walk.
 template <std::size_t N>
-DWORD WriteWords(FT_HANDLE h, const std::array<ShiftWord, N>& words) {
+bool WriteWords(FT_HANDLE h, const std::array<ShiftWord, N>& words) {
+    constexpr DWORD kBytes = static_cast<DWORD>(N * sizeof(ShiftWord));
     DWORD written = 0;
-    FT_Write(h, words.data(), static_cast<DWORD>(N * sizeof(ShiftWord)), &written);
-    return written;
+    return FT_Write(h, words.data(), kBytes, &written) == FT_OK && written == kBytes;
 }
 
-void Trailer(FT_HANDLE h, std::size_t zeros) {
-    for (std::size_t i = 0; i < zeros; ++i) ShiftByte(h, 0x00);
-    EndShiftDr(h);
+bool Trailer(FT_HANDLE h, std::size_t zeros) {
+    for (std::size_t i = 0; i < zeros; ++i) {
+        if (ShiftByte(h, 0x00) != FT_OK) return false;
+    }
+    return EndShiftDr(h) == FT_OK;
+}
+
+// The lead of both uploads: the USER0 scan opened, then the lead byte and 0x00.
+bool Lead(FT_HANDLE h, std::uint8_t lead) {
+    return BeginUserScan(h) == FT_OK && ShiftByte(h, lead) == FT_OK && ShiftByte(h, 0x00) == FT_OK;
+}
+
+// The end of an upload whose stream broke: the board's TAP is brought back to
+// Run-Test/Idle with the outputs released as far as the cable still lets us, then
+// "write err" is shown once. The bar is left where it was, so a broken transfer
+// never looks complete, and the next Play of a tune sends it whole: what the board
+// holds after a broken scan is unknown.
+unsigned WriteFailed(UploadHost& host, FT_HANDLE h) {
+    RecoverTap(h);  // a cable that is gone fails this too; there is nothing more to try
+    host.TuneLoaded().store(0);
+    host.ShowMessage(kWriteError);
+    host.Busy().store(0);
+    return 0;
 }
 
 using BlockWords = std::array<ShiftWord, kBlockSize>;
@@ -54,16 +76,13 @@ struct RomBuffers {
 
 enum class PhaseEnd { Done, Stopped, WriteFailed };
 
-// One 4096-byte block as one 8192-byte write, then the write check ("write err") and
-// the stop check that both uploads make after every block.
+// One 4096-byte block as one 8192-byte write, then the write check and the stop
+// check that both uploads make after every block.
 PhaseEnd SendBlock(UploadHost& host, FT_HANDLE h, const std::uint8_t* __restrict data, BlockWords& words) {
     // data never overlaps words: telling the compiler lets it encode whole vectors at a time.
     ShiftWord* __restrict out = words.data();
     for (std::size_t i = 0; i < kBlockSize; ++i) out[i] = MakeShiftWord(data[i]);
-    if (WriteWords(h, words) != kBlockCableBytes) {
-        host.ShowMessage(kWriteError);
-        return PhaseEnd::WriteFailed;
-    }
+    if (!WriteWords(h, words)) return PhaseEnd::WriteFailed;
     return host.Busy().load() == 0 ? PhaseEnd::Stopped : PhaseEnd::Done;
 }
 
@@ -90,9 +109,7 @@ unsigned SendTuneThread(UploadHost& host) {
     const FT_HANDLE h = host.Board();
     const std::int64_t blocks = TuneBlockCount(tune.nFileSize);
 
-    BeginUserScan(h);
-    ShiftByte(h, kTuneLead);
-    ShiftByte(h, 0x00);
+    if (!Lead(h, kTuneLead)) return WriteFailed(host, h);
 
     StdioFile file(tune.pszPath ? tune.pszPath.get() : "");
     if (!file) {
@@ -108,11 +125,11 @@ unsigned SendTuneThread(UploadHost& host) {
     if (loaded) buf->block[kLoadedByte] = 1;
     buf->block[kBlockCountByte] = static_cast<std::uint8_t>(blocks & 0xFF);
     ToShiftWords(buf->block.data(), buf->headerWords);
-    WriteWords(h, buf->headerWords);
+    if (!WriteWords(h, buf->headerWords)) return WriteFailed(host, h);
 
     if (loaded) {
         file.Close();
-        Trailer(h, kHeaderOnlyTrailer);
+        if (!Trailer(h, kHeaderOnlyTrailer)) return WriteFailed(host, h);
         host.SetProgress(100);
         host.Busy().store(0);
         return 0;
@@ -126,12 +143,14 @@ unsigned SendTuneThread(UploadHost& host) {
         if (end != PhaseEnd::Done) break;
         host.SetProgress(static_cast<int>(i * static_cast<std::int64_t>(kBlockSize) * 100 / tune.nFileSize));
     }
-    host.SetProgress(100);
     file.Close();
-    Trailer(h, kTuneTrailer);
-    // Only a tune that reached the board whole counts as loaded: after a failed write
-    // the next Play must send the data again.
-    if (end == PhaseEnd::Done) host.TuneLoaded().store(1);
+    if (end == PhaseEnd::WriteFailed || !Trailer(h, kTuneTrailer)) return WriteFailed(host, h);
+    // Only a tune that reached the board whole counts as loaded, and only then does
+    // the bar reach 100: after Stop it stays where Stop put it.
+    if (end == PhaseEnd::Done) {
+        host.SetProgress(100);
+        host.TuneLoaded().store(1);
+    }
     host.Busy().store(0);
     return 0;
 }
@@ -145,19 +164,17 @@ unsigned SendRomThread(UploadHost& host) {
         return 0;
     }
 
-    BeginUserScan(h);
-    ShiftByte(h, rom->nRomMapperType);
-    ShiftByte(h, 0x00);
+    if (!Lead(h, rom->nRomMapperType)) return WriteFailed(host, h);
     ToShiftWords(rom->header, buf->headerWords);
-    WriteWords(h, buf->headerWords);
+    if (!WriteWords(h, buf->headerWords)) return WriteFailed(host, h);
 
     // The trainer is never sent; without CHR banks no CHR byte is sent either.
-    if (SendSlices(host, h, rom->pPrgRom.get(), rom->PrgSize(), buf->sliceWords) == PhaseEnd::Done &&
-        rom->n8kVRomBanks != 0) {
-        SendSlices(host, h, rom->pChrRom.get(), rom->ChrSize(), buf->sliceWords);
+    PhaseEnd end = SendSlices(host, h, rom->pPrgRom.get(), rom->PrgSize(), buf->sliceWords);
+    if (end == PhaseEnd::Done && rom->n8kVRomBanks != 0) {
+        end = SendSlices(host, h, rom->pChrRom.get(), rom->ChrSize(), buf->sliceWords);
     }
-    host.SetProgress(100);
-    Trailer(h, kRomTrailer);
+    if (end == PhaseEnd::WriteFailed || !Trailer(h, kRomTrailer)) return WriteFailed(host, h);
+    if (end == PhaseEnd::Done) host.SetProgress(100);
     host.Busy().store(0);
     return 0;
 }

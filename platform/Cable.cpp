@@ -88,8 +88,10 @@ FT_STATUS FT_Close(FT_HANDLE handle) {
         device = std::move(it->second);
         layer.open.erase(it);
     }
-    device.reset();  // closes the device outside the lock
-    return FT_OK;
+    // Closed outside the lock.
+    const FT_STATUS status = device->Close();
+    device.reset();
+    return status;
 }
 
 }  // namespace tunlet

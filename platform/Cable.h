@@ -29,6 +29,9 @@ public:
     virtual ~CableDevice() = default;
     // Sends count bytes in order; *written receives how many went out.
     virtual FT_STATUS Write(const void* buffer, DWORD count, DWORD* written) = 0;
+    // Closes the device; FT_OK unless something written earlier was lost on the way
+    // (FT_Close reports it). The destructor closes a device that was not closed.
+    virtual FT_STATUS Close() { return FT_OK; }
 };
 
 using FT_HANDLE = CableDevice*;  // 0 when closed; owned by the cable layer until FT_Close

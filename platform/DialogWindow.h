@@ -48,6 +48,10 @@ public:
     // The progress bar (0..100). Any thread; never waits for the UI thread.
     virtual void SetProgressPos(int pos) = 0;
 
+    // Runs task on the UI thread later, in the order posted. Any thread; never waits.
+    // A task still queued when the window goes away is dropped.
+    virtual void Post(std::function<void()> task) = 0;
+
     // Timers delivered to the dialog's OnTimer (UI thread).
     virtual void SetTimer(int id, int periodMs) = 0;
     virtual void KillTimer(int id) = 0;

@@ -84,6 +84,9 @@ CableOpenResult UsbBlasterCable::Open(const char* description) {
         result.reason = "libftdi could not be initialised";
         return result;
     }
+    // A cable that stops answering fails the write after this long instead of holding
+    // the transfer; an unplugged one fails at once.
+    ctx->usb_write_timeout = writeTimeoutMs_;
     const int code = api_.openDesc(ctx.get(), kUsbBlasterVendor, kUsbBlasterProduct, description, nullptr);
     if (code < 0) {
         result.status = code == -3 ? FT_DEVICE_NOT_FOUND : FT_DEVICE_NOT_OPENED;

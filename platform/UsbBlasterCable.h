@@ -27,15 +27,20 @@ struct FtdiApi {
 // The table of the real library.
 const FtdiApi& RealFtdiApi();
 
+// How long one write may wait for the cable before it counts as failed.
+constexpr int kDefaultWriteTimeoutMs = 2000;
+
 class UsbBlasterCable : public CableBackend {
 public:
-    explicit UsbBlasterCable(const FtdiApi& api = RealFtdiApi()) : api_(api) {}
+    explicit UsbBlasterCable(const FtdiApi& api = RealFtdiApi(), int writeTimeoutMs = kDefaultWriteTimeoutMs)
+        : api_(api), writeTimeoutMs_(writeTimeoutMs) {}
     // Opens the first device with the USB-Blaster's IDs whose product description
     // is the given one.
     CableOpenResult Open(const char* description) override;
 
 private:
     const FtdiApi& api_;
+    int writeTimeoutMs_;
 };
 
 }  // namespace tunlet

@@ -27,6 +27,8 @@ TEST(BlasterJtag, EachWalkIsOneWriteOfFixedBytes) {
         {"ShiftIrByte low 8 bits", [](FT_HANDLE h) { ShiftIrByte(h, 0x30C); }, {0x81, 0x0C, 0x2C, 0x2D}},
         {"DrToShiftIr", DrToShiftIr, {0x3E, 0x3F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D, 0x2C, 0x2D}},
         {"EndShiftDr", EndShiftDr, {0x3E, 0x3F, 0x2E, 0x2F, 0x0C, 0x0D}},
+        {"RecoverTap", RecoverTap,
+         {0x2C, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D, 0x0C, 0x0D}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -70,6 +72,46 @@ TEST(BlasterJtag, ResetWorksFromAnyState) {
     EXPECT_EQ(r.user0, Bytes{0x77});
     EXPECT_EQ(r.user0LeftoverBits, 1u);
     EXPECT_EQ(r.user0LeftoverValue, 1u);
+}
+
+TEST(BlasterJtag, RecoverTapFromAnyCut) {
+    // However much of a stream was lost, the recovery walk leaves Run-Test/Idle with
+    // the outputs released, also when the cable still waits for a shift's data byte.
+    struct Case {
+        const char* label;
+        Bytes sent;
+    };
+    const Case cases[] = {
+        {"nothing sent", {}},
+        {"inside the reset walk", {0x2E, 0x2F, 0x2E}},
+        {"shift command without its byte", {0x81}},
+        {"inside Shift-IR", Bytes(test::kPreamble.begin(), test::kPreamble.begin() + 21)},
+        {"USER0 scan open", test::kPreamble},
+        {"USER0 scan, cut after 0x81", [] {
+             Bytes b = test::kPreamble;
+             b.insert(b.end(), {0x81, 0x0C, 0x81});
+             return b;
+         }()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        BoardSession s;
+        DWORD written = 0;
+        if (!c.sent.empty()) FT_Write(s.handle, c.sent.data(), static_cast<DWORD>(c.sent.size()), &written);
+        EXPECT_EQ(RecoverTap(s.handle), FT_OK);
+        const auto r = s.board->Snapshot();
+        EXPECT_EQ(r.state, TapState::RunTestIdle);
+        EXPECT_FALSE(r.outputEnable);
+    }
+}
+
+TEST(BlasterJtag, WalksReportShortWrites) {
+    BoardSession s;
+    s.board->FailWrite(3, 2);  // the fourth walk of the preamble loses all but two bytes
+    EXPECT_EQ(BeginUserScan(s.handle), FT_IO_ERROR);
+    EXPECT_EQ(s.board->Snapshot().writes.size(), 4u);  // nothing after the broken walk
+    s.board->FailWrite(0, 1);
+    EXPECT_EQ(BeginUserScan(s.handle), FT_OK);  // counted from the open: write 0 is past
 }
 
 TEST(TapDecoder, FollowsTmsThroughAllStates) {

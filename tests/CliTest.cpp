@@ -147,13 +147,17 @@ TEST(CliPlay, FailuresAndExitCodes) {
     EXPECT_EQ(nc.code, 3);
     EXPECT_EQ(nc.err.rfind("FPGA board is not connected.\nno USB-Blaster found", 0), 0u) << nc.err;
 
-    auto failing = VirtualBoard::Create();
-    failing->FailWrite(12, 0);
-    const CliRun we = CliWith({"play", test::DataFile("db_apu.nsf")}, failing);
-    EXPECT_EQ(we.code, 4);
-    EXPECT_EQ(we.err, "write err\n");
-    EXPECT_EQ(failing->Snapshot().state, TapState::RunTestIdle);
-    EXPECT_FALSE(failing->IsOpen());
+    // A lost write anywhere is exit 4: in a block, in the preamble, in the closing walk.
+    for (std::size_t write : {std::size_t{12}, std::size_t{3}, std::size_t{23}}) {
+        auto failing = VirtualBoard::Create();
+        failing->FailWrite(write, 0);
+        const CliRun we = CliWith({"play", test::DataFile("db_apu.nsf")}, failing);
+        EXPECT_EQ(we.code, 4) << write;
+        EXPECT_EQ(we.err, "write err\n");
+        EXPECT_EQ(failing->Snapshot().state, TapState::RunTestIdle);
+        EXPECT_FALSE(failing->Snapshot().outputEnable);
+        EXPECT_FALSE(failing->IsOpen());
+    }
 
     // Ctrl-C during a block: the block finishes, the closing walk goes out.
     auto interrupted = VirtualBoard::Create();
@@ -183,6 +187,7 @@ TEST(CliPlay, FailuresAndExitCodes) {
         {{"play", test::DataFile("db_apu.nsf"), "--loud"}, 2, "unknown option '--loud'"},
         {{"play", "/nonexistent/x.nsf", "--cable", "virtual"}, 1, "Not an NSF tune or iNES ROM"},
         {{"play", test::DataFile("db_apu.nsf"), "--cable", "dump:/nonexistent/dir/f"}, 3, "cannot create the dump"},
+        {{"play", test::DataFile("db_apu.nsf"), "--cable", "dump:/dev/full"}, 4, "write err"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));

@@ -65,9 +65,15 @@ public:
             std::lock_guard lock(mutex_);
             progress_.push_back(pos);
         }
-        if (onWorkerProgress && std::this_thread::get_id() != ui_) onWorkerProgress();
     }
-    // Runs on the worker's thread at each of its progress updates (set before any worker starts).
+    // Queued until the test's "UI thread" pumps, as a real window would.
+    void Post(std::function<void()> task) override {
+        if (onWorkerProgress && std::this_thread::get_id() != ui_) onWorkerProgress();
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+        changed_.notify_all();
+    }
+    // Runs on the worker's thread at each of its posts (set before any worker starts).
     std::function<void()> onWorkerProgress;
     std::vector<int> Progress() const {
         std::lock_guard lock(mutex_);
@@ -106,9 +112,16 @@ public:
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return !pending_.empty(); });
     }
-    // Shows and dismisses every waiting box.
+    // Runs the posted tasks, then shows and dismisses every waiting box.
     void Pump() {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        while (!tasks_.empty()) {
+            std::function<void()> task = std::move(tasks_.front());
+            tasks_.pop_front();
+            lock.unlock();
+            task();
+            lock.lock();
+        }
         while (!pending_.empty()) {
             boxes_.push_back(pending_.front());
             pending_.pop_front();
@@ -159,6 +172,7 @@ private:
     std::vector<int> progress_;
     std::vector<Box> boxes_;
     std::deque<Box> pending_;
+    std::deque<std::function<void()>> tasks_;
     std::size_t queued_ = 0;
     std::size_t dismissed_ = 0;
 };

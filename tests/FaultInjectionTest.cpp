@@ -1,6 +1,6 @@
-// A write failure, a Stop, or a vanished file at every block of a transfer: exactly
-// one message, the closing walk still sent, the dialog back to idle with the cable
-// closed, and the next Play works.
+// A write failure at every write of a transfer, a Stop at every block, or a vanished
+// file: exactly one message, the TAP left in Run-Test/Idle with the outputs released,
+// the dialog back to idle with the cable closed, and the next Play works.
 #include <gtest/gtest.h>
 
 #include "app/PlayerDlg.h"
@@ -20,11 +20,12 @@ struct Media {
     bool rom;
     std::size_t blocks;
     std::size_t fullPayload;
+    std::size_t trailer;
 };
 
 const Media kMedia[] = {
-    {"tune of 10 blocks", false, 10, 2 + 128 + 10 * 4096 + 4},
-    {"ROM of 2 PRG and 2 CHR banks", true, 8 + 4, 2 + 16 + 2 * 16384 + 2 * 8192 + 3},
+    {"tune of 10 blocks", false, 10, 2 + 128 + 10 * 4096 + 4, 4},
+    {"ROM of 2 PRG and 2 CHR banks", true, 8 + 4, 2 + 16 + 2 * 16384 + 2 * 8192 + 3, 3},
 };
 
 class Rig {
@@ -69,15 +70,17 @@ public:
     TempDir dir;
 };
 
-TEST(FaultInjection, WriteFailureAtEveryBlock) {
+TEST(FaultInjection, WriteFailureAtEveryWrite) {
     int cases = 0;
     for (const Media& m : kMedia) {
-        for (std::size_t block = 0; block < m.blocks; ++block) {
-            SCOPED_TRACE(testing::Message() << m.label << ", block " << block);
+        // The preamble, lead bytes, header, blocks, trailer and closing walk.
+        const std::size_t writes = kFirstBlockWrite + m.blocks + m.trailer + 1;
+        for (std::size_t write = 0; write < writes; ++write) {
+            SCOPED_TRACE(testing::Message() << m.label << ", write " << write);
             Rig rig;
             rig.Load(m);
             rig.board->Reset();
-            rig.board->FailWrite(kFirstBlockWrite + block, static_cast<DWORD>(block * 97 % 8192));
+            rig.board->FailWrite(write, static_cast<DWORD>(write * 97 % 2));
             rig.dlg.OnSend();
             rig.Finish();
             const auto boxes = rig.win.Boxes();
@@ -85,7 +88,7 @@ TEST(FaultInjection, WriteFailureAtEveryBlock) {
             EXPECT_EQ(boxes[0].text, "write err");
             rig.ExpectIdleWithClosingWalk();
             EXPECT_EQ(rig.dlg.fTuneLoaded, 0);
-            EXPECT_EQ(rig.win.ProgressPos(), 100);
+            EXPECT_NE(rig.win.ProgressPos(), 100);
             // The next Play works and sends everything again.
             rig.board->SetWriteFault(nullptr);
             rig.board->Reset();
@@ -97,7 +100,7 @@ TEST(FaultInjection, WriteFailureAtEveryBlock) {
             ++cases;
         }
     }
-    EXPECT_EQ(cases, 10 + 12);
+    EXPECT_EQ(cases, (11 + 10 + 4 + 1) + (11 + 12 + 3 + 1));
 }
 
 TEST(FaultInjection, StopAtEveryBlock) {

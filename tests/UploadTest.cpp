@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "link/BlasterJtag.h"
@@ -218,8 +220,9 @@ TEST(TuneUpload, StopAfterChosenBlock) {
         payload.resize(keep);
         payload.insert(payload.end(), 4, 0);
         ExpectAtTap(r, payload);
-        EXPECT_EQ(host.progress.size(), static_cast<std::size_t>(stopAt + 1));
-        EXPECT_EQ(host.progress.back(), 100);
+        // No progress for the stopped block, and no 100: a stopped send never looks done.
+        EXPECT_EQ(host.progress.size(), static_cast<std::size_t>(stopAt));
+        EXPECT_EQ(std::count(host.progress.begin(), host.progress.end(), 100), 0);
         EXPECT_EQ(host.loaded, 0);
         EXPECT_EQ(host.busy, 0);
     }
@@ -239,31 +242,8 @@ TEST(TuneUpload, StopThroughGateOnWorkerThread) {
     worker.join();
     const auto r = s.board->Snapshot();
     EXPECT_EQ(r.user0.size(), 2 + 128 + 3 * 4096 + 4u);
-    EXPECT_EQ(host.progress, (std::vector<int>{0, 12, 100}));
+    EXPECT_EQ(host.progress, (std::vector<int>{0, 12}));
     EXPECT_EQ(r.state, TapState::RunTestIdle);
-}
-
-TEST(TuneUpload, WriteErrorDoesNotMarkLoaded) {
-    for (std::size_t failAt : {std::size_t{0}, std::size_t{4}, std::size_t{7}}) {
-        SCOPED_TRACE(failAt);
-        TempDir dir;
-        BoardSession s;
-        FakeHost host;
-        host.board = s.handle;
-        LoadTune(host, dir.Write("t.nsf", test::MakeNsf({}, 32768 - 128)));
-        s.board->FailWrite(kFirstTuneBlockWrite + failAt, 100);
-        SendTuneThread(host);
-        const auto r = s.board->Snapshot();
-        EXPECT_EQ(host.messages, std::vector<std::string>{"write err"});
-        EXPECT_EQ(host.loaded, 0);
-        EXPECT_EQ(host.busy, 0);
-        EXPECT_EQ(host.progress.size(), failAt + 1);
-        EXPECT_EQ(host.progress.back(), 100);
-        // The trailer and ending still go out after the failed block.
-        EXPECT_EQ(r.writes.size(), kFirstTuneBlockWrite + failAt + 1 + 4 + 1);
-        const Bytes tail(r.raw.end() - 14, r.raw.end());
-        EXPECT_EQ(tail, (Bytes{0x81, 0, 0x81, 0, 0x81, 0, 0x81, 0, 0x3E, 0x3F, 0x2E, 0x2F, 0x0C, 0x0D}));
-    }
 }
 
 TEST(TuneUpload, MissingFile) {
@@ -356,10 +336,10 @@ TEST(RomUpload, StopAndWriteErrorEndEachPhase) {
     };
     // 2 PRG banks (8 slices) and 1 CHR bank (2 slices).
     const Case cases[] = {
-        {"stop in PRG", 2, false, 3, {0, 12, 100}},
-        {"stop in CHR", 8, false, 9, {0, 12, 25, 37, 50, 62, 75, 87, 100}},
-        {"write error in PRG", 0, true, 1, {100}},
-        {"write error in CHR", 9, true, 10, {0, 12, 25, 37, 50, 62, 75, 87, 0, 100}},
+        {"stop in PRG", 2, false, 3, {0, 12}},
+        {"stop in CHR", 8, false, 9, {0, 12, 25, 37, 50, 62, 75, 87}},
+        {"write error in PRG", 0, true, 1, {}},
+        {"write error in CHR", 9, true, 10, {0, 12, 25, 37, 50, 62, 75, 87, 0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -383,14 +363,75 @@ TEST(RomUpload, StopAndWriteErrorEndEachPhase) {
         if (c.fail) {
             EXPECT_EQ(host.messages[0], "write err");
         }
-        EXPECT_EQ(r.writes.size(), kFirstRomSliceWrite + c.sentSlices + 3 + 1);
+        // A stop ends with the trailer and the closing walk, a failure with the recovery walk.
+        EXPECT_EQ(r.writes.size(), kFirstRomSliceWrite + c.sentSlices + (c.fail ? 1 : 3 + 1));
         EXPECT_EQ(r.state, TapState::RunTestIdle);
+        EXPECT_FALSE(r.outputEnable);
         EXPECT_EQ(host.busy, 0);
         if (!c.fail) {
             Bytes payload = RomPayload(image, 0, 32768, 8192, false);
             payload.resize(18 + c.sentSlices * 4096);
             payload.insert(payload.end(), 3, 0);
             ExpectAtTap(r, payload);
+        }
+    }
+}
+
+// Every write of every upload, failed in turn: one "write err", nothing sent after the
+// failure but the recovery walk, the TAP back in Run-Test/Idle with the outputs released,
+// no 100 on the bar and the tune not marked as loaded.
+TEST(UploadFaults, EveryWriteOfEveryUpload) {
+    struct Kind {
+        const char* label;
+        bool rom;
+        bool headerOnly;
+        std::size_t writes;  // of the whole upload
+    };
+    const Kind kinds[] = {
+        {"tune", false, false, kFirstTuneBlockWrite + 8 + 4 + 1},
+        {"header-only tune", false, true, kFirstTuneBlockWrite + 3 + 1},
+        {"ROM", true, false, kFirstRomSliceWrite + 10 + 3 + 1},
+    };
+    // How much of the failed write still went out: none, up to a shift command whose
+    // data byte was lost, or all but the last byte.
+    enum Cut { kNone, kAfterShiftCommand, kAllButLast };
+    TempDir dir;
+    const std::string tunePath = dir.Write("t.nsf", test::MakeNsf({}, 32768 - 128));
+    const Bytes image = test::MakeNes(2, 1);
+    for (const auto& k : kinds) {
+        for (std::size_t failAt = 0; failAt < k.writes; ++failAt) {
+            for (Cut cut : {kNone, kAfterShiftCommand, kAllButLast}) {
+                SCOPED_TRACE(std::string(k.label) + " write " + std::to_string(failAt) + " cut " + std::to_string(cut));
+                BoardSession s;
+                FakeHost host;
+                host.board = s.handle;
+                if (k.rom) {
+                    LoadRom(host, dir, image);
+                } else {
+                    LoadTune(host, tunePath);
+                    host.loaded = k.headerOnly ? 1 : 0;
+                }
+                s.board->SetWriteFault([&](std::size_t i, DWORD count) -> std::optional<DWORD> {
+                    if (i != failAt) return std::nullopt;
+                    if (cut == kNone) return 0;
+                    // Byte 0 of a shift word is 0x81; the walks start with a bit-bang byte.
+                    return cut == kAfterShiftCommand ? std::min<DWORD>(1, count - 1) : count - 1;
+                });
+                if (k.rom) {
+                    SendRomThread(host);
+                } else {
+                    SendTuneThread(host);
+                }
+                const auto r = s.board->Snapshot();
+                EXPECT_EQ(host.messages, std::vector<std::string>{"write err"});
+                EXPECT_EQ(host.busy, 0);
+                EXPECT_EQ(host.loaded, 0);
+                EXPECT_EQ(std::count(host.progress.begin(), host.progress.end(), 100), 0);
+                ASSERT_EQ(r.writes.size(), failAt + 2);
+                EXPECT_EQ(r.writes.back(), kRecoverTapBytes);
+                EXPECT_EQ(r.state, TapState::RunTestIdle);
+                EXPECT_FALSE(r.outputEnable);
+            }
         }
     }
 }

@@ -63,6 +63,10 @@ void QtPlayerWindow::SetProgressPos(int pos) {
     }
 }
 
+void QtPlayerWindow::Post(std::function<void()> task) {
+    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}
+
 void QtPlayerWindow::SetTimer(int id, int periodMs) {
     KillTimer(id);
     timers_[id] = startTimer(periodMs);

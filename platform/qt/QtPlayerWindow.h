@@ -27,6 +27,7 @@ public:
     void SetSliderPos(int pos, bool redraw) override;
     int SliderPos() override;
     void SetProgressPos(int pos) override;
+    void Post(std::function<void()> task) override;
     void SetTimer(int id, int periodMs) override;
     void KillTimer(int id) override;
     void MessageBox(const std::string& text, const std::string& caption) override;
