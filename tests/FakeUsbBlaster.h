@@ -1,0 +1,58 @@
+// A USB-Blaster that exists only under umockdev: a USB device (09fb:6001, "Altera"
+// "USB-Blaster", an FT245 with bulk OUT 0x02 and IN 0x81) in a umockdev testbed whose
+// usbdevfs ioctls are answered here, so the real libftdi and libusb code runs against
+// it. It records the bytes that reach its bulk OUT endpoint and the FTDI set-up
+// requests, and can fail, lose or never finish a transfer, be busy or not open.
+// The process must run under umockdev's preload library (umockdev-wrapper).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace tunlet::test {
+
+class FakeUsbBlaster {
+public:
+    enum class Plug {
+        Absent,      // nothing on the bus
+        Present,     // answers as a cable does
+        Busy,        // another program holds its interface
+        CannotOpen,  // its device node cannot be opened
+    };
+    // A vendor request on the control endpoint (the FTDI set-up commands).
+    struct Request {
+        std::uint8_t request = 0;
+        std::uint16_t value = 0;
+        std::uint16_t index = 0;
+        bool operator==(const Request&) const = default;
+    };
+
+    explicit FakeUsbBlaster(Plug plug = Plug::Present);
+    ~FakeUsbBlaster();
+    FakeUsbBlaster(const FakeUsbBlaster&) = delete;
+    FakeUsbBlaster& operator=(const FakeUsbBlaster&) = delete;
+
+    // True when this process runs under umockdev's preload library.
+    static bool Available();
+
+    // Bulk OUT transfers are counted from 0 since the device was made.
+    void FailTransfer(std::size_t index);    // that transfer ends with an error, nothing arrives
+    void VanishFrom(std::size_t index);      // unplugged: that transfer and everything after fail
+    void HangTransfer(std::size_t index);    // that transfer never completes (until cancelled)
+    // Takes the device off the bus, as after pulling the cable.
+    void Remove();
+
+    std::vector<std::uint8_t> Received() const;  // every byte that reached bulk OUT
+    std::vector<Request> Requests() const;
+    std::size_t Transfers() const;                // bulk OUT transfers submitted
+
+    struct State;  // shared with umockdev's thread
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace tunlet::test
