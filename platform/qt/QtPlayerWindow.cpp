@@ -20,6 +20,9 @@
 #include <QTimer>
 #include <QTimerEvent>
 #include <QUrl>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 #include "platform/qt/QtText.h"
 #include "res/DialogTemplates.h"
@@ -100,9 +103,26 @@ void QtPlayerWindow::MessageBox(const std::string& text, const std::string& capt
     if (QThread::currentThread() == thread()) {
         ShowBox(qtext, qcaption);
     } else {
-        // The worker waits here until the box on the UI thread has been dismissed.
-        QMetaObject::invokeMethod(this, [this, qtext, qcaption] { ShowBox(qtext, qcaption); },
-                                  Qt::BlockingQueuedConnection);
+        // The worker waits here until the box on the UI thread has been dismissed. The
+        // wait is ours rather than Qt's blocking connection, so that what the box and
+        // the worker share is ordered by locks ThreadSanitizer can see.
+        struct Dismissed {
+            std::mutex mutex;
+            std::condition_variable cv;
+            bool done = false;
+        };
+        auto dismissed = std::make_shared<Dismissed>();
+        QMetaObject::invokeMethod(
+            this,
+            [this, qtext, qcaption, dismissed] {
+                ShowBox(qtext, qcaption);
+                std::lock_guard lock(dismissed->mutex);
+                dismissed->done = true;
+                dismissed->cv.notify_all();
+            },
+            Qt::QueuedConnection);
+        std::unique_lock lock(dismissed->mutex);
+        dismissed->cv.wait(lock, [&] { return dismissed->done; });
     }
 }
 
