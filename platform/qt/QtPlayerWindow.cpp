@@ -19,7 +19,11 @@
 #include <QThread>
 #include <QTimer>
 #include <QTimerEvent>
+#include <QSocketNotifier>
 #include <QUrl>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -34,6 +38,9 @@ QtPlayerWindow::QtPlayerWindow(CPlayerDlg& dlg, QWidget* parent)
     : QtTemplateDialog(*res::FindDialogTemplate(res::kIddPlayerDialog), parent), dlg_(dlg) {
     connect(static_cast<QPushButton*>(Control(kIdSend)), &QPushButton::clicked, this, [this] { dlg_.OnSend(); });
     connect(static_cast<QPushButton*>(Control(kIdNext)), &QPushButton::clicked, this, [this] { dlg_.OnNext(); });
+    wake_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    wakeNotifier_ = new QSocketNotifier(wake_.get(), QSocketNotifier::Read, this);
+    connect(wakeNotifier_, &QSocketNotifier::activated, this, [this] { RunPosted(); });
 }
 
 void QtPlayerWindow::SetItemText(int id, const std::string& text) {
@@ -62,12 +69,36 @@ void QtPlayerWindow::SetProgressPos(int pos) {
         bar->setValue(pos);
     } else {
         // Posted, never waited for: the UI thread may itself be waiting for the worker.
-        QMetaObject::invokeMethod(bar, [bar, pos] { bar->setValue(pos); }, Qt::QueuedConnection);
+        Post([bar, pos] { bar->setValue(pos); });
     }
 }
 
+// Tasks from other threads go through our own locked queue, and only a counter is
+// bumped to wake the UI thread: no Qt object is made or touched off the UI thread,
+// and everything handed over is ordered by a lock ThreadSanitizer can see.
 void QtPlayerWindow::Post(std::function<void()> task) {
-    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+    {
+        std::lock_guard lock(postMutex_);
+        posted_.push_back(std::move(task));
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wake_.get(), &one, sizeof one);
+}
+
+void QtPlayerWindow::Fd::reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+}
+
+void QtPlayerWindow::RunPosted() {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(wake_.get(), &count, sizeof count);
+    std::deque<std::function<void()>> tasks;
+    {
+        std::lock_guard lock(postMutex_);
+        tasks.swap(posted_);
+    }
+    for (auto& task : tasks) task();
 }
 
 void QtPlayerWindow::SetTimer(int id, int periodMs) {
@@ -98,10 +129,8 @@ void QtPlayerWindow::ShowBox(const QString& text, const QString& caption) {
 }
 
 void QtPlayerWindow::MessageBox(const std::string& text, const std::string& caption) {
-    const QString qtext = DisplayText(text);
-    const QString qcaption = caption.empty() ? QCoreApplication::applicationName() : DisplayText(caption);
     if (QThread::currentThread() == thread()) {
-        ShowBox(qtext, qcaption);
+        ShowBox(DisplayText(text), caption.empty() ? QCoreApplication::applicationName() : DisplayText(caption));
     } else {
         // The worker waits here until the box on the UI thread has been dismissed. The
         // wait is ours rather than Qt's blocking connection, so that what the box and
@@ -112,15 +141,12 @@ void QtPlayerWindow::MessageBox(const std::string& text, const std::string& capt
             bool done = false;
         };
         auto dismissed = std::make_shared<Dismissed>();
-        QMetaObject::invokeMethod(
-            this,
-            [this, qtext, qcaption, dismissed] {
-                ShowBox(qtext, qcaption);
-                std::lock_guard lock(dismissed->mutex);
-                dismissed->done = true;
-                dismissed->cv.notify_all();
-            },
-            Qt::QueuedConnection);
+        Post([this, text, caption, dismissed] {
+            MessageBox(text, caption);
+            std::lock_guard lock(dismissed->mutex);
+            dismissed->done = true;
+            dismissed->cv.notify_all();
+        });
         std::unique_lock lock(dismissed->mutex);
         dismissed->cv.wait(lock, [&] { return dismissed->done; });
     }

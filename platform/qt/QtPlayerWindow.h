@@ -3,7 +3,10 @@
 #pragma once
 
 #include <QString>
+#include <deque>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -12,6 +15,7 @@
 #include "platform/qt/QtTemplateDialog.h"
 
 class QPainter;
+class QSocketNotifier;
 
 namespace tunlet {
 
@@ -57,12 +61,29 @@ protected:
 
 private:
     void ShowBox(const QString& text, const QString& caption);
+    void RunPosted();
+
+    // A file descriptor closed with its owner.
+    class Fd {
+    public:
+        ~Fd() { reset(-1); }
+        void reset(int fd);
+        int get() const { return fd_; }
+
+    private:
+        int fd_ = -1;
+    };
 
     CPlayerDlg& dlg_;
     std::map<int, int> timers_;            // our timer id -> Qt's
     std::map<int, std::string> shown_;     // the bytes last shown in each edit
     std::vector<std::pair<int, QString>> menu_;
     QPainter* painter_ = nullptr;          // set while paintEvent runs
+    // Tasks posted from other threads, and the event counter that wakes the UI thread.
+    std::mutex postMutex_;
+    std::deque<std::function<void()>> posted_;
+    Fd wake_;
+    QSocketNotifier* wakeNotifier_ = nullptr;  // owned by the window
 };
 
 }  // namespace tunlet
