@@ -6,16 +6,22 @@ namespace tunlet {
 
 namespace {
 
-std::string UnknownReason(const char* path, const NsfTune& tune, std::int32_t romResult) {
+std::string UnknownReason(const char* path, const NsfTune& tune, const NesRom& rom, std::int32_t romResult) {
+    if (tune.pszMessage == NsfTune::kBadNsfe) return "This NSFe tune cannot be played: " + tune.strProblem + ".";
+    if (romResult == NesRom::kUnsupported) return "This ROM cannot be sent to the board: " + rom.strProblem + ".";
     std::string why;
-    if (tune.pszMessage == NsfTune::kTooLarge) {
+    if (tune.pszMessage == NsfTune::kIsDirectory) {
+        why = "it is a directory";
+    } else if (tune.pszMessage == NsfTune::kNotRegular) {
+        why = "it is not a regular file (a named pipe, a socket or a device)";
+    } else if (tune.pszMessage == NsfTune::kTooLarge) {
         why = "the file is too large for a tune";
     } else if (tune.pszMessage == NsfTune::kNoFile) {
         why = "the file does not exist or cannot be read";
     } else if (romResult == -2) {
-        why = "it has neither the NESM nor the NES header";
+        why = "it has none of the NESM, NSFE and NES headers";
     } else if (!NesRom::NameTaken(path)) {
-        why = "it has no NESM header and its name does not contain .nes";
+        why = "it has neither an NESM nor an NSFE header, and its name does not contain .nes";
     } else {
         why = "the file cannot be read";
     }
@@ -56,7 +62,7 @@ LoadOutcome LoadFile(const char* path, NsfTune& tune, std::unique_ptr<NesRom>& r
     }
     if (result != 0) {
         out.kind = LoadKind::Unknown;
-        out.text = UnknownReason(path, tune, result);
+        out.text = UnknownReason(path, tune, *fresh, result);
         return out;
     }
     rom = std::move(fresh);

@@ -3,6 +3,7 @@
 #include "app/AboutDlg.h"
 #include "app/LoadFile.h"
 #include "app/MakeCrLf.h"
+#include "media/StdioFile.h"
 #include "res/Strings.h"
 
 namespace tunlet {
@@ -93,21 +94,24 @@ void CPlayerDlg::OnDropFiles(const std::vector<std::string>& paths) {
     UpdateData(false);
 
     fTuneLoaded = 0;
-    LoadOutcome outcome = LoadFile(strPath.c_str(), tune, pRom);
+    ShowLoad(LoadFile(strPath.c_str(), tune, pRom), -1);
+}
+
+bool CPlayerDlg::ShowLoad(LoadOutcome outcome, int songPos) {
     if (outcome.kind == LoadKind::Damaged || outcome.kind == LoadKind::Unknown) {
         // Nothing half read is kept, so nothing can be played until a good file comes.
         Window().EnableItem(kIdSend, false);
         EnableSongControls(false);
         strInfo = outcome.text;
         UpdateData(false);
-        return;
+        return false;
     }
 
     int top = 0;
     int pos = 0;
     if (!pRom) {
         top = SliderTop(tune);
-        pos = static_cast<int>(tune.nStartSong) - 1;
+        pos = songPos >= 0 && songPos <= top ? songPos : static_cast<int>(tune.nStartSong) - 1;
     }
     Window().SetSliderRange(0, top, false);
     Window().SetSliderTicFreq(1);
@@ -119,6 +123,22 @@ void CPlayerDlg::OnDropFiles(const std::vector<std::string>& paths) {
     MakeCrLf(outcome.text);
     strInfo = std::move(outcome.text);
     UpdateData(false);
+    return true;
+}
+
+bool CPlayerDlg::ReloadIfChanged() {
+    if (pRom || !tune.pszPath) return true;  // a ROM is sent from memory
+    FileStamp now;
+    // Gone or no longer a file: the worker says "file dont open".
+    if (StatFile(tune.pszPath.get(), &now) != FileKind::Regular || now == tune.stamp) return true;
+    // Exported again since it was loaded: load it afresh and send it whole, keeping
+    // the song when the new tune still has it.
+    const std::string path = tune.pszPath.get();
+    const int song = Window().SliderPos();
+    fTuneLoaded = 0;
+    if (ShowLoad(LoadFile(path.c_str(), tune, pRom), song)) return true;
+    ShowMessage(kFileNotOpened);
+    return false;
 }
 
 void CPlayerDlg::OnSend() {
@@ -133,6 +153,7 @@ void CPlayerDlg::OnSend() {
     }
     // Play starts only from idle: while winding down the click is ignored.
     if (WorkerRunning() || hBoard != nullptr) return;
+    if (!ReloadIfChanged()) return;
     const bool haveRom = pRom != nullptr;
     if (!haveRom && tune.fValid == 0) return;  // nothing to send: leave the cable alone
 

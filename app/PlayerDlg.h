@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/LoadFile.h"
 #include "app/WorkerThread.h"
 #include "link/Upload.h"
 #include "media/NesRom.h"
@@ -96,6 +97,13 @@ public:
 
 private:
     void EnableSongControls(bool enable);
+    // Shows what a load gave, as a drop does: the summary, the slider (on songPos when
+    // the tune has it, else on its starting song) and the buttons. False when nothing
+    // can be played.
+    bool ShowLoad(LoadOutcome outcome, int songPos);
+    // Before Play: a tune whose file changed since it was loaded is loaded again.
+    // False when it can no longer be played ("file dont open" has been shown).
+    bool ReloadIfChanged();
     DialogWindow& Window() const { return *window_; }
 
     DialogWindow* window_ = nullptr;

@@ -1,6 +1,9 @@
 #include "link/Upload.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
+#include <iterator>
 #include <memory>
 
 #include "link/BlasterJtag.h"
@@ -118,7 +121,16 @@ unsigned SendTuneThread(UploadHost& host) {
         host.Busy().store(0);
         return 0;
     }
-    file.Read(buf->block.data(), kNsfHeaderSize);  // a short read leaves zeros
+    // An NSFe brings its header from its chunks; the others read theirs from the file
+    // (a short read leaves zeros). The data follows where the reader found it.
+    if (tune.fBuiltHeader) {
+        std::copy(std::begin(tune.builtHeader), std::end(tune.builtHeader), buf->block.begin());
+    } else {
+        file.Read(buf->block.data(), kNsfHeaderSize);
+    }
+    file.Seek(tune.nDataOffset);
+    // What the file still has to give: all of it, or only the program data.
+    std::uint64_t dataLeft = tune.nDataSize < 0 ? UINT64_MAX : static_cast<std::uint64_t>(tune.nDataSize);
 
     const bool loaded = host.TuneLoaded().load() != 0;
     buf->block[kSongByte] = static_cast<std::uint8_t>(host.Song() & 0xFF);
@@ -138,7 +150,7 @@ unsigned SendTuneThread(UploadHost& host) {
     PhaseEnd end = PhaseEnd::Done;
     for (std::int64_t i = 0; i < blocks; ++i) {
         // A short read keeps the previous block's bytes in the rest of the buffer.
-        file.Read(buf->block.data(), kBlockSize);
+        dataLeft -= file.Read(buf->block.data(), static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, dataLeft)));
         end = SendBlock(host, h, buf->block.data(), buf->blockWords);
         if (end != PhaseEnd::Done) break;
         host.SetProgress(static_cast<int>(i * static_cast<std::int64_t>(kBlockSize) * 100 / tune.nFileSize));

@@ -1,6 +1,8 @@
 #include "media/NesRom.h"
 
+#include <cctype>
 #include <cstring>
+#include <string>
 
 #include "media/StdioFile.h"
 #include "media/TextFormat.h"
@@ -19,6 +21,11 @@ constexpr std::uint8_t kFlag6Vertical = 0x01;
 constexpr std::uint8_t kFlag6Battery = 0x02;
 constexpr std::uint8_t kFlag6Trainer = 0x04;
 constexpr std::uint8_t kFlag6FourScreen = 0x08;
+constexpr std::uint8_t kFlag7Format = 0x0C;  // binary 10 here marks NES 2.0
+constexpr std::uint8_t kFlag7Nes20 = 0x08;
+constexpr std::size_t kOffMapperMsb = 8;     // NES 2.0: mapper bits 8-11, submapper in the high nibble
+constexpr std::size_t kOffSizeMsb = 9;       // NES 2.0: PRG and CHR size high nibbles
+constexpr unsigned kMaxBoardMapper = 0xFF;   // the board's mapper byte
 
 }  // namespace
 
@@ -34,7 +41,15 @@ bool NesRom::HasMagic(const std::uint8_t* bytes, std::size_t count) {
     return count >= kMagicSize && std::memcmp(bytes, "NES\x1A", kMagicSize) == 0;
 }
 
-bool NesRom::NameTaken(const char* path) { return std::strstr(path, ".nes") != nullptr; }
+bool NesRom::NameTaken(const char* path) {
+    static constexpr char kExt[] = ".nes";
+    for (const char* p = path; *p != '\0'; ++p) {
+        std::size_t i = 0;
+        while (i < 4 && p[i] != '\0' && std::tolower(static_cast<unsigned char>(p[i])) == kExt[i]) ++i;
+        if (i == 4) return true;
+    }
+    return false;
+}
 
 void NesRom::DecodeHeader() {
     const std::uint8_t flags6 = header[kOffFlags6];
@@ -45,7 +60,19 @@ void NesRom::DecodeHeader() {
     fBatteryBackedRAM = (flags6 & kFlag6Battery) ? 1 : 0;
     f512ByteTrainer = (flags6 & kFlag6Trainer) ? 1 : 0;
     f4ScreenVRamLayout = (flags6 & kFlag6FourScreen) ? 1 : 0;
-    nRomMapperType = static_cast<std::uint8_t>((flags7 & 0xF0) | (flags6 >> 4));
+    fNes20 = (flags7 & kFlag7Format) == kFlag7Nes20;
+    nSubmapper = 0;
+    const bool junk = !fNes20 && (header[12] | header[13] | header[14] | header[15]) != 0;
+    if (fNes20) {
+        nMapper = static_cast<std::uint16_t>((header[kOffMapperMsb] & 0x0F) << 8 | (flags7 & 0xF0) | (flags6 >> 4));
+        nSubmapper = static_cast<std::uint8_t>(header[kOffMapperMsb] >> 4);
+    } else if (junk) {
+        // Bytes 7 to 15 were written by old tools ("DiskDude!"), not by the format.
+        nMapper = static_cast<std::uint16_t>(flags6 >> 4);
+    } else {
+        nMapper = static_cast<std::uint16_t>((flags7 & 0xF0) | (flags6 >> 4));
+    }
+    nRomMapperType = static_cast<std::uint8_t>(nMapper & 0xFF);
 }
 
 std::int32_t NesRom::Read(const char* path) {
@@ -59,6 +86,15 @@ std::int32_t NesRom::Read(const char* path) {
     std::memcpy(header, bytes, kInesHeaderSize);
     if (!HasMagic(header, got)) return -2;
     DecodeHeader();
+    strProblem.clear();
+    if (nMapper > kMaxBoardMapper) {
+        strProblem = "its mapper " + std::to_string(nMapper) + " does not fit the board's mapper byte (0 to 255)";
+        return kUnsupported;
+    }
+    if (fNes20 && header[kOffSizeMsb] != 0) {
+        strProblem = "its NES 2.0 header gives PRG or CHR sizes beyond 255 banks";
+        return kUnsupported;
+    }
 
     const char* error = nullptr;
     if (got != kInesHeaderSize) error = kReadError;
@@ -90,6 +126,7 @@ void NesRom::Describe(std::string& text) const {
     AppendFormat(text, "f512ByteTrainer\t%d\n", unsigned{f512ByteTrainer});
     AppendFormat(text, "f4ScreenVRamLayout\t%d\n", unsigned{f4ScreenVRamLayout});
     AppendFormat(text, "nRomMapperType\t%d\n", unsigned{nRomMapperType});
+    if (fNes20) AppendFormat(text, "NES 2.0 submapper\t%d\n", unsigned{nSubmapper});
 }
 
 }  // namespace tunlet

@@ -32,7 +32,14 @@ struct NesRom {
     std::uint8_t fBatteryBackedRAM = 0;
     std::uint8_t f512ByteTrainer = 0;
     std::uint8_t f4ScreenVRamLayout = 0;
-    std::uint8_t nRomMapperType = 0;
+    std::uint8_t nRomMapperType = 0;  // the mapper number as the board gets it
+    // NES 2.0 headers: a 12-bit mapper number and a submapper. Old headers with junk
+    // in bytes 7 to 15 take their mapper number from byte 6 alone.
+    bool fNes20 = false;
+    std::uint16_t nMapper = 0;
+    std::uint8_t nSubmapper = 0;
+    // Why Read returned kUnsupported.
+    std::string strProblem;
     std::unique_ptr<std::uint8_t[]> pTrainer;
     std::unique_ptr<std::uint8_t[]> pPrgRom;
     std::unique_ptr<std::uint8_t[]> pChrRom;
@@ -42,8 +49,12 @@ struct NesRom {
 
     void Clear();
     void Release();
+    // Read's result for a header the board cannot be told about (strProblem says why).
+    static constexpr std::int32_t kUnsupported = -3;
+
     // 0 on success, -1 when the path has no ".nes" or cannot be opened, -2 for a
-    // wrong magic. Damaged data raises RomReadError.
+    // wrong magic, kUnsupported for a mapper or size the board cannot take. Damaged
+    // data raises RomReadError.
     std::int32_t Read(const char* path);
     void Describe(std::string& text) const;
 
@@ -53,7 +64,7 @@ struct NesRom {
     // Decodes the bank counts, flags and mapper number from header.
     void DecodeHeader();
     static bool HasMagic(const std::uint8_t* bytes, std::size_t count);
-    // The reader takes only paths that contain ".nes" (case matters).
+    // The reader takes only paths that contain ".nes", in any case.
     static bool NameTaken(const char* path);
 };
 

@@ -1,7 +1,6 @@
 #include "media/NsfTune.h"
 
-#include <sys/stat.h>
-
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -28,7 +27,17 @@ constexpr std::size_t kOffBankInit = 0x70;
 constexpr std::size_t kOffSpeedPal = 0x78;
 constexpr std::size_t kOffPalNtsc = 0x7A;
 constexpr std::size_t kOffExtraSound = 0x7B;
+constexpr std::size_t kOffVersion = 0x05;
+constexpr std::size_t kOffProgramLength = 0x7D;  // NSF2: 24-bit length of the program data
 constexpr std::size_t kMagicSize = 5;
+constexpr std::size_t kNsfeMagicSize = 4;
+constexpr std::uint8_t kNsf2Version = 2;
+constexpr std::size_t kTextSize = 32;
+// NSFe tunes and NSF2 metadata are read whole into memory; none comes near this.
+constexpr std::int64_t kMaxChunkBytes = 64 << 20;
+// The play speeds an NSFe without a RATE chunk runs at.
+constexpr std::uint16_t kDefaultSpeedNtsc = 16639;
+constexpr std::uint16_t kDefaultSpeedPal = 19997;
 
 void CopyText(char (&dst)[32], const std::uint8_t* src) {
     std::memcpy(dst, src, sizeof dst);
@@ -41,6 +50,30 @@ void NsfTune::Init() {
     fValid = 0;
     pszMessage = "";
     pszPath.reset();
+}
+
+bool NsfTune::HasNsfeMagic(const std::uint8_t* bytes, std::size_t count) {
+    return count >= kNsfeMagicSize && std::memcmp(bytes, "NSFE", kNsfeMagicSize) == 0;
+}
+
+void NsfTune::BuildHeader(const NsfeChunks& c, std::uint8_t (&h)[kNsfHeaderSize]) {
+    std::memset(h, 0, kNsfHeaderSize);
+    std::memcpy(h, "NESM\x1A", kMagicSize);
+    h[kOffVersion] = 1;
+    h[kOffSongs] = c.songs;
+    h[kOffStartSong] = static_cast<std::uint8_t>(c.startSong + 1);
+    WriteLe16(h, kOffLoad, c.load);
+    WriteLe16(h, kOffInit, c.init);
+    WriteLe16(h, kOffPlay, c.play);
+    const std::size_t texts[3] = {kOffSongName, kOffArtist, kOffCopyright};
+    for (std::size_t i = 0; i < 3 && i < c.auth.size(); ++i) {
+        std::memcpy(h + texts[i], c.auth[i].data(), std::min(c.auth[i].size(), kTextSize - 1));
+    }
+    WriteLe16(h, kOffSpeedNtsc, c.hasRate ? c.rateNtsc : kDefaultSpeedNtsc);
+    WriteLe16(h, kOffSpeedPal, c.hasRate ? c.ratePal : kDefaultSpeedPal);
+    std::memcpy(h + kOffBankInit, c.bank, sizeof c.bank);
+    h[kOffPalNtsc] = c.palNtsc;
+    h[kOffExtraSound] = c.extraSound;
 }
 
 void NsfTune::Release() { pszPath.reset(); }
@@ -65,38 +98,106 @@ void NsfTune::DecodeHeader(const std::uint8_t (&h)[kNsfHeaderSize]) {
     bExtraSound = ReadU8(h, kOffExtraSound);
 }
 
+namespace {
+
+// The bytes of file from offset on, at most limit of them.
+std::vector<std::uint8_t> ReadFrom(StdioFile& file, std::int64_t offset, std::int64_t size) {
+    std::vector<std::uint8_t> bytes;
+    if (offset >= size || !file.Seek(offset)) return bytes;
+    bytes.resize(static_cast<std::size_t>(size - offset));
+    bytes.resize(file.Read(bytes.data(), bytes.size()));
+    return bytes;
+}
+
+}  // namespace
+
 std::int32_t NsfTune::Read(const char* path) {
     fValid = 0;
     StdioFile file(path);
     if (!file) {
-        pszMessage = kNoFile;
+        pszMessage = file.kind() == FileKind::Directory    ? kIsDirectory
+                     : file.kind() == FileKind::NotRegular ? kNotRegular
+                                                           : kNoFile;
         return -1;
     }
     // Bytes that lie beyond the end of a short file read as 0.
     std::uint8_t header[kNsfHeaderSize] = {};
     const std::size_t got = file.Read(header, kMagicSize);
-    if (!HasMagic(header, got)) {
+    const bool nsfe = HasNsfeMagic(header, got);
+    if (!nsfe && !HasMagic(header, got)) {
         pszMessage = kNoMagic;
         return -1;
     }
     const std::size_t len = std::strlen(path);
     pszPath = std::make_unique<char[]>(len + 1);
     std::memcpy(pszPath.get(), path, len + 1);
+    tracks.clear();
+    strProblem.clear();
+    fBuiltHeader = false;
+    nDataOffset = kNsfHeaderSize;
+    nDataSize = -1;
 
-    file.Read(header + kMagicSize, kNsfHeaderSize - kMagicSize);
-    DecodeHeader(header);
-    file.Close();
-
-    struct stat st {};
-    if (::stat(path, &st) != 0) return -1;
-    if (st.st_size > INT32_MAX) {
+    if (!nsfe) {
+        file.Read(header + kMagicSize, kNsfHeaderSize - kMagicSize);
+        DecodeHeader(header);
+    }
+    FileStamp now;
+    if (StatFile(path, &now) != FileKind::Regular) return -1;
+    if (now.size > INT32_MAX) {
         // nFileSize is a 32-bit count; a larger file cannot be sent as a tune.
         pszMessage = kTooLarge;
         return -1;
     }
-    nFileSize = static_cast<std::int32_t>(st.st_size);
+    if (nsfe) {
+        if (ReadNsfe(file, now.size) != 0) return -1;
+    } else {
+        nFileSize = static_cast<std::int32_t>(now.size);
+        const std::uint32_t programLength = ReadLe24(header, kOffProgramLength);
+        if (header[kOffVersion] == kNsf2Version && programLength != 0) {
+            // The board gets the tune as if the file ended after its program data.
+            const std::int64_t end = std::int64_t{kNsfHeaderSize} + programLength;
+            ReadNsf2Metadata(file, end, now.size);
+            nFileSize = static_cast<std::int32_t>(std::min(now.size, end));
+            nDataSize = std::max<std::int64_t>(0, nFileSize - std::int64_t{kNsfHeaderSize});
+        }
+    }
+    file.Close();
+    stamp = now;
     fValid = 1;
     return 0;
+}
+
+std::int32_t NsfTune::ReadNsfe(StdioFile& file, std::int64_t size) {
+    if (size > kMaxChunkBytes) {
+        pszMessage = kTooLarge;
+        return -1;
+    }
+    const std::vector<std::uint8_t> bytes = ReadFrom(file, kNsfeMagicSize, size);
+    NsfeChunks chunks;
+    strProblem = ReadNsfeChunks(bytes.data(), bytes.size(), chunks);
+    if (strProblem.empty() && !chunks.hasInfo) strProblem = "it has no INFO chunk";
+    if (strProblem.empty() && !chunks.hasData) strProblem = "it has no DATA chunk";
+    if (strProblem.empty() && !chunks.hasEnd) strProblem = "it has no NEND chunk";
+    if (!strProblem.empty()) {
+        pszMessage = kBadNsfe;
+        return -1;
+    }
+    BuildHeader(chunks, builtHeader);
+    fBuiltHeader = true;
+    DecodeHeader(builtHeader);
+    nDataOffset = static_cast<std::int64_t>(kNsfeMagicSize + chunks.dataOffset);
+    nDataSize = static_cast<std::int64_t>(chunks.dataSize);
+    nFileSize = static_cast<std::int32_t>(std::int64_t{kNsfHeaderSize} + nDataSize);
+    tracks = chunks.Tracks(nSongs);
+    return 0;
+}
+
+void NsfTune::ReadNsf2Metadata(StdioFile& file, std::int64_t from, std::int64_t size) {
+    // Metadata that cannot be read costs only the track list: the tune still plays.
+    if (size - from > kMaxChunkBytes) return;
+    const std::vector<std::uint8_t> bytes = ReadFrom(file, from, size);
+    NsfeChunks chunks;
+    if (ReadNsfeChunks(bytes.data(), bytes.size(), chunks).empty()) tracks = chunks.Tracks(nSongs);
 }
 
 void NsfTune::Describe(std::string& text) const {
@@ -126,6 +227,7 @@ void NsfTune::Describe(std::string& text) const {
     for (int bit = 0; bit < 6; ++bit) {
         if (bExtraSound & (1u << bit)) text += kChipNames[bit];
     }
+    DescribeTracks(tracks, text);
 }
 
 }  // namespace tunlet

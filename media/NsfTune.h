@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "media/NsfeChunks.h"
+#include "media/StdioFile.h"
 
 namespace tunlet {
 
@@ -29,10 +33,29 @@ struct NsfTune {
     std::uint8_t bExtraSound = 0;
     std::int32_t nFileSize = 0;
 
+    // Where the data sent after the header lies in the file. A classic NSF's runs
+    // from byte 128 to the end of the file; an NSF2 that gives its program length
+    // stops there (its metadata follows); an NSFe's is its DATA chunk. nFileSize is
+    // then 128 plus the data's length: the size of the equivalent NSF file.
+    std::int64_t nDataOffset = kNsfHeaderSize;
+    std::int64_t nDataSize = -1;  // -1: to the end of the file
+    // An NSFe has no NSF header: the one the board gets is built from its chunks.
+    bool fBuiltHeader = false;
+    std::uint8_t builtHeader[kNsfHeaderSize] = {};
+    // Track names and durations from NSFe or NSF2 metadata, for the summary.
+    std::vector<NsfTrack> tracks;
+    // The file as it was when read, to tell whether it has changed since.
+    FileStamp stamp;
+    // Why an NSFe file (or its metadata) cannot be used, when pszMessage is kBadNsfe.
+    std::string strProblem;
+
     // Failure texts of Read.
     static constexpr char kNoFile[] = "no file exist";
     static constexpr char kNoMagic[] = "no NESM";
     static constexpr char kTooLarge[] = "file too large";
+    static constexpr char kIsDirectory[] = "is a directory";
+    static constexpr char kNotRegular[] = "is not a regular file";
+    static constexpr char kBadNsfe[] = "damaged NSFe";
 
     void Init();
     void Release();
@@ -46,6 +69,14 @@ struct NsfTune {
     void DecodeHeader(const std::uint8_t (&header)[kNsfHeaderSize]);
     // True when the first five bytes are "NESM" and 0x1A.
     static bool HasMagic(const std::uint8_t* bytes, std::size_t count);
+    // True when the first four bytes are "NSFE".
+    static bool HasNsfeMagic(const std::uint8_t* bytes, std::size_t count);
+    // The 128-byte NSF header that stands for an NSFe's chunks.
+    static void BuildHeader(const NsfeChunks& chunks, std::uint8_t (&header)[kNsfHeaderSize]);
+
+private:
+    std::int32_t ReadNsfe(StdioFile& file, std::int64_t size);
+    void ReadNsf2Metadata(StdioFile& file, std::int64_t from, std::int64_t size);
 };
 
 }  // namespace tunlet

@@ -1,22 +1,47 @@
 // A file opened by 8-bit path for reading raw bytes, closed when it goes out of scope.
+// Only regular files are opened: a directory, a named pipe, a socket or a device is
+// refused at once, before anything could wait on it.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
 namespace tunlet {
 
+// What a path names, as far as opening it for reading goes.
+enum class FileKind {
+    Regular,
+    Missing,     // does not exist or cannot be opened
+    Directory,
+    NotRegular,  // a named pipe, a socket or a device
+};
+
+// The size and modification time of a regular file, to tell whether it changed.
+struct FileStamp {
+    std::int64_t size = -1;
+    std::int64_t mtimeNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// What path names now, and its stamp when it is a regular file.
+FileKind StatFile(const char* path, FileStamp* stamp = nullptr);
+
 class StdioFile {
 public:
-    explicit StdioFile(const char* path) : file_(std::fopen(path, "rb")) {}
+    explicit StdioFile(const char* path);
 
     explicit operator bool() const { return file_ != nullptr; }
+    // Why the open failed (Regular when it did not).
+    FileKind kind() const { return kind_; }
 
     // Reads up to count bytes; returns how many arrived.
     std::size_t Read(void* dst, std::size_t count) {
         return count == 0 ? 0 : std::fread(dst, 1, count, file_.get());
     }
+    // Moves to offset bytes from the start; false when that is not possible.
+    bool Seek(std::int64_t offset);
     // True when one more byte could be read (the file did not end).
     bool HasMore() { return std::fgetc(file_.get()) != EOF; }
     void Close() { file_.reset(); }
@@ -26,6 +51,7 @@ private:
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
     std::unique_ptr<std::FILE, Closer> file_;
+    FileKind kind_ = FileKind::Missing;
 };
 
 }  // namespace tunlet

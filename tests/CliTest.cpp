@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,7 +29,8 @@ TEST(CliInfo, PrintsSummaryWithLfAndNewline) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out,
               "n16kRomBanks\t1\nn8kVRomBanks\t0\nfMirroringType\t0\tfor horizontal mirroring\n"
-              "fBatteryBackedRAM\t0\nf512ByteTrainer\t0\nf4ScreenVRamLayout\t0\nnRomMapperType\t0\n\n");
+              "fBatteryBackedRAM\t0\nf512ByteTrainer\t0\nf4ScreenVRamLayout\t0\nnRomMapperType\t0\n"
+              "NES 2.0 submapper\t0\n\n");
     const CliRun t = Cli({"info", test::DataFile("clip_5b.nsf")});
     EXPECT_EQ(t.code, 0);
     EXPECT_EQ(t.out.substr(t.out.size() - 21), "ExtraSound: 20  SN5B\n");
@@ -40,6 +43,12 @@ TEST(CliInfo, ExitCodes) {
     eof.push_back(9);
     const std::string damaged = dir.Write("eof.nes", eof);
     const std::string notMedia = dir.Write("notes.txt", test::Bytes(10, 'x'));
+    // Nothing that is not a regular file is waited on: a pipe without a writer would
+    // block any read for ever.
+    const std::string pipe = dir.path() + "/tune.nsf";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string folder = dir.path() + "/songs.nes";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
     struct Case {
         std::vector<std::string> args;
         int code;
@@ -47,7 +56,10 @@ TEST(CliInfo, ExitCodes) {
     };
     const Case cases[] = {
         {{"info", damaged}, 1, "", "EOF error\n"},
-        {{"info", notMedia}, 1, "", "tunlet-cli: " + notMedia + ": Not an NSF tune or iNES ROM: it has no NESM"},
+        {{"info", notMedia}, 1, "", "tunlet-cli: " + notMedia + ": Not an NSF tune or iNES ROM: it has neither an NESM"},
+        {{"info", pipe}, 1, "", "tunlet-cli: " + pipe + ": Not an NSF tune or iNES ROM: it is not a regular file"},
+        {{"info", "/dev/null"}, 1, "", "tunlet-cli: /dev/null: Not an NSF tune or iNES ROM: it is not a regular file"},
+        {{"info", folder}, 1, "", "tunlet-cli: " + folder + ": Not an NSF tune or iNES ROM: it is a directory."},
         {{"info", dir.path() + "/none.nsf"}, 1, "", "tunlet-cli: " + dir.path() + "/none.nsf: Not an NSF"},
         {{}, 2, "", "tunlet-cli: no command given\nusage:"},
         {{"info"}, 2, "", "tunlet-cli: info takes exactly one FILE\nusage:"},

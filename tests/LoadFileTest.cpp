@@ -95,9 +95,9 @@ TEST(LoadFile, FailuresKeepNothing) {
         {dir.path() + "/missing.nsf", LoadKind::Unknown,
          "Not an NSF tune or iNES ROM: the file does not exist or cannot be read."},
         {dir.Write("text.txt", Bytes(300, 'a')), LoadKind::Unknown,
-         "Not an NSF tune or iNES ROM: it has no NESM header and its name does not contain .nes."},
+         "Not an NSF tune or iNES ROM: it has neither an NESM nor an NSFE header, and its name does not contain .nes."},
         {dir.Write("text.nes", Bytes(300, 'a')), LoadKind::Unknown,
-         "Not an NSF tune or iNES ROM: it has neither the NESM nor the NES header."},
+         "Not an NSF tune or iNES ROM: it has none of the NESM, NSFE and NES headers."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -80,6 +81,47 @@ TEST(NesRomRead, FlagsAndMapper) {
     }
 }
 
+// Bytes 7 to 15 of old headers may be junk; NES 2.0 headers widen the mapper number.
+TEST(NesRomRead, HeaderFormats) {
+    struct Case {
+        const char* label;
+        std::uint8_t f6, f7;
+        Bytes tail;  // header bytes 8 to 15
+        std::int32_t code;
+        unsigned mapper, submapper;
+        const char* problem;
+    };
+    const Bytes clean(8, 0);
+    const Case cases[] = {
+        {"DiskDude! junk: byte 6 alone", 0x10, 'D', {'i', 's', 'k', 'D', 'u', 'd', 'e', '!'}, 0, 1, 0, ""},
+        {"junk in byte 12 only", 0x21, 0x40, {0, 0, 0, 0, 7, 0, 0, 0}, 0, 2, 0, ""},
+        {"flags 7 0x4F without junk", 0x1B, 0x4F, clean, 0, 65, 0, ""},
+        {"NES 2.0, mapper 65 submapper 3", 0x10, 0x48, {0x30, 0, 0, 0, 0, 0, 0, 0}, 0, 65, 3, ""},
+        {"NES 2.0 ignores bytes 12-15", 0x10, 0x48, {0, 0, 0, 0, 1, 1, 1, 1}, 0, 65, 0, ""},
+        {"NES 2.0 mapper above 255", 0xC0, 0x28, {0x01, 0, 0, 0, 0, 0, 0, 0}, NesRom::kUnsupported, 300, 0,
+         "its mapper 300 does not fit"},
+        {"NES 2.0 size in byte 9", 0x00, 0x08, {0, 0x01, 0, 0, 0, 0, 0, 0}, NesRom::kUnsupported, 0, 0,
+         "its NES 2.0 header gives PRG or CHR sizes beyond 255 banks"},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Bytes image = MakeNes(1, 1, c.f6, c.f7);
+        std::copy(c.tail.begin(), c.tail.end(), image.begin() + 8);
+        NesRom rom;
+        ASSERT_EQ(ReadRom(rom, dir.Write("h.nes", image)).code, c.code);
+        EXPECT_EQ(rom.nMapper, c.mapper);
+        EXPECT_EQ(rom.strProblem.rfind(c.problem, 0), 0u) << rom.strProblem;
+        if (c.code != 0) continue;
+        EXPECT_EQ(rom.nRomMapperType, c.mapper);  // what the board is told
+        EXPECT_EQ(Bytes(rom.header, rom.header + 16), Bytes(image.begin(), image.begin() + 16));  // sent as read
+        std::string s;
+        rom.Describe(s);
+        const bool nes20 = (c.f7 & 0x0C) == 0x08;
+        EXPECT_EQ(s.find("NES 2.0 submapper\t" + std::to_string(c.submapper) + "\n") != std::string::npos, nes20);
+    }
+}
+
 TEST(NesRomRead, TrainerIsSkippedBeforePrg) {
     TempDir dir;
     const Bytes file = MakeNes(2, 1, 0x04);
@@ -111,7 +153,8 @@ TEST(NesRomRead, PathAndMagic) {
         std::int32_t code;
     };
     const Case cases[] = {
-        {"upper-case extension", "GAME.NES", MakeNes(1, 0), -1},
+        {"upper-case extension", "GAME.NES", MakeNes(1, 0), 0},
+        {"mixed-case extension", "Game.Nes", MakeNes(1, 0), 0},
         {"no extension", "game", MakeNes(1, 0), -1},
         {".nes in a folder name", "roms.nes/game.bin", MakeNes(1, 0), 0},
         {"wrong fourth byte", "bad.nes", badMagic, -2},

@@ -205,3 +205,179 @@ TEST(NsfTuneDescribe, NumbersAndHex) {
 
 }  // namespace
 }  // namespace tunlet
+
+namespace tunlet {
+namespace {
+
+using test::Chunk;
+using test::MakeNsfe;
+using test::NsfeInfo;
+using test::Strings;
+
+// Little-endian 32-bit values, as the time chunk holds them.
+Bytes Le32s(const std::vector<std::int32_t>& values) {
+    Bytes b;
+    for (std::int32_t v : values) {
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i)));
+    }
+    return b;
+}
+
+NsfSpec RichSpec() {
+    NsfSpec spec;
+    spec.songs = 3;
+    spec.startSong = 2;
+    spec.load = 0x8123;
+    spec.init = 0x8456;
+    spec.play = 0x8789;
+    spec.name = "Nsfe Song";
+    spec.artist = "Someone";
+    spec.copyright = "2026 Someone";
+    spec.speedNtsc = 0x1234;
+    spec.speedPal = 0x5678;
+    const std::uint8_t bank[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+    std::memcpy(spec.bank, bank, 8);
+    spec.palNtsc = 3;
+    spec.extra = 0x21;
+    return spec;
+}
+
+Bytes RichNsfe(const NsfSpec& spec, std::size_t dataBytes) {
+    return MakeNsfe({Chunk("INFO", NsfeInfo(spec)), Chunk("BANK", Bytes(spec.bank, spec.bank + 8)),
+                     Chunk("RATE", {0x34, 0x12, 0x78, 0x56}), Chunk("auth", Strings({spec.name, spec.artist, spec.copyright, "Ripper"})),
+                     Chunk("tlbl", Strings({"Intro", "Battle", "End"})), Chunk("time", Le32s({65000, -1, 185500})),
+                     Chunk("plst", {2, 1, 0}), Chunk("DATA", test::TuneData(dataBytes)), Chunk("NEND", {}),
+                     Chunk("JUNK", {1, 2, 3})});  // after NEND: never read
+}
+
+TEST(NsfeRead, ReadsAsItsEquivalentNsf) {
+    TempDir dir;
+    const NsfSpec spec = RichSpec();
+    NsfTune nsfe = Fresh(), nsf = Fresh();
+    ASSERT_EQ(nsfe.Read(dir.Write("t.nsfe", RichNsfe(spec, 5000)).c_str()), 0) << nsfe.strProblem;
+    ASSERT_EQ(nsf.Read(dir.Write("t.nsf", MakeNsf(spec, 5000)).c_str()), 0);
+    const Bytes header = MakeNsf(spec);
+    EXPECT_TRUE(nsfe.fBuiltHeader);
+    EXPECT_EQ(Bytes(nsfe.builtHeader, nsfe.builtHeader + 128), header);
+    EXPECT_EQ(nsfe.nFileSize, 128 + 5000);
+    EXPECT_EQ(nsfe.nDataSize, 5000);
+    EXPECT_EQ(Summary(nsfe), Summary(nsf) + "\n\nTracks:\n  1 Intro 1:05\n  2 Battle\n  3 End 3:05");
+}
+
+TEST(NsfeRead, HeaderDefaults) {
+    TempDir dir;
+    struct Case {
+        const char* label;
+        std::vector<Bytes> chunks;
+        std::uint16_t ntsc, pal;
+        std::string name, artist;
+        std::uint8_t songs, start, bank0, bank7;
+    };
+    const Bytes info8 = {0, 0x80, 3, 0x80, 6, 0x80, 0, 0};
+    const Case cases[] = {
+        {"no RATE, no auth, INFO without counts", {Chunk("INFO", info8)}, 16639, 19997, "", "", 1, 1, 0, 0},
+        {"one auth string", {Chunk("INFO", info8), Chunk("auth", Strings({"Title"}))}, 16639, 19997, "Title", "", 1, 1, 0, 0},
+        {"long texts cut to 31 bytes", {Chunk("INFO", info8), Chunk("auth", Strings({std::string(40, 'n'), std::string(31, 'a')}))},
+         16639, 19997, std::string(31, 'n'), std::string(31, 'a'), 1, 1, 0, 0},
+        {"short BANK, unknown lower-case chunk", {Chunk("INFO", info8), Chunk("BANK", {9, 8, 7}), Chunk("zzzz", {1})},
+         16639, 19997, "", "", 1, 1, 9, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::vector<Bytes> chunks = c.chunks;
+        chunks.push_back(Chunk("DATA", test::TuneData(100)));
+        chunks.push_back(Chunk("NEND", {}));
+        NsfTune t = Fresh();
+        ASSERT_EQ(t.Read(dir.Write("t.nsfe", MakeNsfe(chunks)).c_str()), 0) << t.strProblem;
+        EXPECT_EQ(t.wSpeedNtsc, c.ntsc);
+        EXPECT_EQ(t.wSpeedPal, c.pal);
+        EXPECT_EQ(std::string(t.szSongName), c.name);
+        EXPECT_EQ(std::string(t.szArtist), c.artist);
+        EXPECT_EQ(std::string(t.szCopyright), "");
+        EXPECT_EQ(t.nSongs, c.songs);
+        EXPECT_EQ(t.nStartSong, c.start);
+        EXPECT_EQ(t.bankInit[0], c.bank0);
+        EXPECT_EQ(t.bankInit[7], c.bank7);
+        EXPECT_EQ(t.builtHeader[5], 1);  // version 1
+        EXPECT_TRUE(t.tracks.empty());   // no names, no durations: no track list
+    }
+}
+
+TEST(NsfeRead, RefusedWithTheirReason) {
+    TempDir dir;
+    const Bytes info = NsfeInfo(NsfSpec{});
+    const Bytes data = Chunk("DATA", test::TuneData(64));
+    const Bytes end = Chunk("NEND", {});
+    Bytes pastEnd = Chunk("tlbl", Strings({"x"}));
+    pastEnd[0] = 200;  // says 200 bytes, has 2
+    struct Case {
+        const char* label;
+        Bytes file;
+        const char* problem;
+    };
+    const Case cases[] = {
+        {"unknown required chunk", MakeNsfe({Chunk("INFO", info), Chunk("VRC7", {1}), data, end}),
+         "the chunk 'VRC7' is required but not supported"},
+        {"no INFO", MakeNsfe({data, end}), "it has no INFO chunk"},
+        {"no DATA", MakeNsfe({Chunk("INFO", info), end}), "it has no DATA chunk"},
+        {"no NEND", MakeNsfe({Chunk("INFO", info), data}), "it has no NEND chunk"},
+        {"chunk past the end", MakeNsfe({Chunk("INFO", info), data, pastEnd}), "the chunk 'tlbl' runs past the end"},
+        {"cut inside a chunk header", MakeNsfe({Chunk("INFO", info), data, Bytes{1, 0, 0}}), "a chunk runs past the end"},
+        {"INFO too short", MakeNsfe({Chunk("INFO", {1, 2, 3}), data, end}), "its INFO chunk is too short"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        NsfTune t = Fresh();
+        EXPECT_EQ(t.Read(dir.Write("bad.nsfe", c.file).c_str()), -1);
+        EXPECT_EQ(t.fValid, 0);
+        EXPECT_EQ(t.pszMessage, NsfTune::kBadNsfe);
+        EXPECT_EQ(t.strProblem.rfind(c.problem, 0), 0u) << t.strProblem;
+    }
+}
+
+// An NSF2 whose program length is set: only that much is the tune's data; the
+// metadata after it gives the track list.
+TEST(Nsf2Read, ProgramLengthAndMetadata) {
+    TempDir dir;
+    const Bytes meta = test::Chunk("tlbl", Strings({"One", "Two"}));
+    const Bytes times = test::Chunk("time", Le32s({61000}));
+    struct Case {
+        const char* label;
+        std::uint32_t length;
+        Bytes after;
+        std::int32_t fileSize;
+        const char* tracks;
+    };
+    const Case cases[] = {
+        {"length and metadata", 3000, [&] {
+             Bytes b = meta;
+             b.insert(b.end(), times.begin(), times.end());
+             const Bytes end = Chunk("NEND", {});
+             b.insert(b.end(), end.begin(), end.end());
+             return b;
+         }(), 128 + 3000, "\n\nTracks:\n  1 One 1:01\n  2 Two"},
+        {"length 0: the data runs to the end", 0, meta, static_cast<std::int32_t>(128 + 3000 + meta.size()), ""},
+        {"damaged metadata costs only the track list", 3000, Bytes{9, 9, 9}, 128 + 3000, ""},
+        {"length past the end of the file", 5000, {}, 128 + 3000, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        NsfSpec spec;
+        spec.songs = 2;
+        Bytes file = MakeNsf(spec, 3000);
+        file[5] = 2;
+        file[0x7D] = static_cast<std::uint8_t>(c.length);
+        file[0x7E] = static_cast<std::uint8_t>(c.length >> 8);
+        file[0x7F] = static_cast<std::uint8_t>(c.length >> 16);
+        file.insert(file.end(), c.after.begin(), c.after.end());
+        NsfTune t = Fresh();
+        ASSERT_EQ(t.Read(dir.Write("t.nsf", file).c_str()), 0);
+        EXPECT_EQ(t.nFileSize, c.fileSize);
+        const std::string s = Summary(t);
+        const std::size_t at = s.find("\n\nTracks:");
+        EXPECT_EQ(at == std::string::npos ? "" : s.substr(at), c.tracks);
+    }
+}
+
+}  // namespace
+}  // namespace tunlet

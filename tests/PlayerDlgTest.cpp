@@ -152,7 +152,7 @@ TEST_F(PlayerDlgTest, DropOfUnusableFilesDisablesPlay) {
     const Case cases[] = {
         {dir.Write("eof.nes", eof), "EOF error"},
         {dir.Write("notes.txt", Bytes(50, 'x')),
-         "Not an NSF tune or iNES ROM: it has no NESM header and its name does not contain .nes."},
+         "Not an NSF tune or iNES ROM: it has neither an NESM nor an NSFE header, and its name does not contain .nes."},
     };
     for (const auto& c : cases) {
         Drop(Tune(3, 1));
@@ -239,6 +239,52 @@ TEST_F(PlayerDlgTest, PlayTwiceSendsHeaderAloneSecondTime) {
     dlg.OnSend();
     Finish();
     EXPECT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
+}
+
+// A tune exported again after the drop is loaded afresh by Play and sent whole; one
+// that is no longer a tune is not sent at all.
+TEST_F(PlayerDlgTest, TuneChangedOnDiskIsLoadedAgain) {
+    Start();
+    Drop(Tune(5, 2));
+    win.SetSliderPos(3, true);
+    dlg.OnSend();
+    Finish();
+    ASSERT_EQ(dlg.fTuneLoaded, 1);
+    struct Case {
+        const char* label;
+        test::Bytes file;
+        std::size_t user0;  // 0: nothing sent
+        int slider;
+    };
+    test::NsfSpec fewer;
+    fewer.songs = 3;
+    fewer.startSong = 1;
+    test::NsfSpec more;
+    more.songs = 6;
+    const Case cases[] = {
+        {"longer, song kept", test::MakeNsf(more, 40000 - 128), 2 + 128 + 10 * 4096 + 4, 3},
+        {"song gone: the start song", test::MakeNsf(fewer, 100), 2 + 128 + 8 * 4096 + 4, 0},
+        {"no longer a tune", test::Bytes(500, 'x'), 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        dir.Write(dlg.strPath.substr(dir.path().size() + 1), c.file);
+        board->Reset();
+        const std::size_t boxes = win.Boxes().size();
+        dlg.OnSend();
+        Finish();
+        ExpectIdle();
+        EXPECT_EQ(board->Snapshot().user0.size(), c.user0);
+        EXPECT_EQ(win.sliderPos, c.slider);
+        if (c.user0 == 0) {
+            ASSERT_EQ(win.Boxes().size(), boxes + 1);
+            EXPECT_EQ(win.Boxes().back().text, "file dont open");
+            EXPECT_FALSE(Enabled(kIdSend));
+            EXPECT_EQ(board->Snapshot().opens, 0);
+        } else {
+            EXPECT_NE(win.edits[kIdInfo].find("Songs: " + std::to_string(c.file[6])), std::string::npos);
+        }
+    }
 }
 
 TEST_F(PlayerDlgTest, StopThenPlaySendsWholeTune) {

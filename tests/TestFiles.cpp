@@ -1,5 +1,6 @@
 #include "tests/TestFiles.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,7 +68,50 @@ Bytes MakeNsf(const NsfSpec& s, std::size_t dataBytes) {
     b[0x7B] = s.extra;
     b[126] = s.reserved126;
     b[127] = s.reserved127;
-    for (std::size_t i = 0; i < dataBytes; ++i) b[128 + i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
+    const Bytes data = TuneData(dataBytes);
+    std::copy(data.begin(), data.end(), b.begin() + 128);
+    return b;
+}
+
+Bytes TuneData(std::size_t dataBytes) {
+    Bytes b(dataBytes);
+    for (std::size_t i = 0; i < dataBytes; ++i) b[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
+    return b;
+}
+
+Bytes Chunk(const std::string& id, const Bytes& data) {
+    Bytes b(8, 0);
+    const std::size_t n = data.size();
+    for (int i = 0; i < 4; ++i) b[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n >> (8 * i));
+    std::memcpy(&b[4], id.data(), 4);
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
+Bytes Strings(const std::vector<std::string>& texts) {
+    Bytes b;
+    for (const std::string& t : texts) {
+        b.insert(b.end(), t.begin(), t.end());
+        b.push_back(0);
+    }
+    return b;
+}
+
+Bytes NsfeInfo(const NsfSpec& s) {
+    Bytes b(10, 0);
+    PutLe16(b, 0, s.load);
+    PutLe16(b, 2, s.init);
+    PutLe16(b, 4, s.play);
+    b[6] = s.palNtsc;
+    b[7] = s.extra;
+    b[8] = s.songs;
+    b[9] = static_cast<std::uint8_t>(s.startSong - 1);
+    return b;
+}
+
+Bytes MakeNsfe(const std::vector<Bytes>& chunks) {
+    Bytes b = {'N', 'S', 'F', 'E'};
+    for (const Bytes& c : chunks) b.insert(b.end(), c.begin(), c.end());
     return b;
 }
 

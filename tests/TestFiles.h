@@ -42,6 +42,17 @@ struct NsfSpec {
 };
 Bytes MakeNsf(const NsfSpec& spec, std::size_t dataBytes = 0);
 
+// One chunk of an NSFe file or of NSF2 metadata: length, id, data.
+Bytes Chunk(const std::string& id, const Bytes& data);
+// NUL-terminated strings one after another (auth, tlbl).
+Bytes Strings(const std::vector<std::string>& texts);
+// The INFO chunk's data for the fields of an NSF spec (starting song counted from 0).
+Bytes NsfeInfo(const NsfSpec& spec);
+// An NSFe file with the chunks given, after the "NSFE" magic.
+Bytes MakeNsfe(const std::vector<Bytes>& chunks);
+// The program data MakeNsf puts after its header.
+Bytes TuneData(std::size_t dataBytes);
+
 // An iNES image: header, optional trainer, PRG and CHR filled with a position pattern.
 Bytes MakeNes(std::uint8_t prgBanks, std::uint8_t chrBanks, std::uint8_t flags6 = 0, std::uint8_t flags7 = 0);
 

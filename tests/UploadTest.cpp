@@ -246,6 +246,62 @@ TEST(TuneUpload, StopThroughGateOnWorkerThread) {
     EXPECT_EQ(r.state, TapState::RunTestIdle);
 }
 
+// An NSFe and an NSF2 with its program length set go to the board exactly as the
+// NSF they stand for: the same header, blocks, padding, progress and header-only resend.
+TEST(TuneUpload, NsfeAndNsf2SendTheirEquivalentNsf) {
+    TempDir dir;
+    test::NsfSpec spec;
+    spec.songs = 4;
+    spec.startSong = 2;
+    spec.name = "Equivalent";
+    spec.bank[3] = 9;
+    spec.extra = 0x10;
+    const std::size_t dataBytes = 9000;
+    const Bytes nsf = test::MakeNsf(spec, dataBytes);
+    const Bytes nsfe = test::MakeNsfe({test::Chunk("INFO", test::NsfeInfo(spec)),
+                                       test::Chunk("BANK", Bytes(spec.bank, spec.bank + 8)),
+                                       test::Chunk("RATE", {0x1A, 0x41, 0x20, 0x4E}),
+                                       test::Chunk("auth", test::Strings({spec.name, spec.artist, spec.copyright})),
+                                       test::Chunk("tlbl", test::Strings({"a", "b"})),
+                                       test::Chunk("DATA", test::TuneData(dataBytes)), test::Chunk("NEND", {})});
+    // The NSF2: version 2, its program length, then metadata the board must not get.
+    Bytes nsf2 = nsf;
+    nsf2[5] = 2;
+    nsf2[0x7D] = dataBytes & 0xFF;
+    nsf2[0x7E] = (dataBytes >> 8) & 0xFF;
+    const Bytes meta = test::Chunk("tlbl", test::Strings({"x", "y", "z", "w"}));
+    nsf2.insert(nsf2.end(), meta.begin(), meta.end());
+    Bytes nsf2Cut(nsf2.begin(), nsf2.begin() + 128 + dataBytes);
+
+    struct Pair {
+        const char* label;
+        Bytes file, equivalent;
+    };
+    const Pair pairs[] = {{"NSFe", nsfe, nsf}, {"NSF2", nsf2, nsf2Cut}};
+    for (const auto& p : pairs) {
+        for (int loaded : {0, 1}) {
+            SCOPED_TRACE(std::string(p.label) + (loaded ? " header only" : " whole"));
+            std::vector<VirtualBoard::Record> records;
+            std::vector<std::vector<int>> progress;
+            for (const Bytes* file : {&p.file, &p.equivalent}) {
+                BoardSession s;
+                FakeHost host;
+                host.board = s.handle;
+                host.song = 3;
+                host.loaded = loaded;
+                LoadTune(host, dir.Write(file == &p.file ? "t.nsfe" : "e.nsf", *file));
+                SendTuneThread(host);
+                records.push_back(s.board->Snapshot());
+                progress.push_back(host.progress);
+            }
+            EXPECT_TRUE(records[0].raw == records[1].raw);
+            EXPECT_EQ(records[0].writes, records[1].writes);
+            EXPECT_EQ(progress[0], progress[1]);
+            ExpectAtTap(records[0], records[1].user0);
+        }
+    }
+}
+
 TEST(TuneUpload, MissingFile) {
     TempDir dir;
     const std::string path = dir.Write("t.nsf", test::MakeNsf({}));

@@ -19,6 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (size != expected || !rom.pPrgRom || !rom.pChrRom) fuzz::Broken();
             rom.Describe(text);
             if (text.rfind("n16kRomBanks\t", 0) != 0) fuzz::Broken();
+            if (rom.nMapper != rom.nRomMapperType) fuzz::Broken();  // the board is told the whole number
+        } else if (result == NesRom::kUnsupported) {
+            // Only a mapper past 255 or a NES 2.0 size in byte 9 is refused, with a reason.
+            if (rom.strProblem.empty() || (rom.nMapper <= 255 && !rom.fNes20) || rom.pPrgRom) fuzz::Broken();
         } else if (result != -2) {
             fuzz::Broken();  // the path has ".nes" and the file exists
         }

@@ -1,0 +1,111 @@
+#include "media/NsfeChunks.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "media/ByteOrder.h"
+#include "media/TextFormat.h"
+
+namespace tunlet {
+
+namespace {
+
+constexpr std::size_t kChunkHeader = 8;  // length, id
+constexpr std::size_t kInfoMin = 8;      // the addresses, PAL/NTSC and chip bytes
+
+bool Is(const std::uint8_t* id, const char (&name)[5]) { return std::memcmp(id, name, 4) == 0; }
+
+// NUL-separated strings; a last one without its NUL counts too.
+std::vector<std::string> Strings(const std::uint8_t* p, std::size_t n) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= n; ++i) {
+        if (i == n || p[i] == 0) {
+            if (i > start || i < n) out.emplace_back(reinterpret_cast<const char*>(p + start), i - start);
+            start = i + 1;
+        }
+    }
+    return out;
+}
+
+std::string Printable(const std::uint8_t* id) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) s += (id[i] >= 0x20 && id[i] < 0x7F) ? static_cast<char>(id[i]) : '?';
+    return s;
+}
+
+}  // namespace
+
+std::string ReadNsfeChunks(const std::uint8_t* bytes, std::size_t size, NsfeChunks& out) {
+    std::size_t pos = 0;
+    while (pos < size) {
+        if (size - pos < kChunkHeader) return "a chunk runs past the end of the file";
+        const std::uint32_t length = ReadLe32(bytes, pos);
+        const std::uint8_t* id = bytes + pos + 4;
+        const std::size_t at = pos + kChunkHeader;
+        if (length > size - at) return "the chunk '" + Printable(id) + "' runs past the end of the file";
+        const std::uint8_t* p = bytes + at;
+        if (Is(id, "NEND")) {
+            out.hasEnd = true;
+            break;
+        } else if (Is(id, "INFO")) {
+            if (length < kInfoMin) return "its INFO chunk is too short";
+            out.hasInfo = true;
+            out.load = ReadLe16(p, 0);
+            out.init = ReadLe16(p, 2);
+            out.play = ReadLe16(p, 4);
+            out.palNtsc = p[6];
+            out.extraSound = p[7];
+            out.songs = length > 8 ? p[8] : 1;
+            out.startSong = length > 9 ? p[9] : 0;
+        } else if (Is(id, "DATA")) {
+            out.hasData = true;
+            out.dataOffset = at;
+            out.dataSize = length;
+        } else if (Is(id, "BANK")) {
+            out.hasBank = true;
+            std::memcpy(out.bank, p, std::min<std::size_t>(length, sizeof out.bank));
+        } else if (Is(id, "RATE")) {
+            out.hasRate = true;
+            out.rateNtsc = length >= 2 ? ReadLe16(p, 0) : 0;
+            out.ratePal = length >= 4 ? ReadLe16(p, 2) : 0;
+        } else if (Is(id, "auth")) {
+            out.auth = Strings(p, length);
+        } else if (Is(id, "tlbl")) {
+            out.labels = Strings(p, length);
+        } else if (Is(id, "time")) {
+            out.times.clear();
+            for (std::size_t i = 0; i + 4 <= length; i += 4) out.times.push_back(static_cast<std::int32_t>(ReadLe32(p, i)));
+        } else if (id[0] >= 'A' && id[0] <= 'Z') {
+            return "the chunk '" + Printable(id) + "' is required but not supported";
+        }
+        pos = at + length;
+    }
+    return "";
+}
+
+std::vector<NsfTrack> NsfeChunks::Tracks(unsigned songs) const {
+    std::vector<NsfTrack> tracks;
+    if (labels.empty() && times.empty()) return tracks;
+    for (unsigned i = 0; i < songs; ++i) {
+        NsfTrack t;
+        if (i < labels.size()) t.name = labels[i];
+        if (i < times.size()) t.ms = times[i];
+        tracks.push_back(std::move(t));
+    }
+    return tracks;
+}
+
+void DescribeTracks(const std::vector<NsfTrack>& tracks, std::string& text) {
+    if (tracks.empty()) return;
+    text += "\n\nTracks:";
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        AppendFormat(text, "\n%3d %s", static_cast<int>(i + 1), tracks[i].name.c_str());
+        if (tracks[i].ms >= 0) {
+            const int seconds = tracks[i].ms / 1000;
+            AppendFormat(text, " %d:%02d", seconds / 60, seconds % 60);
+        }
+    }
+}
+
+}  // namespace tunlet

@@ -1,0 +1,51 @@
+// The chunks of an NSFe tune (after its "NSFE" magic) and of the metadata that
+// follows an NSF2 tune's program data. Each chunk is a 32-bit little-endian length,
+// a four-character id and that many bytes. An id that starts with an upper-case
+// letter marks a chunk a player must understand; others may be skipped.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tunlet {
+
+struct NsfTrack {
+    std::string name;
+    std::int32_t ms = -1;  // duration in milliseconds; negative when unknown
+};
+
+struct NsfeChunks {
+    // INFO: load, init and play addresses, PAL/NTSC bits, extra chips, song count,
+    // starting song counted from 0 (the last two may be missing).
+    bool hasInfo = false;
+    std::uint16_t load = 0, init = 0, play = 0;
+    std::uint8_t palNtsc = 0, extraSound = 0;
+    std::uint8_t songs = 1, startSong = 0;
+    // DATA: where the program data lies, counted from the start of the walked bytes.
+    bool hasData = false;
+    std::size_t dataOffset = 0, dataSize = 0;
+    bool hasEnd = false;  // NEND; nothing after it is read
+    bool hasBank = false;
+    std::uint8_t bank[8] = {};
+    bool hasRate = false;
+    std::uint16_t rateNtsc = 0, ratePal = 0;
+    std::vector<std::string> auth;    // title, artist, copyright, ripper
+    std::vector<std::string> labels;  // tlbl: a name per track
+    std::vector<std::int32_t> times;  // time: a duration per track
+
+    // The track list the summary shows: one entry per song, or none when the file
+    // has neither names nor durations.
+    std::vector<NsfTrack> Tracks(unsigned songs) const;
+};
+
+// Walks the chunks in bytes[0, size). Returns "" or why the chunks cannot be used
+// (a chunk that runs past the end, a required chunk that is not understood, an INFO
+// chunk too short to hold the addresses).
+std::string ReadNsfeChunks(const std::uint8_t* bytes, std::size_t size, NsfeChunks& out);
+
+// Appends the track list to a tune's summary, one line per track ("  3 Title 1:05").
+void DescribeTracks(const std::vector<NsfTrack>& tracks, std::string& text);
+
+}  // namespace tunlet

@@ -1,0 +1,36 @@
+// The NSFe chunk walker on any bytes, from memory and through the tune reader.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "media/NsfTune.h"
+#include "tests/fuzz/FuzzFile.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace tunlet;
+    NsfeChunks chunks;
+    const std::string problem = ReadNsfeChunks(data, size, chunks);
+    // The DATA chunk found always lies inside the bytes walked.
+    if (chunks.hasData && (chunks.dataOffset > size || chunks.dataSize > size - chunks.dataOffset)) fuzz::Broken();
+    std::string text;
+    DescribeTracks(chunks.Tracks(chunks.songs), text);
+
+    // The same bytes as an NSFe file.
+    std::vector<std::uint8_t> file = {'N', 'S', 'F', 'E'};
+    file.insert(file.end(), data, data + size);
+    NsfTune tune;
+    tune.Init();
+    const std::string& path = fuzz::WriteInput(file.data(), file.size(), ".nsfe");
+    if (tune.Read(path.c_str()) == 0) {
+        if (!problem.empty() || !chunks.hasInfo || !chunks.hasData || !chunks.hasEnd) fuzz::Broken();
+        if (!tune.fBuiltHeader || tune.nFileSize != static_cast<std::int32_t>(128 + chunks.dataSize)) fuzz::Broken();
+        if (tune.nStartSong != static_cast<std::uint8_t>(chunks.startSong + 1)) fuzz::Broken();
+        tune.Describe(text);
+        if (std::strlen(tune.szSongName) > 31 || std::strlen(tune.szArtist) > 31 || std::strlen(tune.szCopyright) > 31)
+            fuzz::Broken();
+    } else if (tune.pszMessage == NsfTune::kBadNsfe && tune.strProblem.empty()) {
+        fuzz::Broken();
+    }
+    tune.Release();
+    return 0;
+}
