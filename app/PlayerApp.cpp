@@ -1,20 +1,91 @@
 #include "app/PlayerApp.h"
 
+#include <cstring>
+
 #include "app/PlayerDlg.h"
+#include "platform/VirtualBoard.h"
 #include "platform/qt/QtPlayerWindow.h"
+#include "res/Version.h"
 
 namespace tunlet {
 
 CPlayerApp theApp;
 
-bool CPlayerApp::InitInstance() {
-    CPlayerDlg dlg;
-    QtPlayerWindow window(dlg);
+namespace {
+
+constexpr char kUsage[] = "usage: tunlet [FILE] [--cable usb-blaster|virtual|dump:PATH]\n       tunlet --help | --version\n";
+
+constexpr char kHelp[] =
+    "Tunlet: sends NSF tunes and iNES ROMs to an FPGA board over a USB-Blaster cable.\n"
+    "\n"
+    "  FILE                  an NSF, NSFe or NSF2 tune or an iNES ROM to load at start\n"
+    "  --cable usb-blaster   the real cable (default)\n"
+    "  --cable virtual       a board in memory at the cable's pace: try it without hardware\n"
+    "  --cable dump:PATH     write the raw cable bytes of each Play to PATH\n"
+    "\n"
+    "The command line tool tunlet-cli shows and sends files without the window.\n";
+
+}  // namespace
+
+std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::string& exitText, int& exitCode) {
+    AppOptions options;
+    bool haveFile = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            exitText = std::string(kHelp) + "\n" + kUsage;
+            exitCode = 0;
+            return std::nullopt;
+        }
+        if (a == "--version") {
+            exitText = std::string("tunlet ") + res::kFileVersion + "\n";
+            exitCode = 0;
+            return std::nullopt;
+        }
+        if (a == "--cable" || a.rfind("--cable=", 0) == 0) {
+            if (a == "--cable" && i + 1 == argc) {
+                exitText = "tunlet: --cable needs a value\n" + std::string(kUsage);
+                exitCode = 2;
+                return std::nullopt;
+            }
+            options.cable = a == "--cable" ? argv[++i] : a.substr(std::strlen("--cable="));
+            continue;
+        }
+        if (!a.empty() && a[0] == '-' && a != "-") {
+            exitText = "tunlet: unknown option '" + a + "'\n" + kUsage;
+            exitCode = 2;
+            return std::nullopt;
+        }
+        if (haveFile) {
+            exitText = "tunlet: one FILE at a time\n" + std::string(kUsage);
+            exitCode = 2;
+            return std::nullopt;
+        }
+        options.file = a;
+        haveFile = true;
+    }
+    return options;
+}
+
+bool CPlayerApp::Start(CPlayerDlg& dlg, QtPlayerWindow& window, const AppOptions& options) {
     dlg.Attach(window);
     if (dlg.OnCreate() == -1) return false;
+    if (options.board) {
+        window.setWindowTitle(window.windowTitle() + QStringLiteral(" \u2013 virtual board"));
+        window.AddBoardPanel();
+        dlg.SetTransferEnded([&window, board = options.board] { window.SetBoardReport(VirtualBoard::Describe(board->Snapshot())); });
+    }
     dlg.OnInitDialog();  // the board probe reports a missing cable before the window shows
-    window.exec();       // Close, Escape, the close box and Enter all end it
-    dlg.OnDestroy();     // stops and waits for a running transfer while the UI still answers
+    if (!options.file.empty()) dlg.OnDropFiles({options.file});
+    return true;
+}
+
+bool CPlayerApp::InitInstance(const AppOptions& options) {
+    CPlayerDlg dlg;
+    QtPlayerWindow window(dlg);
+    if (!Start(dlg, window, options)) return false;
+    window.exec();    // Close, Escape, the close box and Enter all end it
+    dlg.OnDestroy();  // stops and waits for a running transfer while the UI still answers
     return false;
 }
 

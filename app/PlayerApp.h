@@ -2,12 +2,35 @@
 // the dialog closes.
 #pragma once
 
+#include <memory>
+#include <optional>
+#include <string>
+
 namespace tunlet {
+
+class CPlayerDlg;
+class QtPlayerWindow;
+class VirtualBoard;
+
+// What the command line asks of the window.
+struct AppOptions {
+    std::string file;                     // loaded as if dropped ("Open with")
+    std::string cable = "usb-blaster";    // --cable
+    std::shared_ptr<VirtualBoard> board;  // the board in memory of --cable virtual
+};
+
+// Reads the window's command line (after the window system took its own options).
+// Returns the options, or sets exitText (help, version or a usage error) and exitCode.
+std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::string& exitText, int& exitCode);
 
 class CPlayerApp {
 public:
     // Runs the main dialog; returns false so the program ends after it.
-    bool InitInstance();
+    bool InitInstance(const AppOptions& options = {});
+    // Brings the dialog up in its window as the program starts it: creation, start-up
+    // (the board probe), the title and transfer report of a virtual board, and the
+    // file given on the command line. False when the dialog could not be created.
+    static bool Start(CPlayerDlg& dlg, QtPlayerWindow& window, const AppOptions& options);
 };
 
 extern CPlayerApp theApp;

@@ -205,6 +205,7 @@ void CPlayerDlg::OnTimer(int id) {
         fTuneLoaded = 0;
         ShowMessage(kWriteError);
     }
+    if (transferEnded_) transferEnded_();
 }
 
 void CPlayerDlg::OnDestroy() {

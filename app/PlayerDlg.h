@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +47,9 @@ public:
     void Attach(DialogWindow& window) { window_ = &window; }
     // How worker threads are started (tests make it fail).
     void SetThreadLauncher(WorkerThread::Launcher launch) { launch_ = std::move(launch); }
+    // Called on the UI thread each time a transfer has ended and the dialog is idle
+    // again (the host shows what a virtual board received); nothing by default.
+    void SetTransferEnded(std::function<void()> ended) { transferEnded_ = std::move(ended); }
 
     // Message handlers, all on the UI thread.
     int OnCreate();
@@ -108,6 +112,7 @@ private:
 
     DialogWindow* window_ = nullptr;
     WorkerThread::Launcher launch_;
+    std::function<void()> transferEnded_;
     // Counts Play and Stop (UI thread only); a worker's progress counts while it matches.
     unsigned transfer_ = 0;
     // transfer_ when the running worker was started; written only while no worker runs.

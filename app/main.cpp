@@ -1,17 +1,46 @@
 // tunlet: the player window.
 #include <QApplication>
+#include <cstdio>
 #include <memory>
+#include <string>
 
 #include "app/PlayerApp.h"
-#include "platform/Cable.h"
-#include "platform/UsbBlasterCable.h"
+#include "platform/CableChoice.h"
 #include "res/Version.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    std::string text;
+    int code = 0;
+    // Help and version need no desktop: answered before the window system starts.
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h" || a == "--version") {
+            const char* const only[] = {argv[0], argv[i]};
+            tunlet::ParseAppArgs(2, only, text, code);
+            std::fputs(text.c_str(), stdout);
+            return code;
+        }
+    }
+    QApplication app(argc, argv);  // takes the window system's own options out of argv
     QApplication::setApplicationVersion(QString::fromUtf8(tunlet::res::kFileVersion));
-    tunlet::SetCableBackend(std::make_shared<tunlet::UsbBlasterCable>());
-    tunlet::theApp.InitInstance();
+    std::optional<tunlet::AppOptions> options = tunlet::ParseAppArgs(argc, argv, text, code);
+    if (!options) {
+        std::fputs(text.c_str(), code == 0 ? stdout : stderr);
+        return code;
+    }
+    tunlet::CableChoice cable = tunlet::ChooseCable(options->cable);
+    if (!cable.backend) {
+        std::fprintf(stderr, "tunlet: unknown cable '%s'\n", options->cable.c_str());
+        return 2;
+    }
+    if (cable.board) {
+        // Like a real cable: the progress bar moves as it would with a board.
+        cable.board->SetKeepRaw(false);
+        cable.board->SetPace(tunlet::kUsbBlasterBytesPerSecond);
+        options->board = cable.board;
+    }
+    tunlet::SetCableBackend(cable.backend);
+    tunlet::theApp.InitInstance(*options);
     tunlet::SetCableBackend(nullptr);
     return 0;
 }

@@ -16,9 +16,7 @@
 
 #include "app/LoadFile.h"
 #include "link/Upload.h"
-#include "platform/DumpCable.h"
-#include "platform/UsbBlasterCable.h"
-#include "platform/VirtualBoard.h"
+#include "platform/CableChoice.h"
 #include "res/Strings.h"
 #include "res/Version.h"
 
@@ -149,30 +147,6 @@ private:
     std::mutex mutex_;
 };
 
-void PrintBoard(const VirtualBoard::Record& r, std::ostream& out) {
-    out << "virtual board received " << r.bytes << " cable bytes in " << r.writes.size() << " writes\n";
-    for (const JtagScan& s : r.scans) {
-        if (s.instruction) {
-            out << "  IR scan: " << s.bits << " bits, instruction 0x" << std::hex << std::uppercase
-                << std::setw(3) << std::setfill('0') << s.value << std::dec << std::setfill(' ') << "\n";
-        } else {
-            out << "  DR scan: " << s.bits << " bits into "
-                << (s.ir == kIrUser0 ? "USER0" : s.ir == kIrUser1 ? "USER1" : "another register") << "\n";
-        }
-    }
-    if (r.hasUser1) {
-        out << "USER1: 0x" << std::hex << std::uppercase << r.user1 << std::dec << " (" << r.user1Bits << " bits)\n";
-    } else {
-        out << "USER1: not loaded\n";
-    }
-    std::ostringstream crc;
-    crc << std::hex << std::uppercase << std::setw(8) << std::setfill('0') << Crc32(r.user0.data(), r.user0.size());
-    out << "USER0: " << r.user0.size() << " bytes, CRC-32 " << crc.str();
-    if (r.user0LeftoverBits != 0) out << ", then " << r.user0LeftoverBits << " more bit(s)";
-    out << "\n";
-    out << "TAP: " << TapStateName(r.state) << ", outputs " << (r.outputEnable ? "enabled" : "released") << "\n";
-}
-
 int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
     std::string path;
     std::string cable = "usb-blaster";
@@ -204,19 +178,11 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     }
     if (path.empty()) return Usage(err, "play needs a FILE");
 
-    std::shared_ptr<CableBackend> backend;
-    std::shared_ptr<VirtualBoard> virtualBoard;
-    if (cable == "usb-blaster") {
-        backend = env.usbBlaster ? env.usbBlaster : std::make_shared<UsbBlasterCable>();
-    } else if (cable == "virtual") {
-        virtualBoard = VirtualBoard::Create();
-        virtualBoard->SetKeepRaw(false);
-        backend = virtualBoard;
-    } else if (cable.rfind("dump:", 0) == 0 && cable.size() > 5) {
-        backend = std::make_shared<DumpCable>(cable.substr(5));
-    } else {
-        return Usage(err, "unknown cable '" + cable + "'");
-    }
+    const CableChoice choice = ChooseCable(cable, env.usbBlaster);
+    if (!choice.backend) return Usage(err, "unknown cable '" + cable + "'");
+    const std::shared_ptr<CableBackend>& backend = choice.backend;
+    const std::shared_ptr<VirtualBoard>& virtualBoard = choice.board;
+    if (virtualBoard) virtualBoard->SetKeepRaw(false);
 
     CliHost host(err, env.progressBar);
     LoadOutcome outcome;
@@ -258,7 +224,7 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     if (FT_Close(handle) != FT_OK && !host.writeError && !host.fileError) host.ShowMessage(kWriteError);
     SetCableBackend(nullptr);
 
-    if (virtualBoard) PrintBoard(virtualBoard->Snapshot(), out);
+    if (virtualBoard) out << VirtualBoard::Describe(virtualBoard->Snapshot());
     if (host.fileError) return kExitFile;
     if (host.writeError) return kExitWriteError;
     if (g_interrupted) {
@@ -269,21 +235,6 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
 }
 
 }  // namespace
-
-std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) {
-    static const auto table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
-}
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
     if (args.empty()) return Usage(err, "no command given");

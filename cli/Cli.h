@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Crc32.h"
+
 namespace tunlet {
 
 class CableBackend;
@@ -33,7 +35,5 @@ struct CliEnvironment {
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const CliEnvironment& env = {});
 
-// CRC-32 (IEEE 802.3, as zip and PNG use it).
-std::uint32_t Crc32(const std::uint8_t* data, std::size_t size);
 
 }  // namespace tunlet

@@ -1,6 +1,11 @@
 #include "platform/VirtualBoard.h"
 
 #include <cstring>
+#include <iomanip>
+#include <sstream>
+#include <thread>
+
+#include "platform/Crc32.h"
 
 namespace tunlet {
 
@@ -47,6 +52,17 @@ FT_STATUS VirtualBoard::Write(const void* buffer, DWORD count, DWORD* written) {
         held_ = false;
         release_ = false;
         holdIndex_.reset();
+    }
+    if (pace_ > 0) {
+        const Sleeper sleep = sleep_;
+        const auto wait = std::chrono::nanoseconds(static_cast<std::int64_t>(count * 1e9 / pace_));
+        lock.unlock();  // Stop and the UI go on while the cable takes its time
+        if (sleep) {
+            sleep(wait);
+        } else {
+            std::this_thread::sleep_for(wait);
+        }
+        lock.lock();
     }
     DWORD sent = count;
     if (fault_) {
@@ -122,6 +138,12 @@ void VirtualBoard::SetKeepRaw(bool keep) {
     keepRaw_ = keep;
 }
 
+void VirtualBoard::SetPace(double bytesPerSecond, Sleeper sleep) {
+    std::lock_guard lock(mutex_);
+    pace_ = bytesPerSecond;
+    sleep_ = std::move(sleep);
+}
+
 void VirtualBoard::Reset() {
     std::lock_guard lock(mutex_);
     const bool open = record_.open;
@@ -148,6 +170,35 @@ VirtualBoard::Record VirtualBoard::Snapshot() const {
 bool VirtualBoard::IsOpen() const {
     std::lock_guard lock(mutex_);
     return record_.open;
+}
+
+}  // namespace tunlet
+
+namespace tunlet {
+
+std::string VirtualBoard::Describe(const Record& r) {
+    std::ostringstream out;
+    out << "virtual board received " << r.bytes << " cable bytes in " << r.writes.size() << " writes\n";
+    for (const JtagScan& s : r.scans) {
+        if (s.instruction) {
+            out << "  IR scan: " << s.bits << " bits, instruction 0x" << std::hex << std::uppercase << std::setw(3)
+                << std::setfill('0') << s.value << std::dec << std::setfill(' ') << "\n";
+        } else {
+            out << "  DR scan: " << s.bits << " bits into "
+                << (s.ir == kIrUser0 ? "USER0" : s.ir == kIrUser1 ? "USER1" : "another register") << "\n";
+        }
+    }
+    if (r.hasUser1) {
+        out << "USER1: 0x" << std::hex << std::uppercase << r.user1 << std::dec << " (" << r.user1Bits << " bits)\n";
+    } else {
+        out << "USER1: not loaded\n";
+    }
+    out << "USER0: " << r.user0.size() << " bytes, CRC-32 " << std::hex << std::uppercase << std::setw(8)
+        << std::setfill('0') << Crc32(r.user0.data(), r.user0.size()) << std::dec << std::setfill(' ');
+    if (r.user0LeftoverBits != 0) out << ", then " << r.user0LeftoverBits << " more bit(s)";
+    out << "\n";
+    out << "TAP: " << TapStateName(r.state) << ", outputs " << (r.outputEnable ? "enabled" : "released") << "\n";
+    return out.str();
 }
 
 }  // namespace tunlet

@@ -59,11 +59,18 @@ public:
     void SetCloseObserver(std::function<void()> observer);
     // Keep the raw cable bytes (on by default).
     void SetKeepRaw(bool keep);
+    // Takes bytes no faster than bytesPerSecond (0: at once), as a real cable would.
+    // Each write waits through sleep, which tests may replace to see the waits asked for.
+    using Sleeper = std::function<void(std::chrono::nanoseconds)>;
+    void SetPace(double bytesPerSecond, Sleeper sleep = nullptr);
     // Forgets everything recorded (the TAP too); connection and faults stay.
     void Reset();
 
     Record Snapshot() const;
     bool IsOpen() const;
+    // What the board received, for people: the scans, the USER1 value, the USER0
+    // byte count and CRC-32, and where the TAP ended (lines ending in LF).
+    static std::string Describe(const Record& r);
 
 private:
     class Device;
@@ -75,6 +82,8 @@ private:
     std::condition_variable changed_;
     bool connected_ = true;
     bool keepRaw_ = true;
+    double pace_ = 0;
+    Sleeper sleep_;
     WriteFault fault_;
     std::function<void()> closeObserver_;
     std::optional<std::size_t> holdIndex_;

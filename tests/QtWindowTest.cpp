@@ -14,8 +14,12 @@
 #include <QTimer>
 #include <QUrl>
 #include <cstdlib>
+#include <sstream>
 
+#include "app/PlayerApp.h"
+#include "cli/Cli.h"
 #include "app/PlayerDlg.h"
+#include "platform/CableChoice.h"
 #include "platform/VirtualBoard.h"
 #include "platform/qt/QtPlayerWindow.h"
 #include "platform/qt/QtText.h"
@@ -160,6 +164,112 @@ TEST_F(QtWindowTest, DropOfNonLocalUrlsIsIgnored) {
     const auto paths = QtPlayerWindow::LocalPaths(
         {QUrl::fromLocalFile(QStringLiteral("/tmp/a b.nsf")), QUrl::fromLocalFile(QStringLiteral("/tmp/c.nes"))});
     EXPECT_EQ(paths, (std::vector<std::string>{"/tmp/a b.nsf", "/tmp/c.nes"}));
+}
+
+// "Open with Tunlet" and --cable virtual: the file given at start is loaded as a drop
+// would load it, Play sends it, and the summary box then also shows what the board got.
+TEST(QtAppStart, FileArgumentLoadsAndPlaysIntoTheVirtualBoard) {
+    // TUNLET_SCREENSHOT_VIRTUAL=PNG saves the window after the transfer (for the README,
+    // with TUNLET_SCREENSHOT_TUNE naming a copy of db_apu.nsf in a tidy folder).
+    const char* shownTune = std::getenv("TUNLET_SCREENSHOT_TUNE");
+    const std::string tune = shownTune ? shownTune : test::DataFile("db_apu.nsf");
+    const char* const argv[] = {"tunlet", "--cable", "virtual", tune.c_str()};
+    std::string text;
+    int code = -1;
+    std::optional<AppOptions> options = ParseAppArgs(4, argv, text, code);
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->file, tune);
+    EXPECT_EQ(options->cable, "virtual");
+    const CableChoice cable = ChooseCable(options->cable);
+    ASSERT_TRUE(cable.board);
+    options->board = cable.board;
+    SetCableBackend(cable.backend);
+    {
+        CPlayerDlg dlg;
+        QtPlayerWindow window(dlg);
+        ASSERT_TRUE(CPlayerApp::Start(dlg, window, *options));
+        EXPECT_TRUE(window.windowTitle().endsWith(QStringLiteral("virtual board")));
+        auto* path = qobject_cast<QLineEdit*>(window.Control(kIdPath));
+        auto* info = qobject_cast<QPlainTextEdit*>(window.Control(kIdInfo));
+        EXPECT_EQ(path->text().toStdString(), tune);
+        EXPECT_TRUE(info->toPlainText().startsWith(QStringLiteral("SongName : db_apu test\n")));
+        qobject_cast<QPushButton*>(window.Control(kIdSend))->click();
+        window.PumpUntil([&] { return dlg.IsIdle(); });
+        EXPECT_EQ(cable.board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
+        EXPECT_TRUE(info->toPlainText().startsWith(QStringLiteral("SongName : db_apu test\n")));  // the summary stays
+        // What the board received, in its own panel under the controls.
+        QPlainTextEdit* panel = nullptr;
+        for (auto* edit : window.findChildren<QPlainTextEdit*>()) {
+            if (edit != info) panel = edit;
+        }
+        ASSERT_NE(panel, nullptr);
+        EXPECT_GT(panel->geometry().top(), window.Control(kIdSend)->geometry().bottom());
+        const QString report = panel->toPlainText();
+        EXPECT_TRUE(report.startsWith(QStringLiteral("virtual board received ")));
+        EXPECT_TRUE(report.contains(QStringLiteral("USER0: 32902 bytes")));
+        EXPECT_TRUE(report.contains(QStringLiteral("TAP: Run-Test/Idle, outputs released")));
+        if (const char* shot = std::getenv("TUNLET_SCREENSHOT_VIRTUAL")) window.grab().save(QString::fromUtf8(shot));
+        dlg.OnDestroy();
+    }
+    SetCableBackend(nullptr);
+}
+
+// tunlet --cable dump:OUT FILE and Play write exactly what tunlet-cli writes.
+TEST(QtAppStart, WindowDumpEqualsCommandLineDump) {
+    test::TempDir dir;
+    const std::string tune = test::DataFile("db_apu.nsf");
+    const std::string windowDump = dir.path() + "/window.bin", cliDump = dir.path() + "/cli.bin";
+    AppOptions options;
+    options.file = tune;
+    options.cable = "dump:" + windowDump;
+    SetCableBackend(ChooseCable(options.cable).backend);
+    {
+        CPlayerDlg dlg;
+        QtPlayerWindow window(dlg);
+        ASSERT_TRUE(CPlayerApp::Start(dlg, window, options));
+        qobject_cast<QPushButton*>(window.Control(kIdSend))->click();
+        window.PumpUntil([&] { return dlg.IsIdle(); });
+        dlg.OnDestroy();
+    }
+    SetCableBackend(nullptr);
+    std::ostringstream out, err;
+    ASSERT_EQ(RunCli({"play", tune, "--cable", "dump:" + cliDump}, out, err), 0);
+    EXPECT_EQ(test::ReadAll(windowDump).size(), 62 + 2 * (2 + 128 + 8 * 4096 + 4) + 6u);
+    EXPECT_TRUE(test::ReadAll(windowDump) == test::ReadAll(cliDump));
+}
+
+TEST(QtAppStart, CommandLine) {
+    struct Case {
+        std::vector<const char*> args;
+        bool runs;
+        int code;
+        const char* textPart;
+        const char* file;
+        const char* cable;
+    };
+    const Case cases[] = {
+        {{"tunlet"}, true, 0, "", "", "usb-blaster"},
+        {{"tunlet", "a.nsf", "--cable=dump:/tmp/x"}, true, 0, "", "a.nsf", "dump:/tmp/x"},
+        {{"tunlet", "--version"}, false, 0, "tunlet 1.0.0.1", "", ""},
+        {{"tunlet", "a.nsf", "--help"}, false, 0, "usage: tunlet [FILE]", "", ""},
+        {{"tunlet", "a.nsf", "b.nsf"}, false, 2, "one FILE at a time", "", ""},
+        {{"tunlet", "--cable"}, false, 2, "--cable needs a value", "", ""},
+        {{"tunlet", "--loud"}, false, 2, "unknown option '--loud'", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        std::string text;
+        int code = -1;
+        const auto options = ParseAppArgs(static_cast<int>(c.args.size()), c.args.data(), text, code);
+        EXPECT_EQ(options.has_value(), c.runs);
+        if (options) {
+            EXPECT_EQ(options->file, c.file);
+            EXPECT_EQ(options->cable, c.cable);
+        } else {
+            EXPECT_EQ(code, c.code);
+            EXPECT_NE(text.find(c.textPart), std::string::npos) << text;
+        }
+    }
 }
 
 TEST(QtText, ReadableWhateverTheEncoding) {

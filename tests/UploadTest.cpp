@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <thread>
@@ -490,6 +491,24 @@ TEST(UploadFaults, EveryWriteOfEveryUpload) {
             }
         }
     }
+}
+
+// A paced board asks for waits in proportion to the bytes it takes: 1 MB/s is a
+// microsecond a byte, so a block write of 8192 bytes waits 8192 times a 1-byte one.
+TEST(VirtualBoardPace, WaitsFollowTheBytes) {
+    BoardSession s;
+    std::vector<std::chrono::nanoseconds> waits;
+    s.board->SetPace(1'000'000, [&](std::chrono::nanoseconds d) { waits.push_back(d); });
+    DWORD written = 0;
+    const Bytes bytes(8192, 0x2C);
+    for (DWORD n : {1u, 62u, 8192u}) FT_Write(s.handle, bytes.data(), n, &written);
+    ASSERT_EQ(waits.size(), 3u);
+    EXPECT_EQ(waits[1].count(), 62 * waits[0].count());
+    EXPECT_EQ(waits[2].count(), 8192 * waits[0].count());
+    EXPECT_EQ(waits[0], std::chrono::microseconds(1));
+    s.board->SetPace(0);
+    FT_Write(s.handle, bytes.data(), 10, &written);
+    EXPECT_EQ(waits.size(), 3u);  // unpaced: no wait at all
 }
 
 TEST(RomUpload, LargestImageThroughBoard) {

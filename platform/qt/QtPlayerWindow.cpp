@@ -85,6 +85,22 @@ void QtPlayerWindow::Post(std::function<void()> task) {
     [[maybe_unused]] const ssize_t n = ::write(wake_.get(), &one, sizeof one);
 }
 
+void QtPlayerWindow::AddBoardPanel() {
+    if (boardPanel_ != nullptr) return;
+    // In dialog units, as the template: below the bottom row, as wide as the summary.
+    constexpr int kTop = 201, kHeight = 92, kBottom = kTop + kHeight + 3;
+    boardPanel_ = new QPlainTextEdit(this);
+    boardPanel_->setReadOnly(true);
+    boardPanel_->setPlaceholderText(QStringLiteral("What the virtual board receives shows here after Play."));
+    boardPanel_->setGeometry(ToPixels(3, kTop, 179, kHeight));
+    setFixedSize(width(), ToPixels(0, 0, 0, kBottom).height());
+    boardPanel_->show();
+}
+
+void QtPlayerWindow::SetBoardReport(const std::string& text) {
+    if (boardPanel_ != nullptr) boardPanel_->setPlainText(DisplayText(text));
+}
+
 void QtPlayerWindow::Fd::reset(int fd) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;

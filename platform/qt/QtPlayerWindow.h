@@ -16,6 +16,7 @@
 
 class QPainter;
 class QSocketNotifier;
+class QPlainTextEdit;
 
 namespace tunlet {
 
@@ -46,6 +47,11 @@ public:
     void DrawIcon(IconHandle icon, int x, int y) override;
     int RunModal(int templateId) override;
     void PumpUntil(const std::function<bool()>& done) override;
+
+    // A panel under the controls for what a virtual board received (the summary box
+    // keeps the file's summary), and its text.
+    void AddBoardPanel();
+    void SetBoardReport(const std::string& text);
 
     // The local paths of a drop, as 8-bit strings (what OnDropFiles gets).
     static std::vector<std::string> LocalPaths(const QList<QUrl>& urls);
@@ -84,6 +90,7 @@ private:
     std::deque<std::function<void()>> posted_;
     Fd wake_;
     QSocketNotifier* wakeNotifier_ = nullptr;  // owned by the window
+    QPlainTextEdit* boardPanel_ = nullptr;     // owned by the window
 };
 
 }  // namespace tunlet

@@ -1,0 +1,24 @@
+// The --cable option of both programs: which back end FT_OpenEx reaches.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/Cable.h"
+#include "platform/VirtualBoard.h"
+
+namespace tunlet {
+
+struct CableChoice {
+    std::shared_ptr<CableBackend> backend;  // null when the spec is not understood
+    std::shared_ptr<VirtualBoard> board;    // set for "virtual"
+};
+
+// "usb-blaster" (the real cable), "virtual" (a board in memory) or "dump:PATH" (the
+// raw cable bytes to a file). usbBlaster stands in for the real cable when given.
+CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> usbBlaster = nullptr);
+
+// The real cable's pace, for a virtual board that should feel like one.
+constexpr double kUsbBlasterBytesPerSecond = 1'000'000;
+
+}  // namespace tunlet
