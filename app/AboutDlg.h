@@ -1,7 +1,7 @@
 // The About box: template 100, no code of its own beyond showing it.
 #pragma once
 
-#include "platform/DialogWindow.h"
+#include "app/DialogWindow.h"
 #include "res/Strings.h"
 
 namespace tunlet {

@@ -2,9 +2,6 @@
 
 #include <cstring>
 
-#include "app/PlayerDlg.h"
-#include "platform/VirtualBoard.h"
-#include "platform/qt/QtPlayerWindow.h"
 #include "res/Version.h"
 
 namespace tunlet {
@@ -65,28 +62,6 @@ std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::s
         haveFile = true;
     }
     return options;
-}
-
-bool CPlayerApp::Start(CPlayerDlg& dlg, QtPlayerWindow& window, const AppOptions& options) {
-    dlg.Attach(window);
-    if (dlg.OnCreate() == -1) return false;
-    if (options.board) {
-        window.setWindowTitle(window.windowTitle() + QStringLiteral(" \u2013 virtual board"));
-        window.AddBoardPanel();
-        dlg.SetTransferEnded([&window, board = options.board] { window.SetBoardReport(VirtualBoard::Describe(board->Snapshot())); });
-    }
-    dlg.OnInitDialog();  // the board probe reports a missing cable before the window shows
-    if (!options.file.empty()) dlg.OnDropFiles({options.file});
-    return true;
-}
-
-bool CPlayerApp::InitInstance(const AppOptions& options) {
-    CPlayerDlg dlg;
-    QtPlayerWindow window(dlg);
-    if (!Start(dlg, window, options)) return false;
-    window.exec();    // Close, Escape, the close box and Enter all end it
-    dlg.OnDestroy();  // stops and waits for a running transfer while the UI still answers
-    return false;
 }
 
 }  // namespace tunlet

@@ -8,8 +8,6 @@
 
 namespace tunlet {
 
-class CPlayerDlg;
-class QtPlayerWindow;
 class VirtualBoard;
 
 // What the command line asks of the window.
@@ -25,12 +23,9 @@ std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::s
 
 class CPlayerApp {
 public:
-    // Runs the main dialog; returns false so the program ends after it.
+    // Runs the main dialog in the host's window; returns false so the program ends
+    // after it. Each window host implements it.
     bool InitInstance(const AppOptions& options = {});
-    // Brings the dialog up in its window as the program starts it: creation, start-up
-    // (the board probe), the title and transfer report of a virtual board, and the
-    // file given on the command line. False when the dialog could not be created.
-    static bool Start(CPlayerDlg& dlg, QtPlayerWindow& window, const AppOptions& options);
 };
 
 extern CPlayerApp theApp;

@@ -15,8 +15,8 @@
 #include "link/Upload.h"
 #include "media/NesRom.h"
 #include "media/NsfTune.h"
-#include "platform/Cable.h"
-#include "platform/DialogWindow.h"
+#include "cable/Cable.h"
+#include "app/DialogWindow.h"
 
 namespace tunlet {
 

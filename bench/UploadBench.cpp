@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "link/Upload.h"
-#include "platform/Cable.h"
+#include "cable/Cable.h"
 
 namespace {
 

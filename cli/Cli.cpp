@@ -16,7 +16,7 @@
 
 #include "app/LoadFile.h"
 #include "link/Upload.h"
-#include "platform/CableChoice.h"
+#include "cable/CableChoice.h"
 #include "res/Strings.h"
 #include "res/Version.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Crc32.h"
+#include "cable/Crc32.h"
 
 namespace tunlet {
 

@@ -25,7 +25,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "platform/Cable.h"
+#include "cable/Cable.h"
 
 namespace tunlet {
 

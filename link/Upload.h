@@ -9,7 +9,7 @@
 
 #include "media/NesRom.h"
 #include "media/NsfTune.h"
-#include "platform/Cable.h"
+#include "cable/Cable.h"
 
 namespace tunlet {
 

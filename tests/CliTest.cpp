@@ -84,7 +84,7 @@ TEST(CliInfo, ExitCodes) {
 
 #include <csignal>
 
-#include "platform/VirtualBoard.h"
+#include "cable/VirtualBoard.h"
 #include "tests/LinkTestSupport.h"
 
 namespace tunlet {

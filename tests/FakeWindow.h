@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/DialogWindow.h"
+#include "app/DialogWindow.h"
 
 namespace tunlet::test {
 

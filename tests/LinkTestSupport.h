@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "link/Upload.h"
-#include "platform/VirtualBoard.h"
+#include "cable/VirtualBoard.h"
 #include "tests/TestFiles.h"
 
 namespace tunlet::test {

@@ -16,13 +16,13 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "app/PlayerApp.h"
+#include "hosts/qt/QtPlayerApp.h"
 #include "cli/Cli.h"
 #include "app/PlayerDlg.h"
-#include "platform/CableChoice.h"
-#include "platform/VirtualBoard.h"
-#include "platform/qt/QtPlayerWindow.h"
-#include "platform/qt/QtText.h"
+#include "cable/CableChoice.h"
+#include "cable/VirtualBoard.h"
+#include "hosts/qt/QtPlayerWindow.h"
+#include "hosts/qt/QtText.h"
 #include "tests/TestFiles.h"
 
 namespace tunlet {
@@ -187,7 +187,7 @@ TEST(QtAppStart, FileArgumentLoadsAndPlaysIntoTheVirtualBoard) {
     {
         CPlayerDlg dlg;
         QtPlayerWindow window(dlg);
-        ASSERT_TRUE(CPlayerApp::Start(dlg, window, *options));
+        ASSERT_TRUE(StartQtPlayer(dlg, window, *options));
         EXPECT_TRUE(window.windowTitle().endsWith(QStringLiteral("virtual board")));
         auto* path = qobject_cast<QLineEdit*>(window.Control(kIdPath));
         auto* info = qobject_cast<QPlainTextEdit*>(window.Control(kIdInfo));
@@ -226,7 +226,7 @@ TEST(QtAppStart, WindowDumpEqualsCommandLineDump) {
     {
         CPlayerDlg dlg;
         QtPlayerWindow window(dlg);
-        ASSERT_TRUE(CPlayerApp::Start(dlg, window, options));
+        ASSERT_TRUE(StartQtPlayer(dlg, window, options));
         qobject_cast<QPushButton*>(window.Control(kIdSend))->click();
         window.PumpUntil([&] { return dlg.IsIdle(); });
         dlg.OnDestroy();

@@ -17,7 +17,7 @@
 #include "link/BlasterJtag.h"
 #include "tests/FakeWindow.h"
 #include "tests/TestFiles.h"
-#include "platform/VirtualBoard.h"
+#include "cable/VirtualBoard.h"
 
 namespace tunlet {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/UsbBlasterCable.h"
+#include "cable/UsbBlasterCable.h"
 
 namespace tunlet {
 namespace {

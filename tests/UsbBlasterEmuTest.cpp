@@ -6,8 +6,8 @@
 
 #include "cli/Cli.h"
 #include "link/BlasterJtag.h"
-#include "platform/TapDecoder.h"
-#include "platform/UsbBlasterCable.h"
+#include "cable/TapDecoder.h"
+#include "cable/UsbBlasterCable.h"
 #include "tests/FakeUsbBlaster.h"
 #include "tests/TestFiles.h"
 

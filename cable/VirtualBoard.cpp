@@ -1,11 +1,11 @@
-#include "platform/VirtualBoard.h"
+#include "cable/VirtualBoard.h"
 
 #include <cstring>
 #include <iomanip>
 #include <sstream>
 #include <thread>
 
-#include "platform/Crc32.h"
+#include "cable/Crc32.h"
 
 namespace tunlet {
 

@@ -1,4 +1,4 @@
-#include "platform/DumpCable.h"
+#include "cable/DumpCable.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/Cable.h"
+#include "cable/Cable.h"
 
 namespace tunlet {
 

@@ -1,4 +1,4 @@
-#include "platform/Cable.h"
+#include "cable/Cable.h"
 
 #include <mutex>
 #include <unordered_map>

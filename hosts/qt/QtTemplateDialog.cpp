@@ -1,4 +1,4 @@
-#include "platform/qt/QtTemplateDialog.h"
+#include "hosts/qt/QtTemplateDialog.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>

@@ -1,4 +1,4 @@
-#include "platform/TapDecoder.h"
+#include "cable/TapDecoder.h"
 
 namespace tunlet {
 

@@ -1,4 +1,4 @@
-#include "platform/qt/QtPlayerWindow.h"
+#include "hosts/qt/QtPlayerWindow.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -28,7 +28,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/qt/QtText.h"
+#include "hosts/qt/QtText.h"
 #include "res/DialogTemplates.h"
 #include "res/Strings.h"
 

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/Cable.h"
-#include "platform/VirtualBoard.h"
+#include "cable/Cable.h"
+#include "cable/VirtualBoard.h"
 
 namespace tunlet {
 

@@ -1,7 +1,7 @@
-#include "platform/CableChoice.h"
+#include "cable/CableChoice.h"
 
-#include "platform/DumpCable.h"
-#include "platform/UsbBlasterCable.h"
+#include "cable/DumpCable.h"
+#include "cable/UsbBlasterCable.h"
 
 namespace tunlet {
 

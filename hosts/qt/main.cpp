@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/PlayerApp.h"
-#include "platform/CableChoice.h"
+#include "cable/CableChoice.h"
 #include "res/Version.h"
 
 int main(int argc, char** argv) {

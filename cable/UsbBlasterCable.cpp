@@ -1,4 +1,4 @@
-#include "platform/UsbBlasterCable.h"
+#include "cable/UsbBlasterCable.h"
 
 #include <ftdi.h>
 

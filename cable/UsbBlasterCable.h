@@ -3,7 +3,7 @@
 // the library.
 #pragma once
 
-#include "platform/Cable.h"
+#include "cable/Cable.h"
 
 struct ftdi_context;
 

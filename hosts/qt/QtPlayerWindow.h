@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "app/PlayerDlg.h"
-#include "platform/DialogWindow.h"
-#include "platform/qt/QtTemplateDialog.h"
+#include "app/DialogWindow.h"
+#include "hosts/qt/QtTemplateDialog.h"
 
 class QPainter;
 class QSocketNotifier;

@@ -1,4 +1,4 @@
-#include "platform/qt/QtText.h"
+#include "hosts/qt/QtText.h"
 
 #include <QByteArray>
 #include <QStringDecoder>

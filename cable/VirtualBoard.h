@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Cable.h"
-#include "platform/TapDecoder.h"
+#include "cable/Cable.h"
+#include "cable/TapDecoder.h"
 
 namespace tunlet {
 
