@@ -6,6 +6,11 @@
 #include <functional>
 #include <string>
 
+// windows.h, where it was included first, renames these methods by macro to their
+// wide-character forms; the interface keeps its own names.
+#undef MessageBox
+#undef LoadIcon
+
 namespace tunlet {
 
 // Control identifiers shared by the dialog template and the handlers.

@@ -1,14 +1,23 @@
 #include "cable/CableChoice.h"
 
 #include "cable/DumpCable.h"
+#ifdef _WIN32
+#include "cable/Ftd2xxCable.h"
+#else
 #include "cable/UsbBlasterCable.h"
+#endif
 
 namespace tunlet {
 
 CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> usbBlaster) {
     CableChoice choice;
     if (spec == "usb-blaster") {
+#ifdef _WIN32
+        // Windows: the vendor's driver library, as the cable's own tools use it.
+        choice.backend = usbBlaster ? std::move(usbBlaster) : std::make_shared<Ftd2xxCable>();
+#else
         choice.backend = usbBlaster ? std::move(usbBlaster) : std::make_shared<UsbBlasterCable>();
+#endif
     } else if (spec == "virtual") {
         choice.board = VirtualBoard::Create();
         choice.backend = choice.board;

@@ -1,5 +1,9 @@
 #include "cli/Cli.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -89,6 +93,34 @@ extern "C" void OnInterrupt(int) {
     if (g_busy != nullptr) g_busy->store(0);
 }
 
+#ifdef _WIN32
+// Ctrl-C and Ctrl-Break in the console arrive here, on a thread of their own.
+BOOL WINAPI OnConsoleControl(::DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    OnInterrupt(SIGINT);
+    return TRUE;
+}
+
+class InterruptGuard {
+public:
+    explicit InterruptGuard(std::atomic<std::int32_t>& busy) {
+        g_interrupted = 0;
+        g_busy = &busy;
+        ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+        old_ = std::signal(SIGINT, OnInterrupt);  // raise(SIGINT) too
+    }
+    ~InterruptGuard() {
+        std::signal(SIGINT, old_);
+        ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+        g_busy = nullptr;
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+    void (*old_)(int) = nullptr;
+};
+#else
 class InterruptGuard {
 public:
     explicit InterruptGuard(std::atomic<std::int32_t>& busy) {
@@ -109,6 +141,7 @@ public:
 private:
     struct sigaction old_ {};
 };
+#endif
 
 // The dialog as the upload sees it, for a terminal.
 class CliHost : public UploadJob {

@@ -1,11 +1,67 @@
 #include "media/StdioFile.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#include <sys/stat.h>
+
+#include <string>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace tunlet {
 
+#ifdef _WIN32
+
+// Paths are UTF-8 inside the program; Windows opens them through its wide API.
+namespace {
+
+std::wstring Widen(const char* path) {
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, path, -1, wide.data(), n);
+    wide.resize(static_cast<std::size_t>(n - 1));
+    return wide;
+}
+
+FileKind KindOf(const struct _stat64& st) {
+    if ((st.st_mode & _S_IFMT) == _S_IFREG) return FileKind::Regular;
+    if ((st.st_mode & _S_IFMT) == _S_IFDIR) return FileKind::Directory;
+    return FileKind::NotRegular;
+}
+
+}  // namespace
+
+FileKind StatFile(const char* path, FileStamp* stamp) {
+    struct _stat64 st {};
+    const std::wstring wide = Widen(path);
+    if (wide.empty() || ::_wstat64(wide.c_str(), &st) != 0) return FileKind::Missing;
+    if (stamp != nullptr) {
+        // The write time to 100 ns, so a tune exported again within a second still counts as changed.
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        std::int64_t ticks = static_cast<std::int64_t>(st.st_mtime) * 10'000'000;
+        if (::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
+            ticks = static_cast<std::int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
+        }
+        *stamp = {static_cast<std::int64_t>(st.st_size), ticks * 100};
+    }
+    return KindOf(st);
+}
+
+StdioFile::StdioFile(const char* path) {
+    // A device name (NUL, COM1) or a pipe is refused before it is opened.
+    kind_ = StatFile(path);
+    if (kind_ != FileKind::Regular) return;
+    file_.reset(::_wfopen(Widen(path).c_str(), L"rb"));
+    if (!file_) kind_ = FileKind::Missing;
+}
+
+bool StdioFile::Seek(std::int64_t offset) { return file_ && ::_fseeki64(file_.get(), offset, SEEK_SET) == 0; }
+
+#else
 namespace {
 
 FileKind KindOf(const struct stat& st) {
@@ -56,5 +112,7 @@ StdioFile::StdioFile(const char* path) {
 bool StdioFile::Seek(std::int64_t offset) {
     return file_ && ::fseeko(file_.get(), static_cast<off_t>(offset), SEEK_SET) == 0;
 }
+
+#endif
 
 }  // namespace tunlet

@@ -7,32 +7,52 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace tunlet::test {
 
+namespace {
+
+// Paths are UTF-8 strings in the program and its tests, on Windows too.
+std::filesystem::path FsPath(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8(const std::filesystem::path& path) {
+    const std::u8string u = path.u8string();
+    return std::string(u.begin(), u.end());
+}
+
+}  // namespace
+
 TempDir::TempDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "tunlet-test-XXXXXX").string();
-    if (::mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = templ;
+    // A new folder of our own under the system's temporary folder.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        const auto candidate = std::filesystem::temp_directory_path() / ("tunlet-test-" + std::to_string(random()));
+        std::error_code ec;
+        if (std::filesystem::create_directory(candidate, ec)) path_ = Utf8(candidate);
+    }
+    if (path_.empty()) throw std::runtime_error("cannot make a temporary folder");
 }
 
 TempDir::~TempDir() {
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(FsPath(path_), ec);
 }
 
 std::string TempDir::Write(const std::string& name, const Bytes& bytes) const {
     const std::string full = path_ + "/" + name;
-    std::filesystem::create_directories(std::filesystem::path(full).parent_path());
-    std::ofstream f(full, std::ios::binary | std::ios::trunc);
+    std::filesystem::create_directories(FsPath(full).parent_path());
+    std::ofstream f(FsPath(full), std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!f) throw std::runtime_error("cannot write " + full);
     return full;
 }
 
 Bytes ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
+    std::ifstream f(FsPath(path), std::ios::binary);
     if (!f) throw std::runtime_error("cannot read " + path);
     return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
@@ -80,11 +100,11 @@ Bytes TuneData(std::size_t dataBytes) {
 }
 
 Bytes Chunk(const std::string& id, const Bytes& data) {
-    Bytes b(8, 0);
     const std::size_t n = data.size();
+    Bytes b(8 + n, 0);
     for (int i = 0; i < 4; ++i) b[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n >> (8 * i));
     std::memcpy(&b[4], id.data(), 4);
-    b.insert(b.end(), data.begin(), data.end());
+    std::copy(data.begin(), data.end(), b.begin() + 8);
     return b;
 }
 

@@ -1,0 +1,106 @@
+#include "cable/Ftd2xxCable.h"
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace tunlet {
+
+namespace {
+
+// The three D2XX calls, declared here as the library exports them (no vendor header,
+// no import library). Windows' DWORD is an unsigned long, not our 32-bit DWORD.
+using Ftd2xxHandle = void*;
+using Ftd2xxStatus = ::ULONG;
+using OpenExFn = Ftd2xxStatus(WINAPI*)(void* arg, ::DWORD flags, Ftd2xxHandle* handle);
+using WriteFn = Ftd2xxStatus(WINAPI*)(Ftd2xxHandle handle, void* buffer, ::DWORD count, ::DWORD* written);
+using CloseFn = Ftd2xxStatus(WINAPI*)(Ftd2xxHandle handle);
+
+struct Library {
+    HMODULE module = nullptr;
+    OpenExFn openEx = nullptr;
+    WriteFn write = nullptr;
+    CloseFn close = nullptr;
+    std::string problem;  // why it cannot be used
+};
+
+std::wstring Widen(const std::string& text) {
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), n);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+// Each library is loaded and resolved once, on the first open, and kept for the
+// program's life: its handles must outlive every device opened through it.
+const Library& Load(const std::string& name) {
+    static std::mutex mutex;
+    static std::map<std::string, std::unique_ptr<Library>> loaded;
+    std::lock_guard lock(mutex);
+    std::unique_ptr<Library>& lib = loaded[name];
+    if (lib) return *lib;
+    lib = std::make_unique<Library>();
+    lib->module = ::LoadLibraryW(Widen(name).c_str());
+    if (lib->module == nullptr) {
+        lib->problem = "the cable driver " + name + " is not installed";
+        return *lib;
+    }
+    lib->openEx = reinterpret_cast<OpenExFn>(reinterpret_cast<void*>(::GetProcAddress(lib->module, "FT_OpenEx")));
+    lib->write = reinterpret_cast<WriteFn>(reinterpret_cast<void*>(::GetProcAddress(lib->module, "FT_Write")));
+    lib->close = reinterpret_cast<CloseFn>(reinterpret_cast<void*>(::GetProcAddress(lib->module, "FT_Close")));
+    for (const auto& [fn, fnName] : {std::pair{lib->openEx != nullptr, "FT_OpenEx"},
+                                     std::pair{lib->write != nullptr, "FT_Write"},
+                                     std::pair{lib->close != nullptr, "FT_Close"}}) {
+        if (!fn) {
+            lib->problem = "the cable driver " + name + " lacks " + fnName;
+            break;
+        }
+    }
+    return *lib;
+}
+
+class Ftd2xxDevice : public CableDevice {
+public:
+    Ftd2xxDevice(const Library& lib, Ftd2xxHandle handle) : lib_(lib), handle_(handle) {}
+    ~Ftd2xxDevice() override { lib_.close(handle_); }
+
+    FT_STATUS Write(const void* buffer, DWORD count, DWORD* written) override {
+        ::DWORD sent = 0;
+        const Ftd2xxStatus status = lib_.write(handle_, const_cast<void*>(buffer), count, &sent);
+        *written = static_cast<DWORD>(sent);
+        if (status != 0) return static_cast<FT_STATUS>(status);
+        return sent == count ? FT_OK : FT_IO_ERROR;
+    }
+
+private:
+    const Library& lib_;
+    Ftd2xxHandle handle_;
+};
+
+}  // namespace
+
+CableOpenResult Ftd2xxCable::Open(const char* description) {
+    CableOpenResult result;
+    const Library& lib = Load(library_);
+    if (!lib.problem.empty()) {
+        result.status = FT_DEVICE_NOT_FOUND;
+        result.reason = lib.problem;
+        return result;
+    }
+    Ftd2xxHandle handle = nullptr;
+    const Ftd2xxStatus status = lib.openEx(const_cast<char*>(description), FT_OPEN_BY_DESCRIPTION, &handle);
+    if (status != 0 || handle == nullptr) {
+        result.status = status != 0 ? static_cast<FT_STATUS>(status) : FT_DEVICE_NOT_OPENED;
+        result.reason = status == FT_DEVICE_NOT_FOUND ? "no USB-Blaster found: the cable is not plugged in"
+                                                      : "the USB-Blaster cannot be opened (another program may be using it)";
+        return result;
+    }
+    result.status = FT_OK;
+    result.device = std::make_unique<Ftd2xxDevice>(lib, handle);
+    return result;
+}
+
+}  // namespace tunlet

@@ -1,0 +1,301 @@
+#include "hosts/win32/Win32PlayerWindow.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <condition_variable>
+#include <memory>
+
+#include "app/PlayerDlg.h"
+#include "hosts/win32/Win32Text.h"
+#include "res/Strings.h"
+
+namespace tunlet {
+
+namespace {
+
+// Posted to the dialog when another thread has queued a task for the UI thread.
+constexpr UINT kRunPosted = WM_APP + 1;
+
+// The application's name, which boxes without a caption of their own show: the
+// program file's name without its extension.
+std::wstring AppName() {
+    wchar_t path[MAX_PATH];
+    const ::DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring name(path, n);
+    name = name.substr(name.find_last_of(L"\\/") + 1);
+    return name.substr(0, name.find_last_of(L'.'));
+}
+
+INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG) return TRUE;
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+        ::EndDialog(hwnd, LOWORD(wParam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+Win32PlayerWindow::Win32PlayerWindow(CPlayerDlg& dlg, std::function<void()> onInit, HINSTANCE instance)
+    : dlg_(dlg), onInit_(std::move(onInit)), instance_(instance), uiThread_(::GetCurrentThreadId()) {}
+
+Win32PlayerWindow::~Win32PlayerWindow() {
+    if (hwnd_ != nullptr && !modal_) ::DestroyWindow(hwnd_);
+    for (auto& [id, icon] : icons_) ::DestroyIcon(icon);
+}
+
+void Win32PlayerWindow::RunModal() {
+    modal_ = true;
+    ::DialogBoxParamW(instance_, MAKEINTRESOURCEW(res::kIddPlayerDialog), nullptr, DialogProc,
+                      reinterpret_cast<LPARAM>(this));
+    hwnd_ = nullptr;
+}
+
+HWND Win32PlayerWindow::Create() {
+    modal_ = false;
+    return ::CreateDialogParamW(instance_, MAKEINTRESOURCEW(res::kIddPlayerDialog), nullptr, DialogProc,
+                                reinterpret_cast<LPARAM>(this));
+}
+
+void Win32PlayerWindow::End() {
+    if (ending_ || hwnd_ == nullptr) return;
+    ending_ = true;
+    dlg_.OnDestroy();  // stops and waits for a running transfer while the window answers
+    if (modal_) {
+        ::EndDialog(hwnd_, IDCANCEL);
+    } else {
+        ::DestroyWindow(hwnd_);
+        hwnd_ = nullptr;
+    }
+}
+
+INT_PTR CALLBACK Win32PlayerWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* self = reinterpret_cast<Win32PlayerWindow*>(lParam);
+        ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+        self->hwnd_ = hwnd;
+        if (self->onInit_) self->onInit_();
+        return TRUE;  // the focus goes to the first tab stop
+    }
+    auto* self = reinterpret_cast<Win32PlayerWindow*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
+    return self != nullptr ? self->OnMessage(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR Win32PlayerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_COMMAND:
+            if (HIWORD(wParam) != BN_CLICKED) return FALSE;
+            switch (LOWORD(wParam)) {
+                case kIdSend:
+                    dlg_.OnSend();
+                    return TRUE;
+                case kIdNext:
+                    dlg_.OnNext();
+                    return TRUE;
+                case IDOK:
+                case IDCANCEL:  // Close, Escape and Enter
+                    End();
+                    return TRUE;
+            }
+            return FALSE;
+        case WM_CLOSE:  // the caption's close box
+            End();
+            return TRUE;
+        case WM_DROPFILES: {
+            auto drop = reinterpret_cast<HDROP>(wParam);
+            std::vector<std::string> paths;
+            const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+            for (UINT i = 0; i < count && i < 1; ++i) {  // only the first file is taken
+                std::wstring path(::DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+                path.resize(::DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
+                paths.push_back(Narrow(path));
+            }
+            ::DragFinish(drop);
+            dlg_.OnDropFiles(paths);
+            return TRUE;
+        }
+        case WM_TIMER:
+            dlg_.OnTimer(static_cast<int>(wParam));
+            return TRUE;
+        case WM_SYSCOMMAND:
+            return dlg_.OnSysCommand(static_cast<unsigned>(wParam)) ? TRUE : FALSE;
+        case WM_PAINT: {
+            if (!::IsIconic(hwnd_)) return FALSE;
+            PAINTSTRUCT ps;
+            paintDc_ = ::BeginPaint(hwnd_, &ps);
+            ::SendMessageW(hwnd_, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(paintDc_), 0);
+            dlg_.OnPaint();
+            ::EndPaint(hwnd_, &ps);
+            paintDc_ = nullptr;
+            return TRUE;
+        }
+        case WM_QUERYDRAGICON: {
+            const auto it = icons_.find(dlg_.OnQueryDragIcon().resource);
+            return reinterpret_cast<INT_PTR>(it == icons_.end() ? nullptr : it->second);
+        }
+        case kRunPosted:
+            RunPosted();
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+void Win32PlayerWindow::SetItemText(int id, const std::string& text) {
+    ::SetDlgItemTextW(hwnd_, id, DisplayText(text).c_str());
+}
+
+void Win32PlayerWindow::EnableItem(int id, bool enable) { ::EnableWindow(::GetDlgItem(hwnd_, id), enable); }
+
+void Win32PlayerWindow::SetSliderRange(int min, int max, bool redraw) {
+    ::SendDlgItemMessageW(hwnd_, kIdSongSlider, TBM_SETRANGEMIN, FALSE, min);
+    ::SendDlgItemMessageW(hwnd_, kIdSongSlider, TBM_SETRANGEMAX, redraw, max < min ? min : max);
+}
+
+void Win32PlayerWindow::SetSliderTicFreq(int freq) {
+    ::SendDlgItemMessageW(hwnd_, kIdSongSlider, TBM_SETTICFREQ, static_cast<WPARAM>(freq), 0);
+}
+
+void Win32PlayerWindow::SetSliderPos(int pos, bool redraw) {
+    ::SendDlgItemMessageW(hwnd_, kIdSongSlider, TBM_SETPOS, redraw, pos);
+}
+
+int Win32PlayerWindow::SliderPos() {
+    return static_cast<int>(::SendDlgItemMessageW(hwnd_, kIdSongSlider, TBM_GETPOS, 0, 0));
+}
+
+void Win32PlayerWindow::SetProgressPos(int pos) {
+    if (OnUiThread()) {
+        ::SendDlgItemMessageW(hwnd_, kIdProgress, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
+    } else {
+        Post([this, pos] { SetProgressPos(pos); });  // never waits for the UI thread
+    }
+}
+
+// Tasks from other threads go through our own locked queue; only a message wakes
+// the UI thread.
+void Win32PlayerWindow::Post(std::function<void()> task) {
+    {
+        std::lock_guard lock(postMutex_);
+        posted_.push_back(std::move(task));
+    }
+    ::PostMessageW(hwnd_, kRunPosted, 0, 0);
+}
+
+void Win32PlayerWindow::RunPosted() {
+    std::deque<std::function<void()>> tasks;
+    {
+        std::lock_guard lock(postMutex_);
+        tasks.swap(posted_);
+    }
+    for (auto& task : tasks) task();
+}
+
+void Win32PlayerWindow::SetTimer(int id, int periodMs) {
+    ::SetTimer(hwnd_, static_cast<UINT_PTR>(id), static_cast<UINT>(periodMs), nullptr);
+}
+
+void Win32PlayerWindow::KillTimer(int id) { ::KillTimer(hwnd_, static_cast<UINT_PTR>(id)); }
+
+void Win32PlayerWindow::MessageBox(const std::string& text, const std::string& caption) {
+    if (OnUiThread()) {
+        const std::wstring title = caption.empty() ? AppName() : DisplayText(caption);
+        ::MessageBoxW(hwnd_, DisplayText(text).c_str(), title.c_str(), MB_OK);
+        return;
+    }
+    // The worker waits until the box, shown on the UI thread, has been dismissed.
+    struct Dismissed {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool done = false;
+    };
+    auto dismissed = std::make_shared<Dismissed>();
+    Post([this, text, caption, dismissed] {
+        MessageBox(text, caption);
+        std::lock_guard lock(dismissed->mutex);
+        dismissed->done = true;
+        dismissed->cv.notify_all();
+    });
+    std::unique_lock lock(dismissed->mutex);
+    dismissed->cv.wait(lock, [&] { return dismissed->done; });
+}
+
+void Win32PlayerWindow::ExchangeText(int id, std::string& text, bool save) {
+    if (!save) {
+        shown_[id] = text;
+        ::SetDlgItemTextW(hwnd_, id, DisplayText(text).c_str());
+        if (id == kIdPath) {
+            // Keep the end of a long path, the file name, in view.
+            const LRESULT length = ::SendDlgItemMessageW(hwnd_, id, WM_GETTEXTLENGTH, 0, 0);
+            ::SendDlgItemMessageW(hwnd_, id, EM_SETSEL, static_cast<WPARAM>(length), length);
+        }
+        return;
+    }
+    HWND item = ::GetDlgItem(hwnd_, id);
+    std::wstring current(static_cast<std::size_t>(::GetWindowTextLengthW(item)) + 1, L'\0');
+    current.resize(static_cast<std::size_t>(::GetWindowTextW(item, current.data(), static_cast<int>(current.size()))));
+    // Unchanged text gives back the bytes it was shown from (a Shift-JIS title stays so).
+    const auto it = shown_.find(id);
+    text = it != shown_.end() && DisplayText(it->second) == current ? it->second : Narrow(current);
+}
+
+void Win32PlayerWindow::DragAcceptFiles(bool accept) { ::DragAcceptFiles(hwnd_, accept); }
+
+bool Win32PlayerWindow::AppendSystemMenu(int command, const std::string& text) {
+    HMENU menu = ::GetSystemMenu(hwnd_, FALSE);
+    if (menu == nullptr) return false;
+    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(command), Widen(text).c_str());
+    return true;
+}
+
+IconHandle Win32PlayerWindow::LoadIcon(int resource) {
+    if (icons_.count(resource) == 0) {
+        HICON icon = ::LoadIconW(instance_, MAKEINTRESOURCEW(resource));
+        if (icon == nullptr) return IconHandle{};
+        icons_[resource] = icon;
+    }
+    return IconHandle{resource};
+}
+
+void Win32PlayerWindow::SetIcon(IconHandle icon, bool big) {
+    const auto it = icons_.find(icon.resource);
+    if (it == icons_.end()) return;
+    ::SendMessageW(hwnd_, WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(it->second));
+}
+
+bool Win32PlayerWindow::IsIconic() { return ::IsIconic(hwnd_) != FALSE; }
+
+ClientRect Win32PlayerWindow::GetClientRect() {
+    RECT r{};
+    ::GetClientRect(hwnd_, &r);
+    return {r.right - r.left, r.bottom - r.top};
+}
+
+int Win32PlayerWindow::SystemIconSize() { return ::GetSystemMetrics(SM_CXICON); }
+
+void Win32PlayerWindow::DrawIcon(IconHandle icon, int x, int y) {
+    const auto it = icons_.find(icon.resource);
+    if (paintDc_ != nullptr && it != icons_.end()) ::DrawIcon(paintDc_, x, y, it->second);
+}
+
+int Win32PlayerWindow::RunModal(int templateId) {
+    return static_cast<int>(::DialogBoxParamW(instance_, MAKEINTRESOURCEW(templateId), hwnd_, AboutProc, 0));
+}
+
+void Win32PlayerWindow::PumpUntil(const std::function<bool()>& done) {
+    while (!done()) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (hwnd_ == nullptr || !::IsDialogMessageW(hwnd_, &msg)) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+            }
+        }
+        if (!done()) ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
+}  // namespace tunlet

@@ -1,0 +1,85 @@
+// The player dialog's window on Windows: dialog 102 of the resource script, created
+// by the dialog manager, with one dialog procedure that turns the window's messages
+// into calls on CPlayerDlg. Everything the dialog decides stays in CPlayerDlg.
+#pragma once
+
+#include <windows.h>
+// windows.h names its A/W pairs by macro; the window interface has methods of these
+// names, so the macros go before it is seen.
+#undef MessageBox
+#undef LoadIcon
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "app/DialogWindow.h"
+
+namespace tunlet {
+
+class CPlayerDlg;
+
+class Win32PlayerWindow : public DialogWindow {
+public:
+    // onInit runs while the dialog is initialised (WM_INITDIALOG), before it shows.
+    Win32PlayerWindow(CPlayerDlg& dlg, std::function<void()> onInit, HINSTANCE instance = ::GetModuleHandleW(nullptr));
+    ~Win32PlayerWindow() override;
+    Win32PlayerWindow(const Win32PlayerWindow&) = delete;
+    Win32PlayerWindow& operator=(const Win32PlayerWindow&) = delete;
+
+    // Runs the dialog modally, as the program does; returns when it has ended.
+    void RunModal();
+    // Creates the dialog without running it (tests drive it through its messages).
+    HWND Create();
+    HWND Handle() const { return hwnd_; }
+    // Close, Escape, the close box and Enter: the transfer is stopped and waited for
+    // while the window still answers, then the dialog ends.
+    void End();
+
+    // DialogWindow
+    void SetItemText(int id, const std::string& text) override;
+    void EnableItem(int id, bool enable) override;
+    void SetSliderRange(int min, int max, bool redraw) override;
+    void SetSliderTicFreq(int freq) override;
+    void SetSliderPos(int pos, bool redraw) override;
+    int SliderPos() override;
+    void SetProgressPos(int pos) override;
+    void Post(std::function<void()> task) override;
+    void SetTimer(int id, int periodMs) override;
+    void KillTimer(int id) override;
+    void MessageBox(const std::string& text, const std::string& caption) override;
+    void ExchangeText(int id, std::string& text, bool save) override;
+    void DragAcceptFiles(bool accept) override;
+    bool AppendSystemMenu(int command, const std::string& text) override;
+    IconHandle LoadIcon(int resource) override;
+    void SetIcon(IconHandle icon, bool big) override;
+    bool IsIconic() override;
+    ClientRect GetClientRect() override;
+    int SystemIconSize() override;
+    void DrawIcon(IconHandle icon, int x, int y) override;
+    int RunModal(int templateId) override;
+    void PumpUntil(const std::function<bool()>& done) override;
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void RunPosted();
+    bool OnUiThread() const { return ::GetCurrentThreadId() == uiThread_; }
+
+    CPlayerDlg& dlg_;
+    std::function<void()> onInit_;
+    HINSTANCE instance_;
+    HWND hwnd_ = nullptr;
+    bool modal_ = false;
+    bool ending_ = false;
+    DWORD uiThread_;
+    HDC paintDc_ = nullptr;                  // set while WM_PAINT draws the minimized icon
+    std::map<int, HICON> icons_;
+    std::map<int, std::string> shown_;       // the bytes last shown in each edit
+    std::mutex postMutex_;
+    std::deque<std::function<void()>> posted_;
+};
+
+}  // namespace tunlet

@@ -1,0 +1,45 @@
+// tunlet.exe: the player window on Windows.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "app/PlayerApp.h"
+#include "cable/CableChoice.h"
+#include "hosts/win32/Win32Text.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // The arguments in UTF-8, as on Linux.
+    int argc = 0;
+    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) args.push_back(tunlet::Narrow(wide[i]));
+    ::LocalFree(wide);
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+
+    std::string text;
+    int code = 0;
+    std::optional<tunlet::AppOptions> options =
+        tunlet::ParseAppArgs(static_cast<int>(argv.size()), argv.data(), text, code);
+    if (!options) {
+        // A window program has no console: help, version and usage errors show in a box.
+        ::MessageBoxW(nullptr, tunlet::Widen(text).c_str(), L"tunlet", code == 0 ? MB_ICONINFORMATION : MB_ICONERROR);
+        return code;
+    }
+    tunlet::CableChoice cable = tunlet::ChooseCable(options->cable);
+    if (!cable.backend) {
+        ::MessageBoxW(nullptr, tunlet::Widen("unknown cable '" + options->cable + "'").c_str(), L"tunlet", MB_ICONERROR);
+        return 2;
+    }
+    if (cable.board) {
+        cable.board->SetKeepRaw(false);
+        cable.board->SetPace(tunlet::kUsbBlasterBytesPerSecond);
+        options->board = cable.board;
+    }
+    tunlet::SetCableBackend(cable.backend);
+    tunlet::theApp.InitInstance(*options);
+    tunlet::SetCableBackend(nullptr);
+    return 0;
+}

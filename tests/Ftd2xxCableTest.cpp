@@ -1,0 +1,80 @@
+// The cable through FTD2XX.dll, loaded at run time: with a working library the upload
+// goes through it byte for byte; a missing library or one without a call is an open
+// failure that says which.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include "cable/Ftd2xxCable.h"
+#include "cli/Cli.h"
+#include "tests/TestFiles.h"
+
+namespace tunlet {
+namespace {
+
+// A DLL built beside this test program.
+std::string Beside(const char* name) {
+    wchar_t self[MAX_PATH];
+    const ::DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring dir(self, n);
+    dir.resize(dir.find_last_of(L"\\/") + 1);
+    const std::wstring full = dir + std::wstring(name, name + std::strlen(name));
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, full.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, full.c_str(), -1, utf8.data(), size, nullptr, nullptr);
+    utf8.resize(utf8.size() - 1);
+    return utf8;
+}
+
+struct PlayRun {
+    int code;
+    std::string err;
+};
+
+PlayRun Play(std::shared_ptr<CableBackend> cable, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"play", test::DataFile("db_apu.nsf")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::ostringstream out, err;
+    CliEnvironment env;
+    env.usbBlaster = std::move(cable);
+    const int code = RunCli(args, out, err, env);
+    return {code, err.str()};
+}
+
+TEST(Ftd2xxCable, UploadGoesThroughTheLibrary) {
+    test::TempDir dir;
+    const std::string out = dir.path() + "/cable.bin", dump = dir.path() + "/dump.bin";
+    ::_putenv_s("FTD2XX_STANDIN_OUT", out.c_str());
+    const PlayRun r = Play(std::make_shared<Ftd2xxCable>(Beside("ftd2xx_standin.dll")));
+    ::_putenv_s("FTD2XX_STANDIN_OUT", "");
+    EXPECT_EQ(r.code, 0) << r.err;
+    ASSERT_EQ(Play(nullptr, {"--cable", "dump:" + dump}).code, 0);
+    EXPECT_EQ(test::ReadAll(out).size(), 62 + 2 * (2 + 128 + 8 * 4096 + 4) + 6u);
+    EXPECT_TRUE(test::ReadAll(out) == test::ReadAll(dump));
+}
+
+TEST(Ftd2xxCable, OpenFailuresSayWhy) {
+    struct Case {
+        std::string library;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"no-such-driver.dll", "the cable driver no-such-driver.dll is not installed"},
+        {Beside("ftd2xx_nowrite.dll"), "lacks FT_Write"},
+        {Beside("ftd2xx_standin.dll"), "not plugged in"},  // the library says: no cable
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.library);
+        const PlayRun r = Play(std::make_shared<Ftd2xxCable>(c.library));
+        EXPECT_EQ(r.code, 3);
+        EXPECT_EQ(r.err.rfind("FPGA board is not connected.\n", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+    }
+}
+
+}  // namespace
+}  // namespace tunlet

@@ -1,0 +1,144 @@
+// The Windows resource script and the dialog templates the Qt window and the tests
+// use must not drift apart: both dialogs, control by control, the string table and
+// the version block.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "res/DialogTemplates.h"
+#include "res/Strings.h"
+#include "res/Version.h"
+
+namespace tunlet {
+namespace {
+
+// The style names the script uses, with Windows' values for them.
+const std::map<std::string, std::uint32_t> kStyles = {
+    {"WS_POPUP", 0x80000000},  {"WS_CHILD", 0x40000000},     {"WS_VISIBLE", 0x10000000},
+    {"WS_CAPTION", 0x00C00000}, {"WS_BORDER", 0x00800000},   {"WS_SYSMENU", 0x00080000},
+    {"WS_GROUP", 0x00020000},   {"WS_TABSTOP", 0x00010000},  {"DS_MODALFRAME", 0x80},
+    {"DS_SETFONT", 0x40},       {"WS_EX_APPWINDOW", 0x40000}, {"WS_EX_RIGHT", 0x1000},
+    {"WS_EX_RTLREADING", 0x2000}, {"BS_PUSHBUTTON", 0x0},    {"BS_DEFPUSHBUTTON", 0x1},
+    {"ES_RIGHT", 0x2},          {"ES_MULTILINE", 0x4},       {"ES_AUTOHSCROLL", 0x80},
+    {"ES_READONLY", 0x800},     {"ES_WANTRETURN", 0x1000},   {"SS_LEFT", 0x0},
+    {"SS_ICON", 0x3},           {"SS_NOPREFIX", 0x80},       {"TBS_AUTOTICKS", 0x1},
+    {"TBS_TOP", 0x4},
+};
+
+std::uint32_t Flags(const std::string& expr) {
+    std::uint32_t value = 0;
+    std::istringstream in(expr);
+    std::string name;
+    while (std::getline(in, name, '|')) {
+        name = std::regex_replace(name, std::regex(R"(^\s+|\s+$)"), "");
+        const auto it = kStyles.find(name);
+        if (it == kStyles.end()) {
+            ADD_FAILURE() << "unknown style " << name;
+            continue;
+        }
+        value |= it->second;
+    }
+    return value;
+}
+
+struct Parsed {
+    res::DialogTemplate dialog{};
+    std::vector<std::string> texts;  // the controls' texts, owned here
+    std::string caption, font;
+};
+
+std::string Script() {
+    std::ifstream in(std::string(TUNLET_SOURCE_DIR) + "/res/win32/tunlet.rc", std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The DIALOGEX block of this id, read back into a template.
+Parsed ReadDialog(const std::string& script, int id) {
+    Parsed p;
+    const std::regex head("\\n" + std::to_string(id) + R"( DIALOGEX 0, 0, (\d+), (\d+)\n)");
+    std::smatch m;
+    if (!std::regex_search(script, m, head)) {
+        ADD_FAILURE() << "no dialog " << id;
+        return p;
+    }
+    p.dialog.id = id;
+    p.dialog.cx = std::stoi(m[1]);
+    p.dialog.cy = std::stoi(m[2]);
+    std::istringstream lines(script.substr(static_cast<std::size_t>(m.position(0) + m.length(0))));
+    std::string line;
+    const std::regex control(
+        R"re(\s*CONTROL "([^"]*)", (-?\d+), "([^"]+)", ([A-Z_ |]+), (\d+), (\d+), (\d+), (\d+)(?:, ([A-Z_ |]+))?\s*)re");
+    std::vector<std::smatch> controls;
+    while (std::getline(lines, line) && line != "END") {
+        std::smatch c;
+        if (line.rfind("STYLE ", 0) == 0) p.dialog.style = Flags(line.substr(6));
+        if (line.rfind("EXSTYLE ", 0) == 0) p.dialog.exStyle = Flags(line.substr(8));
+        if (std::regex_match(line, c, std::regex(R"re(CAPTION "(.*)")re"))) p.caption = c[1];
+        if (std::regex_match(line, c, std::regex(R"re(FONT (\d+), "(.*)", 0, 0, 1)re"))) {
+            p.dialog.pointSize = std::stoi(c[1]);
+            p.font = c[2];
+        }
+        if (std::regex_match(line, c, control)) {
+            p.texts.push_back(c[1]);
+            res::ControlTemplate t{};
+            t.id = std::stoi(c[2]);
+            t.x = std::stoi(c[5]);
+            t.y = std::stoi(c[6]);
+            t.cx = std::stoi(c[7]);
+            t.cy = std::stoi(c[8]);
+            t.style = Flags(c[4]);
+            t.exStyle = c[9].matched ? Flags(c[9]) : 0;
+            p.texts.push_back(c[3]);  // the class, kept beside the text
+            p.dialog.controls.push_back(t);
+        }
+    }
+    return p;
+}
+
+TEST(ResourceScript, DialogsMatchTheTemplates) {
+    const std::string script = Script();
+    ASSERT_FALSE(script.empty()) << "res/win32/tunlet.rc not found";
+    for (int id : {res::kIddPlayerDialog, res::kIddAboutBox}) {
+        SCOPED_TRACE(id);
+        const res::DialogTemplate& want = *res::FindDialogTemplate(id);
+        const Parsed got = ReadDialog(script, id);
+        EXPECT_EQ(got.dialog.cx, want.cx);
+        EXPECT_EQ(got.dialog.cy, want.cy);
+        EXPECT_EQ(got.dialog.style, want.style);
+        EXPECT_EQ(got.dialog.exStyle, want.exStyle);
+        EXPECT_EQ(got.caption, want.caption);
+        EXPECT_EQ(got.font, want.fontFace);
+        EXPECT_EQ(got.dialog.pointSize, want.pointSize);
+        ASSERT_EQ(got.dialog.controls.size(), want.controls.size());
+        for (std::size_t i = 0; i < want.controls.size(); ++i) {
+            SCOPED_TRACE(i);
+            const res::ControlTemplate& w = want.controls[i];
+            const res::ControlTemplate& g = got.dialog.controls[i];
+            EXPECT_EQ(g.id, w.id);
+            EXPECT_EQ(got.texts[2 * i], w.text);
+            EXPECT_EQ(got.texts[2 * i + 1], w.className);
+            EXPECT_EQ(std::vector<int>({g.x, g.y, g.cx, g.cy}), std::vector<int>({w.x, w.y, w.cx, w.cy}));
+            EXPECT_EQ(g.style, w.style);
+            EXPECT_EQ(g.exStyle, w.exStyle);
+        }
+    }
+}
+
+TEST(ResourceScript, StringsAndVersion) {
+    const std::string script = Script();
+    EXPECT_NE(script.find(std::string("    101 \"") + res::kAboutMenuEntry + "\"\n"), std::string::npos);
+    EXPECT_NE(script.find(std::string("\"FileVersion\", \"") + res::kFileVersionText + "\""), std::string::npos);
+    EXPECT_NE(script.find(std::string("\"InternalName\", \"") + res::kInternalName + "\""), std::string::npos);
+    EXPECT_NE(script.find(std::string("\"ProductName\", \"") + res::kProductName + "\""), std::string::npos);
+    EXPECT_NE(script.find("\n128 ICON \"tunlet.ico\"\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tunlet
