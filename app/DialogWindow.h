@@ -87,4 +87,9 @@ public:
     virtual void PumpUntil(const std::function<bool()>& done) = 0;
 };
 
+// From a thread other than the UI thread: runs task on the UI thread through Post
+// and returns once it has run (a worker's message box waits so until dismissed). The
+// handover is ordered by our own lock, which ThreadSanitizer can see.
+void RunOnUiThreadAndWait(DialogWindow& window, std::function<void()> task);
+
 }  // namespace tunlet

@@ -27,4 +27,13 @@ CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> u
     return choice;
 }
 
+CableChoice ChooseWindowCable(const std::string& spec) {
+    CableChoice choice = ChooseCable(spec);
+    if (choice.board) {
+        choice.board->SetKeepRaw(false);
+        choice.board->SetPace(kUsbBlasterBytesPerSecond);
+    }
+    return choice;
+}
+
 }  // namespace tunlet

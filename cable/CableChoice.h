@@ -10,7 +10,7 @@
 namespace tunlet {
 
 struct CableChoice {
-    std::shared_ptr<CableBackend> backend;  // null when the spec is not understood
+    std::shared_ptr<CableBackend> backend;  // null when the --cable value is not understood
     std::shared_ptr<VirtualBoard> board;    // set for "virtual"
 };
 
@@ -20,5 +20,9 @@ CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> u
 
 // The real cable's pace, for a virtual board that should feel like one.
 constexpr double kUsbBlasterBytesPerSecond = 1'000'000;
+
+// The window's choice: a virtual board there takes bytes at the real cable's pace, so
+// the progress bar moves as it would with a board, and keeps no raw bytes.
+CableChoice ChooseWindowCable(const std::string& spec);
 
 }  // namespace tunlet

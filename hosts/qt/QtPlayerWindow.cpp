@@ -148,23 +148,8 @@ void QtPlayerWindow::MessageBox(const std::string& text, const std::string& capt
     if (QThread::currentThread() == thread()) {
         ShowBox(DisplayText(text), caption.empty() ? QCoreApplication::applicationName() : DisplayText(caption));
     } else {
-        // The worker waits here until the box on the UI thread has been dismissed. The
-        // wait is ours rather than Qt's blocking connection, so that what the box and
-        // the worker share is ordered by locks ThreadSanitizer can see.
-        struct Dismissed {
-            std::mutex mutex;
-            std::condition_variable cv;
-            bool done = false;
-        };
-        auto dismissed = std::make_shared<Dismissed>();
-        Post([this, text, caption, dismissed] {
-            MessageBox(text, caption);
-            std::lock_guard lock(dismissed->mutex);
-            dismissed->done = true;
-            dismissed->cv.notify_all();
-        });
-        std::unique_lock lock(dismissed->mutex);
-        dismissed->cv.wait(lock, [&] { return dismissed->done; });
+        // The worker waits here until the box on the UI thread has been dismissed.
+        RunOnUiThreadAndWait(*this, [this, text, caption] { MessageBox(text, caption); });
     }
 }
 

@@ -28,17 +28,12 @@ int main(int argc, char** argv) {
         std::fputs(text.c_str(), code == 0 ? stdout : stderr);
         return code;
     }
-    tunlet::CableChoice cable = tunlet::ChooseCable(options->cable);
+    const tunlet::CableChoice cable = tunlet::ChooseWindowCable(options->cable);
     if (!cable.backend) {
         std::fprintf(stderr, "tunlet: unknown cable '%s'\n", options->cable.c_str());
         return 2;
     }
-    if (cable.board) {
-        // Like a real cable: the progress bar moves as it would with a board.
-        cable.board->SetKeepRaw(false);
-        cable.board->SetPace(tunlet::kUsbBlasterBytesPerSecond);
-        options->board = cable.board;
-    }
+    options->board = cable.board;
     tunlet::SetCableBackend(cable.backend);
     tunlet::theApp.InitInstance(*options);
     tunlet::SetCableBackend(nullptr);

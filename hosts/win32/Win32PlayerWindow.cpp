@@ -3,7 +3,6 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include <condition_variable>
 #include <memory>
 
 #include "app/PlayerDlg.h"
@@ -206,20 +205,7 @@ void Win32PlayerWindow::MessageBox(const std::string& text, const std::string& c
         return;
     }
     // The worker waits until the box, shown on the UI thread, has been dismissed.
-    struct Dismissed {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool done = false;
-    };
-    auto dismissed = std::make_shared<Dismissed>();
-    Post([this, text, caption, dismissed] {
-        MessageBox(text, caption);
-        std::lock_guard lock(dismissed->mutex);
-        dismissed->done = true;
-        dismissed->cv.notify_all();
-    });
-    std::unique_lock lock(dismissed->mutex);
-    dismissed->cv.wait(lock, [&] { return dismissed->done; });
+    RunOnUiThreadAndWait(*this, [this, text, caption] { MessageBox(text, caption); });
 }
 
 void Win32PlayerWindow::ExchangeText(int id, std::string& text, bool save) {

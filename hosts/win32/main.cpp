@@ -28,16 +28,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         ::MessageBoxW(nullptr, tunlet::Widen(text).c_str(), L"tunlet", code == 0 ? MB_ICONINFORMATION : MB_ICONERROR);
         return code;
     }
-    tunlet::CableChoice cable = tunlet::ChooseCable(options->cable);
+    const tunlet::CableChoice cable = tunlet::ChooseWindowCable(options->cable);
     if (!cable.backend) {
         ::MessageBoxW(nullptr, tunlet::Widen("unknown cable '" + options->cable + "'").c_str(), L"tunlet", MB_ICONERROR);
         return 2;
     }
-    if (cable.board) {
-        cable.board->SetKeepRaw(false);
-        cable.board->SetPace(tunlet::kUsbBlasterBytesPerSecond);
-        options->board = cable.board;
-    }
+    options->board = cable.board;
     tunlet::SetCableBackend(cable.backend);
     tunlet::theApp.InitInstance(*options);
     tunlet::SetCableBackend(nullptr);
