@@ -127,7 +127,7 @@ bool CPlayerDlg::ShowLoad(LoadOutcome outcome, int songPos) {
 }
 
 bool CPlayerDlg::ReloadIfChanged() {
-    if (pRom || !tune.pszPath) return true;  // a ROM is sent from memory
+    if (pRom || tune.fValid == 0 || !tune.pszPath) return true;  // a ROM is sent from memory
     FileStamp now;
     // Gone or no longer a file: the worker says "file dont open".
     if (StatFile(tune.pszPath.get(), &now) != FileKind::Regular || now == tune.stamp) return true;
