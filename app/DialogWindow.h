@@ -3,7 +3,9 @@
 // runs over Qt Widgets; tests use a fake.
 #pragma once
 
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 
 // windows.h, where it was included first, renames these methods by macro to their
@@ -85,6 +87,30 @@ public:
     // Keeps the UI thread's messages flowing (progress, message boxes of a worker)
     // until done() is true.
     virtual void PumpUntil(const std::function<bool()>& done) = 0;
+};
+
+// The tasks other threads hand to a window's UI thread (its Post): any thread pushes,
+// the UI thread runs what has been pushed. Ordered by our own lock, which
+// ThreadSanitizer can see.
+class PostedTasks {
+public:
+    void Push(std::function<void()> task) {
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+    }
+    // UI thread: runs every task pushed so far, outside the lock.
+    void RunAll() {
+        std::deque<std::function<void()>> tasks;
+        {
+            std::lock_guard lock(mutex_);
+            tasks.swap(tasks_);
+        }
+        for (auto& task : tasks) task();
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<std::function<void()>> tasks_;
 };
 
 // From a thread other than the UI thread: runs task on the UI thread through Post

@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 
+#include "media/WideText.h"
+
 namespace tunlet {
 
 namespace {
@@ -25,14 +27,6 @@ struct Library {
     CloseFn close = nullptr;
     std::string problem;  // why it cannot be used
 };
-
-std::wstring Widen(const std::string& text) {
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), n);
-    wide.resize(wide.size() - 1);
-    return wide;
-}
 
 // Each library is loaded and resolved once, on the first open, and kept for the
 // program's life: its handles must outlive every device opened through it.

@@ -11,18 +11,13 @@
 #endif
 
 #include "cli/Cli.h"
+#include "media/WideText.h"
 
 #ifdef _WIN32
 // Windows hands the arguments over in UTF-16; inside they are UTF-8, as on Linux.
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        const int n = ::WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string arg(static_cast<std::size_t>(n > 0 ? n : 1), '\0');
-        ::WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, arg.data(), n, nullptr, nullptr);
-        arg.resize(arg.size() - 1);
-        args.push_back(std::move(arg));
-    }
+    for (int i = 1; i < argc; ++i) args.push_back(tunlet::Narrow(argv[i]));
     // The summary keeps its LF line ends, as on Linux; the console shows UTF-8.
     ::_setmode(::_fileno(stdout), _O_BINARY);
     ::SetConsoleOutputCP(CP_UTF8);

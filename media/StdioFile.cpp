@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <sys/stat.h>
 
-#include <string>
+#include "media/WideText.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,17 +15,7 @@ namespace tunlet {
 
 #ifdef _WIN32
 
-// Paths are UTF-8 inside the program; Windows opens them through its wide API.
 namespace {
-
-std::wstring Widen(const char* path) {
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, path, -1, wide.data(), n);
-    wide.resize(static_cast<std::size_t>(n - 1));
-    return wide;
-}
 
 FileKind KindOf(const struct _stat64& st) {
     if ((st.st_mode & _S_IFMT) == _S_IFREG) return FileKind::Regular;

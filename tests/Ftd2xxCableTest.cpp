@@ -11,6 +11,7 @@
 
 #include "cable/Ftd2xxCable.h"
 #include "cli/Cli.h"
+#include "media/WideText.h"
 #include "tests/TestFiles.h"
 
 namespace tunlet {
@@ -22,12 +23,7 @@ std::string Beside(const char* name) {
     const ::DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring dir(self, n);
     dir.resize(dir.find_last_of(L"\\/") + 1);
-    const std::wstring full = dir + std::wstring(name, name + std::strlen(name));
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, full.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, full.c_str(), -1, utf8.data(), size, nullptr, nullptr);
-    utf8.resize(utf8.size() - 1);
-    return utf8;
+    return Narrow(dir) + name;
 }
 
 struct PlayRun {

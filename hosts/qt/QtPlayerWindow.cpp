@@ -77,10 +77,7 @@ void QtPlayerWindow::SetProgressPos(int pos) {
 // bumped to wake the UI thread: no Qt object is made or touched off the UI thread,
 // and everything handed over is ordered by a lock ThreadSanitizer can see.
 void QtPlayerWindow::Post(std::function<void()> task) {
-    {
-        std::lock_guard lock(postMutex_);
-        posted_.push_back(std::move(task));
-    }
+    posted_.Push(std::move(task));
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(wake_.get(), &one, sizeof one);
 }
@@ -109,12 +106,7 @@ void QtPlayerWindow::Fd::reset(int fd) {
 void QtPlayerWindow::RunPosted() {
     std::uint64_t count = 0;
     [[maybe_unused]] const ssize_t n = ::read(wake_.get(), &count, sizeof count);
-    std::deque<std::function<void()>> tasks;
-    {
-        std::lock_guard lock(postMutex_);
-        tasks.swap(posted_);
-    }
-    for (auto& task : tasks) task();
+    posted_.RunAll();
 }
 
 void QtPlayerWindow::SetTimer(int id, int periodMs) {

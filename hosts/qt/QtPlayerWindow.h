@@ -86,8 +86,7 @@ private:
     std::vector<std::pair<int, QString>> menu_;
     QPainter* painter_ = nullptr;          // set while paintEvent runs
     // Tasks posted from other threads, and the event counter that wakes the UI thread.
-    std::mutex postMutex_;
-    std::deque<std::function<void()>> posted_;
+    PostedTasks posted_;
     Fd wake_;
     QSocketNotifier* wakeNotifier_ = nullptr;  // owned by the window
     QPlainTextEdit* boardPanel_ = nullptr;     // owned by the window

@@ -135,7 +135,7 @@ INT_PTR Win32PlayerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM) {
             return reinterpret_cast<INT_PTR>(it == icons_.end() ? nullptr : it->second);
         }
         case kRunPosted:
-            RunPosted();
+            posted_.RunAll();
             return TRUE;
         default:
             return FALSE;
@@ -173,23 +173,11 @@ void Win32PlayerWindow::SetProgressPos(int pos) {
     }
 }
 
-// Tasks from other threads go through our own locked queue; only a message wakes
-// the UI thread.
+// Tasks from other threads go through the locked queue; only a message wakes the UI
+// thread.
 void Win32PlayerWindow::Post(std::function<void()> task) {
-    {
-        std::lock_guard lock(postMutex_);
-        posted_.push_back(std::move(task));
-    }
+    posted_.Push(std::move(task));
     ::PostMessageW(hwnd_, kRunPosted, 0, 0);
-}
-
-void Win32PlayerWindow::RunPosted() {
-    std::deque<std::function<void()>> tasks;
-    {
-        std::lock_guard lock(postMutex_);
-        tasks.swap(posted_);
-    }
-    for (auto& task : tasks) task();
 }
 
 void Win32PlayerWindow::SetTimer(int id, int periodMs) {

@@ -65,7 +65,6 @@ public:
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    void RunPosted();
     bool OnUiThread() const { return ::GetCurrentThreadId() == uiThread_; }
 
     CPlayerDlg& dlg_;
@@ -78,8 +77,7 @@ private:
     HDC paintDc_ = nullptr;                  // set while WM_PAINT draws the minimized icon
     std::map<int, HICON> icons_;
     std::map<int, std::string> shown_;       // the bytes last shown in each edit
-    std::mutex postMutex_;
-    std::deque<std::function<void()>> posted_;
+    PostedTasks posted_;
 };
 
 }  // namespace tunlet

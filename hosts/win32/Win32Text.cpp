@@ -22,21 +22,6 @@ bool Decode(unsigned codePage, const std::string& bytes, std::wstring& out) {
 
 }  // namespace
 
-std::wstring Widen(const std::string& utf8) {
-    std::wstring wide;
-    if (!Decode(CP_UTF8, utf8, wide)) wide = DisplayText(utf8);
-    return wide;
-}
-
-std::string Narrow(const std::wstring& wide) {
-    if (wide.empty()) return {};
-    const int size = static_cast<int>(wide.size());
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, out.data(), n, nullptr, nullptr);
-    return out;
-}
-
 std::wstring DisplayText(const std::string& bytes) {
     std::wstring text;
     if (Decode(CP_UTF8, bytes, text) || Decode(932, bytes, text)) return text;
