@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // windows.h, where it was included first, renames these methods by macro to their
 // wide-character forms; the interface keeps its own names.
@@ -25,6 +26,10 @@ enum ControlId : int {
     kIdProgress = 1004,   // progress bar
     kIdSongSlider = 1007,
     kIdNext = 1008,
+    kIdSongLabel = 1009,    // "Song 3 of 5", under the slider's row
+    kIdTrackList = 1010,    // the tune's tracks in play order
+    kIdAutoAdvance = 1011,  // check box
+    kIdTimeLeft = 1012,     // time left on the track playing
 };
 
 // An icon loaded from the resources (its resource id; 0 for none).
@@ -51,6 +56,14 @@ public:
     virtual void SetSliderTicFreq(int freq) = 0;
     virtual void SetSliderPos(int pos, bool redraw) = 0;
     virtual int SliderPos() = 0;
+
+    // The track list, a list box of one-line rows (UI thread). ListSelection is the
+    // selected row, -1 for none.
+    virtual void SetListRows(int id, const std::vector<std::string>& rows) = 0;
+    virtual void SetListRow(int id, int row, const std::string& text) = 0;
+    virtual int ListSelection(int id) = 0;
+    // A check box's state (UI thread).
+    virtual bool IsChecked(int id) = 0;
 
     // The progress bar (0..100). Any thread; never waits for the UI thread.
     virtual void SetProgressPos(int pos) = 0;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "media/Playlist.h"
+
 namespace tunlet {
 
 namespace {
@@ -28,6 +30,21 @@ std::string UnknownReason(const char* path, const NsfTune& tune, const NesRom& r
     return "Not an NSF tune or iNES ROM: " + why + ".";
 }
 
+// The M3U at m3uPath (read already when why is empty) merged into the tune's own
+// playlist, with one line that says which playlist was used, or why it was not.
+void ApplyM3u(NsfTune& tune, const std::string& m3uPath, const M3uFile& m3u, std::string why) {
+    Playlist merged = tune.tracks;
+    if (why.empty()) merged = MergeM3u(tune.tracks, tune.nSongs, m3u, FileNameOf(tune.pszPath.get()), why);
+    const std::string name(FileNameOf(m3uPath));
+    if (why.empty()) {
+        merged.note = "Playlist: " + name;
+        if (m3u.damaged > 0) merged.note += " (" + std::to_string(m3u.damaged) + " damaged lines skipped)";
+    } else {
+        merged.note = "Playlist " + name + " ignored: " + why + ".";
+    }
+    tune.tracks = std::move(merged);
+}
+
 }  // namespace
 
 int SliderTop(const NsfTune& tune) { return static_cast<int>(tune.nSongs) - 1; }
@@ -43,8 +60,33 @@ LoadOutcome LoadFile(const char* path, NsfTune& tune, std::unique_ptr<NesRom>& r
         rom->Release();
         rom.reset();
     }
+    // A playlist given itself brings its first tune; a tune may have one beside it.
+    std::string file = path;
+    std::string m3uPath;
+    M3uFile m3u;
+    std::string m3uWhy;
+    std::string prefix;
+    if (IsM3uPath(path)) {
+        m3uPath = path;
+        if (!ReadM3uFile(m3uPath, m3u, m3uWhy)) {
+            out.text = "This playlist cannot be played: " + m3uWhy + ".";
+            return out;
+        }
+        file = FirstTuneOf(m3u, m3uPath);
+        if (file.empty()) {
+            out.text = "This playlist cannot be played: it names no tune.";
+            return out;
+        }
+        prefix = "The playlist's tune " + std::string(FileNameOf(file)) + ": ";
+    } else if (m3uPath = FindM3uBeside(file); !m3uPath.empty()) {
+        ReadM3uFile(m3uPath, m3u, m3uWhy);
+    }
+    out.filePath = file;
+    path = out.filePath.c_str();
+
     if (tune.Read(path) == 0) {
         if (tune.nFileSize < kMinTuneSize) tune.nFileSize = kMinTuneSize;
+        if (!m3uPath.empty()) ApplyM3u(tune, m3uPath, m3u, m3uWhy);
         out.kind = LoadKind::Tune;
         tune.Describe(out.text);
         return out;
@@ -62,7 +104,7 @@ LoadOutcome LoadFile(const char* path, NsfTune& tune, std::unique_ptr<NesRom>& r
     }
     if (result != 0) {
         out.kind = LoadKind::Unknown;
-        out.text = UnknownReason(path, tune, *fresh, result);
+        out.text = prefix + UnknownReason(path, tune, *fresh, result);
         return out;
     }
     rom = std::move(fresh);

@@ -26,6 +26,8 @@ struct LoadOutcome {
     // Damaged: the reader's text ("rom read error", "EOF error").
     // Unknown: one line that says the file is neither and why.
     std::string text;
+    // The file read: the path given, or the tune an M3U playlist given names first.
+    std::string filePath;
 };
 
 // The song slider of a tune spans 0 .. nSongs - 1 and starts on nStartSong - 1,
@@ -36,6 +38,8 @@ int InitialSliderPos(const NsfTune& tune);
 
 // Reads path into tune or a new rom. Any rom held before is released first. A ROM
 // that was not read in full is never kept, so nothing half read can be sent.
+// A tune's extended M3U playlist (beside it with the same base name) is merged into
+// tune.tracks; an .m3u path loads the tune the playlist names first, with it.
 LoadOutcome LoadFile(const char* path, NsfTune& tune, std::unique_ptr<NesRom>& rom);
 
 }  // namespace tunlet

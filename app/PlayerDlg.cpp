@@ -1,9 +1,13 @@
 #include "app/PlayerDlg.h"
 
+#include <chrono>
+#include <utility>
+
 #include "app/AboutDlg.h"
 #include "app/LoadFile.h"
 #include "app/MakeCrLf.h"
 #include "media/StdioFile.h"
+#include "media/TextFormat.h"
 #include "res/Strings.h"
 
 namespace tunlet {
@@ -70,7 +74,10 @@ FT_STATUS CPlayerDlg::CloseBoard() {
     return status;
 }
 
-void CPlayerDlg::ShowMessage(const char* text) { Window().MessageBox(text, ""); }
+void CPlayerDlg::ShowMessage(const char* text) {
+    transferFailed_ = true;
+    Window().MessageBox(text, "");
+}
 
 void CPlayerDlg::SetProgress(int position) {
     // Applied on the UI thread, and only while the transfer that sent it has not been
@@ -94,14 +101,21 @@ void CPlayerDlg::OnDropFiles(const std::vector<std::string>& paths) {
     UpdateData(false);
 
     fTuneLoaded = 0;
-    ShowLoad(LoadFile(strPath.c_str(), tune, pRom), -1);
+    loadPath_ = strPath;
+    ShowLoad(LoadFile(loadPath_.c_str(), tune, pRom), -1);
 }
 
 bool CPlayerDlg::ShowLoad(LoadOutcome outcome, int songPos) {
-    if (outcome.kind == LoadKind::Damaged || outcome.kind == LoadKind::Unknown) {
+    // Whatever played belongs to the file before: nothing advances from it.
+    EndRun();
+    const bool playable = outcome.kind == LoadKind::Tune || outcome.kind == LoadKind::Rom;
+    entries_ = outcome.kind == LoadKind::Tune ? PlayEntries(tune.tracks, tune.nSongs) : std::vector<PlaylistEntry>{};
+    ShowTracks();
+    if (!playable) {
         // Nothing half read is kept, so nothing can be played until a good file comes.
         Window().EnableItem(kIdSend, false);
         EnableSongControls(false);
+        Window().SetItemText(kIdSongLabel, "");
         strInfo = outcome.text;
         UpdateData(false);
         return false;
@@ -116,6 +130,7 @@ bool CPlayerDlg::ShowLoad(LoadOutcome outcome, int songPos) {
     Window().SetSliderRange(0, top, false);
     Window().SetSliderTicFreq(1);
     Window().SetSliderPos(pos, true);
+    ShowSongLabel();
     Window().SetItemText(kIdSend, "Play");
     Window().EnableItem(kIdSend, true);
     EnableSongControls(top != 0);
@@ -133,10 +148,9 @@ bool CPlayerDlg::ReloadIfChanged() {
     if (StatFile(tune.pszPath.get(), &now) != FileKind::Regular || now == tune.stamp) return true;
     // Exported again since it was loaded: load it afresh and send it whole, keeping
     // the song when the new tune still has it.
-    const std::string path = tune.pszPath.get();
     const int song = Window().SliderPos();
     fTuneLoaded = 0;
-    if (ShowLoad(LoadFile(path.c_str(), tune, pRom), song)) return true;
+    if (ShowLoad(LoadFile(loadPath_.c_str(), tune, pRom), song)) return true;
     ShowMessage(kFileNotOpened);
     return false;
 }
@@ -153,6 +167,8 @@ void CPlayerDlg::OnSend() {
     }
     // Play starts only from idle: while winding down the click is ignored.
     if (WorkerRunning() || hBoard != nullptr) return;
+    const int chosen = std::exchange(chosen_, -1);
+    const std::size_t entriesBefore = entries_.size();
     if (!ReloadIfChanged()) return;
     const bool haveRom = pRom != nullptr;
     if (!haveRom && tune.fValid == 0) return;  // nothing to send: leave the cable alone
@@ -163,6 +179,12 @@ void CPlayerDlg::OnSend() {
 
     Window().SetItemText(kIdSend, "Stop");
     if (!haveRom) nSong = Window().SliderPos() + 1;
+    // The row chosen still stands for this song unless a reload changed the list.
+    sending_ = chosen >= 0 && entries_.size() == entriesBefore && static_cast<std::size_t>(chosen) < entries_.size() &&
+                       entries_[static_cast<std::size_t>(chosen)].song == nSong
+                   ? chosen
+                   : -1;
+    transferFailed_ = false;
     fBusy = 1;
     workerTransfer_ = ++transfer_;
 
@@ -192,10 +214,15 @@ void CPlayerDlg::OnNext() {
     const int pos = Window().SliderPos();
     const int next = pos == last ? 0 : Window().SliderPos() + 1;
     Window().SetSliderPos(next, true);
+    ShowSongLabel();
     OnSend();
 }
 
 void CPlayerDlg::OnTimer(int id) {
+    if (id == kTrackTimer) {
+        OnTrackTimer();
+        return;
+    }
     if (id != kPollTimer || fBusy.load() != 0 || WorkerRunning()) return;
     Window().KillTimer(kPollTimer);
     Window().SetItemText(kIdSend, "Play");
@@ -205,8 +232,147 @@ void CPlayerDlg::OnTimer(int id) {
         fTuneLoaded = 0;
         ShowMessage(kWriteError);
     }
+    // A tune's song that reached the board, not stopped and without a failure, plays
+    // from now on; anything else ends what played before.
+    if (!pRom && !transferFailed_.load() && transfer_ == workerTransfer_) {
+        TrackStarted();
+    } else {
+        EndRun();
+    }
     if (transferEnded_) transferEnded_();
 }
+
+std::int64_t CPlayerDlg::Now() const {
+    if (clock_) return clock_();
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string CPlayerDlg::RowText(const PlaylistEntry& e, int position, bool playing) {
+    std::string row = playing ? "> " : "  ";
+    const std::string title = e.title.empty() ? "Song " + std::to_string(e.song) : e.title;
+    AppendFormat(row, "%2d  %s  %s", position, title.c_str(), FormatDuration(e.PlayMs()).c_str());
+    if (e.fEffect) row += "  (sound effect)";
+    return row;
+}
+
+std::string CPlayerDlg::SongLabel(int song, int songs, const std::string& title) {
+    if (songs < 1) return "";
+    std::string label;
+    AppendFormat(label, "Song %d of %d", song, songs);
+    if (!title.empty()) label += ": " + title;
+    return label;
+}
+
+void CPlayerDlg::ShowTracks() {
+    std::vector<std::string> rows;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        rows.push_back(RowText(entries_[i], static_cast<int>(i + 1), static_cast<int>(i) == playing_));
+    }
+    Window().SetListRows(kIdTrackList, rows);
+}
+
+void CPlayerDlg::MarkRow(int index, bool playing) {
+    if (index < 0 || static_cast<std::size_t>(index) >= entries_.size()) return;
+    Window().SetListRow(kIdTrackList, index, RowText(entries_[static_cast<std::size_t>(index)], index + 1, playing));
+}
+
+void CPlayerDlg::ShowSongLabel() {
+    if (pRom || tune.fValid == 0) {
+        Window().SetItemText(kIdSongLabel, "");
+        return;
+    }
+    const int song = Window().SliderPos() + 1;
+    // The title the list shows for the song, else the tune's own.
+    std::string title;
+    for (const PlaylistEntry& e : entries_) {
+        if (e.song == song && !e.title.empty()) {
+            title = e.title;
+            break;
+        }
+    }
+    Window().SetItemText(kIdSongLabel, SongLabel(song, tune.nSongs, title));
+}
+
+void CPlayerDlg::ShowTimeLeft() {
+    if (playing_ < 0) {
+        Window().SetItemText(kIdTimeLeft, "");
+        return;
+    }
+    const std::int64_t left = trackStart_ + entries_[static_cast<std::size_t>(playing_)].TotalMs() - Now();
+    Window().SetItemText(kIdTimeLeft, FormatDuration(left + 999) + " left");
+}
+
+void CPlayerDlg::TrackStarted() {
+    int index = sending_;
+    if (index < 0) {
+        // Play, Next or the slider: the song's first entry in play order.
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            if (entries_[i].song == nSong) {
+                index = static_cast<int>(i);
+                break;
+            }
+        }
+    }
+    EndRun();
+    if (index < 0) return;  // a song the playlist leaves out: no clock for it
+    playing_ = index;
+    trackStart_ = Now();
+    MarkRow(playing_, true);
+    Window().SetTimer(kTrackTimer, kTrackPeriodMs);
+    ShowTimeLeft();
+}
+
+void CPlayerDlg::EndRun() {
+    const int was = std::exchange(playing_, -1);
+    MarkRow(was, false);
+    Window().KillTimer(kTrackTimer);
+    Window().SetItemText(kIdTimeLeft, "");
+}
+
+void CPlayerDlg::OnTrackTimer() {
+    if (playing_ < 0) {
+        Window().KillTimer(kTrackTimer);
+        return;
+    }
+    ShowTimeLeft();
+    const PlaylistEntry& e = entries_[static_cast<std::size_t>(playing_)];
+    if (Now() - trackStart_ < e.TotalMs() || !Window().IsChecked(kIdAutoAdvance)) return;
+    // Never during a transfer: the advance waits until the dialog is idle again.
+    if (!IsIdle()) return;
+    // The next entry in play order that is music; after the last one, stay idle.
+    for (std::size_t i = static_cast<std::size_t>(playing_) + 1; i < entries_.size(); ++i) {
+        if (!entries_[i].fEffect) {
+            PlayEntry(static_cast<int>(i));
+            // A Play that could not start (no cable) ends the run, as a failed transfer does.
+            if (fBusy.load() == 0 && !WorkerRunning()) EndRun();
+            return;
+        }
+    }
+    EndRun();
+}
+
+void CPlayerDlg::PlayEntry(int index) {
+    UpdateData(true);
+    Window().SetSliderPos(entries_[static_cast<std::size_t>(index)].song - 1, true);
+    ShowSongLabel();
+    chosen_ = index;
+    OnSend();
+    chosen_ = -1;
+}
+
+void CPlayerDlg::OnTrackChosen(int row) {
+    if (!IsIdle() || row < 0 || static_cast<std::size_t>(row) >= entries_.size()) return;
+    PlayEntry(row);
+}
+
+void CPlayerDlg::OnAutoAdvance() {
+    // The box is read at each tick: unticked, nothing advances and the clock only shows
+    // the time left; ticked again, a track whose time is over moves on at the next tick.
+    ShowTimeLeft();
+}
+
+void CPlayerDlg::OnSongSlider() { ShowSongLabel(); }
 
 void CPlayerDlg::OnDestroy() {
     fBusy = 0;

@@ -15,6 +15,7 @@
 #include "link/Upload.h"
 #include "media/NesRom.h"
 #include "media/NsfTune.h"
+#include "media/Playlist.h"
 #include "cable/Cable.h"
 #include "app/DialogWindow.h"
 
@@ -37,6 +38,11 @@ public:
     static constexpr int kPollTimer = 1;
     static constexpr int kPollPeriodMs = 100;
     static constexpr int kAboutCommand = 0x0010;
+    // The track clock: time left and Auto-advance, while a track plays.
+    static constexpr int kTrackTimer = 2;
+    static constexpr int kTrackPeriodMs = 250;
+    // Milliseconds from any fixed point, never going back (tests give a fake one).
+    using Clock = std::function<std::int64_t()>;
 
     CPlayerDlg();
     ~CPlayerDlg() override;
@@ -50,6 +56,8 @@ public:
     // Called on the UI thread each time a transfer has ended and the dialog is idle
     // again (the host shows what a virtual board received); nothing by default.
     void SetTransferEnded(std::function<void()> ended) { transferEnded_ = std::move(ended); }
+    // The clock the track timer reads; the steady clock by default.
+    void SetClock(Clock clock) { clock_ = std::move(clock); }
 
     // Message handlers, all on the UI thread.
     int OnCreate();
@@ -59,6 +67,9 @@ public:
     void OnNext();
     void OnTimer(int id);
     void OnDestroy();
+    void OnTrackChosen(int row);  // double-click or Enter on a row of the track list
+    void OnAutoAdvance();         // the Auto-advance box was clicked
+    void OnSongSlider();          // the slider moved
     bool OnSysCommand(unsigned id);  // false: hand the command to the default handling
     bool OnPaint();                  // false: paint as usual
     IconHandle OnQueryDragIcon() const { return hIcon; }
@@ -73,6 +84,13 @@ public:
     bool WorkerRunning() const { return hThread.Running(); }
     // No transfer, no worker, cable closed: Play may start one.
     bool IsIdle() const { return fBusy.load() == 0 && !WorkerRunning() && hBoard == nullptr; }
+    // The track list's entries in play order (none for a ROM), and the one playing
+    // (-1: none).
+    const std::vector<PlaylistEntry>& Entries() const { return entries_; }
+    int PlayingEntry() const { return playing_; }
+    // The texts the dialog shows for a track row and beside the slider.
+    static std::string RowText(const PlaylistEntry& entry, int position, bool playing);
+    static std::string SongLabel(int song, int songs, const std::string& title);
 
     // What the upload worker sees.
     FT_HANDLE Board() const override { return hBoard; }
@@ -109,6 +127,19 @@ private:
     // False when it can no longer be played ("file dont open" has been shown).
     bool ReloadIfChanged();
     DialogWindow& Window() const { return *window_; }
+    std::int64_t Now() const;
+    // The track list, the song label and the track clock.
+    void ShowTracks();
+    void ShowSongLabel();
+    void ShowTimeLeft();
+    void MarkRow(int index, bool playing);
+    // After a tune's song reached the board whole: its entry is playing from now on.
+    void TrackStarted();
+    // No track is playing any more: nothing advances.
+    void EndRun();
+    void OnTrackTimer();
+    // Plays the entry as Next plays a song: slider to its song, then Play.
+    void PlayEntry(int index);
 
     DialogWindow* window_ = nullptr;
     WorkerThread::Launcher launch_;
@@ -117,6 +148,16 @@ private:
     unsigned transfer_ = 0;
     // transfer_ when the running worker was started; written only while no worker runs.
     unsigned workerTransfer_ = 0;
+    // The worker reported a failure (a message box) during the current transfer.
+    std::atomic<bool> transferFailed_{false};
+    // The path the loaded file came from (a playlist, or the tune itself).
+    std::string loadPath_;
+    Clock clock_;
+    std::vector<PlaylistEntry> entries_;
+    int playing_ = -1;       // the entry playing
+    int chosen_ = -1;        // the entry the next Play is for, when a row or the advance chose it
+    int sending_ = -1;       // the entry the running transfer sends, -1: the first of its song
+    std::int64_t trackStart_ = 0;
 };
 
 }  // namespace tunlet

@@ -43,7 +43,7 @@ struct NsfTune {
     bool fBuiltHeader = false;
     std::uint8_t builtHeader[kNsfHeaderSize] = {};
     // Track names and durations from NSFe or NSF2 metadata, for the summary.
-    std::vector<NsfTrack> tracks;
+    Playlist tracks;
     // The file as it was when read, to tell whether it has changed since.
     FileStamp stamp;
     // Why an NSFe file (or its metadata) cannot be used, when pszMessage is kBadNsfe.

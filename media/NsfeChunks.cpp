@@ -28,6 +28,13 @@ std::vector<std::string> Strings(const std::uint8_t* p, std::size_t n) {
     return out;
 }
 
+// Signed 32-bit little-endian values, one per track (time, fade).
+std::vector<std::int32_t> Int32s(const std::uint8_t* p, std::size_t n) {
+    std::vector<std::int32_t> values;
+    for (std::size_t i = 0; i + 4 <= n; i += 4) values.push_back(static_cast<std::int32_t>(ReadLe32(p, i)));
+    return values;
+}
+
 std::string Printable(const std::uint8_t* id) {
     std::string s;
     for (int i = 0; i < 4; ++i) s += (id[i] >= 0x20 && id[i] < 0x7F) ? static_cast<char>(id[i]) : '?';
@@ -74,8 +81,13 @@ std::string ReadNsfeChunks(const std::uint8_t* bytes, std::size_t size, NsfeChun
         } else if (Is(id, "tlbl")) {
             out.labels = Strings(p, length);
         } else if (Is(id, "time")) {
-            out.times.clear();
-            for (std::size_t i = 0; i + 4 <= length; i += 4) out.times.push_back(static_cast<std::int32_t>(ReadLe32(p, i)));
+            out.times = Int32s(p, length);
+        } else if (Is(id, "fade")) {
+            out.fades = Int32s(p, length);
+        } else if (Is(id, "plst")) {
+            out.order.assign(p, p + length);
+        } else if (Is(id, "psfx")) {
+            out.effects.assign(p, p + length);
         } else if (id[0] >= 'A' && id[0] <= 'Z') {
             return "the chunk '" + Printable(id) + "' is required but not supported";
         }
@@ -84,28 +96,24 @@ std::string ReadNsfeChunks(const std::uint8_t* bytes, std::size_t size, NsfeChun
     return "";
 }
 
-std::vector<NsfTrack> NsfeChunks::Tracks(unsigned songs) const {
-    std::vector<NsfTrack> tracks;
-    if (labels.empty() && times.empty()) return tracks;
+Playlist NsfeChunks::Tracks(unsigned songs) const {
+    Playlist list;
+    if (labels.empty() && times.empty() && fades.empty() && order.empty() && effects.empty()) return list;
     for (unsigned i = 0; i < songs; ++i) {
-        NsfTrack t;
-        if (i < labels.size()) t.name = labels[i];
-        if (i < times.size()) t.ms = times[i];
-        tracks.push_back(std::move(t));
+        PlaylistEntry e;
+        e.song = static_cast<int>(i + 1);
+        if (i < labels.size()) e.title = labels[i];
+        if (i < times.size()) e.ms = times[i];
+        if (i < fades.size()) e.fadeMs = fades[i];
+        e.fEffect = std::find(effects.begin(), effects.end(), i) != effects.end();
+        list.songs.push_back(std::move(e));
     }
-    return tracks;
-}
-
-void DescribeTracks(const std::vector<NsfTrack>& tracks, std::string& text) {
-    if (tracks.empty()) return;
-    text += "\n\nTracks:";
-    for (std::size_t i = 0; i < tracks.size(); ++i) {
-        AppendFormat(text, "\n%3d %s", static_cast<int>(i + 1), tracks[i].name.c_str());
-        if (tracks[i].ms >= 0) {
-            const int seconds = tracks[i].ms / 1000;
-            AppendFormat(text, " %d:%02d", seconds / 60, seconds % 60);
-        }
+    // Tracks that the tune does not have are left out of the order.
+    for (std::uint8_t track : order) {
+        if (track < songs) list.entries.push_back(list.songs[track]);
     }
+    if (order.empty()) list.entries = list.songs;
+    return list;
 }
 
 }  // namespace tunlet

@@ -9,12 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace tunlet {
+#include "media/Playlist.h"
 
-struct NsfTrack {
-    std::string name;
-    std::int32_t ms = -1;  // duration in milliseconds; negative when unknown
-};
+namespace tunlet {
 
 struct NsfeChunks {
     // INFO: load, init and play addresses, PAL/NTSC bits, extra chips, song count,
@@ -33,19 +30,20 @@ struct NsfeChunks {
     std::uint16_t rateNtsc = 0, ratePal = 0;
     std::vector<std::string> auth;    // title, artist, copyright, ripper
     std::vector<std::string> labels;  // tlbl: a name per track
-    std::vector<std::int32_t> times;  // time: a duration per track
+    std::vector<std::int32_t> times;  // time: milliseconds per track, negative unknown
+    std::vector<std::int32_t> fades;  // fade: milliseconds per track, negative unknown
+    std::vector<std::uint8_t> order;  // plst: the play order, tracks counted from 0
+    std::vector<std::uint8_t> effects;  // psfx: the sound-effect tracks, counted from 0
 
-    // The track list the summary shows: one entry per song, or none when the file
-    // has neither names nor durations.
-    std::vector<NsfTrack> Tracks(unsigned songs) const;
+    // The tune's own playlist: each song's title, time, fade and effect mark, in the
+    // order plst gives (1..songs without it). Empty when the file has none of the
+    // chunks above.
+    Playlist Tracks(unsigned songs) const;
 };
 
 // Walks the chunks in bytes[0, size). Returns "" or why the chunks cannot be used
 // (a chunk that runs past the end, a required chunk that is not understood, an INFO
 // chunk too short to hold the addresses).
 std::string ReadNsfeChunks(const std::uint8_t* bytes, std::size_t size, NsfeChunks& out);
-
-// Appends the track list to a tune's summary, one line per track ("  3 Title 1:05").
-void DescribeTracks(const std::vector<NsfTrack>& tracks, std::string& text);
 
 }  // namespace tunlet

@@ -7,7 +7,7 @@ namespace {
 using namespace style;
 
 const DialogTemplate kPlayerDialog{
-    102, 186, 201, "ＭＳ ゴシック", 9, "NES NSF Player on FPGA",
+    102, 186, 294, "ＭＳ ゴシック", 9, "NES NSF Player on FPGA",
     kPopup | kVisible | kCaption | kSysMenu | kModalFrame | kSetFont, kExAppWindow,
     {
         {2, kClassButton, "Close", 151, 182, 31, 14, kChild | kVisible | kPushButton | kTabStop, 0},
@@ -23,6 +23,13 @@ const DialogTemplate kPlayerDialog{
         {1007, kClassTrackbar, "Slider1", 3, 156, 179, 24,
          kChild | kVisible | kTabStop | kTrackAutoTicks | kTrackTop, 0},
         {1008, kClassButton, "Next", 42, 182, 28, 14, kChild | kVisible | kPushButton | kTabStop, 0},
+        // Below the original layout: the song the slider points at, the track list,
+        // Auto-advance and the time left on the track playing.
+        {1009, kClassStatic, "", 3, 200, 179, 8, kChild | kVisible | kStaticLeft | kStaticNoPrefix, 0},
+        {1010, kClassListBox, "", 3, 210, 179, 66,
+         kChild | kVisible | kBorder | kVScroll | kTabStop | kListNotify | kListNoIntegralHeight, 0},
+        {1011, kClassButton, "Auto-advance", 3, 280, 80, 10, kChild | kVisible | kAutoCheckBox | kTabStop, 0},
+        {1012, kClassStatic, "", 100, 281, 82, 8, kChild | kVisible | kStaticRight | kStaticNoPrefix, 0},
     },
 };
 

@@ -14,6 +14,7 @@ constexpr std::uint32_t kChild = 0x40000000;
 constexpr std::uint32_t kVisible = 0x10000000;
 constexpr std::uint32_t kCaption = 0x00C00000;
 constexpr std::uint32_t kBorder = 0x00800000;
+constexpr std::uint32_t kVScroll = 0x00200000;
 constexpr std::uint32_t kSysMenu = 0x00080000;
 constexpr std::uint32_t kGroup = 0x00020000;
 constexpr std::uint32_t kTabStop = 0x00010000;
@@ -25,16 +26,20 @@ constexpr std::uint32_t kExRtlReading = 0x2000;
 
 constexpr std::uint32_t kPushButton = 0x0;
 constexpr std::uint32_t kDefPushButton = 0x1;
+constexpr std::uint32_t kAutoCheckBox = 0x3;
 constexpr std::uint32_t kEditRight = 0x2;
 constexpr std::uint32_t kEditMultiline = 0x4;
 constexpr std::uint32_t kEditAutoHScroll = 0x80;
 constexpr std::uint32_t kEditReadOnly = 0x800;
 constexpr std::uint32_t kEditWantReturn = 0x1000;
 constexpr std::uint32_t kStaticLeft = 0x0;
+constexpr std::uint32_t kStaticRight = 0x2;
 constexpr std::uint32_t kStaticIcon = 0x3;
 constexpr std::uint32_t kStaticNoPrefix = 0x80;
 constexpr std::uint32_t kTrackAutoTicks = 0x1;
 constexpr std::uint32_t kTrackTop = 0x4;
+constexpr std::uint32_t kListNotify = 0x1;
+constexpr std::uint32_t kListNoIntegralHeight = 0x100;
 }  // namespace style
 
 inline constexpr char kClassButton[] = "button";
@@ -42,6 +47,7 @@ inline constexpr char kClassEdit[] = "edit";
 inline constexpr char kClassStatic[] = "static";
 inline constexpr char kClassProgress[] = "msctls_progress32";
 inline constexpr char kClassTrackbar[] = "msctls_trackbar32";
+inline constexpr char kClassListBox[] = "listbox";
 
 struct ControlTemplate {
     int id;

@@ -45,7 +45,9 @@ public:
     std::vector<std::pair<int, int>> iconDraws;
 
     FakeWindow() : ui_(std::this_thread::get_id()) {
-        for (int id : {kIdCancel, kIdSend, kIdInfo, kIdPath, kIdProgress, kIdSongSlider, kIdNext}) items[id] = {};
+        for (int id : {kIdCancel, kIdSend, kIdInfo, kIdPath, kIdProgress, kIdSongSlider, kIdNext, kIdSongLabel,
+                       kIdTrackList, kIdAutoAdvance, kIdTimeLeft})
+            items[id] = {};
         items[kIdSend].text = "Send";
     }
 
@@ -59,6 +61,17 @@ public:
     void SetSliderTicFreq(int freq) override { ticFreq = freq; }
     void SetSliderPos(int pos, bool) override { sliderPos = pos < sliderMin ? sliderMin : pos > sliderMax ? sliderMax : pos; }
     int SliderPos() override { return sliderPos; }
+
+    std::vector<std::string> rows;  // the track list
+    int selection = -1;
+    std::set<int> checked;
+    void SetListRows(int, const std::vector<std::string>& r) override {
+        rows = r;
+        selection = -1;
+    }
+    void SetListRow(int, int row, const std::string& text) override { rows.at(static_cast<std::size_t>(row)) = text; }
+    int ListSelection(int) override { return selection; }
+    bool IsChecked(int id) override { return checked.count(id) != 0; }
 
     void SetProgressPos(int pos) override {
         {

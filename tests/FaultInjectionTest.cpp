@@ -54,7 +54,7 @@ public:
     void ExpectIdleWithClosingWalk() {
         EXPECT_TRUE(dlg.IsIdle());
         EXPECT_FALSE(board->IsOpen());
-        EXPECT_TRUE(win.timers.empty());
+        EXPECT_EQ(win.timers.count(CPlayerDlg::kPollTimer), 0u);
         EXPECT_EQ(win.items[kIdSend].text, "Play");
         const auto r = board->Snapshot();
         EXPECT_EQ(r.state, TapState::RunTestIdle);

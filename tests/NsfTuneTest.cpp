@@ -261,7 +261,8 @@ TEST(NsfeRead, ReadsAsItsEquivalentNsf) {
     EXPECT_EQ(Bytes(nsfe.builtHeader, nsfe.builtHeader + 128), header);
     EXPECT_EQ(nsfe.nFileSize, 128 + 5000);
     EXPECT_EQ(nsfe.nDataSize, 5000);
-    EXPECT_EQ(Summary(nsfe), Summary(nsf) + "\n\nTracks:\n  1 Intro 1:05\n  2 Battle\n  3 End 3:05");
+    // In plst's order, a track without a time at the usual 2:30.
+    EXPECT_EQ(Summary(nsfe), Summary(nsf) + "\n\nTracks:\n  3 End 3:05\n  2 Battle 2:30\n  1 Intro 1:05");
 }
 
 TEST(NsfeRead, HeaderDefaults) {
@@ -355,7 +356,7 @@ TEST(Nsf2Read, ProgramLengthAndMetadata) {
              const Bytes end = Chunk("NEND", {});
              b.insert(b.end(), end.begin(), end.end());
              return b;
-         }(), 128 + 3000, "\n\nTracks:\n  1 One 1:01\n  2 Two"},
+         }(), 128 + 3000, "\n\nTracks:\n  1 One 1:01\n  2 Two 2:30"},
         {"length 0: the data runs to the end", 0, meta, static_cast<std::int32_t>(128 + 3000 + meta.size()), ""},
         {"damaged metadata costs only the track list", 3000, Bytes{9, 9, 9}, 128 + 3000, ""},
         {"length past the end of the file", 5000, {}, 128 + 3000, ""},
@@ -377,6 +378,161 @@ TEST(Nsf2Read, ProgramLengthAndMetadata) {
         const std::size_t at = s.find("\n\nTracks:");
         EXPECT_EQ(at == std::string::npos ? "" : s.substr(at), c.tracks);
     }
+}
+
+// The tune's own playlist from its chunks: plst orders, time and fade give the
+// lengths (negative: unknown), psfx marks effects, tracks beyond the song count drop out.
+TEST(NsfePlaylist, OrderTimesFadesAndEffects) {
+    TempDir dir;
+    using E = PlaylistEntry;
+    struct Case {
+        const char* label;
+        std::vector<Bytes> chunks;
+        std::vector<E> entries;
+        const char* tracks;  // the summary's lines
+    };
+    const Case cases[] = {
+        {"no playlist chunks", {}, {}, ""},
+        {"plst alone", {Chunk("plst", {2, 0})},
+         {E{3, "", -1, -1, false}, E{1, "", -1, -1, false}},
+         "\n\nTracks:\n  3  2:30\n  1  2:30"},
+        {"time, fade, psfx; plst with a track the tune lacks",
+         {Chunk("time", Le32s({90500, -5, 3723000})), Chunk("fade", Le32s({2000, 1000})), Chunk("psfx", {1}),
+          Chunk("plst", {0, 7, 1, 2})},
+         {E{1, "", 90500, 2000, false}, E{2, "", -5, 1000, true}, E{3, "", 3723000, -1, false}},
+         "\n\nTracks:\n  1  1:30\n  2  2:30 (sound effect)\n  3  1:02:03"},
+        {"short time and tlbl, no plst",
+         {Chunk("tlbl", Strings({"A"})), Chunk("time", Le32s({1000}))},
+         {E{1, "A", 1000, -1, false}, E{2, "", -1, -1, false}, E{3, "", -1, -1, false}},
+         "\n\nTracks:\n  1 A 0:01\n  2  2:30\n  3  2:30"},
+    };
+    NsfSpec spec;
+    spec.songs = 3;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::vector<Bytes> chunks = {Chunk("INFO", NsfeInfo(spec))};
+        chunks.insert(chunks.end(), c.chunks.begin(), c.chunks.end());
+        chunks.push_back(Chunk("DATA", test::TuneData(100)));
+        chunks.push_back(Chunk("NEND", {}));
+        NsfTune t = Fresh();
+        ASSERT_EQ(t.Read(dir.Write("t.nsfe", MakeNsfe(chunks)).c_str()), 0) << t.strProblem;
+        EXPECT_EQ(t.tracks.entries, c.entries);
+        const std::string s = Summary(t);
+        const std::size_t at = s.find("\n\nTracks:");
+        EXPECT_EQ(at == std::string::npos ? "" : s.substr(at), c.tracks);
+    }
+    PlaylistEntry e;
+    e.ms = 61000;
+    e.fadeMs = 4000;
+    EXPECT_EQ(e.TotalMs(), 65000);
+    EXPECT_EQ(PlaylistEntry{}.TotalMs(), 150000);  // 2:30 and no fade
+}
+
+TEST(M3uPlaylist, TimeField) {
+    struct Case {
+        const char* text;
+        std::int32_t ms;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"", -1, true},          {"  ", -1, true},       {"45", 45000, true},      {"2:05", 125000, true},
+        {"1:02:03", 3723000, true}, {"0:10.5", 10500, true}, {"1.25", 1250, true},   {"3.1234", 3123, true},
+        {"90:00", 5400000, true}, {"1:2:3:4", -1, false}, {"1:", -1, false},        {":30", -1, false},
+        {"-5", -1, false},       {"1:xx", -1, false},    {"1.", -1, false},        {"999999:00:00", -1, false},
+    };
+    for (const auto& c : cases) {
+        bool ok = !c.ok;
+        EXPECT_EQ(ParseM3uTime(c.text, ok), c.ms) << c.text;
+        EXPECT_EQ(ok, c.ok) << c.text;
+    }
+}
+
+TEST(M3uPlaylist, LineParser) {
+    struct Case {
+        const char* line;
+        M3uLine kind;
+        M3uEntry entry;
+    };
+    const Case cases[] = {
+        {"album.nsf::NSF,1,Title Screen,1:30,,5", M3uLine::Entry, {"album.nsf", 1, "Title Screen", 90000, 5000}},
+        {"album.nsf::NSF,$0A,Boss\\, Part 2,0:02:03.25,0:02:00,0:10,1", M3uLine::Entry,
+         {"album.nsf", 11, "Boss, Part 2", 123250, 10000}},
+        {"album.nsf::nsf,$ff", M3uLine::Entry, {"album.nsf", 256, "", -1, -1}},
+        {"Some Dir\\album.nsfe::NSFE,3,,,,\r", M3uLine::Entry, {"Some Dir\\album.nsfe", 3, "", -1, -1}},
+        {"  other.nsf::NSF, 2 , Spaced ,1:00  ", M3uLine::Entry, {"other.nsf", 2, "Spaced", 60000, -1}},
+        {"a.nsf::NSF,4,Back\\slash,", M3uLine::Entry, {"a.nsf", 4, "Back\\slash", -1, -1}},
+        {"# comment::NSF,1", M3uLine::Skip, {}},
+        {"", M3uLine::Skip, {}},
+        {"\r", M3uLine::Skip, {}},
+        {"game.gbs::GBS,1,Other kind", M3uLine::Skip, {}},
+        {"album.nsf", M3uLine::Damaged, {}},
+        {"::NSF,1", M3uLine::Damaged, {}},
+        {"album.nsf::NSF", M3uLine::Damaged, {}},
+        {"album.nsf::NSF,0,Zero", M3uLine::Damaged, {}},
+        {"album.nsf::NSF,x", M3uLine::Damaged, {}},
+        {"album.nsf::NSF,$", M3uLine::Damaged, {}},
+        {"album.nsf::NSF,$1G", M3uLine::Damaged, {}},
+        {"album.nsf::NSF,1,T,1:xx", M3uLine::Damaged, {}},
+        {"album.nsf::NSF,1,T,1:00,,bad", M3uLine::Damaged, {}},
+        {"album.nsf::NSF,1,a,b,c,d,e,f", M3uLine::Damaged, {}},  // an unescaped comma too many
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        M3uEntry got{"untouched", 99, "", 0, 0};
+        EXPECT_EQ(ParseM3uLine(c.line, got), c.kind);
+        if (c.kind == M3uLine::Entry) {
+            EXPECT_EQ(got, c.entry);
+        }
+    }
+    const M3uFile file = ParseM3u("\xEF\xBB\xBF# Album\r\nx.nsf::NSF,2,B\r\nbroken\n\nx.nsf::NSF,1,A");
+    ASSERT_EQ(file.entries.size(), 2u);
+    EXPECT_EQ(file.entries[0].song, 2);
+    EXPECT_EQ(file.entries[1].title, "A");
+    EXPECT_EQ(file.damaged, 1);
+}
+
+// The M3U's order and fields win for the tracks it lists; what it leaves empty comes
+// from the tune; lines for other files count only when none names the tune.
+TEST(M3uPlaylist, MergeWithTheTunesOwn) {
+    Playlist own;
+    own.songs = {{1, "Intro", 10000, 1000, false}, {2, "Jingle", -1, -1, true}, {3, "Battle", 20000, -1, false}};
+    own.entries = own.songs;
+    using E = PlaylistEntry;
+    struct Case {
+        const char* label;
+        std::vector<M3uEntry> m3u;
+        int damaged;
+        std::vector<E> entries;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"order and overrides", {{"Tune.NSF", 3, "Boss", 60000, -1}, {"tune.nsf", 1, "", -1, 3000}},
+         0, {E{3, "Boss", 60000, -1, false}, E{1, "Intro", 10000, 3000, false}}, ""},
+        {"other files skipped", {{"b.nsf", 1, "B1", -1, -1}, {"dir/tune.nsf", 2, "", 5000, -1}},
+         0, {E{2, "Jingle", 5000, -1, true}}, ""},
+        {"renamed tune: every entry", {{"old.nsf", 2, "", -1, -1}, {"old.nsf", 3, "", -1, -1}},
+         0, {E{2, "Jingle", -1, -1, true}, E{3, "Battle", 20000, -1, false}}, ""},
+        {"tracks beyond the tune dropped", {{"tune.nsf", 4, "X", -1, -1}, {"tune.nsf", 1, "", -1, -1}},
+         0, {E{1, "Intro", 10000, 1000, false}}, ""},
+        {"nothing for this tune", {{"tune.nsf", 9, "X", -1, -1}}, 0, own.entries, "none of its tracks is in this tune"},
+        {"no entries", {}, 0, own.entries, "it has no entries"},
+        {"only damaged lines", {}, 3, own.entries, "none of its lines can be read"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        M3uFile m3u;
+        m3u.entries = c.m3u;
+        m3u.damaged = c.damaged;
+        std::string why = "stale";
+        const Playlist merged = MergeM3u(own, 3, m3u, "tune.nsf", why);
+        EXPECT_EQ(merged.entries, c.entries);
+        EXPECT_EQ(merged.songs, own.songs);
+        EXPECT_EQ(why, c.why);
+    }
+    // A tune without a playlist of its own plays its songs in order at 2:30.
+    const std::vector<PlaylistEntry> plain = PlayEntries(Playlist{}, 2);
+    EXPECT_EQ(plain, (std::vector<E>{E{1, "", -1, -1, false}, E{2, "", -1, -1, false}}));
+    EXPECT_EQ(PlayEntries(own, 3), own.entries);
 }
 
 }  // namespace

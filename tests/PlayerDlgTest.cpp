@@ -54,7 +54,7 @@ protected:
         EXPECT_FALSE(dlg.WorkerRunning());
         EXPECT_EQ(dlg.hBoard, nullptr);
         EXPECT_FALSE(board->IsOpen());
-        EXPECT_TRUE(win.timers.empty());
+        EXPECT_EQ(win.timers.count(CPlayerDlg::kPollTimer), 0u);
         EXPECT_EQ(Caption(), "Play");
     }
 

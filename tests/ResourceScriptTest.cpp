@@ -27,7 +27,8 @@ const std::map<std::string, std::uint32_t> kStyles = {
     {"ES_RIGHT", 0x2},          {"ES_MULTILINE", 0x4},       {"ES_AUTOHSCROLL", 0x80},
     {"ES_READONLY", 0x800},     {"ES_WANTRETURN", 0x1000},   {"SS_LEFT", 0x0},
     {"SS_ICON", 0x3},           {"SS_NOPREFIX", 0x80},       {"TBS_AUTOTICKS", 0x1},
-    {"TBS_TOP", 0x4},
+    {"TBS_TOP", 0x4},           {"WS_VSCROLL", 0x00200000},  {"BS_AUTOCHECKBOX", 0x3},
+    {"SS_RIGHT", 0x2},          {"LBS_NOTIFY", 0x1},         {"LBS_NOINTEGRALHEIGHT", 0x100},
 };
 
 std::uint32_t Flags(const std::string& expr) {

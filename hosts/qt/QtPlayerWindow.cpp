@@ -1,6 +1,11 @@
 #include "hosts/qt/QtPlayerWindow.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -38,6 +43,12 @@ QtPlayerWindow::QtPlayerWindow(CPlayerDlg& dlg, QWidget* parent)
     : QtTemplateDialog(*res::FindDialogTemplate(res::kIddPlayerDialog), parent), dlg_(dlg) {
     connect(static_cast<QPushButton*>(Control(kIdSend)), &QPushButton::clicked, this, [this] { dlg_.OnSend(); });
     connect(static_cast<QPushButton*>(Control(kIdNext)), &QPushButton::clicked, this, [this] { dlg_.OnNext(); });
+    auto* list = static_cast<QListWidget*>(Control(kIdTrackList));
+    connect(list, &QListWidget::itemDoubleClicked, this, [this, list](QListWidgetItem* item) {
+        dlg_.OnTrackChosen(list->row(item));
+    });
+    connect(static_cast<QCheckBox*>(Control(kIdAutoAdvance)), &QCheckBox::clicked, this, [this] { dlg_.OnAutoAdvance(); });
+    connect(static_cast<QSlider*>(Control(kIdSongSlider)), &QSlider::valueChanged, this, [this] { dlg_.OnSongSlider(); });
     wake_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     wakeNotifier_ = new QSocketNotifier(wake_.get(), QSocketNotifier::Read, this);
     connect(wakeNotifier_, &QSocketNotifier::activated, this, [this] { RunPosted(); });
@@ -45,8 +56,41 @@ QtPlayerWindow::QtPlayerWindow(CPlayerDlg& dlg, QWidget* parent)
 
 void QtPlayerWindow::SetItemText(int id, const std::string& text) {
     QWidget* w = Control(id);
-    if (auto* b = qobject_cast<QPushButton*>(w)) b->setText(DisplayText(text));
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(DisplayText(text));
     if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(DisplayText(text));
+    if (auto* l = qobject_cast<QLabel*>(w)) l->setText(DisplayText(text));
+}
+
+void QtPlayerWindow::SetListRows(int id, const std::vector<std::string>& rows) {
+    auto* list = qobject_cast<QListWidget*>(Control(id));
+    if (list == nullptr) return;
+    list->clear();
+    for (const std::string& row : rows) list->addItem(DisplayText(row));
+}
+
+void QtPlayerWindow::SetListRow(int id, int row, const std::string& text) {
+    auto* list = qobject_cast<QListWidget*>(Control(id));
+    if (list != nullptr && list->item(row) != nullptr) list->item(row)->setText(DisplayText(text));
+}
+
+int QtPlayerWindow::ListSelection(int id) {
+    auto* list = qobject_cast<QListWidget*>(Control(id));
+    return list != nullptr ? list->currentRow() : -1;
+}
+
+bool QtPlayerWindow::IsChecked(int id) {
+    auto* box = qobject_cast<QAbstractButton*>(Control(id));
+    return box != nullptr && box->isChecked();
+}
+
+void QtPlayerWindow::keyPressEvent(QKeyEvent* event) {
+    // Enter on a row of the track list plays it; it never reaches the dialog's OK.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && focusWidget() == Control(kIdTrackList)) {
+        dlg_.OnTrackChosen(ListSelection(kIdTrackList));
+        return;
+    }
+    QtTemplateDialog::keyPressEvent(event);
 }
 
 void QtPlayerWindow::EnableItem(int id, bool enable) {
@@ -85,12 +129,14 @@ void QtPlayerWindow::Post(std::function<void()> task) {
 void QtPlayerWindow::AddBoardPanel() {
     if (boardPanel_ != nullptr) return;
     // In dialog units, as the template: below the bottom row, as wide as the summary.
-    constexpr int kTop = 201, kHeight = 92, kBottom = kTop + kHeight + 3;
+    const int top = res::FindDialogTemplate(res::kIddPlayerDialog)->cy;
+    constexpr int kHeight = 92;
+    const int bottom = top + kHeight + 3;
     boardPanel_ = new QPlainTextEdit(this);
     boardPanel_->setReadOnly(true);
     boardPanel_->setPlaceholderText(QStringLiteral("What the virtual board receives shows here after Play."));
-    boardPanel_->setGeometry(ToPixels(3, kTop, 179, kHeight));
-    setFixedSize(width(), ToPixels(0, 0, 0, kBottom).height());
+    boardPanel_->setGeometry(ToPixels(3, top, 179, kHeight));
+    setFixedSize(width(), ToPixels(0, 0, 0, bottom).height());
     boardPanel_->show();
 }
 

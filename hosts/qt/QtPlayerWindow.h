@@ -31,6 +31,10 @@ public:
     void SetSliderTicFreq(int freq) override;
     void SetSliderPos(int pos, bool redraw) override;
     int SliderPos() override;
+    void SetListRows(int id, const std::vector<std::string>& rows) override;
+    void SetListRow(int id, int row, const std::string& text) override;
+    int ListSelection(int id) override;
+    bool IsChecked(int id) override;
     void SetProgressPos(int pos) override;
     void Post(std::function<void()> task) override;
     void SetTimer(int id, int periodMs) override;
@@ -64,6 +68,7 @@ protected:
     void timerEvent(QTimerEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void ShowBox(const QString& text, const QString& caption);

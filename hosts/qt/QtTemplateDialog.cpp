@@ -3,7 +3,9 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QCheckBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -77,6 +79,16 @@ QWidget* QtTemplateDialog::Control(int id) const {
 QWidget* QtTemplateDialog::MakeControl(const res::ControlTemplate& c) {
     namespace s = res::style;
     const QString text = QString::fromUtf8(c.text);
+    if (std::strcmp(c.className, res::kClassButton) == 0 && (c.style & 0xF) == s::kAutoCheckBox) {
+        return new QCheckBox(text, this);
+    }
+    if (std::strcmp(c.className, res::kClassListBox) == 0) {
+        auto* list = new QListWidget(this);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setVerticalScrollBarPolicy((c.style & s::kVScroll) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        return list;
+    }
     if (std::strcmp(c.className, res::kClassButton) == 0) {
         auto* b = new QPushButton(text, this);
         b->setAutoDefault(false);
@@ -117,6 +129,7 @@ QWidget* QtTemplateDialog::MakeControl(const res::ControlTemplate& c) {
     } else {
         label->setTextFormat(Qt::PlainText);
         label->setText(text);
+        if ((c.style & 0x1F) == s::kStaticRight) label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
     return label;
 }
