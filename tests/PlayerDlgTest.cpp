@@ -492,5 +492,172 @@ TEST_F(PlayerDlgTest, DestroyFreesRomAndNeedsNoWorker) {
     EXPECT_EQ(board->Snapshot().opens, 0);
 }
 
+// An album on a fake clock: four songs, played in the order 3, 2, 1, 4, song 2 a
+// sound effect; times 10 s, 5 s, 20 s with a 1 s fade, and none (2:30) for song 4.
+class AutoAdvanceTest : public PlayerDlgTest {
+protected:
+    void SetUp() override {
+        PlayerDlgTest::SetUp();
+        dlg.SetClock([this] { return now; });
+        Start();
+        Drop(Album());
+        win.checked.insert(kIdAutoAdvance);
+    }
+    static Bytes Le32s(const std::vector<std::int32_t>& values) {
+        Bytes b;
+        for (std::int32_t v : values) {
+            for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i)));
+        }
+        return b;
+    }
+    std::string Album() {
+        test::NsfSpec spec;
+        spec.songs = 4;
+        return dir.Write("album" + std::to_string(++files) + ".nsfe",
+                         test::MakeNsfe({test::Chunk("INFO", test::NsfeInfo(spec)),
+                                         test::Chunk("tlbl", test::Strings({"One", "Two", "Three", "Four"})),
+                                         test::Chunk("time", Le32s({10000, 5000, 20000, -1})),
+                                         test::Chunk("fade", Le32s({0, 0, 1000})), test::Chunk("psfx", {1}),
+                                         test::Chunk("plst", {2, 1, 0, 3}), test::Chunk("DATA", test::TuneData(5000)),
+                                         test::Chunk("NEND", {})}));
+    }
+    // Advances the fake clock and ticks the track timer, as the window would.
+    void Tick(std::int64_t ms) {
+        now += ms;
+        if (win.timers.count(CPlayerDlg::kTrackTimer)) dlg.OnTimer(CPlayerDlg::kTrackTimer);
+    }
+    // The song the last transfer put into header byte 7, and whether it was the header alone.
+    int SentSong() { return board->Snapshot().user0.at(2 + 7); }
+    bool HeaderOnly() { return board->Snapshot().user0.size() == 2 + 128 + 3u; }
+
+    std::int64_t now = 1000000;
+};
+
+TEST_F(AutoAdvanceTest, PlaysTheAlbumInOrderSkippingEffects) {
+    ASSERT_EQ(win.rows, (std::vector<std::string>{"   1  Three  0:20", "   2  Two  0:05  (sound effect)",
+                                                  "   3  One  0:10", "   4  Four  2:30"}));
+    dlg.OnTrackChosen(0);  // a row plays its song, the tune whole the first time
+    Finish();
+    EXPECT_EQ(SentSong(), 3);
+    EXPECT_FALSE(HeaderOnly());
+    EXPECT_EQ(dlg.PlayingEntry(), 0);
+    EXPECT_EQ(win.rows[0], ">  1  Three  0:20");
+    EXPECT_EQ(win.items[kIdTimeLeft].text, "0:21 left");  // time plus fade
+    EXPECT_EQ(win.items[kIdSongLabel].text, "Song 3 of 4: Three");
+
+    struct Step {
+        std::int64_t after;  // ms since the track started
+        int song;            // 0: nothing sent
+        int playing;
+    };
+    const Step steps[] = {
+        {20999, 0, 0},  // not yet
+        {21000, 1, 2},  // the effect (song 2) is skipped
+        {10000, 4, 3},
+        {149999, 0, 3},
+        {150000, 0, -1},  // after the last entry: idle
+    };
+    std::int64_t started = now;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.after);
+        board->Reset();
+        now = started + step.after - 1;
+        Tick(1);
+        if (step.song != 0) {
+            EXPECT_EQ(Caption(), "Stop");
+            Finish();
+            EXPECT_EQ(SentSong(), step.song);
+            EXPECT_TRUE(HeaderOnly());  // the tune is on the board: its header alone
+            EXPECT_EQ(win.sliderPos, step.song - 1);
+            started = now;
+        } else {
+            EXPECT_EQ(board->Snapshot().opens, 0);
+        }
+        EXPECT_EQ(dlg.PlayingEntry(), step.playing);
+        ExpectIdle();
+    }
+    EXPECT_EQ(win.timers.count(CPlayerDlg::kTrackTimer), 0u);
+    EXPECT_EQ(win.items[kIdTimeLeft].text, "");
+    EXPECT_EQ(win.rows[3], "   4  Four  2:30");
+}
+
+TEST_F(AutoAdvanceTest, WaitsForATransferAndEndsOnDropFailureOrUntick) {
+    dlg.OnTrackChosen(2);  // song 1, 10 s
+    Finish();
+    ASSERT_EQ(dlg.PlayingEntry(), 2);
+
+    // Time is up while Play sends another song: nothing fires until it is idle.
+    board->Reset();
+    board->HoldWrite(9);
+    win.SetSliderPos(0, true);
+    dlg.OnSend();
+    ASSERT_TRUE(board->WaitHeld());
+    Tick(60000);
+    EXPECT_EQ(board->Snapshot().opens, 1);
+    board->ReleaseHeld();
+    Finish();
+    EXPECT_EQ(dlg.PlayingEntry(), 2);  // song 1 again, its clock from now
+    Tick(9999);
+    EXPECT_EQ(board->Snapshot().opens, 1);
+
+    // Unticked, its time passes without an advance.
+    win.checked.clear();
+    dlg.OnAutoAdvance();
+    Tick(5000);
+    EXPECT_EQ(board->Snapshot().opens, 1);
+    EXPECT_EQ(dlg.PlayingEntry(), 2);
+    win.checked.insert(kIdAutoAdvance);
+
+    // A failed transfer ends it: nothing advances from there.
+    board->Reset();
+    board->FailWrite(9, 0);
+    Tick(1);
+    Finish();
+    ASSERT_EQ(win.Boxes().size(), 1u);
+    EXPECT_EQ(win.Boxes()[0].text, "write err");
+    EXPECT_EQ(dlg.PlayingEntry(), -1);
+    EXPECT_EQ(win.timers.count(CPlayerDlg::kTrackTimer), 0u);
+    board->SetWriteFault(nullptr);
+
+    // A new drop ends it too.
+    dlg.OnTrackChosen(3);
+    Finish();
+    ASSERT_EQ(dlg.PlayingEntry(), 3);
+    Drop(Album());
+    EXPECT_EQ(dlg.PlayingEntry(), -1);
+    EXPECT_EQ(win.rows[3], "   4  Four  2:30");
+    board->Reset();
+    Tick(200000);
+    EXPECT_EQ(board->Snapshot().opens, 0);
+    ExpectIdle();
+}
+
+TEST_F(AutoAdvanceTest, SongLabelFollowsSliderAndNext) {
+    EXPECT_EQ(win.items[kIdSongLabel].text, "Song 1 of 4: One");
+    win.SetSliderPos(3, true);
+    dlg.OnSongSlider();
+    EXPECT_EQ(win.items[kIdSongLabel].text, "Song 4 of 4: Four");
+    dlg.OnNext();  // wraps to song 1
+    EXPECT_EQ(win.items[kIdSongLabel].text, "Song 1 of 4: One");
+    Finish();
+    // Play and Next mark the song's first entry in play order.
+    EXPECT_EQ(dlg.PlayingEntry(), 2);
+    // Rows are ignored while a transfer runs, as Next is.
+    board->HoldWrite(9);
+    dlg.OnSend();
+    ASSERT_TRUE(board->WaitHeld());
+    dlg.OnTrackChosen(0);
+    EXPECT_EQ(win.sliderPos, 0);
+    board->ReleaseHeld();
+    Finish();
+    // A ROM has no tracks and no song label.
+    Drop(Rom());
+    EXPECT_TRUE(win.rows.empty());
+    EXPECT_EQ(win.items[kIdSongLabel].text, "");
+    // Labels from the dialog's own texts.
+    EXPECT_EQ(CPlayerDlg::SongLabel(3, 5, ""), "Song 3 of 5");
+    EXPECT_EQ(CPlayerDlg::RowText(PlaylistEntry{7, "", 3723000, -1, false}, 12, true), "> 12  Song 7  1:02:03");
+}
+
 }  // namespace
 }  // namespace tunlet
