@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "app/LoadFile.h"
@@ -108,6 +109,59 @@ TEST(LoadFile, FailuresKeepNothing) {
         EXPECT_EQ(out.text, c.text);
         EXPECT_EQ(l.rom, nullptr);
         EXPECT_EQ(l.tune.fValid, 0);
+    }
+}
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// A playlist beside a tune (same base name, .m3u in any case) or given itself: its
+// order and fields reach the summary; one that makes no sense costs one line.
+TEST(LoadFile, M3uPlaylists) {
+    test::NsfSpec spec;
+    spec.songs = 3;
+    struct Case {
+        const char* label;
+        std::vector<std::pair<std::string, std::string>> files;  // name, text ("" for the tune)
+        std::string load;
+        LoadKind kind;
+        std::string tuneFile;
+        std::string tail;  // how the text ends
+    };
+    const Case cases[] = {
+        {"beside, upper-case extension",
+         {{"Album.nsf", ""}, {"Album.M3U", "# x\nAlbum.nsf::NSF,3,Finale\\, loud,1:00,,2\nAlbum.nsf::NSF,$0,,0:30\n"}},
+         "Album.nsf", LoadKind::Tune, "Album.nsf",
+         "ExtraSound: 00 \n\nPlaylist: Album.M3U\nTracks:\n  3 Finale, loud 1:00\n  1  0:30"},
+        {"given itself, tune in a subfolder, a damaged line",
+         {{"sub/t.nsf", ""}, {"list.m3u", "sub/t.nsf::NSF,2,Two\nrubbish\n"}}, "list.m3u", LoadKind::Tune,
+         "sub/t.nsf", "\n\nPlaylist: list.m3u (1 damaged lines skipped)\nTracks:\n  2 Two 2:30"},
+        {"renamed tune: the entries are its own",
+         {{"new.nsf", ""}, {"new.m3u", "old.nsf::NSF,2,Two\n"}}, "new.nsf", LoadKind::Tune, "new.nsf",
+         "\n\nPlaylist: new.m3u\nTracks:\n  2 Two 2:30"},
+        {"beside, nothing for this tune",
+         {{"b.nsf", ""}, {"b.m3u", "b.nsf::NSF,7,Seven\n"}}, "b.nsf", LoadKind::Tune, "b.nsf",
+         "ExtraSound: 00 \n\nPlaylist b.m3u ignored: none of its tracks is in this tune."},
+        {"given itself, names no tune", {{"empty.m3u", "# nothing\n"}}, "empty.m3u", LoadKind::Unknown, "",
+         "This playlist cannot be played: it names no tune."},
+        {"given itself, its tune missing", {{"gone.m3u", "gone.nsf::NSF,1\n"}}, "gone.m3u", LoadKind::Unknown,
+         "gone.nsf", "The playlist's tune gone.nsf: Not an NSF tune or iNES ROM: the file does not exist or cannot be read."},
+        {"given itself, an absolute path counts by its name",
+         {{"abs.nsf", ""}, {"abs.m3u", "/elsewhere/abs.nsf::NSF,1,A\n"}}, "abs.m3u", LoadKind::Tune, "abs.nsf",
+         "\n\nPlaylist: abs.m3u\nTracks:\n  1 A 2:30"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir d;
+        std::filesystem::create_directory(d.path() + "/sub");
+        for (const auto& [name, text] : c.files) d.Write(name, text.empty() ? test::MakeNsf(spec, 100) : Text(text));
+        Loader l;
+        const auto out = l.Load(d.path() + "/" + c.load);
+        EXPECT_EQ(out.kind, c.kind);
+        ASSERT_GE(out.text.size(), c.tail.size()) << out.text;
+        EXPECT_EQ(out.text.substr(out.text.size() - c.tail.size()), c.tail) << out.text;
+        if (!c.tuneFile.empty()) {
+            EXPECT_EQ(out.filePath, d.path() + "/" + c.tuneFile);
+        }
     }
 }
 
