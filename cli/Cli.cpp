@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <iterator>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -19,6 +21,7 @@
 #include <thread>
 
 #include "app/LoadFile.h"
+#include "media/Playlist.h"
 #include "link/Upload.h"
 #include "cable/CableChoice.h"
 #include "res/Strings.h"
@@ -31,6 +34,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: tunlet-cli info FILE\n"
     "       tunlet-cli play FILE [--song N] [--header-only] [--cable usb-blaster|virtual|dump:PATH]\n"
+    "       tunlet-cli play FILE --playlist [--track-seconds S] [--header-only] [--cable ...]\n"
     "       tunlet-cli --help | --version\n";
 
 constexpr const char* kHelp =
@@ -42,6 +46,11 @@ constexpr const char* kHelp =
     "    --song N            the song of a tune to start, 1 to its song count\n"
     "                        (default: the tune's starting song)\n"
     "    --header-only       send only the tune's header (its data is on the board)\n"
+    "    --playlist          play the tune's tracks in play order: the first one whole,\n"
+    "                        then each next one's header when the track before is over\n"
+    "                        (its time plus fade; 2:30 when unknown); effects are skipped\n"
+    "    --track-seconds S   with --playlist: S seconds per track instead\n"
+    "  FILE may be an extended M3U playlist; one beside a tune with its base name is used.\n"
     "    --cable usb-blaster the real cable (default)\n"
     "    --cable virtual     a board in memory: prints what it received\n"
     "    --cable dump:PATH   write the raw cable bytes to PATH\n"
@@ -143,6 +152,28 @@ private:
 };
 #endif
 
+constexpr double kMaxTrackSeconds = 86400;
+
+// Waits ms milliseconds; false when Ctrl-C came first. Between tracks the TAP is idle.
+bool WaitOrInterrupted(std::int64_t ms) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
+    while (!g_interrupted && Clock::now() < end) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+        std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(50)));
+    }
+    return !g_interrupted;
+}
+
+// The tracks --playlist plays: the entries in play order without sound effects (all
+// of them when every one is an effect).
+std::vector<PlaylistEntry> MusicTracks(const NsfTune& tune) {
+    const std::vector<PlaylistEntry> all = PlayEntries(tune.tracks, tune.nSongs);
+    std::vector<PlaylistEntry> music;
+    std::copy_if(all.begin(), all.end(), std::back_inserter(music), [](const PlaylistEntry& e) { return !e.fEffect; });
+    return music.empty() ? all : music;
+}
+
 // The dialog as the upload sees it, for a terminal.
 class CliHost : public UploadJob {
 public:
@@ -185,13 +216,24 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     std::string cable = "usb-blaster";
     std::optional<long> song;
     bool headerOnly = false;
+    bool playlist = false;
+    std::optional<double> trackSeconds;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--song" || a == "--cable") {
+        if (a == "--song" || a == "--cable" || a == "--track-seconds") {
             if (i + 1 == args.size()) return Usage(err, a + " needs a value");
             const std::string& v = args[++i];
             if (a == "--cable") {
                 cable = v;
+                continue;
+            }
+            if (a == "--track-seconds") {
+                char* end = nullptr;
+                const double s = std::strtod(v.c_str(), &end);
+                if (v.empty() || *end != '\0' || !(s >= 0 && s <= kMaxTrackSeconds)) {
+                    return Usage(err, "--track-seconds needs a number of seconds from 0 to 86400, not '" + v + "'");
+                }
+                trackSeconds = s;
                 continue;
             }
             char* end = nullptr;
@@ -201,6 +243,8 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
             song = n;
         } else if (a == "--header-only") {
             headerOnly = true;
+        } else if (a == "--playlist") {
+            playlist = true;
         } else if (!a.empty() && a[0] == '-' && a != "-") {
             return Usage(err, "unknown option '" + a + "'");
         } else if (path.empty()) {
@@ -210,6 +254,8 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         }
     }
     if (path.empty()) return Usage(err, "play needs a FILE");
+    if (trackSeconds && !playlist) return Usage(err, "--track-seconds goes with --playlist");
+    if (song && playlist) return Usage(err, "--song and --playlist do not go together: the playlist gives the songs");
 
     const CableChoice choice = ChooseCable(cable, env.usbBlaster);
     if (!choice.backend) return Usage(err, "unknown cable '" + cable + "'");
@@ -220,7 +266,9 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     CliHost host(err, env.progressBar);
     LoadOutcome outcome;
     if (!Load(path, host.tune, host.rom, outcome, err)) return kExitFile;
+    std::vector<PlaylistEntry> tracks;
     if (host.rom) {
+        if (playlist) return Usage(err, "--playlist is for tunes; a ROM has no tracks");
         if (headerOnly) return Usage(err, "--header-only is for tunes; a ROM is always sent whole");
         if (song && *song != 1) return Usage(err, "a ROM has no songs to choose");
     } else {
@@ -230,6 +278,10 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         }
         host.song = song ? static_cast<std::int32_t>(*song) : InitialSliderPos(host.tune) + 1;
         host.loaded = headerOnly ? 1 : 0;
+        if (playlist) {
+            tracks = MusicTracks(host.tune);
+            if (tracks.empty()) return Usage(err, "this tune has no tracks to play");
+        }
     }
 
     SetCableBackend(backend);
@@ -240,17 +292,33 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         return kExitNotConnected;
     }
     host.board = handle;
-    host.busy = 1;
     {
         InterruptGuard guard(host.busy);
-        std::thread worker([&host] {
-            if (host.rom) {
-                SendRomThread(host);
-            } else {
-                SendTuneThread(host);
+        // One upload, or one per track of the playlist: the first whole, then each
+        // next one's header alone once the track before is over.
+        const std::size_t count = playlist ? tracks.size() : 1;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (playlist) {
+                const PlaylistEntry& t = tracks[i];
+                host.song = t.song;
+                out << i + 1 << "/" << count << " song " << t.song << (t.title.empty() ? "" : ": " + t.title) << " ("
+                    << FormatDuration(t.PlayMs()) << ")\n";
+                out.flush();
             }
-        });
-        worker.join();
+            host.busy = 1;
+            std::thread worker([&host] {
+                if (host.rom) {
+                    SendRomThread(host);
+                } else {
+                    SendTuneThread(host);
+                }
+            });
+            worker.join();
+            host.EndBar();
+            if (host.writeError || host.fileError || g_interrupted || i + 1 == count) break;
+            const std::int64_t ms = trackSeconds ? static_cast<std::int64_t>(*trackSeconds * 1000) : tracks[i].TotalMs();
+            if (!WaitOrInterrupted(ms)) break;
+        }
     }
     host.EndBar();
     // A dump whose last bytes could not be kept is a failed transfer too.

@@ -238,5 +238,94 @@ TEST(CliPlay, SongChoosesHeaderByte7) {
     }
 }
 
+// --playlist: the first track whole, then each next one's header alone, effects
+// skipped, one line per track; FILE may be the playlist itself.
+TEST(CliPlay, PlaylistPlaysTheTracksInOrder) {
+    test::TempDir dir;
+    test::NsfSpec spec;
+    spec.songs = 4;
+    const std::string album = dir.Write(
+        "album.nsfe", test::MakeNsfe({test::Chunk("INFO", test::NsfeInfo(spec)),
+                                      test::Chunk("tlbl", test::Strings({"One", "Two", "Three", "Four"})),
+                                      test::Chunk("time", test::Le32s({10000, 5000, 20000})), test::Chunk("psfx", {1}),
+                                      test::Chunk("plst", {2, 1, 0, 3}), test::Chunk("DATA", test::TuneData(5000)),
+                                      test::Chunk("NEND", {})}));
+    dir.Write("plain.nsf", test::MakeNsf(spec, 100));
+    const std::string m3u = dir.Write("list.m3u", [] {
+        const std::string text = "plain.nsf::NSF,4,Last,0:07\nplain.nsf::NSF,$1,Second\n";
+        return test::Bytes(text.begin(), text.end());
+    }());
+    const std::string dump = dir.path() + "/d.bin";
+    constexpr std::size_t kWhole = 62 + 2 * (2 + 128 + 8 * 4096 + 4) + 6, kHeader = 62 + 2 * (2 + 128 + 3) + 6;
+    struct Case {
+        std::string file;
+        std::string out;
+        std::vector<int> songs;  // header byte 7 of each upload
+    };
+    const Case cases[] = {
+        {album, "1/3 song 3: Three (0:20)\n2/3 song 1: One (0:10)\n3/3 song 4: Four (2:30)\n", {3, 1, 4}},
+        {m3u, "1/2 song 4: Last (0:07)\n2/2 song 2: Second (2:30)\n", {4, 2}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const CliRun r = Cli({"play", c.file, "--playlist", "--track-seconds", "0", "--cable", "dump:" + dump});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        const test::Bytes bytes = test::ReadAll(dump);
+        ASSERT_EQ(bytes.size(), kWhole + (c.songs.size() - 1) * kHeader);
+        for (std::size_t i = 0; i < c.songs.size(); ++i) {
+            const std::size_t at = (i == 0 ? 0 : kWhole + (i - 1) * kHeader) + 62 + 2 * (2 + 7) + 1;
+            EXPECT_EQ(bytes[at], c.songs[i]) << i;
+            // The "already loaded" flag (header byte 126) only after the first.
+            EXPECT_EQ(bytes[at + 2 * (126 - 7)], i == 0 ? 0 : 1) << i;
+        }
+    }
+
+    // Ctrl-C during the first track: nothing more is sent, the TAP is left idle, 130.
+    auto board = VirtualBoard::Create();
+    board->SetWriteFault([](std::size_t index, DWORD) -> std::optional<DWORD> {
+        if (index == 20) std::raise(SIGINT);
+        return std::nullopt;
+    });
+    const CliRun ir = CliWith({"play", album, "--playlist", "--track-seconds", "600"}, board);
+    EXPECT_EQ(ir.code, 130);
+    EXPECT_EQ(ir.out, "1/3 song 3: Three (0:20)\n");
+    EXPECT_EQ(board->Snapshot().opens, 1);
+    EXPECT_EQ(board->Snapshot().state, TapState::RunTestIdle);
+    EXPECT_FALSE(board->IsOpen());
+
+    struct Bad {
+        std::vector<std::string> args;
+        std::string errPart;
+    };
+    const Bad bad[] = {
+        {{"play", album, "--track-seconds", "5"}, "--track-seconds goes with --playlist"},
+        {{"play", album, "--playlist", "--song", "2"}, "--song and --playlist do not go together"},
+        {{"play", album, "--playlist", "--track-seconds", "-1"}, "--track-seconds needs a number of seconds"},
+        {{"play", album, "--playlist", "--track-seconds", "x"}, "--track-seconds needs a number of seconds"},
+        {{"play", test::DataFile("db_apu.nes"), "--playlist"}, "--playlist is for tunes"},
+    };
+    for (const auto& b : bad) {
+        SCOPED_TRACE(testing::PrintToString(b.args));
+        const CliRun r = Cli(b.args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_NE(r.err.find(b.errPart), std::string::npos) << r.err;
+    }
+}
+
+TEST(CliInfo, PlaylistInPlayOrder) {
+    test::TempDir dir;
+    test::NsfSpec spec;
+    spec.songs = 2;
+    dir.Write("t.nsf", test::MakeNsf(spec, 100));
+    const std::string text = "t.nsf::NSF,2,B,1:00:05.5\n";
+    dir.Write("t.m3u", test::Bytes(text.begin(), text.end()));
+    const CliRun r = Cli({"info", dir.path() + "/t.nsf"});
+    EXPECT_EQ(r.code, 0);
+    const std::string tail = "ExtraSound: 00 \n\nPlaylist: t.m3u\nTracks:\n  2 B 1:00:05\n";
+    ASSERT_GE(r.out.size(), tail.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+}
+
 }  // namespace
 }  // namespace tunlet

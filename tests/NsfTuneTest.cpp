@@ -214,14 +214,7 @@ using test::MakeNsfe;
 using test::NsfeInfo;
 using test::Strings;
 
-// Little-endian 32-bit values, as the time chunk holds them.
-Bytes Le32s(const std::vector<std::int32_t>& values) {
-    Bytes b;
-    for (std::int32_t v : values) {
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i)));
-    }
-    return b;
-}
+using test::Le32s;
 
 NsfSpec RichSpec() {
     NsfSpec spec;

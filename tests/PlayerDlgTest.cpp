@@ -503,21 +503,14 @@ protected:
         Drop(Album());
         win.checked.insert(kIdAutoAdvance);
     }
-    static Bytes Le32s(const std::vector<std::int32_t>& values) {
-        Bytes b;
-        for (std::int32_t v : values) {
-            for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i)));
-        }
-        return b;
-    }
     std::string Album() {
         test::NsfSpec spec;
         spec.songs = 4;
         return dir.Write("album" + std::to_string(++files) + ".nsfe",
                          test::MakeNsfe({test::Chunk("INFO", test::NsfeInfo(spec)),
                                          test::Chunk("tlbl", test::Strings({"One", "Two", "Three", "Four"})),
-                                         test::Chunk("time", Le32s({10000, 5000, 20000, -1})),
-                                         test::Chunk("fade", Le32s({0, 0, 1000})), test::Chunk("psfx", {1}),
+                                         test::Chunk("time", test::Le32s({10000, 5000, 20000, -1})),
+                                         test::Chunk("fade", test::Le32s({0, 0, 1000})), test::Chunk("psfx", {1}),
                                          test::Chunk("plst", {2, 1, 0, 3}), test::Chunk("DATA", test::TuneData(5000)),
                                          test::Chunk("NEND", {})}));
     }

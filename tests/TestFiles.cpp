@@ -108,6 +108,14 @@ Bytes Chunk(const std::string& id, const Bytes& data) {
     return b;
 }
 
+Bytes Le32s(const std::vector<std::int32_t>& values) {
+    Bytes b;
+    for (std::int32_t v : values) {
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i)));
+    }
+    return b;
+}
+
 Bytes Strings(const std::vector<std::string>& texts) {
     Bytes b;
     for (const std::string& t : texts) {

@@ -46,6 +46,8 @@ Bytes MakeNsf(const NsfSpec& spec, std::size_t dataBytes = 0);
 Bytes Chunk(const std::string& id, const Bytes& data);
 // NUL-terminated strings one after another (auth, tlbl).
 Bytes Strings(const std::vector<std::string>& texts);
+// Signed 32-bit little-endian values one after another (time, fade).
+Bytes Le32s(const std::vector<std::int32_t>& values);
 // The INFO chunk's data for the fields of an NSF spec (starting song counted from 0).
 Bytes NsfeInfo(const NsfSpec& spec);
 // An NSFe file with the chunks given, after the "NSFE" magic.
