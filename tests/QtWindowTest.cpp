@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QListWidget>
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -139,6 +142,53 @@ TEST_F(QtWindowTest, DropShowsPathAndSummaryThenPlayStreams) {
     EXPECT_EQ(r.user0.size(), 2 + 128 + 8 * 4096 + 4u);
     EXPECT_EQ(r.state, TapState::RunTestIdle);
     EXPECT_FALSE(board->IsOpen());
+}
+
+// The track list in play order: a double-click and Enter on a row play its song,
+// Enter never closes the window from the list, the label follows the slider.
+TEST_F(QtWindowTest, TrackListRowsPlayTheirSong) {
+    test::TempDir dir;
+    test::NsfSpec spec;
+    spec.songs = 3;
+    dir.Write("album.nsf", test::MakeNsf(spec, 1000));
+    const std::string m3u = "album.nsf::NSF,3,Finale,0:45\nalbum.nsf::NSF,1,Intro\n";
+    DropFile(dir.Write("album.m3u", test::Bytes(m3u.begin(), m3u.end())));
+    auto* list = Get<QListWidget>(kIdTrackList);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->item(0)->text(), QStringLiteral("   1  Finale  0:45"));
+    EXPECT_EQ(Get<QLabel>(kIdSongLabel)->text(), QStringLiteral("Song 1 of 3: Intro"));
+    ASSERT_NE(Get<QCheckBox>(kIdAutoAdvance), nullptr);
+    EXPECT_EQ(Get<QCheckBox>(kIdAutoAdvance)->text(), QStringLiteral("Auto-advance"));
+
+    emit list->itemDoubleClicked(list->item(0));
+    window.PumpUntil([&] { return dlg.IsIdle(); });
+    ASSERT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
+    EXPECT_EQ(board->Snapshot().user0[2 + 7], 3);
+    EXPECT_EQ(list->item(0)->text(), QStringLiteral(">  1  Finale  0:45"));
+    EXPECT_EQ(Get<QLabel>(kIdTimeLeft)->text(), QStringLiteral("0:45 left"));
+
+    if (const char* shot = std::getenv("TUNLET_TRACKLIST_SCREENSHOT")) {
+        Get<QCheckBox>(kIdAutoAdvance)->setChecked(true);
+        QApplication::processEvents();
+        window.grab().save(QString::fromUtf8(shot));
+    }
+
+    board->Reset();
+    list->setFocus();
+    list->setCurrentRow(1);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &enter);
+    window.PumpUntil([&] { return dlg.IsIdle(); });
+    EXPECT_TRUE(window.isVisible());
+    ASSERT_EQ(board->Snapshot().user0.size(), 2 + 128 + 3u);
+    EXPECT_EQ(board->Snapshot().user0[2 + 7], 1);
+
+    Get<QSlider>(kIdSongSlider)->setValue(1);
+    EXPECT_EQ(Get<QLabel>(kIdSongLabel)->text(), QStringLiteral("Song 2 of 3"));
+    // The new controls lie below the original layout, inside the window.
+    EXPECT_GT(list->geometry().top(), Get<QPushButton>(kIdNext)->geometry().bottom());
+    EXPECT_LE(Get<QCheckBox>(kIdAutoAdvance)->geometry().bottom(), window.height());
 }
 
 TEST_F(QtWindowTest, WriteErrorBoxFromWorker) {

@@ -132,6 +132,54 @@ TEST(ResourceScript, DialogsMatchTheTemplates) {
     }
 }
 
+// The main dialog's original controls keep their ids, texts and places; the track
+// list and its companions come after them, below the bottom row, inside the dialog.
+TEST(ResourceScript, OriginalLayoutKeptNewControlsBelow) {
+    const Parsed got = ReadDialog(Script(), res::kIddPlayerDialog);
+    struct Control {
+        int id;
+        const char* text;
+        const char* className;
+        int x, y, cx, cy;
+    };
+    const Control kOriginal[] = {
+        {2, "Close", "button", 151, 182, 31, 14},
+        {1000, "Send", "button", 3, 182, 34, 14},
+        {1002, "", "edit", 3, 30, 179, 126},
+        {1003, "", "edit", 3, 16, 179, 12},
+        {-1, "Please drag and drop a NSF or NES file.", "static", 3, 6, 165, 8},
+        {1004, "Progress1", "msctls_progress32", 74, 182, 74, 14},
+        {1007, "Slider1", "msctls_trackbar32", 3, 156, 179, 24},
+        {1008, "Next", "button", 42, 182, 28, 14},
+    };
+    const Control kAdded[] = {
+        {1009, "", "static", 3, 200, 179, 8},
+        {1010, "", "listbox", 3, 210, 179, 66},
+        {1011, "Auto-advance", "button", 3, 280, 80, 10},
+        {1012, "", "static", 100, 281, 82, 8},
+    };
+    ASSERT_EQ(got.dialog.controls.size(), std::size(kOriginal) + std::size(kAdded));
+    std::size_t i = 0;
+    for (const auto& table : {std::vector<Control>(std::begin(kOriginal), std::end(kOriginal)),
+                              std::vector<Control>(std::begin(kAdded), std::end(kAdded))}) {
+        for (const Control& want : table) {
+            SCOPED_TRACE(want.id);
+            const res::ControlTemplate& g = got.dialog.controls[i];
+            EXPECT_EQ(g.id, want.id);
+            EXPECT_EQ(got.texts[2 * i], want.text);
+            EXPECT_EQ(got.texts[2 * i + 1], want.className);
+            EXPECT_EQ(std::vector<int>({g.x, g.y, g.cx, g.cy}), std::vector<int>({want.x, want.y, want.cx, want.cy}));
+            if (i >= std::size(kOriginal)) {
+                EXPECT_GE(g.y, 182 + 14);                // below Play, Next, progress and Close
+                EXPECT_LE(g.y + g.cy, got.dialog.cy);    // inside the grown dialog
+            }
+            ++i;
+        }
+    }
+    EXPECT_EQ(got.dialog.cx, 186);
+    EXPECT_GT(got.dialog.cy, 201);
+}
+
 TEST(ResourceScript, StringsAndVersion) {
     const std::string script = Script();
     EXPECT_NE(script.find(std::string("    101 \"") + res::kAboutMenuEntry + "\"\n"), std::string::npos);

@@ -141,6 +141,69 @@ TEST_F(Win32WindowTest, DropOfAJapanesePathThenPlayAndNext) {
     EXPECT_TRUE(boxes.empty());
 }
 
+// The track list, its rows in play order, a double-click and Enter on a row, the
+// song label that follows the slider and the Auto-advance box.
+TEST_F(Win32WindowTest, TrackListRowsPlayTheirSong) {
+    test::TempDir dir;
+    test::NsfSpec spec;
+    spec.songs = 3;
+    dir.Write("album.nsf", test::MakeNsf(spec, 1000));
+    const std::string m3u = "album.nsf::NSF,3,Finale,0:45\nalbum.nsf::NSF,1,Intro\n";
+    Drop(dir.Write("album.m3u", test::Bytes(m3u.begin(), m3u.end())));
+    HWND list = Item(kIdTrackList);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(::SendMessageW(list, LB_GETCOUNT, 0, 0), 2);
+    wchar_t row[128] = {};
+    ::SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(row));
+    EXPECT_EQ(std::wstring(row), L"   1  Finale  0:45");
+    EXPECT_EQ(Text(kIdSongLabel), L"Song 1 of 3: Intro");
+
+    // A double-click on row 1 plays song 3; the row is marked as playing.
+    ::SendMessageW(list, LB_SETCURSEL, 0, 0);
+    ::SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(kIdTrackList, LBN_DBLCLK), reinterpret_cast<LPARAM>(list));
+    WaitIdle();
+    ASSERT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
+    EXPECT_EQ(board->Snapshot().user0[2 + 7], 3);
+    ::SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(row));
+    EXPECT_EQ(std::wstring(row), L">  1  Finale  0:45");
+    EXPECT_EQ(Text(kIdSongLabel), L"Song 3 of 3: Finale");
+    EXPECT_EQ(Text(kIdTimeLeft), L"0:45 left");
+
+    // Enter on the list plays the selected row and leaves the window open.
+    board->Reset();
+    ::SetFocus(list);
+    ::SendMessageW(list, LB_SETCURSEL, 1, 0);
+    Click(IDOK);
+    WaitIdle();
+    EXPECT_NE(window.Handle(), nullptr);
+    ASSERT_EQ(board->Snapshot().user0.size(), 2 + 128 + 3u);
+    EXPECT_EQ(board->Snapshot().user0[2 + 7], 1);
+
+    // The slider moved by the user updates the label.
+    ::SendMessageW(Item(kIdSongSlider), TBM_SETPOS, TRUE, 1);
+    ::SendMessageW(window.Handle(), WM_HSCROLL, TB_THUMBPOSITION, reinterpret_cast<LPARAM>(Item(kIdSongSlider)));
+    EXPECT_EQ(Text(kIdSongLabel), L"Song 2 of 3");
+    EXPECT_FALSE(dlg.IsIdle() && ::IsDlgButtonChecked(window.Handle(), kIdAutoAdvance) == BST_CHECKED);
+    Click(kIdAutoAdvance);
+    ::CheckDlgButton(window.Handle(), kIdAutoAdvance, BST_CHECKED);
+    EXPECT_TRUE(window.IsChecked(kIdAutoAdvance));
+    EXPECT_TRUE(boxes.empty());
+}
+
+// The controls of the original layout keep their places; the new ones lie below them.
+TEST_F(Win32WindowTest, NewControlsBelowTheOriginalLayout) {
+    RECT next{}, list{}, box{};
+    ::GetWindowRect(Item(kIdNext), &next);
+    ::GetWindowRect(Item(kIdTrackList), &list);
+    ::GetWindowRect(Item(kIdAutoAdvance), &box);
+    EXPECT_GT(list.top, next.bottom);
+    EXPECT_GT(box.top, list.bottom);
+    RECT client{};
+    ::GetClientRect(window.Handle(), &client);
+    ::MapWindowPoints(window.Handle(), nullptr, reinterpret_cast<POINT*>(&client), 2);
+    EXPECT_LE(box.bottom, client.bottom);
+}
+
 TEST_F(Win32WindowTest, StopThenWriteErrorBoxFromTheWorker) {
     Drop(test::DataFile("db_apu.nsf"));
     board->HoldWrite(12);

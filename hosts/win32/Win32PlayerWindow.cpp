@@ -82,9 +82,14 @@ INT_PTR CALLBACK Win32PlayerWindow::DialogProc(HWND hwnd, UINT message, WPARAM w
     return self != nullptr ? self->OnMessage(message, wParam, lParam) : FALSE;
 }
 
-INT_PTR Win32PlayerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM) {
+INT_PTR Win32PlayerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND:
+            // A double-click on a row of the track list plays it.
+            if (LOWORD(wParam) == kIdTrackList) {
+                if (HIWORD(wParam) == LBN_DBLCLK) dlg_.OnTrackChosen(ListSelection(kIdTrackList));
+                return TRUE;
+            }
             if (HIWORD(wParam) != BN_CLICKED) return FALSE;
             switch (LOWORD(wParam)) {
                 case kIdSend:
@@ -93,12 +98,24 @@ INT_PTR Win32PlayerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM) {
                 case kIdNext:
                     dlg_.OnNext();
                     return TRUE;
+                case kIdAutoAdvance:
+                    dlg_.OnAutoAdvance();
+                    return TRUE;
                 case IDOK:
+                    // Enter on the track list plays the row it is on.
+                    if (::GetFocus() == ::GetDlgItem(hwnd_, kIdTrackList)) {
+                        dlg_.OnTrackChosen(ListSelection(kIdTrackList));
+                        return TRUE;
+                    }
+                    [[fallthrough]];
                 case IDCANCEL:  // Close, Escape and Enter
                     End();
                     return TRUE;
             }
             return FALSE;
+        case WM_HSCROLL:  // the song slider moved
+            if (reinterpret_cast<HWND>(lParam) == ::GetDlgItem(hwnd_, kIdSongSlider)) dlg_.OnSongSlider();
+            return TRUE;
         case WM_CLOSE:  // the caption's close box
             End();
             return TRUE;
@@ -164,6 +181,28 @@ void Win32PlayerWindow::SetSliderPos(int pos, bool redraw) {
 int Win32PlayerWindow::SliderPos() {
     return static_cast<int>(::SendDlgItemMessageW(hwnd_, kIdSongSlider, TBM_GETPOS, 0, 0));
 }
+
+void Win32PlayerWindow::SetListRows(int id, const std::vector<std::string>& rows) {
+    ::SendDlgItemMessageW(hwnd_, id, LB_RESETCONTENT, 0, 0);
+    for (const std::string& row : rows) {
+        ::SendDlgItemMessageW(hwnd_, id, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(DisplayText(row).c_str()));
+    }
+}
+
+void Win32PlayerWindow::SetListRow(int id, int row, const std::string& text) {
+    const LRESULT selected = ::SendDlgItemMessageW(hwnd_, id, LB_GETCURSEL, 0, 0);
+    if (::SendDlgItemMessageW(hwnd_, id, LB_DELETESTRING, static_cast<WPARAM>(row), 0) == LB_ERR) return;
+    ::SendDlgItemMessageW(hwnd_, id, LB_INSERTSTRING, static_cast<WPARAM>(row),
+                          reinterpret_cast<LPARAM>(DisplayText(text).c_str()));
+    if (selected == row) ::SendDlgItemMessageW(hwnd_, id, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
+}
+
+int Win32PlayerWindow::ListSelection(int id) {
+    const LRESULT selected = ::SendDlgItemMessageW(hwnd_, id, LB_GETCURSEL, 0, 0);
+    return selected == LB_ERR ? -1 : static_cast<int>(selected);
+}
+
+bool Win32PlayerWindow::IsChecked(int id) { return ::IsDlgButtonChecked(hwnd_, id) == BST_CHECKED; }
 
 void Win32PlayerWindow::SetProgressPos(int pos) {
     if (OnUiThread()) {

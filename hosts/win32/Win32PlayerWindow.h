@@ -45,6 +45,10 @@ public:
     void SetSliderTicFreq(int freq) override;
     void SetSliderPos(int pos, bool redraw) override;
     int SliderPos() override;
+    void SetListRows(int id, const std::vector<std::string>& rows) override;
+    void SetListRow(int id, int row, const std::string& text) override;
+    int ListSelection(int id) override;
+    bool IsChecked(int id) override;
     void SetProgressPos(int pos) override;
     void Post(std::function<void()> task) override;
     void SetTimer(int id, int periodMs) override;
