@@ -15,7 +15,8 @@ constexpr char kUsage[] = "usage: tunlet [FILE] [--cable usb-blaster|virtual|dum
 constexpr char kHelp[] =
     "Tunlet: sends NSF tunes and iNES ROMs to an FPGA board over a USB-Blaster cable.\n"
     "\n"
-    "  FILE                  an NSF, NSFe or NSF2 tune or an iNES ROM to load at start\n"
+    "  FILE                  an NSF, NSFe or NSF2 tune, an M3U playlist of one, or an\n"
+    "                        iNES ROM to load at start\n"
     "  --cable usb-blaster   the real cable (default)\n"
     "  --cable virtual       a board in memory at the cable's pace: try it without hardware\n"
     "  --cable dump:PATH     write the raw cable bytes of each Play to PATH\n"

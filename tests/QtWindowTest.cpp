@@ -149,15 +149,19 @@ TEST_F(QtWindowTest, DropShowsPathAndSummaryThenPlayStreams) {
 TEST_F(QtWindowTest, TrackListRowsPlayTheirSong) {
     test::TempDir dir;
     test::NsfSpec spec;
-    spec.songs = 3;
+    spec.songs = 5;
+    spec.name = "Chiptune Album";
     dir.Write("album.nsf", test::MakeNsf(spec, 1000));
-    const std::string m3u = "album.nsf::NSF,3,Finale,0:45\nalbum.nsf::NSF,1,Intro\n";
+    const std::string m3u =
+        "album.nsf::NSF,3,Overworld,1:30\nalbum.nsf::NSF,1,Title Screen,0:45\nalbum.nsf::NSF,$3,Cave,1:10,,3\n"
+        "album.nsf::NSF,5,Ending\n";
     DropFile(dir.Write("album.m3u", test::Bytes(m3u.begin(), m3u.end())));
     auto* list = Get<QListWidget>(kIdTrackList);
     ASSERT_NE(list, nullptr);
-    ASSERT_EQ(list->count(), 2);
-    EXPECT_EQ(list->item(0)->text(), QStringLiteral("   1  Finale  0:45"));
-    EXPECT_EQ(Get<QLabel>(kIdSongLabel)->text(), QStringLiteral("Song 1 of 3: Intro"));
+    ASSERT_EQ(list->count(), 4);
+    EXPECT_EQ(list->item(0)->text(), QStringLiteral("   1  Overworld  1:30"));
+    EXPECT_EQ(list->item(3)->text(), QStringLiteral("   4  Ending  2:30"));
+    EXPECT_EQ(Get<QLabel>(kIdSongLabel)->text(), QStringLiteral("Song 1 of 5: Title Screen"));
     ASSERT_NE(Get<QCheckBox>(kIdAutoAdvance), nullptr);
     EXPECT_EQ(Get<QCheckBox>(kIdAutoAdvance)->text(), QStringLiteral("Auto-advance"));
 
@@ -165,8 +169,9 @@ TEST_F(QtWindowTest, TrackListRowsPlayTheirSong) {
     window.PumpUntil([&] { return dlg.IsIdle(); });
     ASSERT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
     EXPECT_EQ(board->Snapshot().user0[2 + 7], 3);
-    EXPECT_EQ(list->item(0)->text(), QStringLiteral(">  1  Finale  0:45"));
-    EXPECT_EQ(Get<QLabel>(kIdTimeLeft)->text(), QStringLiteral("0:45 left"));
+    EXPECT_EQ(list->item(0)->text(), QStringLiteral(">  1  Overworld  1:30"));
+    EXPECT_EQ(Get<QLabel>(kIdTimeLeft)->text(), QStringLiteral("1:30 left"));
+    EXPECT_EQ(Get<QLabel>(kIdSongLabel)->text(), QStringLiteral("Song 3 of 5: Overworld"));
 
     if (const char* shot = std::getenv("TUNLET_TRACKLIST_SCREENSHOT")) {
         Get<QCheckBox>(kIdAutoAdvance)->setChecked(true);
@@ -185,7 +190,7 @@ TEST_F(QtWindowTest, TrackListRowsPlayTheirSong) {
     EXPECT_EQ(board->Snapshot().user0[2 + 7], 1);
 
     Get<QSlider>(kIdSongSlider)->setValue(1);
-    EXPECT_EQ(Get<QLabel>(kIdSongLabel)->text(), QStringLiteral("Song 2 of 3"));
+    EXPECT_EQ(Get<QLabel>(kIdSongLabel)->text(), QStringLiteral("Song 2 of 5"));
     // The new controls lie below the original layout, inside the window.
     EXPECT_GT(list->geometry().top(), Get<QPushButton>(kIdNext)->geometry().bottom());
     EXPECT_LE(Get<QCheckBox>(kIdAutoAdvance)->geometry().bottom(), window.height());

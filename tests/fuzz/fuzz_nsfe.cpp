@@ -1,6 +1,7 @@
 // The NSFe chunk walker on any bytes, from memory and through the tune reader.
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "media/NsfTune.h"
@@ -14,6 +15,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (chunks.hasData && (chunks.dataOffset > size || chunks.dataSize > size - chunks.dataOffset)) fuzz::Broken();
     std::string text;
     DescribeTracks(chunks.Tracks(chunks.songs), text);
+    // The same bytes as an M3U playlist, merged into the tune's own.
+    const M3uFile m3u = ParseM3u(std::string_view(reinterpret_cast<const char*>(data), size));
+    std::string why;
+    const Playlist merged = MergeM3u(chunks.Tracks(chunks.songs), chunks.songs, m3u, "tune.nsf", why);
+    for (const PlaylistEntry& e : merged.entries) {
+        if (e.song < 1 || e.song > chunks.songs) fuzz::Broken();
+    }
+    DescribeTracks(merged, text);
 
     // The same bytes as an NSFe file.
     std::vector<std::uint8_t> file = {'N', 'S', 'F', 'E'};
