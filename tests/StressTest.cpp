@@ -113,10 +113,14 @@ public:
             files_.dir.Write("fragile.nsf", files_.fragileBytes);
         } else if (pick < 40) {
             Send();
-        } else if (pick < 48) {
+        } else if (pick < 45) {
             Next();
-        } else if (pick < 72) {
+        } else if (pick < 48) {
+            Row();
+        } else if (pick < 69) {
             dlg_->OnTimer(1);
+        } else if (pick < 72) {
+            Advance();
         } else if (pick < 92) {
             win_->Pump();
         } else if (pick < 97) {
@@ -163,6 +167,7 @@ private:
             Check(dlg_->pRom.get() == romAtStart_, "ROM record replaced during a transfer");
             Check(dlg_->tune.pszPath.get() == pathAtStart_, "tune record replaced during a transfer");
         };
+        dlg_->SetClock([this] { return now_; });
         dlg_->OnCreate();
         dlg_->OnInitDialog();
         running_ = false;
@@ -226,6 +231,27 @@ private:
         if (idle && haveWork && dlg_->hBoard != nullptr) running_ = true;
     }
 
+    // A double-click on a row (or on none): plays its song as Next does.
+    void Row() {
+        const bool idle = dlg_->IsIdle();
+        isRom_ = dlg_->pRom != nullptr;
+        const int row = static_cast<int>(rng_() % (win_->rows.size() + 2)) - 1;
+        dlg_->OnTrackChosen(row);
+        if (idle && dlg_->hBoard != nullptr) running_ = true;
+    }
+
+    // The track's time is up with Auto-advance on: the next track may start.
+    void Advance() {
+        win_->checked.insert(kIdAutoAdvance);
+        now_ += 200000;
+        const bool idle = dlg_->IsIdle();
+        const int opensBefore = board_->Snapshot().opens;
+        isRom_ = dlg_->pRom != nullptr;
+        dlg_->OnTimer(CPlayerDlg::kTrackTimer);
+        if (idle && dlg_->hBoard != nullptr) running_ = true;
+        if (!idle) Check(board_->Snapshot().opens == opensBefore, "Auto-advance started a transfer while not idle");
+    }
+
     // Runs after every step: a worker that has just returned left a complete stream.
     void Observe() {
         if (!running_ || dlg_->WorkerRunning()) return;
@@ -273,6 +299,7 @@ private:
     Totals& totals_;
     std::shared_ptr<VirtualBoard> board_ = VirtualBoard::Create();
     std::unique_ptr<test::FakeWindow> win_;
+    std::int64_t now_ = 0;  // the dialog's track clock
     std::unique_ptr<CPlayerDlg> dlg_;
     std::atomic<int> live_{0};
     std::atomic<std::uint64_t> writes_{0};
