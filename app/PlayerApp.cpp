@@ -2,11 +2,19 @@
 
 #include <cstring>
 
+#include "app/PlayerDlg.h"
+#include "cable/VirtualBoard.h"
 #include "res/Version.h"
 
 namespace tunlet {
 
 CPlayerApp theApp;
+
+void ReportVirtualBoard(CPlayerDlg& dlg, std::shared_ptr<VirtualBoard> board,
+                        std::function<void(const std::string&)> show) {
+    dlg.SetTransferStarting([board] { board->Reset(); });
+    dlg.SetTransferEnded([board, show = std::move(show)] { show(VirtualBoard::Describe(board->Snapshot())); });
+}
 
 namespace {
 

@@ -2,6 +2,7 @@
 // the dialog closes.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,13 @@ struct AppOptions {
 // Reads the window's command line (after the window system took its own options).
 // Returns the options, or sets exitText (help, version or a usage error) and exitCode.
 std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::string& exitText, int& exitCode);
+
+class CPlayerDlg;
+
+// Has show() given, after each transfer of the dialog, what the virtual board
+// received in that transfer alone (the board forgets the one before as Play starts).
+void ReportVirtualBoard(CPlayerDlg& dlg, std::shared_ptr<VirtualBoard> board,
+                        std::function<void(const std::string&)> show);
 
 class CPlayerApp {
 public:

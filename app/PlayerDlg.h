@@ -56,6 +56,8 @@ public:
     // Called on the UI thread each time a transfer has ended and the dialog is idle
     // again (the host shows what a virtual board received); nothing by default.
     void SetTransferEnded(std::function<void()> ended) { transferEnded_ = std::move(ended); }
+    // Called on the UI thread as Play starts a transfer, before the cable opens.
+    void SetTransferStarting(std::function<void()> starting) { transferStarting_ = std::move(starting); }
     // The clock the track timer reads; the steady clock by default.
     void SetClock(Clock clock) { clock_ = std::move(clock); }
 
@@ -143,6 +145,7 @@ private:
 
     DialogWindow* window_ = nullptr;
     WorkerThread::Launcher launch_;
+    std::function<void()> transferStarting_;
     std::function<void()> transferEnded_;
     // Counts Play and Stop (UI thread only); a worker's progress counts while it matches.
     unsigned transfer_ = 0;

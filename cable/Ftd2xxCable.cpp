@@ -25,35 +25,49 @@ struct Library {
     OpenExFn openEx = nullptr;
     WriteFn write = nullptr;
     CloseFn close = nullptr;
-    std::string problem;  // why it cannot be used
 };
 
-// Each library is loaded and resolved once, on the first open, and kept for the
-// program's life: its handles must outlive every device opened through it.
-const Library& Load(const std::string& name) {
+// Only the program's own folder and System32 are searched: a library of the same name
+// in the current folder (where the user opened a tune from) or on PATH is never
+// loaded. A name with a folder (tests give one) is loaded from there.
+HMODULE LoadFromTrustedFolders(const std::string& name) {
+    return ::LoadLibraryExW(Widen(name).c_str(), nullptr,
+                            LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+template <typename Fn>
+Fn Resolve(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+// A library that loaded with every call is resolved once and kept for the program's
+// life: its handles must outlive every device opened through it. A failure is not
+// kept, so a driver installed while the program runs is found by the next open.
+// Returns nullptr with the reason in problem when the library cannot be used.
+const Library* Load(const std::string& name, std::string& problem) {
     static std::mutex mutex;
     static std::map<std::string, std::unique_ptr<Library>> loaded;
     std::lock_guard lock(mutex);
-    std::unique_ptr<Library>& lib = loaded[name];
-    if (lib) return *lib;
-    lib = std::make_unique<Library>();
-    lib->module = ::LoadLibraryW(Widen(name).c_str());
+    if (const auto it = loaded.find(name); it != loaded.end()) return it->second.get();
+    auto lib = std::make_unique<Library>();
+    lib->module = LoadFromTrustedFolders(name);
     if (lib->module == nullptr) {
-        lib->problem = "the cable driver " + name + " is not installed";
-        return *lib;
+        problem = "the cable driver " + name + " is not installed";
+        return nullptr;
     }
-    lib->openEx = reinterpret_cast<OpenExFn>(reinterpret_cast<void*>(::GetProcAddress(lib->module, "FT_OpenEx")));
-    lib->write = reinterpret_cast<WriteFn>(reinterpret_cast<void*>(::GetProcAddress(lib->module, "FT_Write")));
-    lib->close = reinterpret_cast<CloseFn>(reinterpret_cast<void*>(::GetProcAddress(lib->module, "FT_Close")));
+    lib->openEx = Resolve<OpenExFn>(lib->module, "FT_OpenEx");
+    lib->write = Resolve<WriteFn>(lib->module, "FT_Write");
+    lib->close = Resolve<CloseFn>(lib->module, "FT_Close");
     for (const auto& [fn, fnName] : {std::pair{lib->openEx != nullptr, "FT_OpenEx"},
                                      std::pair{lib->write != nullptr, "FT_Write"},
                                      std::pair{lib->close != nullptr, "FT_Close"}}) {
         if (!fn) {
-            lib->problem = "the cable driver " + name + " lacks " + fnName;
-            break;
+            problem = "the cable driver " + name + " lacks " + fnName;
+            ::FreeLibrary(lib->module);
+            return nullptr;
         }
     }
-    return *lib;
+    return (loaded[name] = std::move(lib)).get();
 }
 
 class Ftd2xxDevice : public CableDevice {
@@ -78,14 +92,15 @@ private:
 
 CableOpenResult Ftd2xxCable::Open(const char* description) {
     CableOpenResult result;
-    const Library& lib = Load(library_);
-    if (!lib.problem.empty()) {
+    std::string problem;
+    const Library* lib = Load(library_, problem);
+    if (lib == nullptr) {
         result.status = FT_DEVICE_NOT_FOUND;
-        result.reason = lib.problem;
+        result.reason = problem;
         return result;
     }
     Ftd2xxHandle handle = nullptr;
-    const Ftd2xxStatus status = lib.openEx(const_cast<char*>(description), FT_OPEN_BY_DESCRIPTION, &handle);
+    const Ftd2xxStatus status = lib->openEx(const_cast<char*>(description), FT_OPEN_BY_DESCRIPTION, &handle);
     if (status != 0 || handle == nullptr) {
         result.status = status != 0 ? static_cast<FT_STATUS>(status) : FT_DEVICE_NOT_OPENED;
         result.reason = status == FT_DEVICE_NOT_FOUND ? "no USB-Blaster found: the cable is not plugged in"
@@ -93,7 +108,7 @@ CableOpenResult Ftd2xxCable::Open(const char* description) {
         return result;
     }
     result.status = FT_OK;
-    result.device = std::make_unique<Ftd2xxDevice>(lib, handle);
+    result.device = std::make_unique<Ftd2xxDevice>(*lib, handle);
     return result;
 }
 

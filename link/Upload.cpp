@@ -115,7 +115,9 @@ unsigned SendTuneThread(UploadHost& host) {
     if (!Lead(h, kTuneLead)) return WriteFailed(host, h);
 
     StdioFile file(tune.pszPath ? tune.pszPath.get() : "");
-    if (!file) {
+    // Only the file that was read is sent: one put in its place since (saved again,
+    // renamed over it) may have another header, size or layout.
+    if (!file || file.Stamp() != tune.stamp) {
         // The USER0 scan stays open; the next upload starts with a TAP reset.
         host.ShowMessage(kFileNotOpened);
         host.Busy().store(0);

@@ -264,6 +264,13 @@ TEST(QtAppStart, FileArgumentLoadsAndPlaysIntoTheVirtualBoard) {
         EXPECT_TRUE(report.contains(QStringLiteral("USER0: 32902 bytes")));
         EXPECT_TRUE(report.contains(QStringLiteral("TAP: Run-Test/Idle, outputs released")));
         if (const char* shot = std::getenv("TUNLET_SCREENSHOT_VIRTUAL")) window.grab().save(QString::fromUtf8(shot));
+        // The next Play sends only the header: the panel shows that transfer alone
+        // (a 62-byte preamble, 133 shift words, a 6-byte closing walk).
+        qobject_cast<QPushButton*>(window.Control(kIdSend))->click();
+        window.PumpUntil([&] { return dlg.IsIdle(); });
+        const QString second = panel->toPlainText();
+        EXPECT_TRUE(second.startsWith(QStringLiteral("virtual board received 334 cable bytes in "))) << second.toStdString();
+        EXPECT_TRUE(second.contains(QStringLiteral("USER0: 133 bytes")));
         dlg.OnDestroy();
     }
     SetCableBackend(nullptr);
@@ -279,9 +286,12 @@ TEST(QtAppStart, WindowDumpEqualsCommandLineDump) {
     options.cable = "dump:" + windowDump;
     SetCableBackend(ChooseCable(options.cable).backend);
     {
+        dir.Write("window.bin", {1, 2, 3});
         CPlayerDlg dlg;
         QtPlayerWindow window(dlg);
         ASSERT_TRUE(StartQtPlayer(dlg, window, options));
+        // The start-up probe opened the cable; an earlier dump is still as it was.
+        EXPECT_TRUE(test::ReadAll(windowDump) == (test::Bytes{1, 2, 3}));
         qobject_cast<QPushButton*>(window.Control(kIdSend))->click();
         window.PumpUntil([&] { return dlg.IsIdle(); });
         dlg.OnDestroy();

@@ -247,8 +247,10 @@ TEST(TuneUpload, StopThroughGateOnWorkerThread) {
     EXPECT_EQ(r.state, TapState::RunTestIdle);
 }
 
-// An NSFe and an NSF2 with its program length set go to the board exactly as the
-// NSF they stand for: the same header, blocks, padding, progress and header-only resend.
+// An NSFe and an NSF2 go to the board exactly as the version-1 NSF they stand for:
+// the same header, blocks, padding, progress and header-only resend. An NSF2's
+// program length sits in bytes 0x7D-0x7F, where the board reads the reload flag (126)
+// and the block count (127): a length of 384 (0x000180) would put 1 in byte 126.
 TEST(TuneUpload, NsfeAndNsf2SendTheirEquivalentNsf) {
     TempDir dir;
     test::NsfSpec spec;
@@ -257,31 +259,35 @@ TEST(TuneUpload, NsfeAndNsf2SendTheirEquivalentNsf) {
     spec.name = "Equivalent";
     spec.bank[3] = 9;
     spec.extra = 0x10;
-    const std::size_t dataBytes = 9000;
-    const Bytes nsf = test::MakeNsf(spec, dataBytes);
-    const Bytes nsfe = test::MakeNsfe({test::Chunk("INFO", test::NsfeInfo(spec)),
-                                       test::Chunk("BANK", Bytes(spec.bank, spec.bank + 8)),
-                                       test::Chunk("RATE", {0x1A, 0x41, 0x20, 0x4E}),
-                                       test::Chunk("auth", test::Strings({spec.name, spec.artist, spec.copyright})),
-                                       test::Chunk("tlbl", test::Strings({"a", "b"})),
-                                       test::Chunk("DATA", test::TuneData(dataBytes)), test::Chunk("NEND", {})});
-    // The NSF2: version 2, its program length, then metadata the board must not get.
-    Bytes nsf2 = nsf;
-    nsf2[5] = 2;
-    nsf2[0x7D] = dataBytes & 0xFF;
-    nsf2[0x7E] = (dataBytes >> 8) & 0xFF;
-    const Bytes meta = test::Chunk("tlbl", test::Strings({"x", "y", "z", "w"}));
-    nsf2.insert(nsf2.end(), meta.begin(), meta.end());
-    Bytes nsf2Cut(nsf2.begin(), nsf2.begin() + 128 + dataBytes);
-
     struct Pair {
-        const char* label;
+        std::string label;
         Bytes file, equivalent;
     };
-    const Pair pairs[] = {{"NSFe", nsfe, nsf}, {"NSF2", nsf2, nsf2Cut}};
+    std::vector<Pair> pairs;
+    for (const std::size_t dataBytes : {std::size_t{9000}, std::size_t{384}}) {
+        const Bytes nsf = test::MakeNsf(spec, dataBytes);
+        const Bytes nsfe = test::MakeNsfe({test::Chunk("INFO", test::NsfeInfo(spec)),
+                                           test::Chunk("BANK", Bytes(spec.bank, spec.bank + 8)),
+                                           test::Chunk("RATE", {0x1A, 0x41, 0x20, 0x4E}),
+                                           test::Chunk("auth", test::Strings({spec.name, spec.artist, spec.copyright})),
+                                           test::Chunk("tlbl", test::Strings({"a", "b"})),
+                                           test::Chunk("DATA", test::TuneData(dataBytes)), test::Chunk("NEND", {})});
+        // The NSF2: version 2, its metadata flag, its program length, then metadata
+        // the board must not get.
+        Bytes nsf2 = nsf;
+        nsf2[5] = 2;
+        nsf2[0x7C] = 0x80;
+        nsf2[0x7D] = dataBytes & 0xFF;
+        nsf2[0x7E] = (dataBytes >> 8) & 0xFF;
+        const Bytes meta = test::Chunk("tlbl", test::Strings({"x", "y", "z", "w"}));
+        nsf2.insert(nsf2.end(), meta.begin(), meta.end());
+        const std::string size = " " + std::to_string(dataBytes);
+        pairs.push_back({"NSFe" + size, nsfe, nsf});
+        pairs.push_back({"NSF2" + size, nsf2, nsf});
+    }
     for (const auto& p : pairs) {
         for (int loaded : {0, 1}) {
-            SCOPED_TRACE(std::string(p.label) + (loaded ? " header only" : " whole"));
+            SCOPED_TRACE(p.label + (loaded ? " header only" : " whole"));
             std::vector<VirtualBoard::Record> records;
             std::vector<std::vector<int>> progress;
             for (const Bytes* file : {&p.file, &p.equivalent}) {
@@ -298,9 +304,33 @@ TEST(TuneUpload, NsfeAndNsf2SendTheirEquivalentNsf) {
             EXPECT_TRUE(records[0].raw == records[1].raw);
             EXPECT_EQ(records[0].writes, records[1].writes);
             EXPECT_EQ(progress[0], progress[1]);
-            ExpectAtTap(records[0], records[1].user0);
+            ExpectAtTap(records[0], TunePayload(p.equivalent, 32768, 3, loaded));
+            ASSERT_GT(records[0].user0.size(), 2 + 127u);
+            EXPECT_EQ(records[0].user0[2 + 5], 1);             // version 1
+            EXPECT_EQ(records[0].user0[2 + 126], loaded);      // the reload flag is the upload's alone
         }
     }
+}
+
+// Only the file that was read goes to the board: one put in its place since (saved
+// again by rename) is refused, and the next Play loads it afresh.
+TEST(TuneUpload, FileReplacedSinceItWasRead) {
+    TempDir dir;
+    const std::string path = dir.Write("t.nsf", test::MakeNsf({}, 5000));
+    BoardSession s;
+    FakeHost host;
+    host.board = s.handle;
+    host.loaded = 0;
+    LoadTune(host, path);
+    test::NsfSpec other;
+    other.songs = 9;
+    const std::string replacement = dir.Write("new.nsf", test::MakeNsf(other, 70000));
+    std::remove(path.c_str());  // Windows renames only onto a free name
+    ASSERT_EQ(std::rename(replacement.c_str(), path.c_str()), 0);
+    SendTuneThread(host);
+    EXPECT_EQ(host.messages, std::vector<std::string>{"file dont open"});
+    EXPECT_EQ(host.loaded, 0);
+    EXPECT_EQ(s.board->Snapshot().user0.size(), 2u);  // the lead bytes only
 }
 
 TEST(TuneUpload, MissingFile) {

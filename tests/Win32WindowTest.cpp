@@ -26,6 +26,9 @@ struct Box {
 };
 std::vector<Box>* g_boxes = nullptr;
 HWND g_main = nullptr;
+// Set: the next box found gets the main window closed under it first (the taskbar's
+// close, taskkill without /F), then its OK.
+bool g_closeMainUnderBox = false;
 
 BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
     wchar_t cls[32] = {};
@@ -35,6 +38,10 @@ BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
     ::GetWindowTextW(hwnd, caption, 256);
     ::GetDlgItemTextW(hwnd, 0xFFFF, text, 256);  // a message box's text
     if (g_boxes != nullptr) g_boxes->push_back({caption, text});
+    if (g_closeMainUnderBox) {
+        g_closeMainUnderBox = false;
+        ::PostMessageW(g_main, WM_CLOSE, 0, 0);
+    }
     ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return TRUE;
 }
@@ -222,6 +229,21 @@ TEST_F(Win32WindowTest, StopThenWriteErrorBoxFromTheWorker) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, L"write err");
     EXPECT_EQ(boxes[0].caption, L"tunlet_win32_tests");  // the program's name
+    EXPECT_FALSE(board->IsOpen());
+}
+
+// A close that reaches the window while the worker's box is up ends it once the box
+// is gone, instead of waiting for a worker that waits for the box.
+TEST_F(Win32WindowTest, CloseWhileTheWorkersBoxIsUp) {
+    Drop(test::DataFile("db_apu.nsf"));
+    board->FailWrite(13);
+    g_closeMainUnderBox = true;
+    Click(kIdSend);
+    window.PumpUntil([&] { return window.Handle() == nullptr; });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"write err");
+    EXPECT_FALSE(g_closeMainUnderBox);
+    EXPECT_TRUE(dlg.IsIdle());
     EXPECT_FALSE(board->IsOpen());
 }
 

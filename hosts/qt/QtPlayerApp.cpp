@@ -1,7 +1,6 @@
 #include "hosts/qt/QtPlayerApp.h"
 
 #include "app/PlayerDlg.h"
-#include "cable/VirtualBoard.h"
 #include "hosts/qt/QtPlayerWindow.h"
 
 namespace tunlet {
@@ -12,7 +11,7 @@ bool StartQtPlayer(CPlayerDlg& dlg, QtPlayerWindow& window, const AppOptions& op
     if (options.board) {
         window.setWindowTitle(window.windowTitle() + QStringLiteral(" \u2013 virtual board"));
         window.AddBoardPanel();
-        dlg.SetTransferEnded([&window, board = options.board] { window.SetBoardReport(VirtualBoard::Describe(board->Snapshot())); });
+        ReportVirtualBoard(dlg, options.board, [&window](const std::string& report) { window.SetBoardReport(report); });
     }
     dlg.OnInitDialog();  // the board probe reports a missing cable before the window shows
     if (!options.file.empty()) dlg.OnDropFiles({options.file});
