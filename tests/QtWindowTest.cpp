@@ -155,7 +155,11 @@ TEST_F(QtWindowTest, TrackListRowsPlayTheirSong) {
     const std::string m3u =
         "album.nsf::NSF,3,Overworld,1:30\nalbum.nsf::NSF,1,Title Screen,0:45\nalbum.nsf::NSF,$3,Cave,1:10,,3\n"
         "album.nsf::NSF,5,Ending\n";
-    DropFile(dir.Write("album.m3u", test::Bytes(m3u.begin(), m3u.end())));
+    // TUNLET_SCREENSHOT_ALBUM may name a copy of this album.m3u, with its tune beside
+    // it, in a tidy folder (for the README's picture).
+    const char* shownAlbum = std::getenv("TUNLET_SCREENSHOT_ALBUM");
+    const std::string album = dir.Write("album.m3u", test::Bytes(m3u.begin(), m3u.end()));
+    DropFile(shownAlbum ? shownAlbum : album);
     auto* list = Get<QListWidget>(kIdTrackList);
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->count(), 4);
@@ -259,6 +263,7 @@ TEST(QtAppStart, FileArgumentLoadsAndPlaysIntoTheVirtualBoard) {
         }
         ASSERT_NE(panel, nullptr);
         EXPECT_GT(panel->geometry().top(), window.Control(kIdSend)->geometry().bottom());
+        EXPECT_GT(panel->geometry().top(), window.Control(kIdAutoAdvance)->geometry().bottom());  // below the track list
         const QString report = panel->toPlainText();
         EXPECT_TRUE(report.startsWith(QStringLiteral("virtual board received ")));
         EXPECT_TRUE(report.contains(QStringLiteral("USER0: 32902 bytes")));
