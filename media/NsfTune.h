@@ -45,7 +45,8 @@ struct NsfTune {
     // instead of the file's first 128 bytes.
     bool fBuiltHeader = false;
     std::uint8_t builtHeader[kNsfHeaderSize] = {};
-    // Track names and durations from NSFe or NSF2 metadata, for the summary.
+    // The tune's playlist: from its NSFe or NSF2 metadata, merged by the load step with
+    // an M3U playlist; the summary lists it.
     Playlist tracks;
     // The file as it was when read, to tell whether it has changed since.
     FileStamp stamp;
