@@ -51,12 +51,19 @@ int HexDigit(char c) {
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
+// A Shift-JIS lead byte: it and the byte after it are one character, and that byte
+// may be 0x5C, the backslash (as in "ソ" or "表"), which then escapes nothing.
+bool ShiftJisLead(char c, bool shiftJis) {
+    const auto b = static_cast<unsigned char>(c);
+    return shiftJis && ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC));
+}
+
 // The comma-separated fields after "::"; a comma after a backslash stays in its field.
-std::vector<std::string_view> Fields(std::string_view s) {
+std::vector<std::string_view> Fields(std::string_view s, bool shiftJis) {
     std::vector<std::string_view> fields;
     std::size_t start = 0;
     for (std::size_t i = 0; i <= s.size(); ++i) {
-        if (i < s.size() && s[i] == '\\') {
+        if (i < s.size() && (s[i] == '\\' || ShiftJisLead(s[i], shiftJis))) {
             ++i;
             continue;
         }
@@ -68,13 +75,32 @@ std::vector<std::string_view> Fields(std::string_view s) {
     return fields;
 }
 
-std::string Unescape(std::string_view s) {
+std::string Unescape(std::string_view s, bool shiftJis) {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == ',') ++i;
+        if (ShiftJisLead(s[i], shiftJis) && i + 1 < s.size()) {
+            out += s[i++];
+        } else if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == ',') {
+            ++i;
+        }
         out += s[i];
     }
     return out;
+}
+
+// Whether the bytes are well-formed UTF-8 (else they are taken as Shift-JIS, the
+// legacy code page titles are shown in).
+bool IsUtf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        const std::size_t n = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        for (std::size_t k = 1; k < n; ++k) {
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += n;
+    }
+    return true;
 }
 
 // The track field: decimal counted from 1, or $hex counted from 0. 0 when damaged.
@@ -166,12 +192,12 @@ std::int32_t ParseM3uTime(std::string_view text, bool& ok) {
     return static_cast<std::int32_t>(ms);
 }
 
-M3uLine ParseM3uLine(std::string_view line, M3uEntry& out) {
+M3uLine ParseM3uLine(std::string_view line, M3uEntry& out, bool shiftJis) {
     line = Trim(line);
     if (line.empty() || line.front() == '#') return M3uLine::Skip;
     const std::size_t sep = line.find("::");
     if (sep == std::string_view::npos || sep == 0) return M3uLine::Damaged;
-    const std::vector<std::string_view> fields = Fields(line.substr(sep + 2));
+    const std::vector<std::string_view> fields = Fields(line.substr(sep + 2), shiftJis);
     if (fields.size() < kMinFields || fields.size() > kMaxFields) return M3uLine::Damaged;
     const std::string_view type = Trim(fields[0]);
     // A track of another kind of file (GBS, SPC ...) is not for an NSF tune.
@@ -180,7 +206,7 @@ M3uLine ParseM3uLine(std::string_view line, M3uEntry& out) {
     e.file = std::string(Trim(line.substr(0, sep)));
     e.song = Track(Trim(fields[1]));
     if (e.song == 0) return M3uLine::Damaged;
-    if (fields.size() > 2) e.title = Unescape(Trim(fields[2]));
+    if (fields.size() > 2) e.title = Unescape(Trim(fields[2]), shiftJis);
     bool ok = true;
     if (fields.size() > 3) e.ms = ParseM3uTime(fields[3], ok);
     if (!ok) return M3uLine::Damaged;
@@ -193,12 +219,13 @@ M3uLine ParseM3uLine(std::string_view line, M3uEntry& out) {
 M3uFile ParseM3u(std::string_view text) {
     M3uFile file;
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    const bool shiftJis = !IsUtf8(text);
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         const std::string_view line = text.substr(0, end);
         text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
         M3uEntry e;
-        switch (ParseM3uLine(line, e)) {
+        switch (ParseM3uLine(line, e, shiftJis)) {
             case M3uLine::Entry:
                 file.entries.push_back(std::move(e));
                 break;

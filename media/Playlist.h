@@ -66,12 +66,15 @@ enum class M3uLine {
     Damaged,  // not an entry line that can be read
 };
 
-M3uLine ParseM3uLine(std::string_view line, M3uEntry& out);
+// shiftJis: the file is not UTF-8, so a Shift-JIS character's second byte that
+// happens to be 0x5C is part of the character, not a backslash.
+M3uLine ParseM3uLine(std::string_view line, M3uEntry& out, bool shiftJis = false);
 
 // "[[h:]m:]s[.fraction]" to milliseconds; -1 for "" and for anything else.
 std::int32_t ParseM3uTime(std::string_view text, bool& ok);
 
-// The lines of a whole playlist file (a UTF-8 byte order mark is dropped).
+// The lines of a whole playlist file (a UTF-8 byte order mark is dropped), in UTF-8
+// or else in Shift-JIS; titles keep their bytes.
 struct M3uFile {
     std::vector<M3uEntry> entries;
     int damaged = 0;

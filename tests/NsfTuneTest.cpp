@@ -543,6 +543,31 @@ TEST(M3uPlaylist, LineParser) {
             EXPECT_EQ(got, c.entry);
         }
     }
+    // Shift-JIS titles keep their bytes; "ソ" (83 5C) and "表" (95 5C) end in the
+    // backslash's byte and escape nothing. In UTF-8, a backslash is one.
+    struct Coded {
+        const char* line;
+        bool shiftJis;
+        const char* title;
+        std::int32_t ms;
+    };
+    const Coded coded[] = {
+        {"a.nsf::NSF,1,\x83\x5C,1:00", true, "\x83\x5C", 60000},
+        {"a.nsf::NSF,1,\x95\x5C\\,x,1:00", true, "\x95\x5C,x", 60000},
+        {"a.nsf::NSF,1,\xE3\x82\xBD\\,x,1:00", false, "\xE3\x82\xBD,x", 60000},
+    };
+    for (const auto& c : coded) {
+        SCOPED_TRACE(c.line);
+        M3uEntry got;
+        ASSERT_EQ(ParseM3uLine(c.line, got, c.shiftJis), M3uLine::Entry);
+        EXPECT_EQ(got.title, c.title);
+        EXPECT_EQ(got.ms, c.ms);
+    }
+    // A file that is not UTF-8 is read as Shift-JIS throughout.
+    const M3uFile sjis = ParseM3u("a.nsf::NSF,1,\x83\x5C,0:05\n");
+    ASSERT_EQ(sjis.entries.size(), 1u);
+    EXPECT_EQ(sjis.entries[0].ms, 5000);
+
     const M3uFile file = ParseM3u("\xEF\xBB\xBF# Album\r\nx.nsf::NSF,2,B\r\nbroken\n\nx.nsf::NSF,1,A");
     ASSERT_EQ(file.entries.size(), 2u);
     EXPECT_EQ(file.entries[0].song, 2);
