@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 
 #include "media/StdioFile.h"
 #include "media/TextFormat.h"
@@ -62,16 +61,15 @@ bool ShiftJisLead(char c, bool shiftJis) {
 std::vector<std::string_view> Fields(std::string_view s, bool shiftJis) {
     std::vector<std::string_view> fields;
     std::size_t start = 0;
-    for (std::size_t i = 0; i <= s.size(); ++i) {
-        if (i < s.size() && (s[i] == '\\' || ShiftJisLead(s[i], shiftJis))) {
-            ++i;
-            continue;
-        }
-        if (i == s.size() || s[i] == ',') {
-            fields.push_back(s.substr(start, std::min(i, s.size()) - start));
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' || ShiftJisLead(s[i], shiftJis)) {
+            if (i + 1 < s.size()) ++i;  // the byte after it belongs to it
+        } else if (s[i] == ',') {
+            fields.push_back(s.substr(start, i - start));
             start = i + 1;
         }
     }
+    fields.push_back(s.substr(start));
     return fields;
 }
 

@@ -520,6 +520,8 @@ TEST(M3uPlaylist, LineParser) {
         {"Some Dir\\album.nsfe::NSFE,3,,,,\r", M3uLine::Entry, {"Some Dir\\album.nsfe", 3, "", -1, -1}},
         {"  other.nsf::NSF, 2 , Spaced ,1:00  ", M3uLine::Entry, {"other.nsf", 2, "Spaced", 60000, -1}},
         {"a.nsf::NSF,4,Back\\slash,", M3uLine::Entry, {"a.nsf", 4, "Back\\slash", -1, -1}},
+        {"a.nsf::NSF,5,Ends in a backslash\\", M3uLine::Entry, {"a.nsf", 5, "Ends in a backslash\\", -1, -1}},
+        {"a.nsf::NSF,6,", M3uLine::Entry, {"a.nsf", 6, "", -1, -1}},
         {"# comment::NSF,1", M3uLine::Skip, {}},
         {"", M3uLine::Skip, {}},
         {"\r", M3uLine::Skip, {}},
