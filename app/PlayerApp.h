@@ -15,11 +15,17 @@ struct AppOptions {
     std::string file;                     // loaded as if dropped ("Open with")
     std::string cable = "usb-blaster";    // --cable
     std::shared_ptr<VirtualBoard> board;  // the board in memory of --cable virtual
+    bool packed = false;                  // --packed: data as shift commands of up to 63 bytes
 };
 
 // Reads the window's command line (after the window system took its own options).
 // Returns the options, or sets exitText (help, version or a usage error) and exitCode.
 std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::string& exitText, int& exitCode);
+
+class CPlayerDlg;
+
+// What the options ask of the dialog before it starts, the same in every window host.
+void ApplyAppOptions(CPlayerDlg& dlg, const AppOptions& options);
 
 class CPlayerApp {
 public:

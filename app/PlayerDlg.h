@@ -50,6 +50,9 @@ public:
     // Called on the UI thread each time a transfer has ended and the dialog is idle
     // again (the host shows what a virtual board received); nothing by default.
     void SetTransferEnded(std::function<void()> ended) { transferEnded_ = std::move(ended); }
+    // --packed: every later Play sends the data as packed shift commands; set before
+    // the first Play (link/PackedShift.h).
+    void SetPacked(bool packed) { packed_ = packed; }
 
     // Message handlers, all on the UI thread.
     int OnCreate();
@@ -83,6 +86,7 @@ public:
     std::atomic<std::int32_t>& TuneLoaded() override { return fTuneLoaded; }
     void SetProgress(int position) override;
     void ShowMessage(const char* text) override;
+    bool Packed() const override { return packed_; }
 
     // The dialog's state, in declaration order.
     NsfTune tune;
@@ -113,6 +117,7 @@ private:
     DialogWindow* window_ = nullptr;
     WorkerThread::Launcher launch_;
     std::function<void()> transferEnded_;
+    bool packed_ = false;
     // Counts Play and Stop (UI thread only); a worker's progress counts while it matches.
     unsigned transfer_ = 0;
     // transfer_ when the running worker was started; written only while no worker runs.
