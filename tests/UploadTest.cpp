@@ -712,6 +712,29 @@ TEST(PackedStream, StopAfterChosenBlock) {
     }
 }
 
+// A tune file gone before Play: the board is left as by the default stream (the USER0
+// scan open after the lead bytes), and "file dont open" is the one message.
+TEST(PackedStream, MissingFile) {
+    TempDir dir;
+    const std::string path = dir.Write("t.nsf", test::MakeNsf({}));
+    BoardSession s;
+    FakeHost host;
+    host.board = s.handle;
+    host.packed = true;
+    LoadTune(host, path);
+    std::remove(path.c_str());
+    SendTuneThread(host);
+    const auto r = s.board->Snapshot();
+    EXPECT_EQ(host.messages, std::vector<std::string>{"file dont open"});
+    EXPECT_EQ(host.busy, 0);
+    Bytes expected = test::kPreamble;
+    expected.insert(expected.end(), {0x2C, 0x82, 0x0C, 0x00});
+    EXPECT_EQ(r.raw, expected);
+    EXPECT_EQ(r.writes, std::vector<DWORD>{66});
+    EXPECT_EQ(r.user0, (Bytes{0x0C, 0x00}));
+    EXPECT_EQ(r.state, TapState::ShiftDr);
+}
+
 // The board cannot tell the two streams apart: over every test tune (each song, whole
 // and header only) and ROM, and the largest image, the same scans, USER1 value,
 // USER0 bytes, CRC-32 and end state.
