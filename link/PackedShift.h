@@ -37,10 +37,9 @@
 namespace tunlet {
 
 namespace blaster {
-constexpr std::uint8_t kShiftCountMask = 0x3F;                // bits 5..0: data bytes after a command
-constexpr std::size_t kMaxShiftRun = kShiftCountMask;         // 63 data bytes per command
-constexpr std::uint8_t kShiftFull = kShiftMode | kShiftCountMask;  // 0xBF: 63 data bytes follow
-constexpr std::uint8_t kTckLowBeforeShift = kStepLow;        // 0x2C after a walk, before a command
+constexpr std::uint8_t kShiftCountMask = 0x3F;         // bits 5..0: data bytes after a command
+constexpr std::size_t kMaxShiftRun = kShiftCountMask;  // 63 data bytes per command (0xBF)
+constexpr std::uint8_t kTckLowBeforeShift = kStepLow;  // 0x2C after a walk, before a command
 }  // namespace blaster
 
 // Cable bytes of a run of n data bytes: the bytes and one command byte per 63.
