@@ -18,7 +18,7 @@ void ReportVirtualBoard(CPlayerDlg& dlg, std::shared_ptr<VirtualBoard> board,
 
 namespace {
 
-constexpr char kUsage[] = "usage: tunlet [FILE] [--cable usb-blaster|virtual|dump:PATH]\n       tunlet --help | --version\n";
+constexpr char kUsage[] = "usage: tunlet [FILE] [--cable usb-blaster|virtual|dump:PATH] [--packed]\n       tunlet --help | --version\n";
 
 constexpr char kHelp[] =
     "Tunlet: sends NSF tunes and iNES ROMs to an FPGA board over a USB-Blaster cable.\n"
@@ -27,6 +27,9 @@ constexpr char kHelp[] =
     "  --cable usb-blaster   the real cable (default)\n"
     "  --cable virtual       a board in memory at the cable's pace: try it without hardware\n"
     "  --cable dump:PATH     write the raw cable bytes of each Play to PATH\n"
+    "  --packed              send data as shift commands of up to 63 bytes: the same bits,\n"
+    "                        about 1.5 times sooner, for a board design that takes bytes\n"
+    "                        as fast as TCK brings them (default: one command per byte)\n"
     "\n"
     "The command line tool tunlet-cli shows and sends files without the window.\n";
 
@@ -56,6 +59,10 @@ std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::s
             options.cable = a == "--cable" ? argv[++i] : a.substr(std::strlen("--cable="));
             continue;
         }
+        if (a == "--packed") {
+            options.packed = true;
+            continue;
+        }
         if (!a.empty() && a[0] == '-' && a != "-") {
             exitText = "tunlet: unknown option '" + a + "'\n" + kUsage;
             exitCode = 2;
@@ -71,5 +78,7 @@ std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::s
     }
     return options;
 }
+
+void ApplyAppOptions(CPlayerDlg& dlg, const AppOptions& options) { dlg.SetPacked(options.packed); }
 
 }  // namespace tunlet

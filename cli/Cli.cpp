@@ -30,7 +30,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: tunlet-cli info FILE\n"
-    "       tunlet-cli play FILE [--song N] [--header-only] [--cable usb-blaster|virtual|dump:PATH]\n"
+    "       tunlet-cli play FILE [--song N] [--header-only] [--packed] [--cable usb-blaster|virtual|dump:PATH]\n"
     "       tunlet-cli --help | --version\n";
 
 constexpr const char* kHelp =
@@ -42,6 +42,8 @@ constexpr const char* kHelp =
     "    --song N            the song of a tune to start, 1 to its song count\n"
     "                        (default: the tune's starting song)\n"
     "    --header-only       send only the tune's header (its data is on the board)\n"
+    "    --packed            data as shift commands of up to 63 bytes: the same bits,\n"
+    "                        about 1.5 times sooner, for a board design that keeps up\n"
     "    --cable usb-blaster the real cable (default)\n"
     "    --cable virtual     a board in memory: prints what it received\n"
     "    --cable dump:PATH   write the raw cable bytes to PATH\n"
@@ -185,6 +187,7 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     std::string cable = "usb-blaster";
     std::optional<long> song;
     bool headerOnly = false;
+    bool packed = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--song" || a == "--cable") {
@@ -201,6 +204,8 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
             song = n;
         } else if (a == "--header-only") {
             headerOnly = true;
+        } else if (a == "--packed") {
+            packed = true;
         } else if (!a.empty() && a[0] == '-' && a != "-") {
             return Usage(err, "unknown option '" + a + "'");
         } else if (path.empty()) {
@@ -218,6 +223,7 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     if (virtualBoard) virtualBoard->SetKeepRaw(false);
 
     CliHost host(err, env.progressBar);
+    host.packed = packed;
     LoadOutcome outcome;
     if (!Load(path, host.tune, host.rom, outcome, err)) return kExitFile;
     if (host.rom) {

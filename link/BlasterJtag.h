@@ -10,6 +10,8 @@
 //     number of bytes that follow. The cable clocks each of them out on TDI, least
 //     significant bit first, one TCK pulse per bit, TMS held at the level the last
 //     bit-bang byte set. We only use 0x81: one byte follows, nothing is read back.
+//     Packed mode (--packed) sends the data of an upload as commands of up to 63
+//     bytes: link/PackedShift.h.
 //
 // One TAP clock is two bit-bang bytes with the same value, TCK low then high; the
 // TAP samples TMS and TDI on the rising edge.

@@ -248,6 +248,51 @@ TEST(QtAppStart, WindowDumpEqualsCommandLineDump) {
     EXPECT_TRUE(test::ReadAll(windowDump) == test::ReadAll(cliDump));
 }
 
+// tunlet --packed: the window sends what tunlet-cli play --packed sends, whole blocks
+// per write, and a song change in one write.
+TEST(QtAppStart, PackedWindowDumpEqualsCommandLineDump) {
+    test::TempDir dir;
+    const std::string tune = test::DataFile("db_apu.nsf");
+    const std::string windowDump = dir.path() + "/window.bin", cliDump = dir.path() + "/cli.bin";
+    const char* const argv[] = {"tunlet", tune.c_str(), "--packed", "--cable", "virtual"};
+    std::string text;
+    int code = -1;
+    std::optional<AppOptions> options = ParseAppArgs(5, argv, text, code);
+    ASSERT_TRUE(options);
+    EXPECT_TRUE(options->packed);
+    const CableChoice cable = ChooseCable(options->cable);
+    ASSERT_TRUE(cable.board);
+    options->board = cable.board;
+    SetCableBackend(cable.backend);
+    {
+        CPlayerDlg dlg;
+        QtPlayerWindow window(dlg);
+        ASSERT_TRUE(StartQtPlayer(dlg, window, *options));
+        auto* play = qobject_cast<QPushButton*>(window.Control(kIdSend));
+        play->click();
+        window.PumpUntil([&] { return dlg.IsIdle(); });
+        auto r = cable.board->Snapshot();
+        std::vector<DWORD> writes = {62 + 1 + 3 + 131};
+        writes.insert(writes.end(), 8, 4162);
+        writes.push_back(5 + 6);
+        EXPECT_EQ(r.writes, writes);
+        EXPECT_EQ(r.user0.size(), 2 + 128 + 8 * 4096 + 4u);
+        const test::Bytes windowBytes = r.raw;
+        cable.board->Reset();
+        play->click();  // the tune is on the board: its header alone, in one write
+        window.PumpUntil([&] { return dlg.IsIdle(); });
+        r = cable.board->Snapshot();
+        EXPECT_EQ(r.writes, std::vector<DWORD>{62 + 1 + 3 + 131 + 4 + 6});
+        EXPECT_EQ(r.user0.size(), 2 + 128 + 3u);
+        dlg.OnDestroy();
+        SetCableBackend(nullptr);
+        std::ostringstream out, err;
+        ASSERT_EQ(RunCli({"play", tune, "--packed", "--cable", "dump:" + cliDump}, out, err), 0);
+        EXPECT_TRUE(windowBytes == test::ReadAll(cliDump));
+    }
+    SetCableBackend(nullptr);
+}
+
 TEST(QtAppStart, CommandLine) {
     struct Case {
         std::vector<const char*> args;
@@ -256,10 +301,13 @@ TEST(QtAppStart, CommandLine) {
         const char* textPart;
         const char* file;
         const char* cable;
+        bool packed = false;
     };
     const Case cases[] = {
         {{"tunlet"}, true, 0, "", "", "usb-blaster"},
         {{"tunlet", "a.nsf", "--cable=dump:/tmp/x"}, true, 0, "", "a.nsf", "dump:/tmp/x"},
+        {{"tunlet", "--packed", "a.nsf"}, true, 0, "", "a.nsf", "usb-blaster", true},
+        {{"tunlet", "--help"}, false, 0, "--packed ", "", ""},
         {{"tunlet", "--version"}, false, 0, "tunlet 1.0.0.1", "", ""},
         {{"tunlet", "a.nsf", "--help"}, false, 0, "usage: tunlet [FILE]", "", ""},
         {{"tunlet", "a.nsf", "b.nsf"}, false, 2, "one FILE at a time", "", ""},
@@ -275,6 +323,7 @@ TEST(QtAppStart, CommandLine) {
         if (options) {
             EXPECT_EQ(options->file, c.file);
             EXPECT_EQ(options->cable, c.cable);
+            EXPECT_EQ(options->packed, c.packed);
         } else {
             EXPECT_EQ(code, c.code);
             EXPECT_NE(text.find(c.textPart), std::string::npos) << text;

@@ -39,11 +39,13 @@ CliRun Play(const std::string& file, std::vector<std::string> extra = {}) {
 }
 
 // What the window's dump of the same upload holds: the bytes the cable must carry.
-Bytes Expected(const std::string& file) {
+Bytes Expected(const std::string& file, std::vector<std::string> extra = {}) {
     test::TempDir dir;
     const std::string dump = dir.path() + "/cable.bin";
     std::ostringstream out, err;
-    EXPECT_EQ(RunCli({"play", file, "--cable", "dump:" + dump}, out, err), 0);
+    std::vector<std::string> args = {"play", file, "--cable", "dump:" + dump};
+    args.insert(args.end(), extra.begin(), extra.end());
+    EXPECT_EQ(RunCli(args, out, err), 0);
     return test::ReadAll(dump);
 }
 
@@ -61,17 +63,21 @@ protected:
 };
 
 const char* const kFiles[] = {"db_apu.nsf", "clip_5b.nes"};
+// The default stream, and the packed one with its block-sized writes.
+const std::vector<std::string> kModes[] = {{}, {"--packed"}};
 
 TEST_F(EmulatedCable, UploadsArriveByteExact) {
     for (const char* name : kFiles) {
-        SCOPED_TRACE(name);
-        FakeUsbBlaster cable;
-        const CliRun r = Play(test::DataFile(name));
-        EXPECT_EQ(r.code, 0) << r.err;
-        EXPECT_TRUE(cable.Received() == Expected(test::DataFile(name)));
-        const TapDecoder tap = AtTap(cable.Received());
-        EXPECT_EQ(tap.state(), TapState::RunTestIdle);
-        EXPECT_FALSE(tap.outputEnable());
+        for (const auto& mode : kModes) {
+            SCOPED_TRACE(std::string(name) + (mode.empty() ? "" : " --packed"));
+            FakeUsbBlaster cable;
+            const CliRun r = Play(test::DataFile(name), mode);
+            EXPECT_EQ(r.code, 0) << r.err;
+            EXPECT_TRUE(cable.Received() == Expected(test::DataFile(name), mode));
+            const TapDecoder tap = AtTap(cable.Received());
+            EXPECT_EQ(tap.state(), TapState::RunTestIdle);
+            EXPECT_FALSE(tap.outputEnable());
+        }
     }
 }
 
@@ -90,26 +96,28 @@ TEST_F(EmulatedCable, SetUpRequests) {
 TEST_F(EmulatedCable, FailedTransferSweep) {
     int runs = 0;
     for (const char* name : kFiles) {
-        std::size_t transfers = 0;
-        {
-            FakeUsbBlaster cable;
-            ASSERT_EQ(Play(test::DataFile(name)).code, 0);
-            transfers = cable.Transfers();
-        }
-        for (std::size_t t = 0; t < transfers; ++t) {
-            SCOPED_TRACE(std::string(name) + " transfer " + std::to_string(t));
-            FakeUsbBlaster cable;
-            cable.FailTransfer(t);
-            const CliRun r = Play(test::DataFile(name));
-            EXPECT_EQ(r.code, 4);
-            EXPECT_EQ(r.err, "write err\n");
-            const Bytes got = cable.Received();
-            const TapDecoder tap = AtTap(got);
-            EXPECT_EQ(tap.state(), TapState::RunTestIdle);
-            EXPECT_FALSE(tap.outputEnable());
-            ASSERT_GE(got.size(), kRecoverTapBytes);
-            EXPECT_EQ(cable.Transfers(), t + 2);  // nothing after the failure but the recovery walk
-            ++runs;
+        for (const auto& mode : kModes) {
+            std::size_t transfers = 0;
+            {
+                FakeUsbBlaster cable;
+                ASSERT_EQ(Play(test::DataFile(name), mode).code, 0);
+                transfers = cable.Transfers();
+            }
+            for (std::size_t t = 0; t < transfers; ++t) {
+                SCOPED_TRACE(std::string(name) + (mode.empty() ? "" : " --packed") + " transfer " + std::to_string(t));
+                FakeUsbBlaster cable;
+                cable.FailTransfer(t);
+                const CliRun r = Play(test::DataFile(name), mode);
+                EXPECT_EQ(r.code, 4);
+                EXPECT_EQ(r.err, "write err\n");
+                const Bytes got = cable.Received();
+                const TapDecoder tap = AtTap(got);
+                EXPECT_EQ(tap.state(), TapState::RunTestIdle);
+                EXPECT_FALSE(tap.outputEnable());
+                ASSERT_GE(got.size(), kRecoverTapBytes);
+                EXPECT_EQ(cable.Transfers(), t + 2);  // nothing after the failure but the recovery walk
+                ++runs;
+            }
         }
     }
     EXPECT_GT(runs, 40);

@@ -91,8 +91,9 @@ protected:
     }
 
     std::shared_ptr<VirtualBoard> board = VirtualBoard::Create();
+    AppOptions options;  // what tunlet.exe's command line gave
     CPlayerDlg dlg;
-    Win32PlayerWindow window{dlg, [this] { StartWin32Player(dlg, window, {}); }};
+    Win32PlayerWindow window{dlg, [this] { StartWin32Player(dlg, window, options); }};
     std::vector<Box> boxes;
     UINT_PTR timer = 0;
 };
@@ -188,6 +189,35 @@ TEST_F(Win32WindowTest, AboutBoxFromTheSystemMenu) {
     ::SendMessageW(window.Handle(), WM_SYSCOMMAND, 16, 0);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, Widen("Tunletのﾊﾞｰｼﾞｮﾝ情報"));
+}
+
+// tunlet.exe --packed: whole blocks per write, a song change in one write, the same
+// bits at the board.
+class Win32PackedWindowTest : public Win32WindowTest {
+protected:
+    Win32PackedWindowTest() { options.packed = true; }
+};
+
+TEST_F(Win32PackedWindowTest, PlayWritesWholeBlocks) {
+    Drop(test::DataFile("db_apu.nsf"));
+    Click(kIdSend);
+    WaitIdle();
+    auto r = board->Snapshot();
+    EXPECT_EQ(r.user0.size(), 2 + 128 + 8 * 4096 + 4u);
+    std::vector<tunlet::DWORD> writes = {62 + 1 + 3 + 131};
+    writes.insert(writes.end(), 8, 4162);
+    writes.push_back(5 + 6);
+    EXPECT_EQ(r.writes, writes);
+    EXPECT_EQ(::SendMessageW(Item(kIdProgress), PBM_GETPOS, 0, 0), 100);
+
+    board->Reset();
+    Click(kIdSend);  // the tune is on the board: its header alone, in one write
+    WaitIdle();
+    r = board->Snapshot();
+    EXPECT_EQ(r.writes, std::vector<tunlet::DWORD>{62 + 1 + 3 + 131 + 4 + 6});
+    EXPECT_EQ(r.user0.size(), 2 + 128 + 3u);
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_TRUE(boxes.empty());
 }
 
 }  // namespace
