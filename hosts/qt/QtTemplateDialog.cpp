@@ -39,15 +39,21 @@ QFont DialogFont(int pointSize) {
     return font;
 }
 
+QSize DialogBaseUnits(const QFont& font) {
+    const QFontMetrics metrics(font);
+    const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return QSize(std::max(1, (width / 26 + 1) / 2), std::max(1, metrics.height()));
+}
+
 QtTemplateDialog::QtTemplateDialog(const res::DialogTemplate& t, QWidget* parent) : QDialog(parent) {
     const QFont font = DialogFont(t.pointSize);
     setFont(font);
-    const QFontMetrics metrics(font);
-    const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    baseX_ = std::max(1, (width / 26 + 1) / 2);
-    baseY_ = std::max(1, metrics.height());
+    const QSize base = DialogBaseUnits(font);
+    baseX_ = base.width();
+    baseY_ = base.height();
 
     setWindowTitle(QString::fromUtf8(t.caption));
+    if (t.style & res::style::kMinimizeBox) setWindowFlag(Qt::WindowMinimizeButtonHint, true);
     setWindowIcon(AppIcon());
     const QRect size = ToPixels(0, 0, t.cx, t.cy);
     setFixedSize(size.width(), size.height());  // a modal frame: no resizing
@@ -67,6 +73,14 @@ QRect QtTemplateDialog::ToPixels(int x, int y, int cx, int cy) const {
     const auto px = [this](int v) { return (v * baseX_ + 2) / 4; };
     const auto py = [this](int v) { return (v * baseY_ + 4) / 8; };
     return QRect(px(x), py(y), px(cx), py(cy));
+}
+
+int QtTemplateDialog::FocusedId() const {
+    const QWidget* focus = focusWidget();
+    for (const auto& [id, control] : controls_) {
+        if (control == focus) return id;
+    }
+    return 0;
 }
 
 QWidget* QtTemplateDialog::Control(int id) const {
@@ -122,13 +136,14 @@ QWidget* QtTemplateDialog::MakeControl(const res::ControlTemplate& c) {
 }
 
 void QtTemplateDialog::keyPressEvent(QKeyEvent* event) {
-    // Enter clicks the focused push button; elsewhere it is the dialog's OK command,
-    // which ends the dialog as Escape and Close do.
+    // Enter: the focused push button takes it where it is made to (the About box's
+    // default OK); otherwise it is the dialog's OK command.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled()) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+            button && button->isEnabled() && (button->isDefault() || button->autoDefault())) {
             button->click();
         } else {
-            accept();
+            OnEnter();
         }
         return;
     }

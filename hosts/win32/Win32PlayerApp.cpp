@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "app/PlayerDlg.h"
+#include "cable/VirtualBoard.h"
 #include "hosts/win32/Win32PlayerWindow.h"
 
 namespace tunlet {
@@ -20,6 +21,8 @@ void StartWin32Player(CPlayerDlg& dlg, Win32PlayerWindow& window, const AppOptio
         wchar_t caption[256];
         const int n = ::GetWindowTextW(window.Handle(), caption, 256);
         ::SetWindowTextW(window.Handle(), (std::wstring(caption, static_cast<std::size_t>(n)) + L" \u2013 virtual board").c_str());
+        window.AddBoardPanel();
+        dlg.SetTransferEnded([&window, board = options.board] { window.SetBoardReport(VirtualBoard::Describe(board->Snapshot())); });
     }
     dlg.OnInitDialog();  // the board probe reports a missing cable before the window shows
     if (!options.file.empty()) dlg.OnDropFiles({options.file});
@@ -29,7 +32,7 @@ bool CPlayerApp::InitInstance(const AppOptions& options) {
     InitWin32Controls();
     CPlayerDlg dlg;
     Win32PlayerWindow window(dlg, [&] { StartWin32Player(dlg, window, options); });
-    window.RunModal();  // ends after Close, Escape, the close box or Enter, the transfer stopped
+    window.RunModal();  // ends after Close, Escape or the close box, the transfer stopped
     return false;
 }
 
