@@ -92,10 +92,12 @@ int wmain(int argc, wchar_t** argv) {
     // A watchdog, not a pace: the window normally shows within a second or two.
     Search search{process.dwProcessId};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (search.main == nullptr && std::chrono::steady_clock::now() < deadline &&
+    // The window counts once its path box shows a path: start-up, with its boxes, is over.
+    const auto loaded = [&] { return search.main != nullptr && !WindowText(::GetDlgItem(search.main, kIdPath)).empty(); };
+    while (!loaded() && std::chrono::steady_clock::now() < deadline &&
            ::WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
         ::EnumWindows(Visit, reinterpret_cast<LPARAM>(&search));
-        if (search.main == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!loaded()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     int status = 1;
     if (search.main != nullptr) {
