@@ -26,9 +26,12 @@ void Print(const std::wstring& line) {
     std::fflush(stdout);
 }
 
+// The text of a window of the other process: GetWindowText would give only the text
+// it was created with, so the control is asked.
 std::wstring WindowText(HWND hwnd) {
     wchar_t text[4096] = {};
-    ::GetWindowTextW(hwnd, text, 4096);
+    DWORD_PTR length = 0;
+    ::SendMessageTimeoutW(hwnd, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, &length);
     return text;
 }
 
