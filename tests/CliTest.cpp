@@ -12,6 +12,9 @@
 
 #include "cli/Cli.h"
 #include "cli/ConsoleStream.h"
+#ifdef _WIN32
+#include "media/WideText.h"
+#endif
 #include "tests/TestFiles.h"
 
 namespace tunlet {
@@ -310,6 +313,29 @@ TEST(CliPlay, CompleteUtf8Prefix) {
     };
     for (const auto& c : cases) EXPECT_EQ(CompleteUtf8Prefix(c.bytes), c.complete) << testing::PrintToString(c.bytes);
 }
+
+#ifdef _WIN32
+// To a file (or a pipe) the streams write the UTF-8 bytes as they are, with LF line
+// ends, a character split across two writes included.
+TEST(CliPlay, StreamToAFileStaysUtf8) {
+    test::TempDir dir;
+    const std::string path = dir.path() + "/out.txt";
+    const std::string text = "sent \xE6\x9B\xB2.nsf\nwrite err\n";
+    {
+        HANDLE file = ::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        {
+            ConsoleStreamBuf buf(file);
+            std::ostream out(&buf);
+            out << text.substr(0, 7) << std::flush;  // ends inside the three bytes of the character
+            out << text.substr(7);
+        }
+        ::CloseHandle(file);
+    }
+    const test::Bytes bytes = test::ReadAll(path);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), text);
+}
+#endif
 
 TEST(CliPlay, SongChoosesHeaderByte7) {
     test::TempDir dir;
