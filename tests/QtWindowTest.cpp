@@ -50,7 +50,11 @@ public:
             if (QWidget* modal = QApplication::activeModalWidget()) {
                 titles_.push_back(modal->windowTitle());
                 bool picture = false;
-                for (const QLabel* label : modal->findChildren<QLabel*>()) picture |= !label->pixmap().isNull();
+                for (const QLabel* label : modal->findChildren<QLabel*>()) {
+                    // A picture shown whole: the label holds all of it.
+                    const QPixmap shown = label->pixmap();
+                    picture |= !shown.isNull() && label->width() >= shown.width() && label->height() >= shown.height();
+                }
                 seen_.push_back({modal->parentWidget(), modal->frameGeometry(), picture});
                 QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
             }

@@ -17,6 +17,10 @@
 
 namespace tunlet {
 
+namespace {
+constexpr int kIconSize = 32;  // icon 128's large image
+}  // namespace
+
 QIcon AppIcon() {
     QIcon icon;
     icon.addPixmap(QPixmap(res::kIcon32));
@@ -60,6 +64,10 @@ QtTemplateDialog::QtTemplateDialog(const res::DialogTemplate& t, QWidget* parent
     for (const res::ControlTemplate& c : t.controls) {
         QWidget* w = MakeControl(c);
         w->setGeometry(ToPixels(c.x, c.y, c.cx, c.cy));
+        if (std::strcmp(c.className, res::kClassStatic) == 0 && (c.style & 0x1F) == res::style::kStaticIcon) {
+            // An icon static takes its icon's size from its corner, as Windows' does.
+            w->resize(std::max(w->width(), kIconSize), std::max(w->height(), kIconSize));
+        }
         w->setFocusPolicy((c.style & res::style::kTabStop) ? Qt::StrongFocus : Qt::NoFocus);
         if (c.id != -1) controls_[c.id] = w;
         if (auto* button = qobject_cast<QPushButton*>(w)) {
@@ -127,7 +135,7 @@ QWidget* QtTemplateDialog::MakeControl(const res::ControlTemplate& c) {
     }
     auto* label = new QLabel(this);
     if ((c.style & 0x1F) == s::kStaticIcon) {
-        label->setPixmap(AppIcon().pixmap(32, 32));
+        label->setPixmap(AppIcon().pixmap(kIconSize, kIconSize));
     } else {
         label->setTextFormat(Qt::PlainText);
         label->setText(text);
