@@ -326,6 +326,51 @@ TEST_F(Win32WindowTest, AboutBoxFromTheSystemMenu) {
     EXPECT_TRUE(boxes[0].linesFit);
 }
 
+// The program's own modal loop, keys queued as the keyboard queues them: Enter on the
+// focused Close button (which the dialog manager would press) ends nothing; Escape
+// then ends the dialog.
+Win32PlayerWindow* g_modal = nullptr;
+int g_modalSteps = 0;
+
+void QueueKey(HWND control, WPARAM key) {
+    ::PostMessageW(control, WM_KEYDOWN, key, 1);
+    if (key == VK_RETURN || key == VK_ESCAPE) ::PostMessageW(control, WM_CHAR, key == VK_RETURN ? L'\r' : 0x1B, 1);
+    ::PostMessageW(control, WM_KEYUP, key, 0xC0000001);
+}
+
+void CALLBACK ModalStep(HWND, UINT, UINT_PTR, ::DWORD) {
+    HWND dialog = g_modal->Handle();
+    if (dialog == nullptr) return;
+    HWND close = ::GetDlgItem(dialog, kIdCancel);
+    if (g_modalSteps == 0) {
+        ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(close), TRUE);  // as Tab moves it
+        QueueKey(close, VK_RETURN);
+    } else if (g_modalSteps == 1) {
+        QueueKey(close, VK_ESCAPE);
+    } else if (g_modalSteps >= 10) {
+        ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);  // the test ends, failed
+    }
+    ++g_modalSteps;
+}
+
+TEST(Win32Modal, EnterInTheModalLoopNeverCloses) {
+    InitWin32Controls();
+    SetCableBackend(VirtualBoard::Create());
+    {
+        CPlayerDlg dlg;
+        Win32PlayerWindow window(dlg, [&] { StartWin32Player(dlg, window, {}); });
+        g_modal = &window;
+        g_modalSteps = 0;
+        const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, ModalStep);
+        window.RunModal();
+        ::KillTimer(nullptr, timer);
+        g_modal = nullptr;
+        // Ended by the Escape of the second step, not by the Enter of the first.
+        EXPECT_EQ(g_modalSteps, 2);
+    }
+    SetCableBackend(nullptr);
+}
+
 // tunlet --cable virtual: a panel under the controls shows what the board received
 // after each Play; the summary box keeps the file's summary.
 TEST(Win32AppStart, VirtualBoardPanel) {
