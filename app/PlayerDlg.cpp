@@ -3,6 +3,7 @@
 #include "app/AboutDlg.h"
 #include "app/LoadFile.h"
 #include "app/MakeCrLf.h"
+#include "app/SummaryTabs.h"
 #include "media/StdioFile.h"
 #include "res/Strings.h"
 
@@ -97,6 +98,19 @@ void CPlayerDlg::OnDropFiles(const std::vector<std::string>& paths) {
     ShowLoad(LoadFile(strPath.c_str(), tune, pRom), -1);
 }
 
+void CPlayerDlg::OnOK(int focusId) {
+    if (focusId != kIdPath) return;
+    std::string typed;
+    Window().ExchangeText(kIdPath, typed, true);
+    // Blanks around it and the quotes of a path copied from Explorer are not part of it.
+    const auto first = typed.find_first_not_of(" \t");
+    if (first == std::string::npos) return;
+    typed = typed.substr(first, typed.find_last_not_of(" \t") - first + 1);
+    if (typed.size() >= 2 && typed.front() == '"' && typed.back() == '"') typed = typed.substr(1, typed.size() - 2);
+    if (typed.empty()) return;
+    OnDropFiles({typed});
+}
+
 bool CPlayerDlg::ShowLoad(LoadOutcome outcome, int songPos) {
     if (outcome.kind == LoadKind::Damaged || outcome.kind == LoadKind::Unknown) {
         // Nothing half read is kept, so nothing can be played until a good file comes.
@@ -120,6 +134,7 @@ bool CPlayerDlg::ShowLoad(LoadOutcome outcome, int songPos) {
     Window().EnableItem(kIdSend, true);
     EnableSongControls(top != 0);
 
+    Window().SetTabStops(kIdInfo, SummaryTabStops(outcome.text));
     MakeCrLf(outcome.text);
     strInfo = std::move(outcome.text);
     UpdateData(false);

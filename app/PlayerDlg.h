@@ -60,6 +60,10 @@ public:
     int OnCreate();
     bool OnInitDialog();
     void OnDropFiles(const std::vector<std::string>& paths);
+    // Enter (the dialog's OK command) with focusId the control that has the focus: in
+    // the path box it loads the typed path as a drop would; elsewhere it does nothing.
+    // Enter never ends the dialog: Close, Escape and the close box do.
+    void OnOK(int focusId);
     void OnSend();
     void OnNext();
     void OnTimer(int id);

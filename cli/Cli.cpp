@@ -64,9 +64,7 @@ bool Load(const std::string& path, NsfTune& tune, std::unique_ptr<NesRom>& rom, 
         case LoadKind::Tune:
         case LoadKind::Rom:
             return true;
-        case LoadKind::Damaged:
-            err << outcome.text << "\n";
-            return false;
+        case LoadKind::Damaged:  // the reader's own text, "rom read error" or "EOF error"
         case LoadKind::Unknown:
             err << "tunlet-cli: " << path << ": " << outcome.text << "\n";
             return false;
@@ -182,10 +180,27 @@ private:
     std::mutex mutex_;
 };
 
+// A mistake in one option's value: what is allowed, without the whole usage text.
+int BadValue(std::ostream& err, const std::string& problem) {
+    err << "tunlet-cli: " << problem << "\n";
+    return kExitUsage;
+}
+
+// The bytes an upload puts into the board's USER0 register: the two lead bytes, the
+// header, the data and the closing zeros (4 after a tune's data, 3 otherwise).
+std::int64_t PayloadBytes(const UploadJob& job) {
+    if (job.rom) {
+        const std::int64_t chr = job.rom->n8kVRomBanks != 0 ? job.rom->ChrSize() : 0;
+        return 2 + 16 + job.rom->PrgSize() + chr + 3;
+    }
+    if (job.loaded != 0) return 2 + 128 + 3;
+    return 2 + 128 + TuneBlockCount(job.tune.nFileSize) * static_cast<std::int64_t>(kBlockSize) + 4;
+}
+
 int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
     std::string path;
     std::string cable = "usb-blaster";
-    std::optional<long> song;
+    std::optional<std::string> song;
     bool headerOnly = false;
     bool packed = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -195,13 +210,9 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
             const std::string& v = args[++i];
             if (a == "--cable") {
                 cable = v;
-                continue;
+            } else {
+                song = v;  // checked once the file says how many songs it has
             }
-            char* end = nullptr;
-            errno = 0;
-            const long n = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end != '\0' || errno != 0) return Usage(err, "--song needs a number, not '" + v + "'");
-            song = n;
         } else if (a == "--header-only") {
             headerOnly = true;
         } else if (a == "--packed") {
@@ -217,7 +228,7 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     if (path.empty()) return Usage(err, "play needs a FILE");
 
     const CableChoice choice = ChooseCable(cable, env.usbBlaster);
-    if (!choice.backend) return Usage(err, "unknown cable '" + cable + "'");
+    if (!choice.backend) return BadValue(err, "unknown cable '" + cable + "': use " + kCableChoices);
     const std::shared_ptr<CableBackend>& backend = choice.backend;
     const std::shared_ptr<VirtualBoard>& virtualBoard = choice.board;
     if (virtualBoard) virtualBoard->SetKeepRaw(false);
@@ -226,15 +237,22 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     host.packed = packed;
     LoadOutcome outcome;
     if (!Load(path, host.tune, host.rom, outcome, err)) return kExitFile;
-    if (host.rom) {
-        if (headerOnly) return Usage(err, "--header-only is for tunes; a ROM is always sent whole");
-        if (song && *song != 1) return Usage(err, "a ROM has no songs to choose");
-    } else {
-        const long songs = std::max(1, static_cast<int>(host.tune.nSongs));
-        if (song && (*song < 1 || *song > songs)) {
-            return Usage(err, "--song must be from 1 to " + std::to_string(songs) + " for this tune");
+    const long songs = host.rom ? 1 : std::max(1, static_cast<int>(host.tune.nSongs));
+    long chosen = 0;
+    if (song) {
+        char* end = nullptr;
+        errno = 0;
+        chosen = std::strtol(song->c_str(), &end, 10);
+        if (song->empty() || *end != '\0' || errno != 0 || chosen < 1 || chosen > songs) {
+            if (host.rom) return BadValue(err, "--song: a ROM has no songs to choose (only --song 1)");
+            return BadValue(err, "--song must be a number from 1 to " + std::to_string(songs) + " for this tune, not '" +
+                                     *song + "'");
         }
-        host.song = song ? static_cast<std::int32_t>(*song) : InitialSliderPos(host.tune) + 1;
+    }
+    if (host.rom) {
+        if (headerOnly) return BadValue(err, "--header-only is for tunes; a ROM is always sent whole");
+    } else {
+        host.song = song ? static_cast<std::int32_t>(chosen) : InitialSliderPos(host.tune) + 1;
         host.loaded = headerOnly ? 1 : 0;
     }
 
@@ -247,6 +265,7 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     }
     host.board = handle;
     host.busy = 1;
+    const std::int64_t payload = PayloadBytes(host);  // before the worker marks the tune loaded
     {
         InterruptGuard guard(host.busy);
         std::thread worker([&host] {
@@ -270,6 +289,14 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         err << "tunlet-cli: stopped\n";
         return kExitInterrupted;
     }
+    // What went to the board, in one line.
+    out << "sent " << path;
+    if (host.rom) {
+        out << " (ROM)";
+    } else {
+        out << (headerOnly ? " (header only), song " : ", song ") << host.song << " of " << songs;
+    }
+    out << ": " << payload << " bytes\n";
     return kExitOk;
 }
 

@@ -11,6 +11,10 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "cli/ConsoleStream.h"
+#ifdef _WIN32
+#include "media/WideText.h"
+#endif
 #include "tests/TestFiles.h"
 
 namespace tunlet {
@@ -55,7 +59,7 @@ TEST(CliInfo, ExitCodes) {
         std::string out, errStart;
     };
     std::vector<Case> cases = {
-        {{"info", damaged}, 1, "", "EOF error\n"},
+        {{"info", damaged}, 1, "", "tunlet-cli: " + damaged + ": EOF error\n"},
         {{"info", notMedia}, 1, "", "tunlet-cli: " + notMedia + ": Not an NSF tune or iNES ROM: it has neither an NESM"},
         {{"info", folder}, 1, "", "tunlet-cli: " + folder + ": Not an NSF tune or iNES ROM: it is a directory."},
         {{"info", dir.path() + "/none.nsf"}, 1, "", "tunlet-cli: " + dir.path() + "/none.nsf: Not an NSF"},
@@ -195,18 +199,14 @@ TEST(CliPlay, FailuresAndExitCodes) {
         int code;
         std::string errPart;
     };
+    const std::string apu = test::DataFile("db_apu.nsf");
     const Case cases[] = {
         {{"play"}, 2, "play needs a FILE"},
-        {{"play", test::DataFile("db_apu.nsf"), "--song", "2"}, 2, "--song must be from 1 to 1"},
-        {{"play", test::DataFile("db_apu.nsf"), "--song", "0"}, 2, "--song must be from 1 to 1"},
-        {{"play", test::DataFile("db_apu.nsf"), "--song", "x"}, 2, "--song needs a number"},
-        {{"play", test::DataFile("db_apu.nsf"), "--song"}, 2, "--song needs a value"},
-        {{"play", test::DataFile("db_apu.nes"), "--header-only"}, 2, "--header-only is for tunes"},
-        {{"play", test::DataFile("db_apu.nsf"), "--cable", "serial"}, 2, "unknown cable 'serial'"},
-        {{"play", test::DataFile("db_apu.nsf"), "--loud"}, 2, "unknown option '--loud'"},
+        {{"play", apu, "--song"}, 2, "--song needs a value"},
+        {{"play", apu, "--loud"}, 2, "unknown option '--loud'"},
         {{"play", "/nonexistent/x.nsf", "--cable", "virtual"}, 1, "Not an NSF tune or iNES ROM"},
-        {{"play", test::DataFile("db_apu.nsf"), "--cable", "dump:/nonexistent/dir/f"}, 3, "cannot create the dump"},
-        {{"play", test::DataFile("db_apu.nsf"), "--cable", "dump:/dev/full"}, 4, "write err"},
+        {{"play", apu, "--cable", "dump:/nonexistent/dir/f"}, 3, "cannot create the dump"},
+        {{"play", apu, "--cable", "dump:/dev/full"}, 4, "write err"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -214,7 +214,128 @@ TEST(CliPlay, FailuresAndExitCodes) {
         EXPECT_EQ(r.code, c.code);
         EXPECT_NE(r.err.find(c.errPart), std::string::npos) << r.err;
     }
+
+    // A wrong value of one option says what is allowed, in one line, without the usage text.
+    struct ValueCase {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const ValueCase values[] = {
+        {{"play", apu, "--song", "2"}, "tunlet-cli: --song must be a number from 1 to 1 for this tune, not '2'\n"},
+        {{"play", apu, "--song", "0"}, "tunlet-cli: --song must be a number from 1 to 1 for this tune, not '0'\n"},
+        {{"play", apu, "--song", "x"}, "tunlet-cli: --song must be a number from 1 to 1 for this tune, not 'x'\n"},
+        {{"play", apu, "--song", ""}, "tunlet-cli: --song must be a number from 1 to 1 for this tune, not ''\n"},
+        {{"play", test::DataFile("db_apu.nes"), "--song", "2"}, "tunlet-cli: --song: a ROM has no songs to choose (only --song 1)\n"},
+        {{"play", test::DataFile("db_apu.nes"), "--header-only"}, "tunlet-cli: --header-only is for tunes; a ROM is always sent whole\n"},
+        {{"play", apu, "--cable", "serial"}, "tunlet-cli: unknown cable 'serial': use usb-blaster, virtual or dump:PATH\n"},
+    };
+    for (const auto& c : values) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const CliRun r = CliWith(c.args, unplugged);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "");
+    }
 }
+
+TEST(CliPlay, DamagedRomTextCarriesTheFile) {
+    test::TempDir dir;
+    test::Bytes eof = test::MakeNes(1, 0);
+    eof.push_back(9);
+    const std::string damaged = dir.Write("eof.nes", eof);
+    test::Bytes cut = test::MakeNes(1, 1);
+    cut.resize(cut.size() - 100);  // CHR data shorter than the header says
+    const std::string shortChr = dir.Write("short.nes", cut);
+    struct Case {
+        std::string path, text;
+    };
+    const Case cases[] = {{damaged, "EOF error"}, {shortChr, "rom read error"}};
+    for (const auto& c : cases) {
+        const CliRun r = Cli({"play", c.path, "--cable", "virtual"});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, "tunlet-cli: " + c.path + ": " + c.text + "\n");
+    }
+}
+
+// A successful send ends with one line: the file, the song, and the bytes the board's
+// USER0 register took (counted by the virtual board).
+TEST(CliPlay, SuccessEndsWithWhatWasSent) {
+    test::TempDir dir;
+    test::NsfSpec spec;
+    spec.songs = 12;
+    spec.startSong = 4;
+    const std::string tune = dir.Write("チップ チューン.nsf", test::MakeNsf(spec, 40000));
+    const std::string rom = test::DataFile("clip_5b.nes");
+    struct Case {
+        std::vector<std::string> args;
+        std::string line;
+    };
+    const Case cases[] = {
+        {{"play", tune, "--cable", "virtual"}, "sent " + tune + ", song 4 of 12: "},
+        {{"play", tune, "--song", "12", "--cable", "virtual"}, "sent " + tune + ", song 12 of 12: "},
+        {{"play", tune, "--header-only", "--cable", "virtual"}, "sent " + tune + " (header only), song 4 of 12: "},
+        {{"play", rom, "--cable", "virtual"}, "sent " + rom + " (ROM): "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const CliRun r = Cli(c.args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        ASSERT_EQ(r.out.back(), '\n');
+        const std::string last = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
+        EXPECT_EQ(last.rfind(c.line, 0), 0u) << last;
+        // The count the line gives is the count the board's report gives.
+        const std::size_t at = r.out.find("USER0: ");
+        ASSERT_NE(at, std::string::npos);
+        const std::string count = r.out.substr(at + 7, r.out.find(' ', at + 7) - at - 7);
+        EXPECT_EQ(last, c.line + count + " bytes\n");
+    }
+    // Through a dump too: the one line, nothing else.
+    const CliRun d = Cli({"play", tune, "--cable", "dump:" + dir.path() + "/d.bin"});
+    EXPECT_EQ(d.out, "sent " + tune + ", song 4 of 12: " + std::to_string(2 + 128 + 10 * 4096 + 4) + " bytes\n");
+}
+
+TEST(CliPlay, CompleteUtf8Prefix) {
+    struct Case {
+        std::string bytes;
+        std::size_t complete;
+    };
+    const Case cases[] = {
+        {"", 0},
+        {"abc\n", 4},
+        {"\xE6\x9B\xB2", 3},              // 曲, whole
+        {"a\xE6\x9B", 1},                  // its last byte still to come
+        {"a\xE6", 1},
+        {"\xF0\x9F\x8E\xB5", 4},          // a four-byte character, whole
+        {"\xF0\x9F\x8E", 0},
+        {"\xC3", 0},
+        {"a\x80", 2},                       // a stray continuation byte: nothing to wait for
+        {"\xFF", 1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CompleteUtf8Prefix(c.bytes), c.complete) << testing::PrintToString(c.bytes);
+}
+
+#ifdef _WIN32
+// To a file (or a pipe) the streams write the UTF-8 bytes as they are, with LF line
+// ends, a character split across two writes included.
+TEST(CliPlay, StreamToAFileStaysUtf8) {
+    test::TempDir dir;
+    const std::string path = dir.path() + "/out.txt";
+    const std::string text = "sent \xE6\x9B\xB2.nsf\nwrite err\n";
+    {
+        HANDLE file = ::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        {
+            ConsoleStreamBuf buf(file);
+            std::ostream out(&buf);
+            out << text.substr(0, 7) << std::flush;  // ends inside the three bytes of the character
+            out << text.substr(7);
+        }
+        ::CloseHandle(file);
+    }
+    const test::Bytes bytes = test::ReadAll(path);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), text);
+}
+#endif
 
 TEST(CliPlay, SongChoosesHeaderByte7) {
     test::TempDir dir;

@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "app/PlayerDlg.h"
+#include "app/SummaryTabs.h"
 #include "tests/FakeWindow.h"
 #include "tests/LinkTestSupport.h"
 
@@ -170,6 +171,94 @@ TEST_F(PlayerDlgTest, DropOfUnusableFilesDisablesPlay) {
         ExpectIdle();
         EXPECT_EQ(board->Snapshot().opens, 0);
     }
+}
+
+// Enter acts only in the path box, where it loads what was typed as a drop would.
+TEST_F(PlayerDlgTest, EnterLoadsTheTypedPathAndNeverCloses) {
+    Start();
+    const std::string tune = Tune(3, 2);
+    const std::string missing = dir.path() + "/not there.nsf";
+    struct Case {
+        const char* label;
+        int focus;
+        std::string typed;
+        std::string path;  // what the path box then shows ("" when nothing happened)
+        bool playable;
+    };
+    const Case cases[] = {
+        {"path box", kIdPath, tune, tune, true},
+        {"blanks and Explorer's quotes", kIdPath, " \t\"" + tune + "\"  ", tune, true},
+        {"no such file: the drop's message", kIdPath, missing, missing, false},
+        {"Play has the focus", kIdSend, tune, "", false},
+        {"Close has the focus", kIdCancel, tune, "", false},
+        {"summary box", kIdInfo, tune, "", false},
+        {"nothing focused", 0, tune, "", false},
+        {"empty path box", kIdPath, "", "", false},
+        {"blank path box", kIdPath, "   ", "", false},
+        {"only quotes", kIdPath, "\"\"", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Drop(Rom());  // a known state: a ROM loaded, its path shown
+        const std::string romPath = win.edits[kIdPath];
+        win.edits[kIdPath] = c.typed;
+        dlg.OnOK(c.focus);
+        if (c.path.empty()) {
+            EXPECT_NE(dlg.pRom, nullptr);  // nothing loaded, nothing dropped
+            EXPECT_EQ(win.edits[kIdInfo].rfind("n16kRomBanks\t2", 0), 0u);
+            continue;
+        }
+        EXPECT_EQ(win.edits[kIdPath], c.path);
+        EXPECT_EQ(dlg.pRom, nullptr);
+        EXPECT_EQ(Enabled(kIdSend), c.playable);
+        if (c.playable) {
+            EXPECT_EQ(win.edits[kIdInfo].rfind("SongName : Song\r\n", 0), 0u);
+            EXPECT_EQ(win.sliderPos, 1);
+        } else {
+            EXPECT_EQ(win.edits[kIdInfo].rfind("Not an NSF tune or iNES ROM", 0), 0u) << win.edits[kIdInfo];
+        }
+    }
+    EXPECT_TRUE(win.Boxes().empty());
+
+    // During a transfer the typed path is ignored, as a drop is.
+    Drop(tune);
+    board->HoldWrite(kFirstBlockWrite);
+    dlg.OnSend();
+    ASSERT_TRUE(board->WaitHeld());
+    win.edits[kIdPath] = Rom();
+    dlg.OnOK(kIdPath);
+    EXPECT_EQ(dlg.pRom, nullptr);
+    board->ReleaseHeld();
+    Finish();
+    ExpectIdle();
+}
+
+// The summary's columns: each starts two characters past the widest cell before it.
+TEST(SummaryTabStops, Columns) {
+    struct Case {
+        std::string text;
+        std::vector<int> stops;
+    };
+    const Case cases[] = {
+        {"", {}},
+        {"SongName : x\nArtist   : y\n", {}},
+        {"a\tb\n", {3}},
+        {"abc\t1\tx\nab\t12\n", {5, 8}},
+        {"a\tb\r\nabcd\tc\r\n", {6}},
+        {"\xE6\x9B\xB2\xE5\x90\x8D\t1\n", {4}},  // two characters in UTF-8
+        {"title\nab\tc", {4}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(SummaryTabStops(c.text), c.stops) << testing::PrintToString(c.text);
+}
+
+// The box gets the stops with each summary: a ROM's longest field name is
+// "f4ScreenVRamLayout" (18 characters), its values one digit here.
+TEST_F(PlayerDlgTest, SummaryTabStopsFollowTheFile) {
+    Start();
+    Drop(Rom());
+    EXPECT_EQ(win.tabStops[kIdInfo], (std::vector<int>{18 + 2, 18 + 2 + 1 + 2}));
+    Drop(Tune(2, 1));
+    EXPECT_TRUE(win.tabStops[kIdInfo].empty());
 }
 
 TEST_F(PlayerDlgTest, MultiFileDropTakesTheFirst) {

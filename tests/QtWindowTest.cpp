@@ -10,10 +10,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QKeyEvent>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QSlider>
 #include <QTimer>
 #include <QUrl>
 #include <cstdlib>
+#include <set>
 #include <sstream>
 
 #include "hosts/qt/QtPlayerApp.h"
@@ -22,30 +27,54 @@
 #include "cable/CableChoice.h"
 #include "cable/VirtualBoard.h"
 #include "hosts/qt/QtPlayerWindow.h"
+#include "hosts/qt/QtTemplateDialog.h"
 #include "hosts/qt/QtText.h"
+#include "res/DialogTemplates.h"
+#include "res/Strings.h"
 #include "tests/TestFiles.h"
 
 namespace tunlet {
 namespace {
 
-// Closes every modal box that opens from now on (as a user pressing OK would).
+// Closes every modal box that opens from now on (as a user pressing OK would), and
+// notes what it was: its title, owner, place and whether it showed a picture.
 class BoxDismisser {
 public:
+    struct Seen {
+        QWidget* owner;
+        QRect geometry;
+        bool picture;
+    };
     BoxDismisser() {
         QObject::connect(&timer_, &QTimer::timeout, [this] {
             if (QWidget* modal = QApplication::activeModalWidget()) {
                 titles_.push_back(modal->windowTitle());
+                bool picture = false;
+                for (const QLabel* label : modal->findChildren<QLabel*>()) {
+                    // A picture shown whole: the label holds all of it.
+                    const QPixmap shown = label->pixmap();
+                    picture |= !shown.isNull() && label->width() >= shown.width() && label->height() >= shown.height();
+                }
+                seen_.push_back({modal->parentWidget(), modal->frameGeometry(), picture});
                 QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
             }
         });
         timer_.start(10);
     }
     const QStringList& titles() const { return titles_; }
+    const std::vector<Seen>& seen() const { return seen_; }
 
 private:
     QTimer timer_;
     QStringList titles_;
+    std::vector<Seen> seen_;
 };
+
+// Within a pixel (the halves of odd sizes round).
+void ExpectSameCentre(const QRect& a, const QRect& b) {
+    EXPECT_LE(std::abs(a.center().x() - b.center().x()), 1) << a.center().x() << " " << b.center().x();
+    EXPECT_LE(std::abs(a.center().y() - b.center().y()), 1) << a.center().y() << " " << b.center().y();
+}
 
 class QtWindowTest : public testing::Test {
 protected:
@@ -109,6 +138,71 @@ TEST_F(QtWindowTest, TemplateControlsAndStartUpState) {
     EXPECT_LT(Get<QPushButton>(kIdSend)->geometry().right(), Get<QPushButton>(kIdNext)->geometry().left());
     EXPECT_EQ(board->Snapshot().opens, 1);
     EXPECT_FALSE(board->IsOpen());
+    // A minimize box, and the window opens in the middle of the screen.
+    EXPECT_TRUE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+    ExpectSameCentre(window.frameGeometry(), window.screen()->availableGeometry());
+}
+
+TEST_F(QtWindowTest, MinimizedAndRestoredKeepsItsState) {
+    DropFile(test::DataFile("db_apu.nsf"));
+    window.showMinimized();
+    QApplication::processEvents();
+    EXPECT_TRUE(window.IsIconic());
+    EXPECT_FALSE(window.windowIcon().isNull());  // what the taskbar shows meanwhile
+    window.showNormal();
+    QApplication::processEvents();
+    EXPECT_FALSE(window.IsIconic());
+    EXPECT_TRUE(Get<QPushButton>(kIdSend)->isEnabled());
+    EXPECT_TRUE(Get<QPlainTextEdit>(kIdInfo)->toPlainText().startsWith(QStringLiteral("SongName : db_apu test")));
+}
+
+// Enter never closes the window: in the path box it loads the typed path, elsewhere
+// (the Close button and Play included) it does nothing.
+TEST_F(QtWindowTest, EnterLoadsTheTypedPathAndNeverCloses) {
+    const auto pressEnter = [&](QWidget* target) {
+        target->setFocus();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &press);
+        QApplication::processEvents();
+    };
+    DropFile(test::DataFile("clip_5b.nes"));
+    for (int id : {kIdCancel, kIdSend}) {
+        pressEnter(window.Control(id));
+        EXPECT_TRUE(window.isVisible()) << id;
+        EXPECT_EQ(window.result(), 0);
+        EXPECT_EQ(board->Snapshot().opens, 1) << id;  // Play was not pressed either
+    }
+    const std::string tune = test::DataFile("db_apu.nsf");
+    Get<QLineEdit>(kIdPath)->setText(QString::fromStdString(tune));
+    pressEnter(Get<QLineEdit>(kIdPath));
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(dlg.pRom, nullptr);
+    EXPECT_TRUE(Get<QPlainTextEdit>(kIdInfo)->toPlainText().startsWith(QStringLiteral("SongName : db_apu test\n")));
+    EXPECT_TRUE(Get<QPushButton>(kIdSend)->isEnabled());
+    // Escape still closes.
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &escape);
+    EXPECT_FALSE(window.isVisible());
+}
+
+// The ROM summary's tab-separated lines line up: every value starts at one x, right
+// of the longest field name.
+TEST_F(QtWindowTest, RomSummaryColumnsLineUp) {
+    DropFile(test::DataFile("db_apu.nes"));
+    auto* box = Get<QPlainTextEdit>(kIdInfo);
+    const QFontMetrics metrics(box->font());
+    std::set<int> valueX;
+    int widestName = 0;
+    for (QTextBlock block = box->document()->begin(); block.isValid(); block = block.next()) {
+        const int tab = block.text().indexOf(QLatin1Char('\t'));
+        if (tab < 0) continue;
+        widestName = std::max(widestName, metrics.horizontalAdvance(block.text().left(tab)));
+        QTextCursor cursor(block);
+        cursor.setPosition(block.position() + tab + 1);
+        valueX.insert(box->cursorRect(cursor).x());
+    }
+    ASSERT_EQ(valueX.size(), 1u);
+    EXPECT_GT(*valueX.begin() - box->cursorRect(QTextCursor(box->document()->begin())).x(), widestName);
 }
 
 TEST_F(QtWindowTest, DropShowsPathAndSummaryThenPlayStreams) {
@@ -149,6 +243,7 @@ TEST_F(QtWindowTest, WriteErrorBoxFromWorker) {
     window.PumpUntil([&] { return dlg.IsIdle(); });
     ASSERT_EQ(dismiss.titles().size(), 1);
     EXPECT_EQ(dismiss.titles()[0], QCoreApplication::applicationName());
+    EXPECT_EQ(dismiss.seen()[0].owner, &window);  // owned by the window
     EXPECT_EQ(board->Snapshot().state, TapState::RunTestIdle);
 }
 
@@ -157,6 +252,24 @@ TEST_F(QtWindowTest, AboutBoxFromCommand16) {
     EXPECT_TRUE(dlg.OnSysCommand(16));
     ASSERT_EQ(dismiss.titles().size(), 1);
     EXPECT_EQ(dismiss.titles()[0], QString::fromUtf8("Tunletのﾊﾞｰｼﾞｮﾝ情報"));
+    // Owned by the window, in its middle, with icon 128 showing.
+    EXPECT_EQ(dismiss.seen()[0].owner, &window);
+    ExpectSameCentre(dismiss.seen()[0].geometry, window.frameGeometry());
+    EXPECT_TRUE(dismiss.seen()[0].picture);
+}
+
+// The About box's second line fits its 119 dialog units with the dialog font at 96 and
+// at 144 dots per inch (9 points: 12 and 18 pixels).
+TEST(QtAbout, SecondLineFitsAt96And144Dpi) {
+    const res::DialogTemplate& about = *res::FindDialogTemplate(res::kIddAboutBox);
+    const res::ControlTemplate& line = about.controls[2];
+    ASSERT_STREQ(line.text, res::kAboutSecondLine);
+    for (const int pixels : {12, 18}) {
+        QFont font = DialogFont(about.pointSize);
+        font.setPixelSize(pixels);
+        const int room = (line.cx * DialogBaseUnits(font).width() + 2) / 4;
+        EXPECT_LE(QFontMetrics(font).horizontalAdvance(QString::fromUtf8(line.text)), room) << pixels << " px";
+    }
 }
 
 TEST_F(QtWindowTest, DropOfNonLocalUrlsIsIgnored) {

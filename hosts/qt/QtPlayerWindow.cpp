@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QStyle>
+#include <QTextDocument>
+#include <QTextOption>
 #include <QThread>
 #include <QTimer>
 #include <QTimerEvent>
@@ -168,6 +170,17 @@ void QtPlayerWindow::ExchangeText(int id, std::string& text, bool save) {
     QString was = DisplayText(before);
     if (box != nullptr) was.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text = now == was ? before : now.toUtf8().toStdString();
+}
+
+void QtPlayerWindow::SetTabStops(int id, const std::vector<int>& stops) {
+    auto* box = qobject_cast<QPlainTextEdit*>(Control(id));
+    if (box == nullptr) return;
+    // In average character widths, as the template's dialog units count them.
+    QList<QTextOption::Tab> tabs;
+    for (const int stop : stops) tabs.append(QTextOption::Tab(ToPixels(stop * 4, 0, 0, 0).x(), QTextOption::LeftTab));
+    QTextOption option = box->document()->defaultTextOption();
+    option.setTabs(tabs);
+    box->document()->setDefaultTextOption(option);
 }
 
 void QtPlayerWindow::DragAcceptFiles(bool accept) { setAcceptDrops(accept); }
