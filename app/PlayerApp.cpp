@@ -10,7 +10,9 @@ CPlayerApp theApp;
 
 namespace {
 
-constexpr char kUsage[] = "usage: tunlet [FILE] [--cable usb-blaster|virtual|dump:PATH]\n       tunlet --help | --version\n";
+constexpr char kUsage[] =
+    "usage: tunlet [FILE] [--cable usb-blaster|virtual|dump:PATH] [--no-board-check]\n"
+    "       tunlet --help | --version\n";
 
 constexpr char kHelp[] =
     "Tunlet: sends NSF tunes and iNES ROMs to an FPGA board over a USB-Blaster cable.\n"
@@ -19,6 +21,8 @@ constexpr char kHelp[] =
     "  --cable usb-blaster   the real cable (default)\n"
     "  --cable virtual       a board in memory at the cable's pace: try it without hardware\n"
     "  --cable dump:PATH     write the raw cable bytes of each Play to PATH\n"
+    "  --no-board-check      send without first reading the JTAG chain back (for a board\n"
+    "                        whose chain Tunlet refuses but whose design takes uploads)\n"
     "\n"
     "The command line tool tunlet-cli shows and sends files without the window.\n";
 
@@ -46,6 +50,10 @@ std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::s
                 return std::nullopt;
             }
             options.cable = a == "--cable" ? argv[++i] : a.substr(std::strlen("--cable="));
+            continue;
+        }
+        if (a == "--no-board-check") {
+            options.boardCheck = false;
             continue;
         }
         if (!a.empty() && a[0] == '-' && a != "-") {

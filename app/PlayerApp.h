@@ -15,6 +15,7 @@ struct AppOptions {
     std::string file;                     // loaded as if dropped ("Open with")
     std::string cable = "usb-blaster";    // --cable
     std::shared_ptr<VirtualBoard> board;  // the board in memory of --cable virtual
+    bool boardCheck = true;               // off with --no-board-check
 };
 
 // Reads the window's command line (after the window system took its own options).

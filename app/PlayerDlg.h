@@ -50,6 +50,9 @@ public:
     // Called on the UI thread each time a transfer has ended and the dialog is idle
     // again (the host shows what a virtual board received); nothing by default.
     void SetTransferEnded(std::function<void()> ended) { transferEnded_ = std::move(ended); }
+    // Whether OpenBoard reads the JTAG chain back before it lets an upload go (on by
+    // default; --no-board-check turns it off).
+    void SetBoardCheck(bool check) { boardCheck_ = check; }
 
     // Message handlers, all on the UI thread.
     int OnCreate();
@@ -113,6 +116,7 @@ private:
     DialogWindow* window_ = nullptr;
     WorkerThread::Launcher launch_;
     std::function<void()> transferEnded_;
+    bool boardCheck_ = true;
     // Counts Play and Stop (UI thread only); a worker's progress counts while it matches.
     unsigned transfer_ = 0;
     // transfer_ when the running worker was started; written only while no worker runs.

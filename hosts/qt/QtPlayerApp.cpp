@@ -8,6 +8,7 @@ namespace tunlet {
 
 bool StartQtPlayer(CPlayerDlg& dlg, QtPlayerWindow& window, const AppOptions& options) {
     dlg.Attach(window);
+    dlg.SetBoardCheck(options.boardCheck);
     if (dlg.OnCreate() == -1) return false;
     if (options.board) {
         window.setWindowTitle(window.windowTitle() + QStringLiteral(" \u2013 virtual board"));
