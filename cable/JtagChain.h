@@ -28,7 +28,7 @@ struct VirtualHub {
     std::uint8_t version = 1;
     std::uint16_t manufacturer = 0x06E;
     std::uint8_t m = 8;
-    std::vector<HubNode> nodes{HubNode{}};
+    std::vector<HubNode> nodes = std::vector<HubNode>(1);  // one virtual JTAG node
 };
 
 struct ChainDevice {

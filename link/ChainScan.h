@@ -35,8 +35,11 @@ struct ChainRead {
 // 0xFFFFFFFF the ones make after the last device; then Run-Test/Idle with the
 // outputs released. One write and one read.
 ChainRead ReadChain(FT_HANDLE h);
-// The cable bytes of ReadChain and the bytes the cable answers.
+// What ReadChain costs: the bytes the cable answers, its cable bytes (reset 12, to
+// Shift-DR 6, TCK low 1, one read-back command 1 + 36, the closing walk 6) in one write.
 constexpr std::size_t kChainReadAnswerBytes = (kMaxChainDevices + 1) * 32 / 8;
+constexpr std::size_t kChainReadCableBytes = 12 + 6 + 1 + 1 + kChainReadAnswerBytes + 6;
+constexpr std::size_t kBoardCheckWrites = 1;
 
 // The outcome of the check OpenBoard makes before an upload.
 struct BoardCheck {

@@ -92,6 +92,7 @@ TEST(CliInfo, ExitCodes) {
 #include <csignal>
 
 #include "cable/VirtualBoard.h"
+#include "link/ChainScan.h"
 #include "tests/LinkTestSupport.h"
 
 namespace tunlet {
@@ -166,8 +167,9 @@ TEST(CliPlay, FailuresAndExitCodes) {
     EXPECT_EQ(nc.code, 3);
     EXPECT_EQ(nc.err.rfind("FPGA board is not connected.\nno USB-Blaster found", 0), 0u) << nc.err;
 
-    // A lost write anywhere is exit 4: in a block, in the preamble, in the closing walk.
-    for (std::size_t write : {std::size_t{12}, std::size_t{3}, std::size_t{23}}) {
+    // A lost write anywhere is exit 4: in a block, in the preamble, in the closing walk,
+    // in the board check before them.
+    for (std::size_t write : {kBoardCheckWrites + 12, kBoardCheckWrites + 3, kBoardCheckWrites + 23, std::size_t{0}}) {
         auto failing = VirtualBoard::Create();
         failing->FailWrite(write, 0);
         const CliRun we = CliWith({"play", test::DataFile("db_apu.nsf")}, failing);
@@ -181,7 +183,7 @@ TEST(CliPlay, FailuresAndExitCodes) {
     // Ctrl-C during a block: the block finishes, the closing walk goes out.
     auto interrupted = VirtualBoard::Create();
     interrupted->SetWriteFault([](std::size_t index, DWORD) -> std::optional<DWORD> {
-        if (index == 13) std::raise(SIGINT);
+        if (index == kBoardCheckWrites + 13) std::raise(SIGINT);
         return std::nullopt;
     });
     const CliRun ir = CliWith({"play", test::DataFile("db_apu.nsf")}, interrupted);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/PlayerDlg.h"
+#include "link/ChainScan.h"
 #include "tests/FakeWindow.h"
 #include "tests/LinkTestSupport.h"
 
@@ -13,7 +14,8 @@ namespace {
 using test::Bytes;
 using test::TempDir;
 
-constexpr std::size_t kFirstBlockWrite = 11;  // preamble 8, lead bytes 2, header 1
+// The board check's write, then the preamble 8, lead bytes 2, header 1.
+constexpr std::size_t kFirstBlockWrite = kBoardCheckWrites + 11;
 
 struct Media {
     const char* label;
@@ -73,7 +75,7 @@ public:
 TEST(FaultInjection, WriteFailureAtEveryWrite) {
     int cases = 0;
     for (const Media& m : kMedia) {
-        // The preamble, lead bytes, header, blocks, trailer and closing walk.
+        // The board check, the preamble, lead bytes, header, blocks, trailer and closing walk.
         const std::size_t writes = kFirstBlockWrite + m.blocks + m.trailer + 1;
         for (std::size_t write = 0; write < writes; ++write) {
             SCOPED_TRACE(testing::Message() << m.label << ", write " << write);
@@ -100,7 +102,7 @@ TEST(FaultInjection, WriteFailureAtEveryWrite) {
             ++cases;
         }
     }
-    EXPECT_EQ(cases, (11 + 10 + 4 + 1) + (11 + 12 + 3 + 1));
+    EXPECT_EQ(cases, (kBoardCheckWrites + 11 + 10 + 4 + 1) + (kBoardCheckWrites + 11 + 12 + 3 + 1));
 }
 
 TEST(FaultInjection, StopAtEveryBlock) {

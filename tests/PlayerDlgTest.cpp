@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "app/PlayerDlg.h"
+#include "link/ChainScan.h"
 #include "tests/FakeWindow.h"
 #include "tests/LinkTestSupport.h"
 
@@ -13,7 +14,8 @@ using test::Bytes;
 using test::FakeWindow;
 using test::TempDir;
 
-constexpr std::size_t kFirstBlockWrite = 11;  // preamble 8, lead bytes 2, header 1
+// The board check's write, then the preamble 8, lead bytes 2, header 1.
+constexpr std::size_t kFirstBlockWrite = kBoardCheckWrites + 11;
 
 // A dialog on a fake window with a virtual board as the cable.
 class PlayerDlgTest : public testing::Test {
@@ -89,7 +91,15 @@ TEST_F(PlayerDlgTest, StartUpProbeOpensAndClosesOnce) {
     const auto r = board->Snapshot();
     EXPECT_EQ(r.opens, 1);
     EXPECT_EQ(r.closes, 1);
-    EXPECT_EQ(r.bytes, 0u);
+    // Only the board check: one write that reads the IDCODEs, one read, no USER register.
+    EXPECT_EQ(r.bytes, kChainReadCableBytes);
+    EXPECT_EQ(r.reads, 1);
+    ASSERT_EQ(r.scans.size(), 1u);
+    EXPECT_EQ(r.scans[0].ir, kIrIdcode);
+    EXPECT_FALSE(r.hasUser1);
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_FALSE(r.outputEnable);
+    EXPECT_TRUE(win.Boxes().empty());
 }
 
 TEST_F(PlayerDlgTest, StartUpWithoutBoard) {
