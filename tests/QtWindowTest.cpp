@@ -5,6 +5,7 @@
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -21,6 +22,7 @@
 #include "app/PlayerDlg.h"
 #include "cable/CableChoice.h"
 #include "cable/VirtualBoard.h"
+#include "link/ChainScan.h"
 #include "hosts/qt/QtPlayerWindow.h"
 #include "hosts/qt/QtText.h"
 #include "tests/TestFiles.h"
@@ -35,16 +37,19 @@ public:
         QObject::connect(&timer_, &QTimer::timeout, [this] {
             if (QWidget* modal = QApplication::activeModalWidget()) {
                 titles_.push_back(modal->windowTitle());
+                if (auto* box = qobject_cast<QMessageBox*>(modal)) texts_.push_back(box->text());
                 QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
             }
         });
         timer_.start(10);
     }
     const QStringList& titles() const { return titles_; }
+    const QStringList& texts() const { return texts_; }
 
 private:
     QTimer timer_;
     QStringList titles_;
+    QStringList texts_;
 };
 
 class QtWindowTest : public testing::Test {
@@ -143,13 +148,49 @@ TEST_F(QtWindowTest, DropShowsPathAndSummaryThenPlayStreams) {
 
 TEST_F(QtWindowTest, WriteErrorBoxFromWorker) {
     DropFile(test::DataFile("clip_5b.nes"));
-    board->FailWrite(12, 0);
+    board->FailWrite(kBoardCheckWrites + 12, 0);
     BoxDismisser dismiss;
     Get<QPushButton>(kIdSend)->click();
     window.PumpUntil([&] { return dlg.IsIdle(); });
     ASSERT_EQ(dismiss.titles().size(), 1);
     EXPECT_EQ(dismiss.titles()[0], QCoreApplication::applicationName());
     EXPECT_EQ(board->Snapshot().state, TapState::RunTestIdle);
+}
+
+// Play reads the chain first: a board that is off gets the not-connected box with
+// its reason on a second line, a chain Tunlet does not drive a box of its own, and
+// nothing of the upload is sent; without the check the upload goes.
+TEST_F(QtWindowTest, BoardCheckBoxes) {
+    DropFile(test::DataFile("db_apu.nsf"));
+    struct Case {
+        std::vector<ChainDevice> chain;
+        TdoLine line;
+        QString title, text;
+    };
+    const Case cases[] = {
+        {DefaultBoardChain(), TdoLine::StuckHigh, QStringLiteral("Ready"),
+         QString::fromUtf8("FPGA board is not connected.\n") + QString::fromUtf8(kReasonNoDevice)},
+        {{ChainDevice{0x4BA00477, 4, std::nullopt}, ChainDevice{0x02D020DD, 10, VirtualHub{}}}, TdoLine::Chain,
+         QCoreApplication::applicationName(),
+         QStringLiteral("the JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V "
+                        "5CSEA6/5CSEBA6); Tunlet drives a chain of one Intel FPGA")},
+    };
+    for (const Case& c : cases) {
+        board->SetChain(c.chain, c.line);
+        BoxDismisser dismiss;
+        Get<QPushButton>(kIdSend)->click();
+        window.PumpUntil([&] { return dismiss.titles().size() == 1; });
+        EXPECT_EQ(dismiss.titles()[0], c.title);
+        ASSERT_EQ(dismiss.texts().size(), 1);
+        EXPECT_EQ(dismiss.texts()[0], c.text);
+        EXPECT_TRUE(dlg.IsIdle());
+        EXPECT_EQ(Get<QPushButton>(kIdSend)->text(), QStringLiteral("Play"));
+        EXPECT_FALSE(board->Snapshot().hasUser1);  // nothing of the upload
+    }
+    dlg.SetBoardCheck(false);
+    Get<QPushButton>(kIdSend)->click();
+    window.PumpUntil([&] { return dlg.IsIdle(); });
+    EXPECT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
 }
 
 TEST_F(QtWindowTest, AboutBoxFromCommand16) {
