@@ -80,7 +80,14 @@ ChainRead ParseChain(const std::vector<std::uint8_t>& answer) {
 // Sends a batch and reads its whole answer; NoAnswer when it did not all come.
 ChainRead::Result RunBatch(FT_HANDLE h, const CableBatch& batch, std::vector<std::uint8_t>& answer) {
     if (batch.Send(h) != FT_OK) {
-        RecoverTap(h);  // Run-Test/Idle with the outputs released, as far as the cable lets us
+        // A cut may have left a read-back shift command waiting for up to 63 data
+        // bytes: a pad of TCK-low bytes feeds it (shifting into no USER register) and
+        // is harmless otherwise; then Run-Test/Idle with the outputs released, as far
+        // as the cable lets us.
+        const std::vector<std::uint8_t> pad(blaster::kMaxShiftBytes, blaster::kStepLow);
+        DWORD written = 0;
+        FT_Write(h, pad.data(), static_cast<DWORD>(pad.size()), &written);
+        RecoverTap(h);
         return ChainRead::Result::WriteFailed;
     }
     answer.assign(batch.answers(), 0);

@@ -3,6 +3,8 @@
 #include <functional>
 
 #include "link/BlasterJtag.h"
+#include "link/ChainScan.h"
+#include "link/Upload.h"
 #include "tests/LinkTestSupport.h"
 
 namespace tunlet {
@@ -157,6 +159,154 @@ TEST(TapDecoder, ShiftCommandHoldsTmsAndSpansWrites) {
     const std::uint8_t high[] = {0x2E, 0x2F, 0x81, 0x00};
     d.Feed(high, sizeof high);
     EXPECT_EQ(d.state(), TapState::TestLogicReset);
+}
+
+}  // namespace
+}  // namespace tunlet
+
+namespace tunlet {
+namespace {
+
+using test::BoardSession;
+using test::Bytes;
+
+// The chain read is one write of the bytes written down from the protocol, and one
+// read of its 36-byte answer; it leaves the TAP idle with the outputs released and
+// touches no USER register.
+TEST(ChainCheck, ReadsTheChainInOneWriteAndOneRead) {
+    BoardSession s;
+    const ChainRead chain = ReadChain(s.handle);
+    ASSERT_EQ(chain.result, ChainRead::Result::Devices);
+    ASSERT_EQ(chain.devices.size(), 1u);
+    EXPECT_EQ(chain.devices[0], std::optional<std::uint32_t>{0x020F30DD});
+    const auto r = s.board->Snapshot();
+    EXPECT_EQ(r.raw, test::kBoardCheck);
+    EXPECT_EQ(r.writes, std::vector<DWORD>{kChainReadCableBytes});
+    EXPECT_EQ(r.reads, 1);
+    EXPECT_EQ(r.readBytes, kChainReadAnswerBytes);
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_FALSE(r.outputEnable);
+    EXPECT_FALSE(r.hasUser1);
+    ASSERT_EQ(r.scans.size(), 1u);
+    EXPECT_EQ(r.scans[0].ir, kIrIdcode);
+    EXPECT_EQ(r.scans[0].bits, kChainReadAnswerBytes * 8 + 1);
+}
+
+ChainDevice Device(std::optional<std::uint32_t> id, unsigned ir = 10) { return ChainDevice{id, ir, std::nullopt}; }
+
+TEST(ChainCheck, EveryOutcome) {
+    using R = BoardCheck::Result;
+    using Reads = VirtualBoard::Reads;
+    const std::string one = "; Tunlet drives a chain of one Intel FPGA";
+    std::vector<ChainDevice> eight(8, Device(0x020A10DD));
+    std::vector<ChainDevice> nine(9, Device(0x020A10DD));
+    std::string eightText = "the JTAG chain holds 8 devices: ";
+    for (int i = 0; i < 8; ++i) eightText += std::string(i ? ", " : "") + "0x020A10DD (MAX II EPM240)";
+    struct Case {
+        const char* label;
+        std::vector<ChainDevice> chain;
+        TdoLine line;
+        Reads reads;
+        R result;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"the usual board", DefaultBoardChain(), TdoLine::Chain, Reads::Answered, R::Ready, ""},
+        {"an FPGA whose design has no hub", {Device(0x020F30DD)}, TdoLine::Chain, Reads::Answered, R::Ready, ""},
+        {"a newer revision of the part", {Device(0x120F70DD)}, TdoLine::Chain, Reads::Answered, R::Ready, ""},
+        {"an Altera CPLD", {Device(0x020A10DD)}, TdoLine::Chain, Reads::Answered, R::Ready, ""},
+        {"off, TDO high", DefaultBoardChain(), TdoLine::StuckHigh, Reads::Answered, R::NotConnected, kReasonNoDevice},
+        {"off, TDO low", DefaultBoardChain(), TdoLine::StuckLow, Reads::Answered, R::NotConnected, "TDO is stuck low"},
+        {"nothing on the ribbon", {}, TdoLine::Chain, Reads::Answered, R::NotConnected, kReasonNoDevice},
+        {"reads unanswered", DefaultBoardChain(), TdoLine::Chain, Reads::Unanswered, R::NotConnected,
+         "the cable does not answer reads"},
+        {"read fails", DefaultBoardChain(), TdoLine::Chain, Reads::Fail, R::NotConnected, "reading from the cable failed"},
+        {"SoC", {Device(0x4BA00477, 4), Device(0x02D020DD)}, TdoLine::Chain, Reads::Answered, R::Refused,
+         "the JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6)" + one},
+        {"BYPASS first", {Device(std::nullopt, 5), Device(0x020F30DD)}, TdoLine::Chain, Reads::Answered, R::Refused,
+         "the JTAG chain holds 2 devices: a device without IDCODE, 0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III "
+         "EP3C25 / Cyclone 10 LP 10CL025)" + one},
+        {"only BYPASS", {Device(std::nullopt, 5)}, TdoLine::Chain, Reads::Answered, R::Refused,
+         "the JTAG chain holds 1 device: a device without IDCODE" + one},
+        {"not Altera", {Device(0x0362D093, 6)}, TdoLine::Chain, Reads::Answered, R::Refused,
+         "the JTAG chain holds 1 device: 0x0362D093" + one},
+        {"eight devices", eight, TdoLine::Chain, Reads::Answered, R::Refused, eightText + one},
+        {"nine devices", nine, TdoLine::Chain, Reads::Answered, R::Refused,
+         "the JTAG chain holds more than 8 devices" + one},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        BoardSession s;
+        s.board->SetChain(c.chain, c.line);
+        s.board->SetReads(c.reads);
+        const BoardCheck check = CheckBoard(s.handle);
+        EXPECT_EQ(check.result, c.result);
+        EXPECT_EQ(check.text, c.text);
+        const auto r = s.board->Snapshot();
+        EXPECT_EQ(r.raw, test::kBoardCheck);
+        EXPECT_EQ(r.state, TapState::RunTestIdle);
+        EXPECT_FALSE(r.outputEnable);
+    }
+}
+
+TEST(ChainCheck, FailedWriteEndsWithTheRecoveryWalk) {
+    for (DWORD written : {DWORD{0}, DWORD{30}}) {
+        BoardSession s;
+        s.board->FailWrite(0, written);
+        EXPECT_EQ(CheckBoard(s.handle).result, BoardCheck::Result::WriteFailed);
+        const auto r = s.board->Snapshot();
+        // A pad that ends any shift command the cut left open, then the recovery walk.
+        EXPECT_EQ(r.writes, (std::vector<DWORD>{kChainReadCableBytes, blaster::kMaxShiftBytes, kRecoverTapBytes}));
+        EXPECT_EQ(r.reads, 0);
+        EXPECT_EQ(r.state, TapState::RunTestIdle);
+        EXPECT_FALSE(r.outputEnable);
+    }
+}
+
+// After a passing check the upload is exactly today's stream from its own reset on.
+TEST(ChainCheck, UploadAfterTheCheckIsUnchanged) {
+    test::TempDir dir;
+    BoardSession s;
+    ASSERT_EQ(CheckBoard(s.handle).result, BoardCheck::Result::Ready);
+    test::FakeHost host;
+    host.board = s.handle;
+    const Bytes image = test::MakeNes(1, 1, 0x40, 0x00);  // mapper 4
+    host.rom = std::make_unique<NesRom>();
+    ASSERT_EQ(host.rom->Read(dir.Write("r.nes", image).c_str()), 0);
+    SendRomThread(host);
+    Bytes payload = {4, 0};
+    payload.insert(payload.end(), image.begin(), image.begin() + 16 + 16384 + 8192);
+    payload.insert(payload.end(), 3, 0);
+    Bytes expected = test::kBoardCheck;
+    const Bytes upload = test::ExpectedStream(payload);
+    expected.insert(expected.end(), upload.begin(), upload.end());
+    EXPECT_TRUE(s.board->Snapshot().raw == expected);
+    EXPECT_EQ(s.board->Snapshot().user0, Bytes(payload.begin(), payload.end()));
+}
+
+// Read-back as the cable answers it: a byte-shift command with bit 6 answers one
+// byte per data byte, the first TDO bit in bit 0; a bit-bang byte with bit 6 answers
+// TDO in bit 0, read on the TCK-high byte the bit that clock shifted out.
+TEST(TapDecoder, ReadBackOfTheIdcode) {
+    TapDecoder tap;
+    const Bytes toShiftDr = {0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D,
+                             0x2E, 0x2F, 0x2C, 0x2D, 0x2C, 0x2D, 0x2C};
+    std::vector<std::uint8_t> answers;
+    tap.Feed(toShiftDr.data(), toShiftDr.size(), &answers);
+    EXPECT_TRUE(answers.empty());
+    const Bytes twoBytes = {0xC2, 0xFF, 0xFF};
+    tap.Feed(twoBytes.data(), twoBytes.size(), &answers);
+    EXPECT_EQ(answers, (std::vector<std::uint8_t>{0xDD, 0x30}));  // 0x020F30DD, low bytes first
+    // Bit by bit on the TCK-high byte: 0x0F = 1111 0000 from bit 16 on.
+    for (int bit = 0; bit < 8; ++bit) {
+        const Bytes clock = {0x2C, 0x2D | 0x40};
+        tap.Feed(clock.data(), clock.size(), &answers);
+    }
+    EXPECT_EQ(answers, (std::vector<std::uint8_t>{0xDD, 0x30, 1, 1, 1, 1, 0, 0, 0, 0}));
+    // Without a request nothing is answered.
+    const Bytes plain = {0x81, 0x00, 0x2C, 0x2D};
+    tap.Feed(plain.data(), plain.size(), &answers);
+    EXPECT_EQ(answers.size(), 10u);
 }
 
 }  // namespace
