@@ -4,6 +4,7 @@
 
 #include "link/BlasterJtag.h"
 #include "link/ChainScan.h"
+#include "link/JtagParts.h"
 #include "link/Upload.h"
 #include "tests/LinkTestSupport.h"
 
@@ -307,6 +308,120 @@ TEST(TapDecoder, ReadBackOfTheIdcode) {
     const Bytes plain = {0x81, 0x00, 0x2C, 0x2D};
     tap.Feed(plain.data(), plain.size(), &answers);
     EXPECT_EQ(answers.size(), 10u);
+}
+
+}  // namespace
+}  // namespace tunlet
+
+namespace tunlet {
+namespace {
+
+// Parts on popular boards, by the IDCODE their JTAG ports answer with.
+TEST(JtagParts, NamesAndManufacturers) {
+    struct Case {
+        std::uint32_t idcode;
+        const char* namePart;  // null: unknown
+        const char* maker;
+    };
+    const Case cases[] = {
+        {0x020B30DD, "EP2C20", "Altera"},
+        {0x020F20DD, "EP3C16", "Altera"},
+        {0x020F30DD, "EP4CE22", "Altera"},
+        {0x020F70DD, "EP4CE115", "Altera"},
+        {0x320F70DD, "EP4CE115", "Altera"},  // another revision: the version bits are not looked at
+        {0x02B050DD, "5CEBA4", "Altera"},
+        {0x02D120DD, "5CSEMA5", "Altera"},
+        {0x02D020DD, "5CSEBA6", "Altera"},
+        {0x031820DD, "10M08", "Altera"},
+        {0x031050DD, "10M50", "Altera"},
+        {0x020A10DD, "MAX II EPM240", "Altera"},
+        {0x020A50DD, "MAX V", "Altera"},
+        {0x4BA00477, "ARM debug port", "ARM"},
+        {0x5BA00477, nullptr, "ARM"},  // the debug port is known by its exact code
+        {0x0362D093, nullptr, "Xilinx"},
+        {0x020FF0DD, nullptr, "Altera"},
+        {0x00000FFF, nullptr, "manufacturer 0x7FF"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.idcode);
+        const char* name = JtagPartName(c.idcode);
+        if (c.namePart == nullptr) {
+            EXPECT_EQ(name, nullptr) << name;
+        } else {
+            ASSERT_NE(name, nullptr);
+            EXPECT_NE(std::string(name).find(c.namePart), std::string::npos) << name;
+        }
+        EXPECT_EQ(JtagManufacturerName(c.idcode), c.maker);
+        EXPECT_EQ(IsAlteraIdcode(c.idcode), std::string(c.maker) == "Altera");
+    }
+}
+
+// HUB_INFO words built by hand from the field layout: [31:27] version, [26:19] node
+// count or node id, [18:8] manufacturer, [7:0] m or instance.
+TEST(HubReport, ReadyOrWhyNot) {
+    constexpr std::uint32_t kHub1x8 = 0x08086E08;    // version 1, 1 node, 0x06E, m 8
+    constexpr std::uint32_t kHub3x8 = 0x08186E08;    // 3 nodes
+    constexpr std::uint32_t kHub1x10 = 0x08086E0A;   // m 10
+    constexpr std::uint32_t kHub2x8 = 0x08106E08;    // 2 nodes
+    constexpr std::uint32_t kVjtag = 0x08406E00;     // version 1, id 0x08, 0x06E, instance 0
+    constexpr std::uint32_t kSignalTap = 0x08006E00;  // id 0x00
+    constexpr std::uint32_t kUart = 0x0C006E00;      // version 1, id 0x80
+    struct Case {
+        const char* label;
+        HubInfo info;
+        std::string last;
+    };
+    const Case cases[] = {
+        {"ready", {kHub1x8, {kVjtag}}, "the design is ready for uploads\n"},
+        {"SignalTap first", {kHub3x8, {kSignalTap, kUart, kVjtag}},
+         "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but node 1 is SignalTap and the "
+         "virtual JTAG node sits at address 3 of 3\n"},
+        {"two virtual JTAG nodes", {kHub2x8, {kVjtag, kVjtag}},
+         "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but the hub holds 2 nodes, so its "
+         "node address is wider than the 1 bit uploads send\n"},
+        {"wide instructions", {kHub1x10, {kVjtag}},
+         "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but the widest node instruction is "
+         "10 bits, not the 8 uploads send\n"},
+        {"no virtual JTAG node", {kHub1x8, {kUart}},
+         "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but no node is a virtual JTAG node\n"},
+        {"no hub", {0, {}}, "no virtual JTAG hub in the design: it cannot take uploads\n"},
+        {"ones, not a hub", {0xFFFFFFFF, {}}, "no virtual JTAG hub in the design: it cannot take uploads\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string text = DescribeHub(c.info);
+        ASSERT_GE(text.size(), c.last.size());
+        EXPECT_EQ(text.substr(text.size() - c.last.size()), c.last) << text;
+    }
+    EXPECT_EQ(DescribeHub({kHub3x8, {kSignalTap, kUart, kVjtag}}),
+              "virtual JTAG hub: version 1, 3 nodes, widest node instruction 8 bits\n"
+              "  node 1: SignalTap (id 0x00), instance 0, version 1\n"
+              "  node 2: JTAG UART (id 0x80), instance 0, version 1\n"
+              "  node 3: virtual JTAG (id 0x08), instance 0, version 1\n"
+              "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but node 1 is SignalTap and the "
+              "virtual JTAG node sits at address 3 of 3\n");
+}
+
+// The hub read through the virtual board's model gives the words the model holds.
+TEST(HubReport, ReadThroughTheVirtualBoard) {
+    VirtualHub hub;
+    hub.version = 2;
+    hub.m = 9;
+    hub.nodes = {HubNode{1, 0x00, 0x06E, 0}, HubNode{3, 0x08, 0x06E, 5}};
+    BoardSession s;
+    s.board->SetChain({ChainDevice{kEp4ce22Idcode, 10, hub}});
+    HubInfo info;
+    bool answered = false;
+    ASSERT_EQ(ReadHubInfo(s.handle, info, answered), FT_OK);
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(info.hub, 0x10106E09u);  // version 2, 2 nodes, 0x06E, m 9
+    EXPECT_EQ(info.nodes, (std::vector<std::uint32_t>{0x08006E00u, 0x18406E05u}));
+    const auto r = s.board->Snapshot();
+    EXPECT_EQ(r.reads, 2);
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_FALSE(r.outputEnable);
+    EXPECT_EQ(r.user1Bits, 64u);
+    EXPECT_EQ(r.user1, 0u);
 }
 
 }  // namespace

@@ -218,6 +218,71 @@ TEST(CliPlay, FailuresAndExitCodes) {
     }
 }
 
+// The check's outcomes on the command line: exit 3 with the reason, exit 5 with the
+// chain, and --no-board-check sending anyway; scan lists what answers.
+TEST(CliPlay, BoardCheckExitCodes) {
+    struct Case {
+        const char* label;
+        std::vector<ChainDevice> chain;
+        TdoLine line;
+        std::vector<std::string> extra;
+        int code;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"off", DefaultBoardChain(), TdoLine::StuckHigh, {}, 3,
+         std::string("FPGA board is not connected.\n") + kReasonNoDevice + "\n"},
+        {"ARM and FPGA", {ChainDevice{0x4BA00477, 4, {}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}}, TdoLine::Chain, {}, 5,
+         "the JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6); "
+         "Tunlet drives a chain of one Intel FPGA\n"},
+        {"ARM and FPGA, unchecked", {ChainDevice{0x4BA00477, 4, {}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}},
+         TdoLine::Chain, {"--no-board-check"}, 0, ""},
+        {"off, unchecked", DefaultBoardChain(), TdoLine::StuckLow, {"--no-board-check"}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto board = VirtualBoard::Create();
+        board->SetChain(c.chain, c.line);
+        std::vector<std::string> args = {"play", test::DataFile("db_apu.nsf")};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const CliRun r = CliWith(args, board);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(board->Snapshot().hasUser1, c.code == 0);
+        EXPECT_EQ(board->Snapshot().reads, c.extra.empty() ? 1 : 0);
+    }
+}
+
+TEST(CliPlay, VirtualBoardReportListsTheCheck) {
+    const CliRun r = Cli({"play", test::DataFile("db_apu.nsf"), "--cable", "virtual", "--header-only"});
+    ASSERT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.rfind("virtual board received " + std::to_string(kChainReadCableBytes + 334) +
+                              " cable bytes in 16 writes\n  DR scan: 289 bits into IDCODE",
+                          0),
+              0u)
+        << r.out;
+}
+
+TEST(CliScan, VirtualBoardAndUsage) {
+    const CliRun r = Cli({"scan", "--cable", "virtual"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "device 1: 0x020F30DD, Altera, Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP 10CL025\n"
+              "virtual JTAG hub: version 1, 1 node, widest node instruction 8 bits\n"
+              "  node 1: virtual JTAG (id 0x08), instance 0, version 1\n"
+              "the design is ready for uploads\n");
+    EXPECT_EQ(Cli({"scan", "--cable", "dump:/tmp/x"}).code, 2);
+    EXPECT_EQ(Cli({"scan", "extra"}).code, 2);
+    auto unplugged = VirtualBoard::Create();
+    unplugged->SetConnected(false);
+    EXPECT_EQ(CliWith({"scan"}, unplugged).code, 3);
+    auto failing = VirtualBoard::Create();
+    failing->FailWrite(0, 0);
+    const CliRun f = CliWith({"scan"}, failing);
+    EXPECT_EQ(f.code, 4);
+    EXPECT_EQ(f.err, "write err\n");
+}
+
 TEST(CliPlay, SongChoosesHeaderByte7) {
     test::TempDir dir;
     test::NsfSpec spec;
