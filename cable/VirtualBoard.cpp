@@ -37,6 +37,13 @@ CableOpenResult VirtualBoard::Open(const char* description) {
         result.reason = "the USB-Blaster is busy (already open)";
         return result;
     }
+    if (recordPerOpen_) {
+        decoder_ = TapDecoder(JtagChain(chain_, line_));
+        Record fresh;
+        fresh.opens = record_.opens;
+        fresh.closes = record_.closes;
+        record_ = std::move(fresh);
+    }
     record_.open = true;
     ++record_.opens;
     writeIndex_ = 0;
@@ -169,6 +176,11 @@ void VirtualBoard::SetKeepRaw(bool keep) {
     keepRaw_ = keep;
 }
 
+void VirtualBoard::SetRecordPerOpen(bool perOpen) {
+    std::lock_guard lock(mutex_);
+    recordPerOpen_ = perOpen;
+}
+
 void VirtualBoard::SetPace(double bytesPerSecond, Sleeper sleep) {
     std::lock_guard lock(mutex_);
     pace_ = bytesPerSecond;
@@ -219,7 +231,7 @@ std::string VirtualBoard::Describe(const Record& r) {
             out << "  DR scan: " << s.bits << " bits into "
                 << (s.ir == kIrUser0   ? "USER0"
                     : s.ir == kIrUser1 ? "USER1"
-                    : s.ir == kIrIdcode ? "IDCODE (the board check reading the chain)"
+                    : s.ir == kIrIdcode ? "IDCODE"
                                         : "another register")
                 << "\n";
         }

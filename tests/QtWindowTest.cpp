@@ -221,7 +221,7 @@ TEST(QtAppStart, FileArgumentLoadsAndPlaysIntoTheVirtualBoard) {
     ASSERT_TRUE(options);
     EXPECT_EQ(options->file, tune);
     EXPECT_EQ(options->cable, "virtual");
-    const CableChoice cable = ChooseCable(options->cable);
+    const CableChoice cable = ChooseWindowCable(options->cable);  // as tunlet's main chooses it
     ASSERT_TRUE(cable.board);
     options->board = cable.board;
     SetCableBackend(cable.backend);
@@ -246,7 +246,11 @@ TEST(QtAppStart, FileArgumentLoadsAndPlaysIntoTheVirtualBoard) {
         ASSERT_NE(panel, nullptr);
         EXPECT_GT(panel->geometry().top(), window.Control(kIdSend)->geometry().bottom());
         const QString report = panel->toPlainText();
-        EXPECT_TRUE(report.startsWith(QStringLiteral("virtual board received ")));
+        // What the last Play sent: its board check, then the upload.
+        EXPECT_TRUE(report.startsWith(QStringLiteral("virtual board received %1 cable bytes")
+                                          .arg(kChainReadCableBytes + 62 + 2 * (2 + 128 + 8 * 4096 + 4) + 6)))
+            << report.toStdString();
+        EXPECT_EQ(report.count(QStringLiteral("into IDCODE")), 1);
         EXPECT_TRUE(report.contains(QStringLiteral("USER0: 32902 bytes")));
         EXPECT_TRUE(report.contains(QStringLiteral("TAP: Run-Test/Idle, outputs released")));
         if (const char* shot = std::getenv("TUNLET_SCREENSHOT_VIRTUAL")) window.grab().save(QString::fromUtf8(shot));
