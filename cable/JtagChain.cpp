@@ -1,5 +1,6 @@
 #include "cable/JtagChain.h"
 
+#include <algorithm>
 #include <bit>
 
 namespace tunlet {
@@ -53,7 +54,8 @@ void JtagChain::CaptureDr(Device& d) {
     if (d.idcodeSelected && d.config.idcode) {
         d.dr = {*d.config.idcode, kIdcodeBits};
     } else if (userRegisters && d.instruction == kIrUser1) {
-        d.dr = {d.vir, VirWidth(*d.config.hub)};
+        // A virtual instruction register wider than 64 bits keeps its low 64 here.
+        d.dr = {d.vir, std::min(VirWidth(*d.config.hub), 64u)};
     } else if (userRegisters && d.instruction == kIrUser0 && d.vir == 0) {
         // HUB_INFO: each USER0 scan captures the next nibble, low nibble first.
         const std::uint32_t word = HubWord(*d.config.hub, d.infoNibble / kNibblesPerWord);

@@ -422,6 +422,14 @@ TEST(HubReport, ReadThroughTheVirtualBoard) {
     EXPECT_FALSE(r.outputEnable);
     EXPECT_EQ(r.user1Bits, 64u);
     EXPECT_EQ(r.user1, 0u);
+
+    // A virtual instruction register wider than the 64 zero bits still reads.
+    VirtualHub wide;
+    wide.m = 200;
+    BoardSession w;
+    w.board->SetChain({ChainDevice{kEp4ce22Idcode, 10, wide}});
+    ASSERT_EQ(ReadHubInfo(w.handle, info, answered), FT_OK);
+    EXPECT_EQ(info.hub, 0x08086EC8u);  // version 1, 1 node, 0x06E, m 200
 }
 
 }  // namespace

@@ -300,6 +300,7 @@ TEST(QtAppStart, CommandLine) {
         {{"tunlet", "a.nsf", "b.nsf"}, false, 2, "one FILE at a time", "", ""},
         {{"tunlet", "--cable"}, false, 2, "--cable needs a value", "", ""},
         {{"tunlet", "--loud"}, false, 2, "unknown option '--loud'", "", ""},
+        {{"tunlet", "a.nsf", "--no-board-check"}, true, 0, "", "a.nsf", "usb-blaster"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.back());
@@ -310,6 +311,7 @@ TEST(QtAppStart, CommandLine) {
         if (options) {
             EXPECT_EQ(options->file, c.file);
             EXPECT_EQ(options->cable, c.cable);
+            EXPECT_EQ(options->boardCheck, c.args.back() != std::string("--no-board-check"));
         } else {
             EXPECT_EQ(code, c.code);
             EXPECT_NE(text.find(c.textPart), std::string::npos) << text;
