@@ -2,16 +2,24 @@
 
 #include <cstring>
 
+#include "app/PlayerDlg.h"
+#include "cable/VirtualBoard.h"
 #include "res/Version.h"
 
 namespace tunlet {
 
 CPlayerApp theApp;
 
+void ReportVirtualBoard(CPlayerDlg& dlg, std::shared_ptr<VirtualBoard> board,
+                        std::function<void(const std::string&)> show) {
+    dlg.SetTransferStarting([board] { board->Reset(); });
+    dlg.SetTransferEnded([board, show = std::move(show)] { show(VirtualBoard::Describe(board->Snapshot())); });
+}
+
 namespace {
 
 constexpr char kUsage[] =
-    "usage: tunlet [FILE] [--cable usb-blaster|virtual|dump:PATH] [--no-board-check]\n"
+    "usage: tunlet [FILE] [--cable usb-blaster|virtual|dump:PATH] [--packed] [--no-board-check]\n"
     "       tunlet --help | --version\n";
 
 constexpr char kHelp[] =
@@ -21,6 +29,9 @@ constexpr char kHelp[] =
     "  --cable usb-blaster   the real cable (default)\n"
     "  --cable virtual       a board in memory at the cable's pace: try it without hardware\n"
     "  --cable dump:PATH     write the raw cable bytes of each Play to PATH\n"
+    "  --packed              send data as shift commands of up to 63 bytes: the same bits,\n"
+    "                        about 1.5 times sooner, for a board design that takes bytes\n"
+    "                        as fast as TCK brings them (default: one command per byte)\n"
     "  --no-board-check      send without first reading the JTAG chain back (for a board\n"
     "                        whose chain Tunlet refuses but whose design takes uploads)\n"
     "\n"
@@ -56,6 +67,10 @@ std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::s
             options.boardCheck = false;
             continue;
         }
+        if (a == "--packed") {
+            options.packed = true;
+            continue;
+        }
         if (!a.empty() && a[0] == '-' && a != "-") {
             exitText = "tunlet: unknown option '" + a + "'\n" + kUsage;
             exitCode = 2;
@@ -70,6 +85,11 @@ std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::s
         haveFile = true;
     }
     return options;
+}
+
+void ApplyAppOptions(CPlayerDlg& dlg, const AppOptions& options) {
+    dlg.SetPacked(options.packed);
+    dlg.SetBoardCheck(options.boardCheck);
 }
 
 }  // namespace tunlet

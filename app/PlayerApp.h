@@ -2,6 +2,7 @@
 // the dialog closes.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,11 +17,21 @@ struct AppOptions {
     std::string cable = "usb-blaster";    // --cable
     std::shared_ptr<VirtualBoard> board;  // the board in memory of --cable virtual
     bool boardCheck = true;               // off with --no-board-check
+    bool packed = false;                  // --packed: data as shift commands of up to 63 bytes
 };
 
 // Reads the window's command line (after the window system took its own options).
 // Returns the options, or sets exitText (help, version or a usage error) and exitCode.
 std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::string& exitText, int& exitCode);
+
+class CPlayerDlg;
+
+// Has show() given, after each transfer of the dialog, what the virtual board
+// received in that transfer alone (the board forgets the one before as Play starts).
+void ReportVirtualBoard(CPlayerDlg& dlg, std::shared_ptr<VirtualBoard> board,
+                        std::function<void(const std::string&)> show);
+// What the options ask of the dialog before it starts, the same in every window host.
+void ApplyAppOptions(CPlayerDlg& dlg, const AppOptions& options);
 
 class CPlayerApp {
 public:

@@ -180,6 +180,7 @@ void CPlayerDlg::OnSend() {
     const bool haveRom = pRom != nullptr;
     if (!haveRom && tune.fValid == 0) return;  // nothing to send: leave the cable alone
 
+    if (transferStarting_) transferStarting_();
     OpenBoard();
     if (hBoard == nullptr) return;
     UpdateData(true);

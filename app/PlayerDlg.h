@@ -53,6 +53,11 @@ public:
     // Whether OpenBoard reads the JTAG chain back before it lets an upload go (on by
     // default; --no-board-check turns it off).
     void SetBoardCheck(bool check) { boardCheck_ = check; }
+    // Called on the UI thread as Play starts a transfer, before the cable opens.
+    void SetTransferStarting(std::function<void()> starting) { transferStarting_ = std::move(starting); }
+    // --packed: every later Play sends the data as packed shift commands; set before
+    // the first Play (link/PackedShift.h).
+    void SetPacked(bool packed) { packed_ = packed; }
 
     // Message handlers, all on the UI thread.
     int OnCreate();
@@ -86,6 +91,7 @@ public:
     std::atomic<std::int32_t>& TuneLoaded() override { return fTuneLoaded; }
     void SetProgress(int position) override;
     void ShowMessage(const char* text) override;
+    bool Packed() const override { return packed_; }
 
     // The dialog's state, in declaration order.
     NsfTune tune;
@@ -115,8 +121,10 @@ private:
 
     DialogWindow* window_ = nullptr;
     WorkerThread::Launcher launch_;
+    std::function<void()> transferStarting_;
     std::function<void()> transferEnded_;
     bool boardCheck_ = true;
+    bool packed_ = false;
     // Counts Play and Stop (UI thread only); a worker's progress counts while it matches.
     unsigned transfer_ = 0;
     // transfer_ when the running worker was started; written only while no worker runs.

@@ -31,7 +31,6 @@ CableChoice ChooseWindowCable(const std::string& spec) {
     CableChoice choice = ChooseCable(spec);
     if (choice.board) {
         choice.board->SetKeepRaw(false);
-        choice.board->SetRecordPerOpen(true);
         choice.board->SetPace(kUsbBlasterBytesPerSecond);
     }
     return choice;

@@ -22,8 +22,7 @@ CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> u
 constexpr double kUsbBlasterBytesPerSecond = 1'000'000;
 
 // The window's choice: a virtual board there takes bytes at the real cable's pace, so
-// the progress bar moves as it would with a board, keeps no raw bytes, and records
-// each open afresh, so that its report is what the last Play sent.
+// the progress bar moves as it would with a board, and keeps no raw bytes.
 CableChoice ChooseWindowCable(const std::string& spec);
 
 }  // namespace tunlet

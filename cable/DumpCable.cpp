@@ -5,20 +5,67 @@
 #include <cstring>
 #include <memory>
 
+#ifdef _WIN32
+#include <io.h>
+
+#include "media/WideText.h"
+#else
+#include <unistd.h>
+#endif
+
 namespace tunlet {
 
 namespace {
 
+std::FILE* OpenForWriting(const std::string& path) {
+#ifdef _WIN32
+    return ::_wfopen(Widen(path).c_str(), L"wb");
+#else
+    return std::fopen(path.c_str(), "wb");
+#endif
+}
+
+bool Writable(const std::string& path) {
+#ifdef _WIN32
+    return ::_waccess(Widen(path).c_str(), 2) == 0;
+#else
+    return ::access(path.c_str(), W_OK) == 0;
+#endif
+}
+
+bool Exists(const std::string& path) {
+#ifdef _WIN32
+    return ::_waccess(Widen(path).c_str(), 0) == 0;
+#else
+    return ::access(path.c_str(), F_OK) == 0;
+#endif
+}
+
+// Why path could not be written, without creating or emptying it: an existing file
+// must be writable, a new one needs a writable folder. Empty when it looks fine.
+std::string WhyNotWritable(const std::string& path) {
+    if (path.empty()) return "no file name";
+    std::string target = path;
+    if (!Exists(path)) {
+        const std::size_t slash = path.find_last_of("/\\");
+        target = slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+    }
+    return Writable(target) ? std::string() : std::strerror(errno);
+}
+
 class DumpDevice : public CableDevice {
 public:
-    explicit DumpDevice(std::FILE* file) : file_(file) {}
+    explicit DumpDevice(std::string path) : path_(std::move(path)) {}
     // Each write reaches the file before it counts as sent, so a full disk fails the
-    // write it happens in, as a pulled cable would.
+    // write it happens in, as a pulled cable would. The file is created (or emptied)
+    // by the first write, so a cable opened only to see that it is there (the
+    // window's start-up probe) leaves an earlier dump as it was.
     FT_STATUS Write(const void* buffer, DWORD count, DWORD* written) override {
         *written = 0;
-        if (!file_) return FT_INVALID_HANDLE;
-        const std::size_t sent = count == 0 ? 0 : std::fwrite(buffer, 1, count, file_.get());
-        if (sent != count || std::fflush(file_.get()) != 0) {
+        if (failed_) return FT_IO_ERROR;
+        if (!file_) file_.reset(OpenForWriting(path_));
+        const std::size_t sent = !file_ || count == 0 ? 0 : std::fwrite(buffer, 1, count, file_.get());
+        if (!file_ || sent != count || std::fflush(file_.get()) != 0) {
             failed_ = true;
             return FT_IO_ERROR;
         }
@@ -36,6 +83,7 @@ private:
     struct Closer {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
+    std::string path_;
     std::unique_ptr<std::FILE, Closer> file_;
     bool failed_ = false;
 };
@@ -44,14 +92,14 @@ private:
 
 CableOpenResult DumpCable::Open(const char*) {
     CableOpenResult result;
-    std::FILE* file = std::fopen(path_.c_str(), "wb");
-    if (file == nullptr) {
+    const std::string problem = WhyNotWritable(path_);
+    if (!problem.empty()) {
         result.status = FT_DEVICE_NOT_OPENED;
-        result.reason = "cannot create the dump file " + path_ + ": " + std::strerror(errno);
+        result.reason = "cannot create the dump file " + path_ + ": " + problem;
         return result;
     }
     result.status = FT_OK;
-    result.device = std::make_unique<DumpDevice>(file);
+    result.device = std::make_unique<DumpDevice>(path_);
     return result;
 }
 

@@ -1,4 +1,5 @@
-// A cable back end that writes the raw cable bytes to a file (truncated at each open).
+// A cable back end that writes the raw cable bytes to a file: created, or emptied, by
+// the first write after each open.
 #pragma once
 
 #include <string>

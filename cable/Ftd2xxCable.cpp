@@ -28,11 +28,6 @@ constexpr ::ULONG kPurgeTx = 2;
 // How long one write may wait for the cable before it counts as failed.
 constexpr ::ULONG kWriteTimeoutMs = 2000;
 
-template <typename Fn>
-Fn Resolve(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
-
 struct Library {
     HMODULE module = nullptr;
     OpenExFn openEx = nullptr;
@@ -41,26 +36,39 @@ struct Library {
     ReadFn read = nullptr;
     SetTimeoutsFn setTimeouts = nullptr;
     PurgeFn purge = nullptr;
-    std::string problem;  // why it cannot be used
 };
 
-// Each library is loaded and resolved once, on the first open, and kept for the
-// program's life: its handles must outlive every device opened through it.
-const Library& Load(const std::string& name) {
+// Only the program's own folder and System32 are searched: a library of the same name
+// in the current folder (where the user opened a tune from) or on PATH is never
+// loaded. A name with a folder (tests give one) is loaded from there.
+HMODULE LoadFromTrustedFolders(const std::string& name) {
+    return ::LoadLibraryExW(Widen(name).c_str(), nullptr,
+                            LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+template <typename Fn>
+Fn Resolve(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+// A library that loaded with every call is resolved once and kept for the program's
+// life: its handles must outlive every device opened through it. A failure is not
+// kept, so a driver installed while the program runs is found by the next open.
+// Returns nullptr with the reason in problem when the library cannot be used.
+const Library* Load(const std::string& name, std::string& problem) {
     static std::mutex mutex;
     static std::map<std::string, std::unique_ptr<Library>> loaded;
     std::lock_guard lock(mutex);
-    std::unique_ptr<Library>& lib = loaded[name];
-    if (lib) return *lib;
-    lib = std::make_unique<Library>();
-    lib->module = ::LoadLibraryW(Widen(name).c_str());
+    if (const auto it = loaded.find(name); it != loaded.end()) return it->second.get();
+    auto lib = std::make_unique<Library>();
+    lib->module = LoadFromTrustedFolders(name);
     if (lib->module == nullptr) {
-        lib->problem = "the cable driver " + name + " is not installed";
-        return *lib;
+        problem = "the cable driver " + name + " is not installed";
+        return nullptr;
     }
-    lib->openEx = reinterpret_cast<OpenExFn>(reinterpret_cast<void*>(::GetProcAddress(lib->module, "FT_OpenEx")));
-    lib->write = reinterpret_cast<WriteFn>(reinterpret_cast<void*>(::GetProcAddress(lib->module, "FT_Write")));
-    lib->close = reinterpret_cast<CloseFn>(reinterpret_cast<void*>(::GetProcAddress(lib->module, "FT_Close")));
+    lib->openEx = Resolve<OpenExFn>(lib->module, "FT_OpenEx");
+    lib->write = Resolve<WriteFn>(lib->module, "FT_Write");
+    lib->close = Resolve<CloseFn>(lib->module, "FT_Close");
     lib->read = Resolve<ReadFn>(lib->module, "FT_Read");
     lib->setTimeouts = Resolve<SetTimeoutsFn>(lib->module, "FT_SetTimeouts");
     lib->purge = Resolve<PurgeFn>(lib->module, "FT_Purge");
@@ -71,11 +79,12 @@ const Library& Load(const std::string& name) {
                                      std::pair{lib->setTimeouts != nullptr, "FT_SetTimeouts"},
                                      std::pair{lib->purge != nullptr, "FT_Purge"}}) {
         if (!fn) {
-            lib->problem = "the cable driver " + name + " lacks " + fnName;
-            break;
+            problem = "the cable driver " + name + " lacks " + fnName;
+            ::FreeLibrary(lib->module);
+            return nullptr;
         }
     }
-    return *lib;
+    return (loaded[name] = std::move(lib)).get();
 }
 
 class Ftd2xxDevice : public CableDevice {
@@ -111,23 +120,24 @@ private:
 
 CableOpenResult Ftd2xxCable::Open(const char* description) {
     CableOpenResult result;
-    const Library& lib = Load(library_);
-    if (!lib.problem.empty()) {
+    std::string problem;
+    const Library* lib = Load(library_, problem);
+    if (lib == nullptr) {
         result.status = FT_DEVICE_NOT_FOUND;
-        result.reason = lib.problem;
+        result.reason = problem;
         return result;
     }
     Ftd2xxHandle handle = nullptr;
-    const Ftd2xxStatus status = lib.openEx(const_cast<char*>(description), FT_OPEN_BY_DESCRIPTION, &handle);
+    const Ftd2xxStatus status = lib->openEx(const_cast<char*>(description), FT_OPEN_BY_DESCRIPTION, &handle);
     if (status != 0 || handle == nullptr) {
         result.status = status != 0 ? static_cast<FT_STATUS>(status) : FT_DEVICE_NOT_OPENED;
         result.reason = status == FT_DEVICE_NOT_FOUND ? "no USB-Blaster found: the cable is not plugged in"
                                                       : "the USB-Blaster cannot be opened (another program may be using it)";
         return result;
     }
-    auto device = std::make_unique<Ftd2xxDevice>(lib, handle);  // closes the handle on every path
+    auto device = std::make_unique<Ftd2xxDevice>(*lib, handle);  // closes the handle on every path
     // Reads and writes that never block for ever, and nothing stale left to read.
-    if (lib.setTimeouts(handle, kReadTimeoutMs, kWriteTimeoutMs) != 0 || lib.purge(handle, kPurgeRx | kPurgeTx) != 0) {
+    if (lib->setTimeouts(handle, kReadTimeoutMs, kWriteTimeoutMs) != 0 || lib->purge(handle, kPurgeRx | kPurgeTx) != 0) {
         result.status = FT_DEVICE_NOT_OPENED;
         result.reason = "the USB-Blaster cannot be set up (FT_SetTimeouts or FT_Purge failed)";
         return result;

@@ -37,13 +37,6 @@ CableOpenResult VirtualBoard::Open(const char* description) {
         result.reason = "the USB-Blaster is busy (already open)";
         return result;
     }
-    if (recordPerOpen_) {
-        decoder_ = TapDecoder(JtagChain(chain_, line_));
-        Record fresh;
-        fresh.opens = record_.opens;
-        fresh.closes = record_.closes;
-        record_ = std::move(fresh);
-    }
     record_.open = true;
     ++record_.opens;
     writeIndex_ = 0;
@@ -174,11 +167,6 @@ void VirtualBoard::ReleaseHeld() {
 void VirtualBoard::SetKeepRaw(bool keep) {
     std::lock_guard lock(mutex_);
     keepRaw_ = keep;
-}
-
-void VirtualBoard::SetRecordPerOpen(bool perOpen) {
-    std::lock_guard lock(mutex_);
-    recordPerOpen_ = perOpen;
 }
 
 void VirtualBoard::SetPace(double bytesPerSecond, Sleeper sleep) {

@@ -70,9 +70,6 @@ public:
     void SetCloseObserver(std::function<void()> observer);
     // Keep the raw cable bytes (on by default).
     void SetKeepRaw(bool keep);
-    // Each open starts a fresh record, as Reset does but counting opens and closes
-    // on (off by default): the window shows what the last Play sent.
-    void SetRecordPerOpen(bool perOpen);
     // Takes bytes no faster than bytesPerSecond (0: at once), as a real cable would.
     // Each write waits through sleep, which tests may replace to see the waits asked for.
     using Sleeper = std::function<void(std::chrono::nanoseconds)>;
@@ -97,7 +94,6 @@ private:
     std::condition_variable changed_;
     bool connected_ = true;
     bool keepRaw_ = true;
-    bool recordPerOpen_ = false;
     double pace_ = 0;
     Sleeper sleep_;
     WriteFault fault_;

@@ -32,7 +32,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: tunlet-cli info FILE\n"
-    "       tunlet-cli play FILE [--song N] [--header-only] [--no-board-check]\n"
+    "       tunlet-cli play FILE [--song N] [--header-only] [--packed] [--no-board-check]\n"
     "                            [--cable usb-blaster|virtual|dump:PATH]\n"
     "       tunlet-cli scan [--cable usb-blaster|virtual]\n"
     "       tunlet-cli --help | --version\n";
@@ -46,6 +46,8 @@ constexpr const char* kHelp =
     "    --song N            the song of a tune to start, 1 to its song count\n"
     "                        (default: the tune's starting song)\n"
     "    --header-only       send only the tune's header (its data is on the board)\n"
+    "    --packed            data as shift commands of up to 63 bytes: the same bits,\n"
+    "                        about 1.5 times sooner, for a board design that keeps up\n"
     "    --cable usb-blaster the real cable (default)\n"
     "    --cable virtual     a board in memory: prints what it received\n"
     "    --cable dump:PATH   write the raw cable bytes to PATH\n"
@@ -287,6 +289,7 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     std::optional<long> song;
     bool headerOnly = false;
     bool boardCheck = true;
+    bool packed = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--song" || a == "--cable") {
@@ -305,6 +308,8 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
             headerOnly = true;
         } else if (a == "--no-board-check") {
             boardCheck = false;
+        } else if (a == "--packed") {
+            packed = true;
         } else if (!a.empty() && a[0] == '-' && a != "-") {
             return Usage(err, "unknown option '" + a + "'");
         } else if (path.empty()) {
@@ -322,6 +327,7 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     if (virtualBoard) virtualBoard->SetKeepRaw(false);
 
     CliHost host(err, env.progressBar);
+    host.packed = packed;
     LoadOutcome outcome;
     if (!Load(path, host.tune, host.rom, outcome, err)) return kExitFile;
     if (host.rom) {

@@ -16,6 +16,9 @@
 #ifdef _WIN32
 // Windows hands the arguments over in UTF-16; inside they are UTF-8, as on Linux.
 int wmain(int argc, wchar_t** argv) {
+    // Libraries load from the program's folder and System32 only, never from the
+    // current folder or PATH, where anyone could leave one.
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.push_back(tunlet::Narrow(argv[i]));
     // The summary keeps its LF line ends, as on Linux; the console shows UTF-8.

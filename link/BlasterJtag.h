@@ -9,8 +9,9 @@
 //   Byte-shift command (bit 7 = 1): bit 6 asks for read-back, bits 5..0 give the
 //     number of bytes that follow. The cable clocks each of them out on TDI, least
 //     significant bit first, one TCK pulse per bit, TMS held at the level the last
-//     bit-bang byte set. The uploads only use 0x81: one byte follows, nothing is
-//     read back.
+//     bit-bang byte set. The uploads use 0x81: one byte follows, nothing is read
+//     back. Packed mode (--packed) sends the data of an upload as commands of up to
+//     63 bytes: link/PackedShift.h.
 //
 // One TAP clock is two bit-bang bytes with the same value, TCK low then high; the
 // TAP samples TMS and TDI on the rising edge.

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "media/ByteOrder.h"
 #include "media/StdioFile.h"
@@ -28,6 +29,7 @@ constexpr std::size_t kOffSpeedPal = 0x78;
 constexpr std::size_t kOffPalNtsc = 0x7A;
 constexpr std::size_t kOffExtraSound = 0x7B;
 constexpr std::size_t kOffVersion = 0x05;
+constexpr std::size_t kOffNsf2Flags = 0x7C;      // NSF2: feature flags
 constexpr std::size_t kOffProgramLength = 0x7D;  // NSF2: 24-bit length of the program data
 constexpr std::size_t kMagicSize = 5;
 constexpr std::size_t kNsfeMagicSize = 4;
@@ -77,6 +79,11 @@ void NsfTune::BuildHeader(const NsfeChunks& c, std::uint8_t (&h)[kNsfHeaderSize]
 }
 
 void NsfTune::Release() { pszPath.reset(); }
+
+void NsfTune::SetSentHeader(const std::uint8_t (&header)[kNsfHeaderSize]) {
+    std::copy(std::begin(header), std::end(header), std::begin(builtHeader));
+    fBuiltHeader = true;
+}
 
 bool NsfTune::HasMagic(const std::uint8_t* bytes, std::size_t count) {
     return count >= kMagicSize && std::memcmp(bytes, "NESM\x1A", kMagicSize) == 0;
@@ -141,8 +148,13 @@ std::int32_t NsfTune::Read(const char* path) {
         file.Read(header + kMagicSize, kNsfHeaderSize - kMagicSize);
         DecodeHeader(header);
     }
-    FileStamp now;
-    if (StatFile(path, &now) != FileKind::Regular) return -1;
+    // Size and stamp of the file whose header was just read, not of whatever the path
+    // names by now.
+    const FileStamp now = file.Stamp();
+    if (now.size < 0) {
+        pszMessage = kNoFile;
+        return -1;
+    }
     if (now.size > INT32_MAX) {
         // nFileSize is a 32-bit count; a larger file cannot be sent as a tune.
         pszMessage = kTooLarge;
@@ -152,6 +164,14 @@ std::int32_t NsfTune::Read(const char* path) {
         if (ReadNsfe(file, now.size) != 0) return -1;
     } else {
         nFileSize = static_cast<std::int32_t>(now.size);
+        if (header[kOffVersion] == kNsf2Version) {
+            // NSF2 keeps flags and its program length in bytes 0x7C-0x7F, where the
+            // board reads the reload flag and the block count: it is sent as the
+            // version-1 NSF it stands for.
+            SetSentHeader(header);
+            builtHeader[kOffVersion] = 1;
+            std::fill(std::begin(builtHeader) + kOffNsf2Flags, std::end(builtHeader), 0);
+        }
         const std::uint32_t programLength = ReadLe24(header, kOffProgramLength);
         if (header[kOffVersion] == kNsf2Version && programLength != 0) {
             // The board gets the tune as if the file ended after its program data.
@@ -182,9 +202,10 @@ std::int32_t NsfTune::ReadNsfe(StdioFile& file, std::int64_t size) {
         pszMessage = kBadNsfe;
         return -1;
     }
-    BuildHeader(chunks, builtHeader);
-    fBuiltHeader = true;
-    DecodeHeader(builtHeader);
+    std::uint8_t header[kNsfHeaderSize];
+    BuildHeader(chunks, header);
+    SetSentHeader(header);
+    DecodeHeader(header);
     nDataOffset = static_cast<std::int64_t>(kNsfeMagicSize + chunks.dataOffset);
     nDataSize = static_cast<std::int64_t>(chunks.dataSize);
     nFileSize = static_cast<std::int32_t>(std::int64_t{kNsfHeaderSize} + nDataSize);

@@ -39,7 +39,10 @@ struct NsfTune {
     // then 128 plus the data's length: the size of the equivalent NSF file.
     std::int64_t nDataOffset = kNsfHeaderSize;
     std::int64_t nDataSize = -1;  // -1: to the end of the file
-    // An NSFe has no NSF header: the one the board gets is built from its chunks.
+    // A tune in another format reaches the board as the version-1 NSF it stands for:
+    // an NSFe's header is built from its chunks, an NSF2's is its own with the version
+    // and the bytes it uses beyond version 1 set back. The board then gets builtHeader
+    // instead of the file's first 128 bytes.
     bool fBuiltHeader = false;
     std::uint8_t builtHeader[kNsfHeaderSize] = {};
     // Track names and durations from NSFe or NSF2 metadata, for the summary.
@@ -75,6 +78,7 @@ struct NsfTune {
     static void BuildHeader(const NsfeChunks& chunks, std::uint8_t (&header)[kNsfHeaderSize]);
 
 private:
+    void SetSentHeader(const std::uint8_t (&header)[kNsfHeaderSize]);
     std::int32_t ReadNsfe(StdioFile& file, std::int64_t size);
     void ReadNsf2Metadata(StdioFile& file, std::int64_t from, std::int64_t size);
 };

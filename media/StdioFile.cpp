@@ -2,6 +2,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <io.h>
 #include <sys/stat.h>
 
 #include "media/WideText.h"
@@ -23,6 +24,14 @@ FileKind KindOf(const struct _stat64& st) {
     return FileKind::NotRegular;
 }
 
+// FILETIME ticks (100 ns) from a time in seconds since 1970, for a file whose write
+// time cannot be asked for.
+std::int64_t TicksFromUnix(std::int64_t seconds) { return (seconds + 11'644'473'600) * 10'000'000; }
+
+std::int64_t Ticks(const FILETIME& time) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime);
+}
+
 }  // namespace
 
 FileKind StatFile(const char* path, FileStamp* stamp) {
@@ -32,11 +41,8 @@ FileKind StatFile(const char* path, FileStamp* stamp) {
     if (stamp != nullptr) {
         // The write time to 100 ns, so a tune exported again within a second still counts as changed.
         WIN32_FILE_ATTRIBUTE_DATA data{};
-        std::int64_t ticks = static_cast<std::int64_t>(st.st_mtime) * 10'000'000;
-        if (::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
-            ticks = static_cast<std::int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
-        }
-        *stamp = {static_cast<std::int64_t>(st.st_size), ticks * 100};
+        const bool precise = ::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data) != 0;
+        *stamp = {static_cast<std::int64_t>(st.st_size), precise ? Ticks(data.ftLastWriteTime) : TicksFromUnix(st.st_mtime)};
     }
     return KindOf(st);
 }
@@ -46,7 +52,25 @@ StdioFile::StdioFile(const char* path) {
     kind_ = StatFile(path);
     if (kind_ != FileKind::Regular) return;
     file_.reset(::_wfopen(Widen(path).c_str(), L"rb"));
-    if (!file_) kind_ = FileKind::Missing;
+    if (!file_) {
+        kind_ = FileKind::Missing;
+        return;
+    }
+    // The path may have been swapped for something else between the look and the open.
+    struct _stat64 st {};
+    if (::_fstat64(::_fileno(file_.get()), &st) != 0 || KindOf(st) != FileKind::Regular) {
+        kind_ = ::_fstat64(::_fileno(file_.get()), &st) == 0 ? KindOf(st) : FileKind::Missing;
+        file_.reset();
+    }
+}
+
+FileStamp StdioFile::Stamp() const {
+    struct _stat64 st {};
+    if (!file_ || ::_fstat64(::_fileno(file_.get()), &st) != 0) return {};
+    FILETIME written{};
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file_.get())));
+    const bool precise = ::GetFileTime(handle, nullptr, nullptr, &written) != 0;
+    return {static_cast<std::int64_t>(st.st_size), precise ? Ticks(written) : TicksFromUnix(st.st_mtime)};
 }
 
 bool StdioFile::Seek(std::int64_t offset) { return file_ && ::_fseeki64(file_.get(), offset, SEEK_SET) == 0; }
@@ -75,12 +99,15 @@ FileKind StatFile(const char* path, FileStamp* stamp) {
 }
 
 StdioFile::StdioFile(const char* path) {
-    // Opened without waiting (a named pipe would wait for a writer), then checked by
-    // what was opened, so that a path swapped for a pipe meanwhile is refused too.
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Only what is a regular file now is opened at all: opening a device has effects
+    // of its own (a serial port raises DTR), and a named pipe would wait for a writer.
+    kind_ = StatFile(path);
+    if (kind_ != FileKind::Regular) return;
+    // Opened without waiting and without taking a terminal, then checked by what was
+    // opened, so that a path swapped for a pipe or a device meanwhile is refused too.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        struct stat st {};
-        kind_ = ::stat(path, &st) == 0 && !S_ISREG(st.st_mode) ? KindOf(st) : FileKind::Missing;
+        kind_ = FileKind::Missing;
         return;
     }
     struct stat st {};
@@ -94,9 +121,14 @@ StdioFile::StdioFile(const char* path) {
     file_.reset(::fdopen(fd, "rb"));
     if (!file_) {
         ::close(fd);
-        return;
+        kind_ = FileKind::Missing;
     }
-    kind_ = FileKind::Regular;
+}
+
+FileStamp StdioFile::Stamp() const {
+    struct stat st {};
+    if (!file_ || ::fstat(::fileno(file_.get()), &st) != 0) return {};
+    return StampOf(st);
 }
 
 bool StdioFile::Seek(std::int64_t offset) {

@@ -1,6 +1,7 @@
 // A file opened by 8-bit path for reading raw bytes, closed when it goes out of scope.
 // Only regular files are opened: a directory, a named pipe, a socket or a device is
-// refused at once, before anything could wait on it.
+// refused by its type before it is opened, so nothing waits on it and no device sees
+// an open (a serial port's open would reset the board behind it).
 #pragma once
 
 #include <cstddef>
@@ -18,10 +19,12 @@ enum class FileKind {
     NotRegular,  // a named pipe, a socket or a device
 };
 
-// The size and modification time of a regular file, to tell whether it changed.
+// The size and modification time of a regular file, to tell whether it changed. The
+// time is in the system's own units: nanoseconds since 1970 on Linux, 100-ns ticks
+// since 1601 (a FILETIME) on Windows; stamps are only ever compared.
 struct FileStamp {
     std::int64_t size = -1;
-    std::int64_t mtimeNs = 0;
+    std::int64_t mtime = 0;
     bool operator==(const FileStamp&) const = default;
 };
 
@@ -35,6 +38,8 @@ public:
     explicit operator bool() const { return file_ != nullptr; }
     // Why the open failed (Regular when it did not).
     FileKind kind() const { return kind_; }
+    // The stamp of the file that is open, whatever its path names by now.
+    FileStamp Stamp() const;
 
     // Reads up to count bytes; returns how many arrived.
     std::size_t Read(void* dst, std::size_t count) {

@@ -435,29 +435,3 @@ TEST(HubReport, ReadThroughTheVirtualBoard) {
 }  // namespace
 }  // namespace tunlet
 
-namespace tunlet {
-namespace {
-
-// The window's board reports what the last open received, not everything since start.
-TEST(VirtualBoard, RecordPerOpen) {
-    auto board = VirtualBoard::Create();
-    board->SetRecordPerOpen(true);
-    SetCableBackend(board);
-    for (int i = 0; i < 2; ++i) {
-        FT_HANDLE h = nullptr;
-        ASSERT_EQ(FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
-        ASSERT_EQ(CheckBoard(h).result, BoardCheck::Result::Ready);
-        if (i == 1) ShiftByte(h, 0x00);
-        FT_Close(h);
-    }
-    SetCableBackend(nullptr);
-    const auto r = board->Snapshot();
-    EXPECT_EQ(r.opens, 2);
-    EXPECT_EQ(r.closes, 2);
-    EXPECT_EQ(r.bytes, kChainReadCableBytes + 2);
-    EXPECT_EQ(r.scans.size(), 1u);
-    EXPECT_EQ(r.reads, 1);
-}
-
-}  // namespace
-}  // namespace tunlet

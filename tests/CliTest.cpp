@@ -305,5 +305,51 @@ TEST(CliPlay, SongChoosesHeaderByte7) {
     }
 }
 
+// --packed: the dump holds the packed stream, the virtual board reports the same as
+// without it (all but the first line, which counts cable bytes and writes), and a
+// lost write or Ctrl-C ends as it does without it.
+TEST(CliPlay, PackedSendsTheSameBitsInFewerBytes) {
+    test::TempDir dir;
+    const std::string dump = dir.path() + "/packed.bin";
+    for (const char* name : {"db_apu.nsf", "db_apu.nes", "nsf2_saw_song.nsf"}) {
+        SCOPED_TRACE(name);
+        const CliRun plain = Cli({"play", test::DataFile(name), "--cable", "virtual"});
+        const CliRun packed = Cli({"play", test::DataFile(name), "--packed", "--cable", "virtual"});
+        ASSERT_EQ(plain.code, 0);
+        ASSERT_EQ(packed.code, 0) << packed.err;
+        EXPECT_EQ(plain.out.substr(plain.out.find('\n')), packed.out.substr(packed.out.find('\n')));
+        EXPECT_NE(plain.out.substr(0, plain.out.find('\n')), packed.out.substr(0, packed.out.find('\n')));
+    }
+    // db_apu.nsf, padded to 8 blocks: preamble, 0x2C, lead and header runs, 8 blocks of
+    // 65 commands of 63 bytes and one of 1, the trailer run and the closing walk.
+    ASSERT_EQ(Cli({"play", test::DataFile("db_apu.nsf"), "--cable", "dump:" + dump, "--packed"}).code, 0);
+    const test::Bytes bytes = test::ReadAll(dump);
+    ASSERT_EQ(bytes.size(), 62 + 1 + 3 + 131 + 8 * 4162 + 5 + 6u);
+    EXPECT_EQ(bytes[62], 0x2C);
+    EXPECT_EQ(bytes[63], 0x82);
+    EXPECT_EQ(bytes[66], 0xBF);
+    EXPECT_EQ(bytes[66 + 131], 0xBF);                   // the first block's first command
+    EXPECT_EQ(bytes[66 + 131 + 65 * 64], 0x81);         // its last partial run
+    EXPECT_EQ(bytes[bytes.size() - 11], 0x84);          // the trailer
+    EXPECT_EQ(bytes[bytes.size() - 2], 0x0C);
+
+    auto failing = VirtualBoard::Create();
+    failing->FailWrite(kBoardCheckWrites + 3, 1);  // a block write cut after its first command byte
+    const CliRun we = CliWith({"play", test::DataFile("db_apu.nsf"), "--packed"}, failing);
+    EXPECT_EQ(we.code, 4);
+    EXPECT_EQ(we.err, "write err\n");
+    EXPECT_EQ(failing->Snapshot().state, TapState::RunTestIdle);
+    EXPECT_FALSE(failing->Snapshot().outputEnable);
+
+    auto interrupted = VirtualBoard::Create();
+    interrupted->SetWriteFault([](std::size_t index, DWORD) -> std::optional<DWORD> {
+        if (index == kBoardCheckWrites + 3) std::raise(SIGINT);
+        return std::nullopt;
+    });
+    const CliRun ir = CliWith({"play", test::DataFile("db_apu.nsf"), "--packed"}, interrupted);
+    EXPECT_EQ(ir.code, 130);
+    EXPECT_EQ(interrupted->Snapshot().user0.size(), 2 + 128 + 3 * 4096 + 4u);
+    EXPECT_NE(Cli({"--help"}).out.find("--packed"), std::string::npos);
+}
 }  // namespace
 }  // namespace tunlet

@@ -101,5 +101,34 @@ TEST(Ftd2xxCable, OpenFailuresSayWhy) {
     }
 }
 
+// The library is looked for in the program's folder and System32 only: one left in the
+// current folder or on PATH, where the user opens tunes from, is never loaded. A
+// library that was missing is looked for again at each open, so a driver installed
+// while the program runs is found without a restart.
+TEST(Ftd2xxCable, LoadedFromTrustedFoldersOnlyAndFoundOnceInstalled) {
+    test::TempDir dir;
+    const std::wstring folder = Widen(dir.path());
+    const std::wstring standIn = Widen(Beside("ftd2xx_standin.dll"));
+    ASSERT_TRUE(::CopyFileW(standIn.c_str(), (folder + L"\\planted_ftd2xx.dll").c_str(), FALSE));
+    wchar_t before[MAX_PATH];
+    ::GetCurrentDirectoryW(MAX_PATH, before);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ASSERT_TRUE(::SetCurrentDirectoryW(folder.c_str()));
+    ::_putenv_s("PATH", (dir.path() + ";" + path).c_str());
+    const PlayRun planted = Play(std::make_shared<Ftd2xxCable>("planted_ftd2xx.dll"));
+    ::SetCurrentDirectoryW(before);
+    ::_putenv_s("PATH", path.c_str());
+    EXPECT_EQ(planted.code, 3);
+    EXPECT_NE(planted.err.find("planted_ftd2xx.dll is not installed"), std::string::npos) << planted.err;
+
+    const std::string later = dir.path() + "\\later_ftd2xx.dll";
+    auto cable = std::make_shared<Ftd2xxCable>(later);
+    EXPECT_NE(Play(cable).err.find("is not installed"), std::string::npos);
+    ASSERT_TRUE(::CopyFileW(standIn.c_str(), Widen(later).c_str(), FALSE));
+    const PlayRun installed = Play(cable);
+    EXPECT_EQ(installed.code, 3);
+    EXPECT_NE(installed.err.find("not plugged in"), std::string::npos) << installed.err;
+}
+
 }  // namespace
 }  // namespace tunlet

@@ -1,5 +1,6 @@
 #include "tests/LinkTestSupport.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace tunlet::test {
@@ -33,6 +34,26 @@ Bytes ExpectedStream(const Bytes& payload) {
     for (std::uint8_t b : payload) {
         out.push_back(0x81);
         out.push_back(b);
+    }
+    out.insert(out.end(), kEnding.begin(), kEnding.end());
+    return out;
+}
+
+Bytes PackedRun(const Bytes& run) {
+    Bytes out;
+    for (std::size_t i = 0; i < run.size(); ++i) {
+        if (i % 63 == 0) out.push_back(static_cast<std::uint8_t>(0x80 + std::min<std::size_t>(63, run.size() - i)));
+        out.push_back(run[i]);
+    }
+    return out;
+}
+
+Bytes ExpectedPackedStream(const std::vector<Bytes>& runs) {
+    Bytes out = kPreamble;
+    out.push_back(0x2C);
+    for (const Bytes& run : runs) {
+        const Bytes packed = PackedRun(run);
+        out.insert(out.end(), packed.begin(), packed.end());
     }
     out.insert(out.end(), kEnding.begin(), kEnding.end());
     return out;

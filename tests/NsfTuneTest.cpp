@@ -4,7 +4,18 @@
 #include <string>
 
 #include "media/NsfTune.h"
+#include "media/StdioFile.h"
 #include "tests/TestFiles.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "media/WideText.h"
+#else
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace tunlet {
 namespace {
@@ -89,6 +100,61 @@ TEST(NsfTuneRead, RejectsWhatIsNotATune) {
     EXPECT_EQ(t.Read((dir.path() + "/missing.nsf").c_str()), -1);
     EXPECT_STREQ(t.pszMessage, "no file exist");
 }
+
+#ifndef _WIN32
+// What is not a regular file is refused by its type without being opened: opening a
+// serial port resets the board behind it, a pipe's writer would wake up. The kernel
+// reports every open of a watched path; a regular file shows the watch works.
+TEST(NsfTuneRead, OnlyRegularFilesAreOpened) {
+    TempDir dir;
+    const std::string pipe = dir.path() + "/pipe.nsf", folder = dir.path() + "/folder.nsf";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    const struct {
+        std::string path;
+        const char* message;
+        bool opened;
+    } cases[] = {
+        {pipe, NsfTune::kNotRegular, false},
+        {folder, NsfTune::kIsDirectory, false},
+        {dir.Write("tune.nsf", MakeNsf({})), "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(::inotify_add_watch(watch, c.path.c_str(), IN_OPEN), 0);
+        NsfTune t = Fresh();
+        EXPECT_EQ(t.Read(c.path.c_str()), c.opened ? 0 : -1);
+        EXPECT_STREQ(t.pszMessage, c.message);
+        alignas(inotify_event) char events[4096];
+        EXPECT_EQ(::read(watch, events, sizeof events) > 0, c.opened);
+        ::close(watch);
+    }
+}
+#else
+// The stamp is the file's write time in FILETIME ticks, whole: in nanoseconds it would
+// overflow 64 bits for every file written after 1893.
+TEST(NsfTuneRead, StampIsTheWriteTimeInTicks) {
+    TempDir dir;
+    const std::string path = dir.Write("t.nsf", MakeNsf({}, 100));
+    const std::uint64_t ticks = 134'100'000'000'000'000ull + 1234567;  // a day in 2026, to 100 ns
+    {
+        HANDLE h = ::CreateFileW(Widen(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        const FILETIME time{static_cast<::DWORD>(ticks), static_cast<::DWORD>(ticks >> 32)};
+        ASSERT_TRUE(::SetFileTime(h, nullptr, nullptr, &time));
+        ::CloseHandle(h);
+    }
+    FileStamp byPath;
+    ASSERT_EQ(StatFile(path.c_str(), &byPath), FileKind::Regular);
+    EXPECT_EQ(byPath.mtime, static_cast<std::int64_t>(ticks));
+    EXPECT_EQ(byPath.size, 228);
+    NsfTune t = Fresh();
+    ASSERT_EQ(t.Read(path.c_str()), 0);
+    EXPECT_EQ(t.stamp, byPath);
+}
+#endif
 
 TEST(NsfTuneRead, FailureKeepsEarlierRecord) {
     TempDir dir;

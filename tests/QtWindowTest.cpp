@@ -221,7 +221,7 @@ TEST(QtAppStart, FileArgumentLoadsAndPlaysIntoTheVirtualBoard) {
     ASSERT_TRUE(options);
     EXPECT_EQ(options->file, tune);
     EXPECT_EQ(options->cable, "virtual");
-    const CableChoice cable = ChooseWindowCable(options->cable);  // as tunlet's main chooses it
+    const CableChoice cable = ChooseCable(options->cable);
     ASSERT_TRUE(cable.board);
     options->board = cable.board;
     SetCableBackend(cable.backend);
@@ -254,6 +254,14 @@ TEST(QtAppStart, FileArgumentLoadsAndPlaysIntoTheVirtualBoard) {
         EXPECT_TRUE(report.contains(QStringLiteral("USER0: 32902 bytes")));
         EXPECT_TRUE(report.contains(QStringLiteral("TAP: Run-Test/Idle, outputs released")));
         if (const char* shot = std::getenv("TUNLET_SCREENSHOT_VIRTUAL")) window.grab().save(QString::fromUtf8(shot));
+        // The next Play sends only the header: the panel shows that transfer alone
+        // (the board check, a 62-byte preamble, 133 shift words, a 6-byte closing walk).
+        qobject_cast<QPushButton*>(window.Control(kIdSend))->click();
+        window.PumpUntil([&] { return dlg.IsIdle(); });
+        const QString second = panel->toPlainText();
+        EXPECT_TRUE(second.startsWith(QStringLiteral("virtual board received %1 cable bytes in ").arg(kChainReadCableBytes + 334)))
+            << second.toStdString();
+        EXPECT_TRUE(second.contains(QStringLiteral("USER0: 133 bytes")));
         dlg.OnDestroy();
     }
     SetCableBackend(nullptr);
@@ -269,9 +277,12 @@ TEST(QtAppStart, WindowDumpEqualsCommandLineDump) {
     options.cable = "dump:" + windowDump;
     SetCableBackend(ChooseCable(options.cable).backend);
     {
+        dir.Write("window.bin", {1, 2, 3});
         CPlayerDlg dlg;
         QtPlayerWindow window(dlg);
         ASSERT_TRUE(StartQtPlayer(dlg, window, options));
+        // The start-up probe opened the cable; an earlier dump is still as it was.
+        EXPECT_TRUE(test::ReadAll(windowDump) == (test::Bytes{1, 2, 3}));
         qobject_cast<QPushButton*>(window.Control(kIdSend))->click();
         window.PumpUntil([&] { return dlg.IsIdle(); });
         dlg.OnDestroy();
@@ -283,6 +294,51 @@ TEST(QtAppStart, WindowDumpEqualsCommandLineDump) {
     EXPECT_TRUE(test::ReadAll(windowDump) == test::ReadAll(cliDump));
 }
 
+// tunlet --packed: the window sends what tunlet-cli play --packed sends, whole blocks
+// per write, and a song change in one write.
+TEST(QtAppStart, PackedWindowDumpEqualsCommandLineDump) {
+    test::TempDir dir;
+    const std::string tune = test::DataFile("db_apu.nsf");
+    const std::string windowDump = dir.path() + "/window.bin", cliDump = dir.path() + "/cli.bin";
+    const char* const argv[] = {"tunlet", tune.c_str(), "--packed", "--cable", "virtual"};
+    std::string text;
+    int code = -1;
+    std::optional<AppOptions> options = ParseAppArgs(5, argv, text, code);
+    ASSERT_TRUE(options);
+    EXPECT_TRUE(options->packed);
+    const CableChoice cable = ChooseCable(options->cable);
+    ASSERT_TRUE(cable.board);
+    options->board = cable.board;
+    SetCableBackend(cable.backend);
+    {
+        CPlayerDlg dlg;
+        QtPlayerWindow window(dlg);
+        ASSERT_TRUE(StartQtPlayer(dlg, window, *options));
+        auto* play = qobject_cast<QPushButton*>(window.Control(kIdSend));
+        play->click();
+        window.PumpUntil([&] { return dlg.IsIdle(); });
+        auto r = cable.board->Snapshot();
+        std::vector<DWORD> writes = {kChainReadCableBytes, 62 + 1 + 3 + 131};  // the board check first
+        writes.insert(writes.end(), 8, 4162);
+        writes.push_back(5 + 6);
+        EXPECT_EQ(r.writes, writes);
+        EXPECT_EQ(r.user0.size(), 2 + 128 + 8 * 4096 + 4u);
+        const test::Bytes windowBytes(r.raw.begin() + kChainReadCableBytes, r.raw.end());
+        cable.board->Reset();
+        play->click();  // the tune is on the board: its header alone, in one write
+        window.PumpUntil([&] { return dlg.IsIdle(); });
+        r = cable.board->Snapshot();
+        EXPECT_EQ(r.writes, (std::vector<DWORD>{kChainReadCableBytes, 62 + 1 + 3 + 131 + 4 + 6}));
+        EXPECT_EQ(r.user0.size(), 2 + 128 + 3u);
+        dlg.OnDestroy();
+        SetCableBackend(nullptr);
+        std::ostringstream out, err;
+        ASSERT_EQ(RunCli({"play", tune, "--packed", "--cable", "dump:" + cliDump}, out, err), 0);
+        EXPECT_TRUE(windowBytes == test::ReadAll(cliDump));
+    }
+    SetCableBackend(nullptr);
+}
+
 TEST(QtAppStart, CommandLine) {
     struct Case {
         std::vector<const char*> args;
@@ -291,10 +347,13 @@ TEST(QtAppStart, CommandLine) {
         const char* textPart;
         const char* file;
         const char* cable;
+        bool packed = false;
     };
     const Case cases[] = {
         {{"tunlet"}, true, 0, "", "", "usb-blaster"},
         {{"tunlet", "a.nsf", "--cable=dump:/tmp/x"}, true, 0, "", "a.nsf", "dump:/tmp/x"},
+        {{"tunlet", "--packed", "a.nsf"}, true, 0, "", "a.nsf", "usb-blaster", true},
+        {{"tunlet", "--help"}, false, 0, "--packed ", "", ""},
         {{"tunlet", "--version"}, false, 0, "tunlet 1.0.0.1", "", ""},
         {{"tunlet", "a.nsf", "--help"}, false, 0, "usage: tunlet [FILE]", "", ""},
         {{"tunlet", "a.nsf", "b.nsf"}, false, 2, "one FILE at a time", "", ""},
@@ -312,6 +371,7 @@ TEST(QtAppStart, CommandLine) {
             EXPECT_EQ(options->file, c.file);
             EXPECT_EQ(options->cable, c.cable);
             EXPECT_EQ(options->boardCheck, c.args.back() != std::string("--no-board-check"));
+            EXPECT_EQ(options->packed, c.packed);
         } else {
             EXPECT_EQ(code, c.code);
             EXPECT_NE(text.find(c.textPart), std::string::npos) << text;

@@ -15,6 +15,7 @@
 
 #include "app/PlayerDlg.h"
 #include "link/BlasterJtag.h"
+#include "link/PackedShift.h"
 #include "tests/FakeWindow.h"
 #include "tests/TestFiles.h"
 #include "cable/VirtualBoard.h"
@@ -77,7 +78,9 @@ public:
             // Writes fail now and then (unplugged, timed out), block writes most often as
             // they carry most of the bytes; any write may be slow.
             // The recovery walk is spared: a cable that fails that too cannot be helped.
-            const unsigned permille = count == kBlockCableBytes ? 30u : count == kRecoverTapBytes ? 0u : 8u;
+            const bool block = count == kBlockCableBytes || count == PackedRunBytes(kBlockSize);
+            const bool recovery = count == kRecoverTapBytes || count == kPackedRecoverTapBytes;
+            const unsigned permille = block ? 30u : recovery ? 0u : 8u;
             if (r % 1000 < permille) return static_cast<DWORD>((r >> 20) % count);
             if (r % 1000 < 60) std::this_thread::sleep_for(std::chrono::microseconds((r >> 32) % 300));
             return std::nullopt;
@@ -146,6 +149,9 @@ private:
         win_ = std::make_unique<test::FakeWindow>();
         dlg_ = std::make_unique<CPlayerDlg>();
         dlg_->Attach(*win_);
+        // Every other dialog, as the seed decides, sends packed (tunlet --packed).
+        packed_ = (Mix(seed_ ^ opens_++) >> 7) % 2 == 1;
+        dlg_->SetPacked(packed_);
         live_ = 0;
         dlg_->SetThreadLauncher([this](std::function<void()> body) {
             Check(live_.load() == 0, "a second worker started while one lives");
@@ -266,8 +272,11 @@ private:
                          r.writes.empty() ? 0u : r.writes.back(), r.user0.size(), TapStateName(r.state), fileError);
         }
         if (!fileError) {
-            const DWORD lastWalk = writeError ? kRecoverTapBytes : kEndShiftDrBytes;
-            Check(!r.writes.empty() && r.writes.back() == lastWalk, "an upload ended without its closing walk");
+            // Packed, the closing walk shares its write with the trailer (and with a
+            // header-only send): the TAP check below sees it.
+            const DWORD lastWalk = !writeError ? kEndShiftDrBytes : packed_ ? kPackedRecoverTapBytes : kRecoverTapBytes;
+            const bool shared = packed_ && !writeError;
+            Check(!r.writes.empty() && (shared || r.writes.back() == lastWalk), "an upload ended without its closing walk");
             Check(r.state == TapState::RunTestIdle && !r.outputEnable, "the TAP is not idle after an upload");
             ++totals_.completed;
         }
@@ -295,6 +304,8 @@ private:
     std::unique_ptr<CPlayerDlg> dlg_;
     std::atomic<int> live_{0};
     std::atomic<std::uint64_t> writes_{0};
+    std::uint64_t opens_ = 0;
+    bool packed_ = false;
     const NesRom* romAtStart_ = nullptr;
     const char* pathAtStart_ = nullptr;
     bool running_ = false;

@@ -53,11 +53,13 @@ Bytes Concat(Bytes a, const Bytes& b) {
 }
 
 // What the window's dump of the same upload holds: the bytes the cable must carry.
-Bytes Expected(const std::string& file) {
+Bytes Expected(const std::string& file, std::vector<std::string> extra = {}) {
     test::TempDir dir;
     const std::string dump = dir.path() + "/cable.bin";
     std::ostringstream out, err;
-    EXPECT_EQ(RunCli({"play", file, "--cable", "dump:" + dump}, out, err), 0);
+    std::vector<std::string> args = {"play", file, "--cable", "dump:" + dump};
+    args.insert(args.end(), extra.begin(), extra.end());
+    EXPECT_EQ(RunCli(args, out, err), 0);
     return test::ReadAll(dump);
 }
 
@@ -75,19 +77,23 @@ protected:
 };
 
 const char* const kFiles[] = {"db_apu.nsf", "clip_5b.nes"};
+// The default stream, and the packed one with its block-sized writes.
+const std::vector<std::string> kModes[] = {{}, {"--packed"}};
 
 TEST_F(EmulatedCable, UploadsArriveByteExact) {
     for (const char* name : kFiles) {
-        SCOPED_TRACE(name);
-        FakeUsbBlaster cable;
-        const CliRun r = Play(test::DataFile(name));
-        EXPECT_EQ(r.code, 0) << r.err;
-        // The board check, then from the upload's own reset on exactly the bytes of a dump.
-        EXPECT_TRUE(cable.Received() == Concat(test::kBoardCheck, Expected(test::DataFile(name))));
-        EXPECT_GE(cable.ReadTransfers(), 1u);
-        const TapDecoder tap = AtTap(cable.Received());
-        EXPECT_EQ(tap.state(), TapState::RunTestIdle);
-        EXPECT_FALSE(tap.outputEnable());
+        for (const auto& mode : kModes) {
+            SCOPED_TRACE(std::string(name) + (mode.empty() ? "" : " --packed"));
+            FakeUsbBlaster cable;
+            const CliRun r = Play(test::DataFile(name), mode);
+            EXPECT_EQ(r.code, 0) << r.err;
+            // The board check, then from the upload's own reset on exactly the bytes of a dump.
+            EXPECT_TRUE(cable.Received() == Concat(test::kBoardCheck, Expected(test::DataFile(name), mode)));
+            EXPECT_GE(cable.ReadTransfers(), 1u);
+            const TapDecoder tap = AtTap(cable.Received());
+            EXPECT_EQ(tap.state(), TapState::RunTestIdle);
+            EXPECT_FALSE(tap.outputEnable());
+        }
     }
 }
 
@@ -107,28 +113,30 @@ TEST_F(EmulatedCable, SetUpRequests) {
 TEST_F(EmulatedCable, FailedTransferSweep) {
     int runs = 0;
     for (const char* name : kFiles) {
-        std::size_t transfers = 0;
-        {
-            FakeUsbBlaster cable;
-            ASSERT_EQ(Play(test::DataFile(name)).code, 0);
-            transfers = cable.Transfers();
-        }
-        for (std::size_t t = 0; t < transfers; ++t) {
-            SCOPED_TRACE(std::string(name) + " transfer " + std::to_string(t));
-            FakeUsbBlaster cable;
-            cable.FailTransfer(t);
-            const CliRun r = Play(test::DataFile(name));
-            EXPECT_EQ(r.code, 4);
-            EXPECT_EQ(r.err, "write err\n");
-            const Bytes got = cable.Received();
-            const TapDecoder tap = AtTap(got);
-            EXPECT_EQ(tap.state(), TapState::RunTestIdle);
-            EXPECT_FALSE(tap.outputEnable());
-            ASSERT_GE(got.size(), kRecoverTapBytes);
-            // Nothing after the failure but the recovery walk (after the board check's
-            // transfer, the pad that ends its cut read-back command first).
-            EXPECT_EQ(cable.Transfers(), t + (t == 0 ? 3 : 2));
-            ++runs;
+        for (const auto& mode : kModes) {
+            std::size_t transfers = 0;
+            {
+                FakeUsbBlaster cable;
+                ASSERT_EQ(Play(test::DataFile(name), mode).code, 0);
+                transfers = cable.Transfers();
+            }
+            for (std::size_t t = 0; t < transfers; ++t) {
+                SCOPED_TRACE(std::string(name) + (mode.empty() ? "" : " --packed") + " transfer " + std::to_string(t));
+                FakeUsbBlaster cable;
+                cable.FailTransfer(t);
+                const CliRun r = Play(test::DataFile(name), mode);
+                EXPECT_EQ(r.code, 4);
+                EXPECT_EQ(r.err, "write err\n");
+                const Bytes got = cable.Received();
+                const TapDecoder tap = AtTap(got);
+                EXPECT_EQ(tap.state(), TapState::RunTestIdle);
+                EXPECT_FALSE(tap.outputEnable());
+                ASSERT_GE(got.size(), kRecoverTapBytes);
+                // Nothing after the failure but the recovery walk (after the board check's
+                // transfer, the pad that ends its cut read-back command first).
+                EXPECT_EQ(cable.Transfers(), t + (t == 0 ? 3 : 2));
+                ++runs;
+            }
         }
     }
     EXPECT_GT(runs, 40);

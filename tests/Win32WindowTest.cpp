@@ -27,6 +27,9 @@ struct Box {
 };
 std::vector<Box>* g_boxes = nullptr;
 HWND g_main = nullptr;
+// Set: the next box found gets the main window closed under it first (the taskbar's
+// close, taskkill without /F), then its OK.
+bool g_closeMainUnderBox = false;
 
 BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
     wchar_t cls[32] = {};
@@ -36,6 +39,10 @@ BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
     ::GetWindowTextW(hwnd, caption, 256);
     ::GetDlgItemTextW(hwnd, 0xFFFF, text, 1024);  // a message box's text
     if (g_boxes != nullptr) g_boxes->push_back({caption, text});
+    if (g_closeMainUnderBox) {
+        g_closeMainUnderBox = false;
+        ::PostMessageW(g_main, WM_CLOSE, 0, 0);
+    }
     ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return TRUE;
 }
@@ -85,8 +92,9 @@ protected:
     }
 
     std::shared_ptr<VirtualBoard> board = VirtualBoard::Create();
+    AppOptions options;  // what tunlet.exe's command line gave
     CPlayerDlg dlg;
-    Win32PlayerWindow window{dlg, [this] { StartWin32Player(dlg, window, {}); }};
+    Win32PlayerWindow window{dlg, [this] { StartWin32Player(dlg, window, options); }};
     std::vector<Box> boxes;
     UINT_PTR timer = 0;
 };
@@ -163,6 +171,21 @@ TEST_F(Win32WindowTest, StopThenWriteErrorBoxFromTheWorker) {
     EXPECT_FALSE(board->IsOpen());
 }
 
+// A close that reaches the window while the worker's box is up ends it once the box
+// is gone, instead of waiting for a worker that waits for the box.
+TEST_F(Win32WindowTest, CloseWhileTheWorkersBoxIsUp) {
+    Drop(test::DataFile("db_apu.nsf"));
+    board->FailWrite(13);
+    g_closeMainUnderBox = true;
+    Click(kIdSend);
+    window.PumpUntil([&] { return window.Handle() == nullptr; });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"write err");
+    EXPECT_FALSE(g_closeMainUnderBox);
+    EXPECT_TRUE(dlg.IsIdle());
+    EXPECT_FALSE(board->IsOpen());
+}
+
 TEST_F(Win32WindowTest, AboutBoxFromTheSystemMenu) {
     ::SendMessageW(window.Handle(), WM_SYSCOMMAND, 16, 0);
     ASSERT_EQ(boxes.size(), 1u);
@@ -204,6 +227,35 @@ TEST_F(Win32WindowTest, BoardCheckBoxes) {
     WaitIdle();
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
+}
+
+// tunlet.exe --packed: whole blocks per write, a song change in one write, the same
+// bits at the board.
+class Win32PackedWindowTest : public Win32WindowTest {
+protected:
+    Win32PackedWindowTest() { options.packed = true; }
+};
+
+TEST_F(Win32PackedWindowTest, PlayWritesWholeBlocks) {
+    Drop(test::DataFile("db_apu.nsf"));
+    Click(kIdSend);
+    WaitIdle();
+    auto r = board->Snapshot();
+    EXPECT_EQ(r.user0.size(), 2 + 128 + 8 * 4096 + 4u);
+    std::vector<tunlet::DWORD> writes = {kChainReadCableBytes, 62 + 1 + 3 + 131};  // the board check first
+    writes.insert(writes.end(), 8, 4162);
+    writes.push_back(5 + 6);
+    EXPECT_EQ(r.writes, writes);
+    EXPECT_EQ(::SendMessageW(Item(kIdProgress), PBM_GETPOS, 0, 0), 100);
+
+    board->Reset();
+    Click(kIdSend);  // the tune is on the board: its header alone, in one write
+    WaitIdle();
+    r = board->Snapshot();
+    EXPECT_EQ(r.writes, (std::vector<tunlet::DWORD>{kChainReadCableBytes, 62 + 1 + 3 + 131 + 4 + 6}));
+    EXPECT_EQ(r.user0.size(), 2 + 128 + 3u);
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_TRUE(boxes.empty());
 }
 
 }  // namespace

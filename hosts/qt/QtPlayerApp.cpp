@@ -1,19 +1,18 @@
 #include "hosts/qt/QtPlayerApp.h"
 
 #include "app/PlayerDlg.h"
-#include "cable/VirtualBoard.h"
 #include "hosts/qt/QtPlayerWindow.h"
 
 namespace tunlet {
 
 bool StartQtPlayer(CPlayerDlg& dlg, QtPlayerWindow& window, const AppOptions& options) {
     dlg.Attach(window);
-    dlg.SetBoardCheck(options.boardCheck);
+    ApplyAppOptions(dlg, options);
     if (dlg.OnCreate() == -1) return false;
     if (options.board) {
         window.setWindowTitle(window.windowTitle() + QStringLiteral(" \u2013 virtual board"));
         window.AddBoardPanel();
-        dlg.SetTransferEnded([&window, board = options.board] { window.SetBoardReport(VirtualBoard::Describe(board->Snapshot())); });
+        ReportVirtualBoard(dlg, options.board, [&window](const std::string& report) { window.SetBoardReport(report); });
     }
     dlg.OnInitDialog();  // the board probe reports a missing cable before the window shows
     if (!options.file.empty()) dlg.OnDropFiles({options.file});

@@ -15,7 +15,7 @@ void InitWin32Controls() {
 
 void StartWin32Player(CPlayerDlg& dlg, Win32PlayerWindow& window, const AppOptions& options) {
     dlg.Attach(window);
-    dlg.SetBoardCheck(options.boardCheck);
+    ApplyAppOptions(dlg, options);
     dlg.OnCreate();
     if (options.board) {
         wchar_t caption[256];

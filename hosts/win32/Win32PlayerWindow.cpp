@@ -60,6 +60,12 @@ HWND Win32PlayerWindow::Create() {
 
 void Win32PlayerWindow::End() {
     if (ending_ || hwnd_ == nullptr) return;
+    if (boxes_ > 0) {
+        // A close that a box's own message loop hands us (the taskbar's close, taskkill)
+        // waits for the box: ending now would wait for a worker that waits for the box.
+        closeDeferred_ = true;
+        return;
+    }
     ending_ = true;
     dlg_.OnDestroy();  // stops and waits for a running transfer while the window answers
     if (modal_) {
@@ -142,6 +148,13 @@ INT_PTR Win32PlayerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM) {
     }
 }
 
+Win32PlayerWindow::BoxScope::~BoxScope() {
+    if (--window_.boxes_ == 0 && window_.closeDeferred_) {
+        window_.closeDeferred_ = false;
+        ::PostMessageW(window_.hwnd_, WM_CLOSE, 0, 0);  // ends the dialog once the box is gone
+    }
+}
+
 void Win32PlayerWindow::SetItemText(int id, const std::string& text) {
     ::SetDlgItemTextW(hwnd_, id, DisplayText(text).c_str());
 }
@@ -189,6 +202,7 @@ void Win32PlayerWindow::KillTimer(int id) { ::KillTimer(hwnd_, static_cast<UINT_
 void Win32PlayerWindow::MessageBox(const std::string& text, const std::string& caption) {
     if (OnUiThread()) {
         const std::wstring title = caption.empty() ? AppName() : DisplayText(caption);
+        const BoxScope box(*this);
         ::MessageBoxW(hwnd_, DisplayText(text).c_str(), title.c_str(), MB_OK);
         return;
     }
@@ -256,6 +270,7 @@ void Win32PlayerWindow::DrawIcon(IconHandle icon, int x, int y) {
 }
 
 int Win32PlayerWindow::RunModal(int templateId) {
+    const BoxScope box(*this);
     return static_cast<int>(::DialogBoxParamW(instance_, MAKEINTRESOURCEW(templateId), hwnd_, AboutProc, 0));
 }
 

@@ -66,6 +66,17 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     bool OnUiThread() const { return ::GetCurrentThreadId() == uiThread_; }
+    // Counts a box shown on the UI thread for as long as it is up.
+    class BoxScope {
+    public:
+        explicit BoxScope(Win32PlayerWindow& window) : window_(window) { ++window_.boxes_; }
+        ~BoxScope();
+        BoxScope(const BoxScope&) = delete;
+        BoxScope& operator=(const BoxScope&) = delete;
+
+    private:
+        Win32PlayerWindow& window_;
+    };
 
     CPlayerDlg& dlg_;
     std::function<void()> onInit_;
@@ -73,6 +84,8 @@ private:
     HWND hwnd_ = nullptr;
     bool modal_ = false;
     bool ending_ = false;
+    int boxes_ = 0;               // message boxes and the About box up now
+    bool closeDeferred_ = false;  // a close came while a box was up
     DWORD uiThread_;
     HDC paintDc_ = nullptr;                  // set while WM_PAINT draws the minimized icon
     std::map<int, HICON> icons_;

@@ -10,6 +10,9 @@
 #include "hosts/win32/Win32Text.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // Libraries load from the program's folder and System32 only, never from the
+    // current folder or PATH, where anyone could leave one.
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     // The arguments in UTF-8, as on Linux.
     int argc = 0;
     wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
