@@ -231,19 +231,14 @@ int Scan(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         SetCableBackend(nullptr);
         return kExitNotConnected;
     }
+    // The chain's answer, and what to say when it did not come.
+    const auto failure = [](ChainRead::Result r) -> BoardCheck {
+        if (r == ChainRead::Result::WriteFailed) return {BoardCheck::Result::WriteFailed, ""};
+        if (const char* reason = NotConnectedReason(r)) return {BoardCheck::Result::NotConnected, reason};
+        return {BoardCheck::Result::Ready, ""};
+    };
     const ChainRead chain = ReadChain(handle);
-    BoardCheck failed;
-    using R = ChainRead::Result;
-    switch (chain.result) {
-        case R::NoDevice: failed = {BoardCheck::Result::NotConnected, kReasonNoDevice}; break;
-        case R::StuckLow: failed = {BoardCheck::Result::NotConnected, kReasonStuckLow}; break;
-        case R::NoAnswer: failed = {BoardCheck::Result::NotConnected, kReasonNoAnswer}; break;
-        case R::ReadFailed: failed = {BoardCheck::Result::NotConnected, kReasonReadFailed}; break;
-        case R::WriteFailed: failed = {BoardCheck::Result::WriteFailed, ""}; break;
-        case R::Devices:
-        case R::TooLong: failed.result = BoardCheck::Result::Ready; break;
-    }
-    if (failed.result != BoardCheck::Result::Ready) {
+    if (const BoardCheck failed = failure(chain.result); failed.result != BoardCheck::Result::Ready) {
         FT_Close(handle);
         SetCableBackend(nullptr);
         return CheckFailed(failed, err);
@@ -261,17 +256,12 @@ int Scan(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
             << (name != nullptr ? name : "unknown part") << "\n";
     }
     int code = kExitOk;
-    if (chain.result == R::TooLong) {
+    if (chain.result == ChainRead::Result::TooLong) {
         out << RefusedChainText(chain) << "\n";
     } else if (chain.devices.size() == 1 && chain.devices[0] && IsAlteraIdcode(*chain.devices[0])) {
         HubInfo hub;
-        bool answered = false;
-        if (ReadHubInfo(handle, hub, answered) != FT_OK) {
-            err << kWriteError << "\n";
-            code = kExitWriteError;
-        } else if (!answered) {
-            err << "the design's hub did not answer: " << kReasonNoAnswer << "\n";
-            code = kExitNotConnected;
+        if (const BoardCheck failed = failure(ReadHubInfo(handle, hub)); failed.result != BoardCheck::Result::Ready) {
+            code = CheckFailed(failed, err);
         } else {
             out << DescribeHub(hub);
         }

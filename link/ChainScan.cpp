@@ -137,18 +137,11 @@ BoardCheck CheckBoard(FT_HANDLE h) {
             return {BoardCheck::Result::Refused, RefusedChainText(chain)};
         case R::TooLong:
             return {BoardCheck::Result::Refused, RefusedChainText(chain)};
-        case R::NoDevice:
-            return {BoardCheck::Result::NotConnected, kReasonNoDevice};
-        case R::StuckLow:
-            return {BoardCheck::Result::NotConnected, kReasonStuckLow};
-        case R::NoAnswer:
-            return {BoardCheck::Result::NotConnected, kReasonNoAnswer};
-        case R::ReadFailed:
-            return {BoardCheck::Result::NotConnected, kReasonReadFailed};
         case R::WriteFailed:
-            break;
+            return {BoardCheck::Result::WriteFailed, ""};
+        default:
+            return {BoardCheck::Result::NotConnected, NotConnectedReason(chain.result)};
     }
-    return {BoardCheck::Result::WriteFailed, ""};
 }
 
 namespace {
@@ -181,9 +174,8 @@ std::vector<std::uint32_t> Words(const std::vector<std::uint8_t>& answer) {
 
 }  // namespace
 
-FT_STATUS ReadHubInfo(FT_HANDLE h, HubInfo& info, bool& answered) {
+ChainRead::Result ReadHubInfo(FT_HANDLE h, HubInfo& info) {
     info = HubInfo{};
-    answered = false;
     CableBatch first;
     first.ResetTap();
     first.GoShiftIr();
@@ -201,22 +193,28 @@ FT_STATUS ReadHubInfo(FT_HANDLE h, HubInfo& info, bool& answered) {
     first.IrToShiftDr();                 // Update-IR: USER0; Capture-DR takes nibble 0
     AppendHubReads(first, 1, true);
     std::vector<std::uint8_t> answer;
-    ChainRead::Result r = RunBatch(h, first, answer);
-    if (r == ChainRead::Result::WriteFailed) return FT_IO_ERROR;
-    if (r == ChainRead::Result::ReadFailed) return FT_IO_ERROR;
-    if (r == ChainRead::Result::NoAnswer) return FT_OK;
+    const ChainRead::Result r = RunBatch(h, first, answer);
+    if (r != ChainRead::Result::Devices) return r;
     info.hub = Words(answer).front();
     const unsigned nodes = HubManufacturer(info.hub) == kAlteraManufacturer ? HubField(info.hub) : 0;
     if (nodes > 0) {
         CableBatch rest;
         AppendHubReads(rest, nodes, false);
-        r = RunBatch(h, rest, answer);
-        if (r == ChainRead::Result::WriteFailed || r == ChainRead::Result::ReadFailed) return FT_IO_ERROR;
-        if (r == ChainRead::Result::NoAnswer) return FT_OK;
+        const ChainRead::Result more = RunBatch(h, rest, answer);
+        if (more != ChainRead::Result::Devices) return more;
         info.nodes = Words(answer);
     }
-    answered = true;
-    return FT_OK;
+    return ChainRead::Result::Devices;
+}
+
+const char* NotConnectedReason(ChainRead::Result result) {
+    switch (result) {
+        case ChainRead::Result::NoDevice: return kReasonNoDevice;
+        case ChainRead::Result::StuckLow: return kReasonStuckLow;
+        case ChainRead::Result::NoAnswer: return kReasonNoAnswer;
+        case ChainRead::Result::ReadFailed: return kReasonReadFailed;
+        default: return nullptr;
+    }
 }
 
 const char* HubNodeName(unsigned id) {

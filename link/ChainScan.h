@@ -78,8 +78,12 @@ constexpr unsigned HubLow(std::uint32_t w) { return w & 0xFF; }             // m
 
 // Loads USER1 with 64 zero bits (address 0, instruction 0: HUB_INFO), then reads
 // USER0 in 4-bit scans, each through Update-DR, eight per word, low nibble first.
-// Only for a chain of one Altera device; the uploads never read it.
-FT_STATUS ReadHubInfo(FT_HANDLE h, HubInfo& info, bool& answered);
+// Only for a chain of one Altera device; the uploads never read it. Devices when the
+// words came; NoAnswer, ReadFailed or WriteFailed (after the recovery walk) when not.
+ChainRead::Result ReadHubInfo(FT_HANDLE h, HubInfo& info);
+// The reason "FPGA board is not connected." gives for a chain read that failed
+// (NoDevice, StuckLow, NoAnswer, ReadFailed); null for the others.
+const char* NotConnectedReason(ChainRead::Result result);
 // What scan prints about the design: the hub, each node, and whether uploads (USER1
 // loaded with 0x100 in 9 bits: node 1, an 8-bit instruction) reach a virtual JTAG
 // node, or a line beginning "warning:" that says why not. Lines end in LF.

@@ -411,9 +411,7 @@ TEST(HubReport, ReadThroughTheVirtualBoard) {
     BoardSession s;
     s.board->SetChain({ChainDevice{kEp4ce22Idcode, 10, hub}});
     HubInfo info;
-    bool answered = false;
-    ASSERT_EQ(ReadHubInfo(s.handle, info, answered), FT_OK);
-    ASSERT_TRUE(answered);
+    ASSERT_EQ(ReadHubInfo(s.handle, info), ChainRead::Result::Devices);
     EXPECT_EQ(info.hub, 0x10106E09u);  // version 2, 2 nodes, 0x06E, m 9
     EXPECT_EQ(info.nodes, (std::vector<std::uint32_t>{0x08006E00u, 0x18406E05u}));
     const auto r = s.board->Snapshot();
@@ -428,7 +426,7 @@ TEST(HubReport, ReadThroughTheVirtualBoard) {
     wide.m = 200;
     BoardSession w;
     w.board->SetChain({ChainDevice{kEp4ce22Idcode, 10, wide}});
-    ASSERT_EQ(ReadHubInfo(w.handle, info, answered), FT_OK);
+    ASSERT_EQ(ReadHubInfo(w.handle, info), ChainRead::Result::Devices);
     EXPECT_EQ(info.hub, 0x08086EC8u);  // version 1, 1 node, 0x06E, m 200
 }
 
