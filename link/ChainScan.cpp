@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::uint32_t kAllOnes = 0xFFFFFFFF;
 constexpr unsigned kIdcodeBits = 32;
-constexpr unsigned kHubInfoZeroBits = 64;  // wider than any virtual instruction register
+constexpr unsigned kHubInfoZeroBits = 64;  // wider than the virtual instruction register of usual designs
 constexpr unsigned kNibbleBits = 4;
 constexpr unsigned kNibblesPerWord = 8;
 constexpr unsigned kVirtualJtagNode = 0x08;
