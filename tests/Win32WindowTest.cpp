@@ -242,7 +242,8 @@ TEST_F(Win32PackedWindowTest, PlayWritesWholeBlocks) {
     WaitIdle();
     auto r = board->Snapshot();
     EXPECT_EQ(r.user0.size(), 2 + 128 + 8 * 4096 + 4u);
-    std::vector<tunlet::DWORD> writes = {kChainReadCableBytes, 62 + 1 + 3 + 131};  // the board check first
+    // The start-up probe's board check, Play's board check, then the upload.
+    std::vector<tunlet::DWORD> writes = {kChainReadCableBytes, kChainReadCableBytes, 62 + 1 + 3 + 131};
     writes.insert(writes.end(), 8, 4162);
     writes.push_back(5 + 6);
     EXPECT_EQ(r.writes, writes);
