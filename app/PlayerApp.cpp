@@ -18,7 +18,9 @@ void ReportVirtualBoard(CPlayerDlg& dlg, std::shared_ptr<VirtualBoard> board,
 
 namespace {
 
-constexpr char kUsage[] = "usage: tunlet [FILE] [--cable usb-blaster|virtual|dump:PATH] [--packed]\n       tunlet --help | --version\n";
+constexpr char kUsage[] =
+    "usage: tunlet [FILE] [--cable usb-blaster|virtual|dump:PATH] [--packed] [--no-board-check]\n"
+    "       tunlet --help | --version\n";
 
 constexpr char kHelp[] =
     "Tunlet: sends NSF tunes and iNES ROMs to an FPGA board over a USB-Blaster cable.\n"
@@ -30,6 +32,8 @@ constexpr char kHelp[] =
     "  --packed              send data as shift commands of up to 63 bytes: the same bits,\n"
     "                        about 1.5 times sooner, for a board design that takes bytes\n"
     "                        as fast as TCK brings them (default: one command per byte)\n"
+    "  --no-board-check      send without first reading the JTAG chain back (for a board\n"
+    "                        whose chain Tunlet refuses but whose design takes uploads)\n"
     "\n"
     "The command line tool tunlet-cli shows and sends files without the window.\n";
 
@@ -59,6 +63,10 @@ std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::s
             options.cable = a == "--cable" ? argv[++i] : a.substr(std::strlen("--cable="));
             continue;
         }
+        if (a == "--no-board-check") {
+            options.boardCheck = false;
+            continue;
+        }
         if (a == "--packed") {
             options.packed = true;
             continue;
@@ -79,6 +87,9 @@ std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::s
     return options;
 }
 
-void ApplyAppOptions(CPlayerDlg& dlg, const AppOptions& options) { dlg.SetPacked(options.packed); }
+void ApplyAppOptions(CPlayerDlg& dlg, const AppOptions& options) {
+    dlg.SetPacked(options.packed);
+    dlg.SetBoardCheck(options.boardCheck);
+}
 
 }  // namespace tunlet

@@ -16,6 +16,7 @@ struct AppOptions {
     std::string file;                     // loaded as if dropped ("Open with")
     std::string cable = "usb-blaster";    // --cable
     std::shared_ptr<VirtualBoard> board;  // the board in memory of --cable virtual
+    bool boardCheck = true;               // off with --no-board-check
     bool packed = false;                  // --packed: data as shift commands of up to 63 bytes
 };
 

@@ -4,6 +4,7 @@
 #include "app/LoadFile.h"
 #include "app/MakeCrLf.h"
 #include "app/SummaryTabs.h"
+#include "link/ChainScan.h"
 #include "media/StdioFile.h"
 #include "res/Strings.h"
 
@@ -61,6 +62,28 @@ void CPlayerDlg::OpenBoard() {
     if (FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &hBoard) != FT_OK) {
         Window().MessageBox(res::kBoardNotConnected, res::kBoardNotConnectedCaption);
         hBoard = nullptr;
+        return;
+    }
+    // A cable that answers reads tells whether the board is there and is one Tunlet
+    // drives; a file dump cannot, and gets exactly the upload's bytes.
+    if (!boardCheck_ || !CableCanRead(hBoard)) return;
+    const BoardCheck check = CheckBoard(hBoard);
+    switch (check.result) {
+        case BoardCheck::Result::Ready:
+            return;
+        case BoardCheck::Result::NotConnected:
+            CloseBoard();
+            Window().MessageBox(std::string(res::kBoardNotConnected) + "\n" + check.text,
+                                res::kBoardNotConnectedCaption);
+            return;
+        case BoardCheck::Result::Refused:
+            CloseBoard();
+            Window().MessageBox(check.text, "");
+            return;
+        case BoardCheck::Result::WriteFailed:
+            CloseBoard();
+            ShowMessage(kWriteError);
+            return;
     }
 }
 

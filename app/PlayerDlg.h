@@ -50,6 +50,9 @@ public:
     // Called on the UI thread each time a transfer has ended and the dialog is idle
     // again (the host shows what a virtual board received); nothing by default.
     void SetTransferEnded(std::function<void()> ended) { transferEnded_ = std::move(ended); }
+    // Whether OpenBoard reads the JTAG chain back before it lets an upload go (on by
+    // default; --no-board-check turns it off).
+    void SetBoardCheck(bool check) { boardCheck_ = check; }
     // Called on the UI thread as Play starts a transfer, before the cable opens.
     void SetTransferStarting(std::function<void()> starting) { transferStarting_ = std::move(starting); }
     // --packed: every later Play sends the data as packed shift commands; set before
@@ -124,6 +127,7 @@ private:
     WorkerThread::Launcher launch_;
     std::function<void()> transferStarting_;
     std::function<void()> transferEnded_;
+    bool boardCheck_ = true;
     bool packed_ = false;
     // Counts Play and Stop (UI thread only); a worker's progress counts while it matches.
     unsigned transfer_ = 0;

@@ -19,6 +19,8 @@
 #include <thread>
 
 #include "app/LoadFile.h"
+#include "link/ChainScan.h"
+#include "link/JtagParts.h"
 #include "link/Upload.h"
 #include "cable/CableChoice.h"
 #include "res/Strings.h"
@@ -30,7 +32,9 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: tunlet-cli info FILE\n"
-    "       tunlet-cli play FILE [--song N] [--header-only] [--packed] [--cable usb-blaster|virtual|dump:PATH]\n"
+    "       tunlet-cli play FILE [--song N] [--header-only] [--packed] [--no-board-check]\n"
+    "                            [--cable usb-blaster|virtual|dump:PATH]\n"
+    "       tunlet-cli scan [--cable usb-blaster|virtual]\n"
     "       tunlet-cli --help | --version\n";
 
 constexpr const char* kHelp =
@@ -47,10 +51,15 @@ constexpr const char* kHelp =
     "    --cable usb-blaster the real cable (default)\n"
     "    --cable virtual     a board in memory: prints what it received\n"
     "    --cable dump:PATH   write the raw cable bytes to PATH\n"
+    "    --no-board-check    do not read the JTAG chain back before sending (for a\n"
+    "                        board whose chain is refused but whose design takes uploads)\n"
+    "  scan                  list the devices on the JTAG chain and, for one Intel FPGA,\n"
+    "                        the virtual JTAG hub and nodes of its design\n"
     "\n"
-    "Ctrl-C stops a transfer as the window's Stop does.\n"
+    "Before sending, play resets the JTAG chain and reads its IDCODEs: one Intel FPGA\n"
+    "is what Tunlet drives. Ctrl-C stops a transfer as the window's Stop does.\n"
     "Exit codes: 0 done, 1 file problem, 2 usage error, 3 board not connected,\n"
-    "4 write error, 130 interrupted.\n";
+    "4 write error, 5 JTAG chain refused, 130 interrupted.\n";
 
 int Usage(std::ostream& err, const std::string& problem) {
     err << "tunlet-cli: " << problem << "\n" << kUsage;
@@ -197,11 +206,94 @@ std::int64_t PayloadBytes(const UploadJob& job) {
     return 2 + 128 + TuneBlockCount(job.tune.nFileSize) * static_cast<std::int64_t>(kBlockSize) + 4;
 }
 
+// What a check that did not pass says, and its exit code.
+int CheckFailed(const BoardCheck& check, std::ostream& err) {
+    switch (check.result) {
+        case BoardCheck::Result::NotConnected:
+            err << res::kBoardNotConnected << "\n" << check.text << "\n";
+            return kExitNotConnected;
+        case BoardCheck::Result::Refused:
+            err << check.text << "\n";
+            return kExitChainRefused;
+        case BoardCheck::Result::WriteFailed:
+            err << kWriteError << "\n";
+            return kExitWriteError;
+        case BoardCheck::Result::Ready:
+            break;
+    }
+    return kExitOk;
+}
+
+int Scan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
+    std::string cable = "usb-blaster";
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--cable" && i + 1 < args.size()) {
+            cable = args[++i];
+        } else if (args[i] == "--cable") {
+            return Usage(err, "--cable needs a value");
+        } else {
+            return Usage(err, "scan takes no '" + args[i] + "'");
+        }
+    }
+    if (cable.rfind("dump:", 0) == 0) return Usage(err, "scan reads the cable: a dump cannot answer");
+    const CableChoice choice = ChooseCable(cable, env.usbBlaster);
+    if (!choice.backend) return BadValue(err, "unknown cable '" + cable + "': use usb-blaster or virtual");
+
+    SetCableBackend(choice.backend);
+    FT_HANDLE handle = nullptr;
+    if (FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK) {
+        err << res::kBoardNotConnected << "\n" << CableOpenFailure() << "\n";
+        SetCableBackend(nullptr);
+        return kExitNotConnected;
+    }
+    // The chain's answer, and what to say when it did not come.
+    const auto failure = [](ChainRead::Result r) -> BoardCheck {
+        if (r == ChainRead::Result::WriteFailed) return {BoardCheck::Result::WriteFailed, ""};
+        if (const char* reason = NotConnectedReason(r)) return {BoardCheck::Result::NotConnected, reason};
+        return {BoardCheck::Result::Ready, ""};
+    };
+    const ChainRead chain = ReadChain(handle);
+    if (const BoardCheck failed = failure(chain.result); failed.result != BoardCheck::Result::Ready) {
+        FT_Close(handle);
+        SetCableBackend(nullptr);
+        return CheckFailed(failed, err);
+    }
+    for (std::size_t i = 0; i < chain.devices.size(); ++i) {
+        const std::optional<std::uint32_t>& id = chain.devices[i];
+        out << "device " << i + 1 << ": ";
+        if (!id) {
+            out << "no IDCODE (BYPASS only)\n";
+            continue;
+        }
+        const char* name = JtagPartName(*id);
+        out << "0x" << std::hex << std::uppercase << std::setw(8) << std::setfill('0') << *id << std::dec
+            << std::setfill(' ') << ", " << JtagManufacturerName(*id) << ", "
+            << (name != nullptr ? name : "unknown part") << "\n";
+    }
+    int code = kExitOk;
+    if (chain.result == ChainRead::Result::TooLong) {
+        out << RefusedChainText(chain) << "\n";
+    } else if (chain.devices.size() == 1 && chain.devices[0] && IsAlteraIdcode(*chain.devices[0])) {
+        HubInfo hub;
+        if (const BoardCheck failed = failure(ReadHubInfo(handle, hub)); failed.result != BoardCheck::Result::Ready) {
+            code = CheckFailed(failed, err);
+        } else {
+            out << DescribeHub(hub);
+        }
+    } else {
+        out << "warning: " << RefusedChainText(chain) << ": uploads need --no-board-check\n";
+    }
+    FT_Close(handle);
+    SetCableBackend(nullptr);
+    return code;
+}
+
 int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
     std::string path;
     std::string cable = "usb-blaster";
     std::optional<std::string> song;
     bool headerOnly = false;
+    bool boardCheck = true;
     bool packed = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -215,6 +307,8 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
             }
         } else if (a == "--header-only") {
             headerOnly = true;
+        } else if (a == "--no-board-check") {
+            boardCheck = false;
         } else if (a == "--packed") {
             packed = true;
         } else if (!a.empty() && a[0] == '-' && a != "-") {
@@ -262,6 +356,16 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         err << res::kBoardNotConnected << "\n" << CableOpenFailure() << "\n";
         SetCableBackend(nullptr);
         return kExitNotConnected;
+    }
+    // The board must be there and be one Tunlet drives; a dump cannot answer.
+    if (boardCheck && CableCanRead(handle)) {
+        const BoardCheck check = CheckBoard(handle);
+        if (check.result != BoardCheck::Result::Ready) {
+            FT_Close(handle);
+            SetCableBackend(nullptr);
+            if (virtualBoard) out << VirtualBoard::Describe(virtualBoard->Snapshot());
+            return CheckFailed(check, err);
+        }
     }
     host.board = handle;
     host.busy = 1;
@@ -315,6 +419,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (command == "info") return Info(args, out, err);
     if (command == "play") return Play(args, out, err, env);
+    if (command == "scan") return Scan(args, out, err, env);
     return Usage(err, "unknown command '" + command + "'");
 }
 

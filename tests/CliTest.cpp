@@ -96,6 +96,7 @@ TEST(CliInfo, ExitCodes) {
 #include <csignal>
 
 #include "cable/VirtualBoard.h"
+#include "link/ChainScan.h"
 #include "tests/LinkTestSupport.h"
 
 namespace tunlet {
@@ -170,8 +171,9 @@ TEST(CliPlay, FailuresAndExitCodes) {
     EXPECT_EQ(nc.code, 3);
     EXPECT_EQ(nc.err.rfind("FPGA board is not connected.\nno USB-Blaster found", 0), 0u) << nc.err;
 
-    // A lost write anywhere is exit 4: in a block, in the preamble, in the closing walk.
-    for (std::size_t write : {std::size_t{12}, std::size_t{3}, std::size_t{23}}) {
+    // A lost write anywhere is exit 4: in a block, in the preamble, in the closing walk,
+    // in the board check before them.
+    for (std::size_t write : {kBoardCheckWrites + 12, kBoardCheckWrites + 3, kBoardCheckWrites + 23, std::size_t{0}}) {
         auto failing = VirtualBoard::Create();
         failing->FailWrite(write, 0);
         const CliRun we = CliWith({"play", test::DataFile("db_apu.nsf")}, failing);
@@ -185,7 +187,7 @@ TEST(CliPlay, FailuresAndExitCodes) {
     // Ctrl-C during a block: the block finishes, the closing walk goes out.
     auto interrupted = VirtualBoard::Create();
     interrupted->SetWriteFault([](std::size_t index, DWORD) -> std::optional<DWORD> {
-        if (index == 13) std::raise(SIGINT);
+        if (index == kBoardCheckWrites + 13) std::raise(SIGINT);
         return std::nullopt;
     });
     const CliRun ir = CliWith({"play", test::DataFile("db_apu.nsf")}, interrupted);
@@ -336,6 +338,70 @@ TEST(CliPlay, StreamToAFileStaysUtf8) {
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), text);
 }
 #endif
+// The check's outcomes on the command line: exit 3 with the reason, exit 5 with the
+// chain, and --no-board-check sending anyway; scan lists what answers.
+TEST(CliPlay, BoardCheckExitCodes) {
+    struct Case {
+        const char* label;
+        std::vector<ChainDevice> chain;
+        TdoLine line;
+        std::vector<std::string> extra;
+        int code;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"off", DefaultBoardChain(), TdoLine::StuckHigh, {}, 3,
+         std::string("FPGA board is not connected.\n") + kReasonNoDevice + "\n"},
+        {"ARM and FPGA", {ChainDevice{0x4BA00477, 4, {}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}}, TdoLine::Chain, {}, 5,
+         "the JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6); "
+         "Tunlet drives a chain of one Intel FPGA\n"},
+        {"ARM and FPGA, unchecked", {ChainDevice{0x4BA00477, 4, {}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}},
+         TdoLine::Chain, {"--no-board-check"}, 0, ""},
+        {"off, unchecked", DefaultBoardChain(), TdoLine::StuckLow, {"--no-board-check"}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto board = VirtualBoard::Create();
+        board->SetChain(c.chain, c.line);
+        std::vector<std::string> args = {"play", test::DataFile("db_apu.nsf")};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const CliRun r = CliWith(args, board);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(board->Snapshot().hasUser1, c.code == 0);
+        EXPECT_EQ(board->Snapshot().reads, c.extra.empty() ? 1 : 0);
+    }
+}
+
+TEST(CliPlay, VirtualBoardReportListsTheCheck) {
+    const CliRun r = Cli({"play", test::DataFile("db_apu.nsf"), "--cable", "virtual", "--header-only"});
+    ASSERT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.rfind("virtual board received " + std::to_string(kChainReadCableBytes + 334) +
+                              " cable bytes in 16 writes\n  DR scan: 289 bits into IDCODE",
+                          0),
+              0u)
+        << r.out;
+}
+
+TEST(CliScan, VirtualBoardAndUsage) {
+    const CliRun r = Cli({"scan", "--cable", "virtual"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "device 1: 0x020F30DD, Altera, Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP 10CL025\n"
+              "virtual JTAG hub: version 1, 1 node, widest node instruction 8 bits\n"
+              "  node 1: virtual JTAG (id 0x08), instance 0, version 1\n"
+              "the design is ready for uploads\n");
+    EXPECT_EQ(Cli({"scan", "--cable", "dump:/tmp/x"}).code, 2);
+    EXPECT_EQ(Cli({"scan", "extra"}).code, 2);
+    auto unplugged = VirtualBoard::Create();
+    unplugged->SetConnected(false);
+    EXPECT_EQ(CliWith({"scan"}, unplugged).code, 3);
+    auto failing = VirtualBoard::Create();
+    failing->FailWrite(0, 0);
+    const CliRun f = CliWith({"scan"}, failing);
+    EXPECT_EQ(f.code, 4);
+    EXPECT_EQ(f.err, "write err\n");
+}
 
 TEST(CliPlay, SongChoosesHeaderByte7) {
     test::TempDir dir;
@@ -388,7 +454,7 @@ TEST(CliPlay, PackedSendsTheSameBitsInFewerBytes) {
     EXPECT_EQ(bytes[bytes.size() - 2], 0x0C);
 
     auto failing = VirtualBoard::Create();
-    failing->FailWrite(3, 1);  // a block write cut after its first command byte
+    failing->FailWrite(kBoardCheckWrites + 3, 1);  // a block write cut after its first command byte
     const CliRun we = CliWith({"play", test::DataFile("db_apu.nsf"), "--packed"}, failing);
     EXPECT_EQ(we.code, 4);
     EXPECT_EQ(we.err, "write err\n");
@@ -397,7 +463,7 @@ TEST(CliPlay, PackedSendsTheSameBitsInFewerBytes) {
 
     auto interrupted = VirtualBoard::Create();
     interrupted->SetWriteFault([](std::size_t index, DWORD) -> std::optional<DWORD> {
-        if (index == 3) std::raise(SIGINT);
+        if (index == kBoardCheckWrites + 3) std::raise(SIGINT);
         return std::nullopt;
     });
     const CliRun ir = CliWith({"play", test::DataFile("db_apu.nsf"), "--packed"}, interrupted);

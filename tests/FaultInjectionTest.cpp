@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/PlayerDlg.h"
+#include "link/ChainScan.h"
 #include "tests/FakeWindow.h"
 #include "tests/LinkTestSupport.h"
 
@@ -13,8 +14,10 @@ namespace {
 using test::Bytes;
 using test::TempDir;
 
-constexpr std::size_t kFirstBlockWrite = 11;  // preamble 8, lead bytes 2, header 1
-constexpr std::size_t kFirstPackedBlockWrite = 1;  // preamble, lead bytes and header in one
+// The board check's write, then the preamble 8, lead bytes 2, header 1 (packed: the
+// preamble, lead bytes and header in one).
+constexpr std::size_t kFirstBlockWrite = kBoardCheckWrites + 11;
+constexpr std::size_t kFirstPackedBlockWrite = kBoardCheckWrites + 1;
 
 struct Media {
     const char* label;
@@ -25,7 +28,7 @@ struct Media {
     bool packed = false;
 
     std::size_t FirstBlockWrite() const { return packed ? kFirstPackedBlockWrite : kFirstBlockWrite; }
-    // The preamble, lead bytes, header, blocks, trailer and closing walk.
+    // The board check, the preamble, lead bytes, header, blocks, trailer and closing walk.
     std::size_t Writes() const { return FirstBlockWrite() + blocks + (packed ? 1 : trailer + 1); }
 };
 
@@ -108,7 +111,8 @@ TEST(FaultInjection, WriteFailureAtEveryWrite) {
             ++cases;
         }
     }
-    EXPECT_EQ(cases, (11 + 10 + 4 + 1) + (11 + 12 + 3 + 1) + (1 + 10 + 1) + (1 + 12 + 1));
+    EXPECT_EQ(cases, (kBoardCheckWrites + 11 + 10 + 4 + 1) + (kBoardCheckWrites + 11 + 12 + 3 + 1) +
+                         (kBoardCheckWrites + 1 + 10 + 1) + (kBoardCheckWrites + 1 + 12 + 1));
 }
 
 TEST(FaultInjection, StopAtEveryBlock) {

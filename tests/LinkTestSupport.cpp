@@ -17,6 +17,18 @@ const Bytes kPreamble = {
 };
 const Bytes kEnding = {0x3E, 0x3F, 0x2E, 0x2F, 0x0C, 0x0D};
 
+const Bytes kBoardCheck = [] {
+    Bytes b = {
+        0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D,  // Test-Logic-Reset, Run-Test/Idle
+        0x2E, 0x2F, 0x2C, 0x2D, 0x2C, 0x2D,  // Select-DR-Scan, Capture-DR, Shift-DR
+        0x2C,                                // TCK low before the shift command
+        0xC0 | 36,                           // shift 36 bytes and read them back
+    };
+    b.insert(b.end(), 36, 0xFF);
+    b.insert(b.end(), {0x3E, 0x3F, 0x2E, 0x2F, 0x0C, 0x0D});  // last 1, Update-DR, Run-Test/Idle, released
+    return b;
+}();
+
 Bytes ExpectedStream(const Bytes& payload) {
     Bytes out = kPreamble;
     for (std::uint8_t b : payload) {

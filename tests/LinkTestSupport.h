@@ -31,6 +31,9 @@ public:
 // The 62 preamble bytes as the board's designers wrote them down.
 extern const Bytes kPreamble;
 extern const Bytes kEnding;
+// The board check that goes before an upload: reset, Shift-DR, 36 bytes of ones
+// read back, the closing walk.
+extern const Bytes kBoardCheck;
 
 // Preamble, one shift word per payload byte, ending.
 Bytes ExpectedStream(const Bytes& payload);

@@ -4,6 +4,7 @@
 
 #include "app/PlayerDlg.h"
 #include "app/SummaryTabs.h"
+#include "link/ChainScan.h"
 #include "tests/FakeWindow.h"
 #include "tests/LinkTestSupport.h"
 
@@ -14,7 +15,8 @@ using test::Bytes;
 using test::FakeWindow;
 using test::TempDir;
 
-constexpr std::size_t kFirstBlockWrite = 11;  // preamble 8, lead bytes 2, header 1
+// The board check's write, then the preamble 8, lead bytes 2, header 1.
+constexpr std::size_t kFirstBlockWrite = kBoardCheckWrites + 11;
 
 // A dialog on a fake window with a virtual board as the cable.
 class PlayerDlgTest : public testing::Test {
@@ -90,7 +92,100 @@ TEST_F(PlayerDlgTest, StartUpProbeOpensAndClosesOnce) {
     const auto r = board->Snapshot();
     EXPECT_EQ(r.opens, 1);
     EXPECT_EQ(r.closes, 1);
-    EXPECT_EQ(r.bytes, 0u);
+    // Only the board check: one write that reads the IDCODEs, one read, no USER register.
+    EXPECT_EQ(r.bytes, kChainReadCableBytes);
+    EXPECT_EQ(r.reads, 1);
+    ASSERT_EQ(r.scans.size(), 1u);
+    EXPECT_EQ(r.scans[0].ir, kIrIdcode);
+    EXPECT_FALSE(r.hasUser1);
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_FALSE(r.outputEnable);
+    EXPECT_TRUE(win.Boxes().empty());
+}
+
+// The start-up probe and Play read the chain: a board that is off or a chain Tunlet
+// does not drive is shown in a box and nothing of the upload is sent.
+TEST_F(PlayerDlgTest, BoardCheckBoxesAtStartUpAndPlay) {
+    struct Case {
+        const char* label;
+        std::vector<ChainDevice> chain;
+        TdoLine line;
+        VirtualBoard::Reads reads;
+        std::string text, caption;
+    };
+    const std::string nc = "FPGA board is not connected.\n";
+    const Case cases[] = {
+        {"off", DefaultBoardChain(), TdoLine::StuckHigh, VirtualBoard::Reads::Answered, nc + kReasonNoDevice, "Ready"},
+        {"TDO low", DefaultBoardChain(), TdoLine::StuckLow, VirtualBoard::Reads::Answered, nc + "TDO is stuck low",
+         "Ready"},
+        {"no answer", DefaultBoardChain(), TdoLine::Chain, VirtualBoard::Reads::Unanswered,
+         nc + "the cable does not answer reads", "Ready"},
+        {"two FPGAs", {ChainDevice{0x020F30DD, 10, {}}, ChainDevice{0x020F70DD, 10, {}}}, TdoLine::Chain,
+         VirtualBoard::Reads::Answered,
+         "the JTAG chain holds 2 devices: 0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP "
+         "10CL025), 0x020F70DD (Cyclone IV E EP4CE115 / Cyclone III EP3C120 / Cyclone 10 LP 10CL120); Tunlet drives "
+         "a chain of one Intel FPGA",
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto b = VirtualBoard::Create();
+        b->SetChain(c.chain, c.line);
+        b->SetReads(c.reads);
+        SetCableBackend(b);
+        FakeWindow w;
+        CPlayerDlg d;
+        d.Attach(w);
+        d.OnCreate();
+        d.OnInitDialog();
+        d.OnDropFiles({Tune(1, 1)});
+        d.OnSend();
+        const auto boxes = w.Boxes();
+        ASSERT_EQ(boxes.size(), 2u);  // the start-up probe, then Play
+        for (const auto& box : boxes) {
+            EXPECT_EQ(box.text, c.text);
+            EXPECT_EQ(box.caption, c.caption);
+        }
+        EXPECT_TRUE(d.IsIdle());
+        EXPECT_EQ(w.items[kIdSend].text, "Play");
+        const auto r = b->Snapshot();
+        EXPECT_EQ(r.opens, 2);
+        EXPECT_EQ(r.closes, 2);
+        EXPECT_FALSE(r.hasUser1);  // nothing of the upload
+        EXPECT_EQ(r.bytes, 2 * kChainReadCableBytes);
+        d.OnDestroy();
+    }
+}
+
+TEST_F(PlayerDlgTest, FailedWriteDuringTheCheck) {
+    Start();
+    Drop(Tune(1, 1));
+    board->FailWrite(0, 0);
+    dlg.OnSend();
+    const auto boxes = win.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "write err");
+    ExpectIdle();
+    const auto r = board->Snapshot();
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_FALSE(r.outputEnable);
+    EXPECT_FALSE(r.hasUser1);
+}
+
+// Without the check the bytes are exactly the upload's, even for a board that is off.
+TEST_F(PlayerDlgTest, NoBoardCheck) {
+    board->SetChain(DefaultBoardChain(), TdoLine::StuckHigh);
+    dlg.SetBoardCheck(false);
+    Start();
+    EXPECT_TRUE(win.Boxes().empty());
+    Drop(Tune(1, 1));
+    dlg.OnSend();
+    Finish();
+    const auto r = board->Snapshot();
+    EXPECT_EQ(r.reads, 0);
+    EXPECT_EQ(r.raw.size(), 62 + 2 * (2 + 128 + 8 * 4096 + 4) + 6u);
+    EXPECT_EQ(Bytes(r.raw.begin(), r.raw.begin() + 62), test::kPreamble);
+    EXPECT_TRUE(win.Boxes().empty());
 }
 
 TEST_F(PlayerDlgTest, StartUpWithoutBoard) {

@@ -5,6 +5,7 @@
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -26,6 +27,7 @@
 #include "app/PlayerDlg.h"
 #include "cable/CableChoice.h"
 #include "cable/VirtualBoard.h"
+#include "link/ChainScan.h"
 #include "hosts/qt/QtPlayerWindow.h"
 #include "hosts/qt/QtTemplateDialog.h"
 #include "hosts/qt/QtText.h"
@@ -56,6 +58,7 @@ public:
                     picture |= !shown.isNull() && label->width() >= shown.width() && label->height() >= shown.height();
                 }
                 seen_.push_back({modal->parentWidget(), modal->frameGeometry(), picture});
+                if (auto* box = qobject_cast<QMessageBox*>(modal)) texts_.push_back(box->text());
                 QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
             }
         });
@@ -63,11 +66,13 @@ public:
     }
     const QStringList& titles() const { return titles_; }
     const std::vector<Seen>& seen() const { return seen_; }
+    const QStringList& texts() const { return texts_; }
 
 private:
     QTimer timer_;
     QStringList titles_;
     std::vector<Seen> seen_;
+    QStringList texts_;
 };
 
 // Within a pixel (the halves of odd sizes round).
@@ -237,7 +242,7 @@ TEST_F(QtWindowTest, DropShowsPathAndSummaryThenPlayStreams) {
 
 TEST_F(QtWindowTest, WriteErrorBoxFromWorker) {
     DropFile(test::DataFile("clip_5b.nes"));
-    board->FailWrite(12, 0);
+    board->FailWrite(kBoardCheckWrites + 12, 0);
     BoxDismisser dismiss;
     Get<QPushButton>(kIdSend)->click();
     window.PumpUntil([&] { return dlg.IsIdle(); });
@@ -245,6 +250,42 @@ TEST_F(QtWindowTest, WriteErrorBoxFromWorker) {
     EXPECT_EQ(dismiss.titles()[0], QCoreApplication::applicationName());
     EXPECT_EQ(dismiss.seen()[0].owner, &window);  // owned by the window
     EXPECT_EQ(board->Snapshot().state, TapState::RunTestIdle);
+}
+
+// Play reads the chain first: a board that is off gets the not-connected box with
+// its reason on a second line, a chain Tunlet does not drive a box of its own, and
+// nothing of the upload is sent; without the check the upload goes.
+TEST_F(QtWindowTest, BoardCheckBoxes) {
+    DropFile(test::DataFile("db_apu.nsf"));
+    struct Case {
+        std::vector<ChainDevice> chain;
+        TdoLine line;
+        QString title, text;
+    };
+    const Case cases[] = {
+        {DefaultBoardChain(), TdoLine::StuckHigh, QStringLiteral("Ready"),
+         QString::fromUtf8("FPGA board is not connected.\n") + QString::fromUtf8(kReasonNoDevice)},
+        {{ChainDevice{0x4BA00477, 4, std::nullopt}, ChainDevice{0x02D020DD, 10, VirtualHub{}}}, TdoLine::Chain,
+         QCoreApplication::applicationName(),
+         QStringLiteral("the JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V "
+                        "5CSEA6/5CSEBA6); Tunlet drives a chain of one Intel FPGA")},
+    };
+    for (const Case& c : cases) {
+        board->SetChain(c.chain, c.line);
+        BoxDismisser dismiss;
+        Get<QPushButton>(kIdSend)->click();
+        window.PumpUntil([&] { return dismiss.titles().size() == 1; });
+        EXPECT_EQ(dismiss.titles()[0], c.title);
+        ASSERT_EQ(dismiss.texts().size(), 1);
+        EXPECT_EQ(dismiss.texts()[0], c.text);
+        EXPECT_TRUE(dlg.IsIdle());
+        EXPECT_EQ(Get<QPushButton>(kIdSend)->text(), QStringLiteral("Play"));
+        EXPECT_FALSE(board->Snapshot().hasUser1);  // nothing of the upload
+    }
+    dlg.SetBoardCheck(false);
+    Get<QPushButton>(kIdSend)->click();
+    window.PumpUntil([&] { return dlg.IsIdle(); });
+    EXPECT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
 }
 
 TEST_F(QtWindowTest, AboutBoxFromCommand16) {
@@ -318,16 +359,21 @@ TEST(QtAppStart, FileArgumentLoadsAndPlaysIntoTheVirtualBoard) {
         ASSERT_NE(panel, nullptr);
         EXPECT_GT(panel->geometry().top(), window.Control(kIdSend)->geometry().bottom());
         const QString report = panel->toPlainText();
-        EXPECT_TRUE(report.startsWith(QStringLiteral("virtual board received ")));
+        // What the last Play sent: its board check, then the upload.
+        EXPECT_TRUE(report.startsWith(QStringLiteral("virtual board received %1 cable bytes")
+                                          .arg(kChainReadCableBytes + 62 + 2 * (2 + 128 + 8 * 4096 + 4) + 6)))
+            << report.toStdString();
+        EXPECT_EQ(report.count(QStringLiteral("into IDCODE")), 1);
         EXPECT_TRUE(report.contains(QStringLiteral("USER0: 32902 bytes")));
         EXPECT_TRUE(report.contains(QStringLiteral("TAP: Run-Test/Idle, outputs released")));
         if (const char* shot = std::getenv("TUNLET_SCREENSHOT_VIRTUAL")) window.grab().save(QString::fromUtf8(shot));
         // The next Play sends only the header: the panel shows that transfer alone
-        // (a 62-byte preamble, 133 shift words, a 6-byte closing walk).
+        // (the board check, a 62-byte preamble, 133 shift words, a 6-byte closing walk).
         qobject_cast<QPushButton*>(window.Control(kIdSend))->click();
         window.PumpUntil([&] { return dlg.IsIdle(); });
         const QString second = panel->toPlainText();
-        EXPECT_TRUE(second.startsWith(QStringLiteral("virtual board received 334 cable bytes in "))) << second.toStdString();
+        EXPECT_TRUE(second.startsWith(QStringLiteral("virtual board received %1 cable bytes in ").arg(kChainReadCableBytes + 334)))
+            << second.toStdString();
         EXPECT_TRUE(second.contains(QStringLiteral("USER0: 133 bytes")));
         dlg.OnDestroy();
     }
@@ -385,17 +431,17 @@ TEST(QtAppStart, PackedWindowDumpEqualsCommandLineDump) {
         play->click();
         window.PumpUntil([&] { return dlg.IsIdle(); });
         auto r = cable.board->Snapshot();
-        std::vector<DWORD> writes = {62 + 1 + 3 + 131};
+        std::vector<DWORD> writes = {kChainReadCableBytes, 62 + 1 + 3 + 131};  // the board check first
         writes.insert(writes.end(), 8, 4162);
         writes.push_back(5 + 6);
         EXPECT_EQ(r.writes, writes);
         EXPECT_EQ(r.user0.size(), 2 + 128 + 8 * 4096 + 4u);
-        const test::Bytes windowBytes = r.raw;
+        const test::Bytes windowBytes(r.raw.begin() + kChainReadCableBytes, r.raw.end());
         cable.board->Reset();
         play->click();  // the tune is on the board: its header alone, in one write
         window.PumpUntil([&] { return dlg.IsIdle(); });
         r = cable.board->Snapshot();
-        EXPECT_EQ(r.writes, std::vector<DWORD>{62 + 1 + 3 + 131 + 4 + 6});
+        EXPECT_EQ(r.writes, (std::vector<DWORD>{kChainReadCableBytes, 62 + 1 + 3 + 131 + 4 + 6}));
         EXPECT_EQ(r.user0.size(), 2 + 128 + 3u);
         dlg.OnDestroy();
         SetCableBackend(nullptr);
@@ -426,6 +472,7 @@ TEST(QtAppStart, CommandLine) {
         {{"tunlet", "a.nsf", "b.nsf"}, false, 2, "one FILE at a time", "", ""},
         {{"tunlet", "--cable"}, false, 2, "--cable needs a value", "", ""},
         {{"tunlet", "--loud"}, false, 2, "unknown option '--loud'", "", ""},
+        {{"tunlet", "a.nsf", "--no-board-check"}, true, 0, "", "a.nsf", "usb-blaster"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.back());
@@ -436,6 +483,7 @@ TEST(QtAppStart, CommandLine) {
         if (options) {
             EXPECT_EQ(options->file, c.file);
             EXPECT_EQ(options->cable, c.cable);
+            EXPECT_EQ(options->boardCheck, c.args.back() != std::string("--no-board-check"));
             EXPECT_EQ(options->packed, c.packed);
         } else {
             EXPECT_EQ(code, c.code);

@@ -174,6 +174,20 @@ private:
         running_ = false;
         boardHasTune_ = false;
         boxesSeen_ = 0;
+        CheckFailedBoardCheck();  // the start-up probe reads the chain too
+    }
+
+    // A board check whose write failed shows "write err", starts no worker and leaves
+    // the TAP idle after the recovery walk; its box belongs to no upload.
+    void CheckFailedBoardCheck() {
+        const auto boxes = win_->Boxes();
+        if (boxes.size() == boxesSeen_) return;
+        Check(boxes.size() == boxesSeen_ + 1 && boxes.back().text == "write err", "a board check showed a stray box");
+        const auto r = board_->Snapshot();
+        Check(!r.writes.empty() && r.writes.back() == kRecoverTapBytes, "a failed board check without its recovery walk");
+        Check(r.state == TapState::RunTestIdle && !r.outputEnable, "the TAP is not idle after a failed board check");
+        boxesSeen_ = boxes.size();
+        ++totals_.writeErrors;
     }
 
     void Close() {
@@ -218,7 +232,11 @@ private:
             Check(opens == 0, "Play opened the cable while not idle or with nothing to send");
         } else {
             Check(opens == 1, "Play from idle did not open the cable once");
-            running_ = true;
+            if (dlg_->hBoard == nullptr) {
+                CheckFailedBoardCheck();
+            } else {
+                running_ = true;
+            }
         }
     }
 
@@ -230,6 +248,7 @@ private:
         dlg_->OnNext();
         if (!idle) Check(win_->sliderPos == before, "Next moved the slider while not idle");
         if (idle && haveWork && dlg_->hBoard != nullptr) running_ = true;
+        if (idle && haveWork && dlg_->hBoard == nullptr) CheckFailedBoardCheck();
     }
 
     // Runs after every step: a worker that has just returned left a complete stream.

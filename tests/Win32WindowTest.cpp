@@ -18,6 +18,7 @@
 #include "cable/VirtualBoard.h"
 #include "res/DialogTemplates.h"
 #include "res/Strings.h"
+#include "link/ChainScan.h"
 #include "hosts/win32/Win32PlayerApp.h"
 #include "hosts/win32/Win32Text.h"
 #include "tests/TestFiles.h"
@@ -61,9 +62,9 @@ BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
     wchar_t cls[32] = {};
     ::GetClassNameW(hwnd, cls, 32);
     if (hwnd == g_main || !::IsWindowVisible(hwnd) || std::wcscmp(cls, L"#32770") != 0) return TRUE;
-    wchar_t caption[256] = {}, text[256] = {};
+    wchar_t caption[256] = {}, text[1024] = {};
     ::GetWindowTextW(hwnd, caption, 256);
-    ::GetDlgItemTextW(hwnd, 0xFFFF, text, 256);  // a message box's text
+    ::GetDlgItemTextW(hwnd, 0xFFFF, text, 1024);  // a message box's text
     Box box{caption, text, ::GetWindow(hwnd, GW_OWNER)};
     ::GetWindowRect(hwnd, &box.rect);
     const res::DialogTemplate* about = res::FindDialogTemplate(res::kIddAboutBox);
@@ -301,7 +302,7 @@ TEST_F(Win32WindowTest, DropOfAJapanesePathThenPlayAndNext) {
 
 TEST_F(Win32WindowTest, StopThenWriteErrorBoxFromTheWorker) {
     Drop(test::DataFile("db_apu.nsf"));
-    board->HoldWrite(12);
+    board->HoldWrite(kBoardCheckWrites + 12);
     Click(kIdSend);
     ASSERT_TRUE(board->WaitHeld());
     Click(kIdSend);  // Stop
@@ -311,7 +312,7 @@ TEST_F(Win32WindowTest, StopThenWriteErrorBoxFromTheWorker) {
     EXPECT_NE(::SendMessageW(Item(kIdProgress), PBM_GETPOS, 0, 0), 100);
     EXPECT_EQ(board->Snapshot().state, TapState::RunTestIdle);
 
-    board->FailWrite(13);
+    board->FailWrite(kBoardCheckWrites + 13);
     Click(kIdSend);
     WaitIdle();
     ASSERT_EQ(boxes.size(), 1u);
@@ -437,6 +438,43 @@ TEST(Win32AppStart, VirtualBoardPanel) {
     SetCableBackend(nullptr);
 }
 
+// Play reads the chain first: a board that is off gets the not-connected box with
+// its reason on a second line, a chain Tunlet does not drive a box of its own, and
+// nothing of the upload is sent; without the check the upload goes.
+TEST_F(Win32WindowTest, BoardCheckBoxes) {
+    Drop(test::DataFile("db_apu.nsf"));
+    struct Case {
+        std::vector<ChainDevice> chain;
+        TdoLine line;
+        std::wstring caption, text;
+    };
+    const Case cases[] = {
+        {DefaultBoardChain(), TdoLine::StuckLow, L"Ready", L"FPGA board is not connected.\nTDO is stuck low"},
+        {{ChainDevice{0x0362D093, 6, std::nullopt}}, TdoLine::Chain, L"",
+         L"the JTAG chain holds 1 device: 0x0362D093; Tunlet drives a chain of one Intel FPGA"},
+    };
+    for (const Case& c : cases) {
+        board->SetChain(c.chain, c.line);
+        boxes.clear();
+        Click(kIdSend);
+        window.PumpUntil([&] { return !boxes.empty(); });
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, c.text);
+        if (!c.caption.empty()) {
+            EXPECT_EQ(boxes[0].caption, c.caption);
+        }
+        EXPECT_TRUE(dlg.IsIdle());
+        EXPECT_EQ(Text(kIdSend), L"Play");
+        EXPECT_FALSE(board->Snapshot().hasUser1);  // nothing of the upload
+    }
+    boxes.clear();
+    dlg.SetBoardCheck(false);
+    Click(kIdSend);
+    WaitIdle();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
+}
+
 // tunlet.exe --packed: whole blocks per write, a song change in one write, the same
 // bits at the board.
 class Win32PackedWindowTest : public Win32WindowTest {
@@ -450,7 +488,8 @@ TEST_F(Win32PackedWindowTest, PlayWritesWholeBlocks) {
     WaitIdle();
     auto r = board->Snapshot();
     EXPECT_EQ(r.user0.size(), 2 + 128 + 8 * 4096 + 4u);
-    std::vector<tunlet::DWORD> writes = {62 + 1 + 3 + 131};
+    // The start-up probe's board check, Play's board check, then the upload.
+    std::vector<tunlet::DWORD> writes = {kChainReadCableBytes, kChainReadCableBytes, 62 + 1 + 3 + 131};
     writes.insert(writes.end(), 8, 4162);
     writes.push_back(5 + 6);
     EXPECT_EQ(r.writes, writes);
@@ -460,7 +499,7 @@ TEST_F(Win32PackedWindowTest, PlayWritesWholeBlocks) {
     Click(kIdSend);  // the tune is on the board: its header alone, in one write
     WaitIdle();
     r = board->Snapshot();
-    EXPECT_EQ(r.writes, std::vector<tunlet::DWORD>{62 + 1 + 3 + 131 + 4 + 6});
+    EXPECT_EQ(r.writes, (std::vector<tunlet::DWORD>{kChainReadCableBytes, 62 + 1 + 3 + 131 + 4 + 6}));
     EXPECT_EQ(r.user0.size(), 2 + 128 + 3u);
     EXPECT_EQ(r.state, TapState::RunTestIdle);
     EXPECT_TRUE(boxes.empty());

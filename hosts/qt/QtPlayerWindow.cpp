@@ -87,7 +87,7 @@ void QtPlayerWindow::Post(std::function<void()> task) {
 void QtPlayerWindow::AddBoardPanel() {
     if (boardPanel_ != nullptr) return;
     // In dialog units, as the template: below the bottom row, as wide as the summary.
-    constexpr int kTop = 201, kHeight = 92, kBottom = kTop + kHeight + 3;
+    constexpr int kTop = 201, kHeight = 100, kBottom = kTop + kHeight + 3;
     boardPanel_ = new QPlainTextEdit(this);
     boardPanel_->setReadOnly(true);
     boardPanel_->setPlaceholderText(QStringLiteral("What the virtual board receives shows here after Play."));
