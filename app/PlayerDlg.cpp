@@ -68,6 +68,9 @@ void CPlayerDlg::OpenBoard() {
     // drives; a file dump cannot, and gets exactly the upload's bytes.
     if (!boardCheck_ || !CableCanRead(hBoard)) return;
     const BoardCheck check = CheckBoard(hBoard);
+    // A board found off or not answering may have lost the tune it held: once it is
+    // back, the next Play sends the tune whole.
+    if (check.result != BoardCheck::Result::Ready) fTuneLoaded = 0;
     switch (check.result) {
         case BoardCheck::Result::Ready:
             return;

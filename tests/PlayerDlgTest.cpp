@@ -157,6 +157,24 @@ TEST_F(PlayerDlgTest, BoardCheckBoxesAtStartUpAndPlay) {
     }
 }
 
+// A board found off may have lost the tune it held: once it answers again, Play sends
+// the tune whole, not only its header.
+TEST_F(PlayerDlgTest, BoardFoundOffForgetsTheLoadedTune) {
+    Start();
+    Drop(Tune(3, 1));
+    dlg.OnSend();
+    Finish();
+    ASSERT_EQ(dlg.fTuneLoaded.load(), 1);
+    board->SetChain(DefaultBoardChain(), TdoLine::StuckHigh);
+    dlg.OnNext();
+    ASSERT_EQ(win.Boxes().size(), 1u);
+    board->SetChain(DefaultBoardChain(), TdoLine::Chain);
+    board->Reset();
+    dlg.OnSend();
+    Finish();
+    EXPECT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
+}
+
 TEST_F(PlayerDlgTest, FailedWriteDuringTheCheck) {
     Start();
     Drop(Tune(1, 1));
