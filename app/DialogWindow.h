@@ -82,6 +82,9 @@ public:
 
     // Data exchange of an edit control: save false shows text, save true reads it back.
     virtual void ExchangeText(int id, std::string& text, bool save) = 0;
+    // Tab stops of a multi-line edit, in average character widths from its left edge
+    // (empty: the control's own). UI thread.
+    virtual void SetTabStops(int id, const std::vector<int>& stops) = 0;
 
     // Window decorations.
     virtual void DragAcceptFiles(bool accept) = 0;

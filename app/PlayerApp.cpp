@@ -18,7 +18,9 @@ void ReportVirtualBoard(CPlayerDlg& dlg, std::shared_ptr<VirtualBoard> board,
 
 namespace {
 
-constexpr char kUsage[] = "usage: tunlet [FILE] [--cable usb-blaster|virtual|dump:PATH]\n       tunlet --help | --version\n";
+constexpr char kUsage[] =
+    "usage: tunlet [FILE] [--cable usb-blaster|virtual|dump:PATH] [--packed] [--no-board-check]\n"
+    "       tunlet --help | --version\n";
 
 constexpr char kHelp[] =
     "Tunlet: sends NSF tunes and iNES ROMs to an FPGA board over a USB-Blaster cable.\n"
@@ -28,6 +30,11 @@ constexpr char kHelp[] =
     "  --cable usb-blaster   the real cable (default)\n"
     "  --cable virtual       a board in memory at the cable's pace: try it without hardware\n"
     "  --cable dump:PATH     write the raw cable bytes of each Play to PATH\n"
+    "  --packed              send data as shift commands of up to 63 bytes: the same bits,\n"
+    "                        about 1.5 times sooner, for a board design that takes bytes\n"
+    "                        as fast as TCK brings them (default: one command per byte)\n"
+    "  --no-board-check      send without first reading the JTAG chain back (for a board\n"
+    "                        whose chain Tunlet refuses but whose design takes uploads)\n"
     "\n"
     "The command line tool tunlet-cli shows and sends files without the window.\n";
 
@@ -57,6 +64,14 @@ std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::s
             options.cable = a == "--cable" ? argv[++i] : a.substr(std::strlen("--cable="));
             continue;
         }
+        if (a == "--no-board-check") {
+            options.boardCheck = false;
+            continue;
+        }
+        if (a == "--packed") {
+            options.packed = true;
+            continue;
+        }
         if (!a.empty() && a[0] == '-' && a != "-") {
             exitText = "tunlet: unknown option '" + a + "'\n" + kUsage;
             exitCode = 2;
@@ -71,6 +86,11 @@ std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::s
         haveFile = true;
     }
     return options;
+}
+
+void ApplyAppOptions(CPlayerDlg& dlg, const AppOptions& options) {
+    dlg.SetPacked(options.packed);
+    dlg.SetBoardCheck(options.boardCheck);
 }
 
 }  // namespace tunlet

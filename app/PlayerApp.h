@@ -16,6 +16,8 @@ struct AppOptions {
     std::string file;                     // loaded as if dropped ("Open with")
     std::string cable = "usb-blaster";    // --cable
     std::shared_ptr<VirtualBoard> board;  // the board in memory of --cable virtual
+    bool boardCheck = true;               // off with --no-board-check
+    bool packed = false;                  // --packed: data as shift commands of up to 63 bytes
 };
 
 // Reads the window's command line (after the window system took its own options).
@@ -28,6 +30,8 @@ class CPlayerDlg;
 // received in that transfer alone (the board forgets the one before as Play starts).
 void ReportVirtualBoard(CPlayerDlg& dlg, std::shared_ptr<VirtualBoard> board,
                         std::function<void(const std::string&)> show);
+// What the options ask of the dialog before it starts, the same in every window host.
+void ApplyAppOptions(CPlayerDlg& dlg, const AppOptions& options);
 
 class CPlayerApp {
 public:

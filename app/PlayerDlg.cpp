@@ -6,6 +6,8 @@
 #include "app/AboutDlg.h"
 #include "app/LoadFile.h"
 #include "app/MakeCrLf.h"
+#include "app/SummaryTabs.h"
+#include "link/ChainScan.h"
 #include "media/StdioFile.h"
 #include "media/TextFormat.h"
 #include "res/Strings.h"
@@ -64,6 +66,31 @@ void CPlayerDlg::OpenBoard() {
     if (FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &hBoard) != FT_OK) {
         Window().MessageBox(res::kBoardNotConnected, res::kBoardNotConnectedCaption);
         hBoard = nullptr;
+        return;
+    }
+    // A cable that answers reads tells whether the board is there and is one Tunlet
+    // drives; a file dump cannot, and gets exactly the upload's bytes.
+    if (!boardCheck_ || !CableCanRead(hBoard)) return;
+    const BoardCheck check = CheckBoard(hBoard);
+    // A board found off or not answering may have lost the tune it held: once it is
+    // back, the next Play sends the tune whole.
+    if (check.result != BoardCheck::Result::Ready) fTuneLoaded = 0;
+    switch (check.result) {
+        case BoardCheck::Result::Ready:
+            return;
+        case BoardCheck::Result::NotConnected:
+            CloseBoard();
+            Window().MessageBox(std::string(res::kBoardNotConnected) + "\n" + check.text,
+                                res::kBoardNotConnectedCaption);
+            return;
+        case BoardCheck::Result::Refused:
+            CloseBoard();
+            Window().MessageBox(check.text, "");
+            return;
+        case BoardCheck::Result::WriteFailed:
+            CloseBoard();
+            ShowMessage(kWriteError);
+            return;
     }
 }
 
@@ -105,6 +132,24 @@ void CPlayerDlg::OnDropFiles(const std::vector<std::string>& paths) {
     ShowLoad(LoadFile(loadPath_.c_str(), tune, pRom), -1);
 }
 
+void CPlayerDlg::OnOK(int focusId) {
+    // Enter on the track list plays the row it is on.
+    if (focusId == kIdTrackList) {
+        OnTrackChosen(Window().ListSelection(kIdTrackList));
+        return;
+    }
+    if (focusId != kIdPath) return;
+    std::string typed;
+    Window().ExchangeText(kIdPath, typed, true);
+    // Blanks around it and the quotes of a path copied from Explorer are not part of it.
+    const auto first = typed.find_first_not_of(" \t");
+    if (first == std::string::npos) return;
+    typed = typed.substr(first, typed.find_last_not_of(" \t") - first + 1);
+    if (typed.size() >= 2 && typed.front() == '"' && typed.back() == '"') typed = typed.substr(1, typed.size() - 2);
+    if (typed.empty()) return;
+    OnDropFiles({typed});
+}
+
 bool CPlayerDlg::ShowLoad(LoadOutcome outcome, int songPos) {
     // Whatever played belongs to the file before: nothing advances from it.
     EndRun();
@@ -135,6 +180,7 @@ bool CPlayerDlg::ShowLoad(LoadOutcome outcome, int songPos) {
     Window().EnableItem(kIdSend, true);
     EnableSongControls(top != 0);
 
+    Window().SetTabStops(kIdInfo, SummaryTabStops(outcome.text));
     MakeCrLf(outcome.text);
     strInfo = std::move(outcome.text);
     UpdateData(false);

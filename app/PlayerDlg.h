@@ -56,8 +56,14 @@ public:
     // Called on the UI thread each time a transfer has ended and the dialog is idle
     // again (the host shows what a virtual board received); nothing by default.
     void SetTransferEnded(std::function<void()> ended) { transferEnded_ = std::move(ended); }
+    // Whether OpenBoard reads the JTAG chain back before it lets an upload go (on by
+    // default; --no-board-check turns it off).
+    void SetBoardCheck(bool check) { boardCheck_ = check; }
     // Called on the UI thread as Play starts a transfer, before the cable opens.
     void SetTransferStarting(std::function<void()> starting) { transferStarting_ = std::move(starting); }
+    // --packed: every later Play sends the data as packed shift commands; set before
+    // the first Play (link/PackedShift.h).
+    void SetPacked(bool packed) { packed_ = packed; }
     // The clock the track timer reads; the steady clock by default.
     void SetClock(Clock clock) { clock_ = std::move(clock); }
 
@@ -65,6 +71,10 @@ public:
     int OnCreate();
     bool OnInitDialog();
     void OnDropFiles(const std::vector<std::string>& paths);
+    // Enter (the dialog's OK command) with focusId the control that has the focus: in
+    // the path box it loads the typed path as a drop would; elsewhere it does nothing.
+    // Enter never ends the dialog: Close, Escape and the close box do.
+    void OnOK(int focusId);
     void OnSend();
     void OnNext();
     void OnTimer(int id);
@@ -103,6 +113,7 @@ public:
     std::atomic<std::int32_t>& TuneLoaded() override { return fTuneLoaded; }
     void SetProgress(int position) override;
     void ShowMessage(const char* text) override;
+    bool Packed() const override { return packed_; }
 
     // The dialog's state, in declaration order.
     NsfTune tune;
@@ -147,6 +158,8 @@ private:
     WorkerThread::Launcher launch_;
     std::function<void()> transferStarting_;
     std::function<void()> transferEnded_;
+    bool boardCheck_ = true;
+    bool packed_ = false;
     // Counts Play and Stop (UI thread only); a worker's progress counts while it matches.
     unsigned transfer_ = 0;
     // transfer_ when the running worker was started; written only while no worker runs.

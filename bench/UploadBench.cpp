@@ -8,8 +8,11 @@
 #include <fstream>
 #include <vector>
 
-#include "link/Upload.h"
 #include "cable/Cable.h"
+#include "cable/CableChoice.h"
+#include "cable/VirtualBoard.h"
+#include "link/ChainScan.h"
+#include "link/Upload.h"
 
 namespace {
 
@@ -76,3 +79,32 @@ void BM_UploadMegabyteTune(benchmark::State& state) {
 BENCHMARK(BM_UploadMegabyteTune)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+// The board check before every upload: one scan that reads the chain's IDCODEs back
+// from the virtual board's model. Besides its time here, it reports what it costs on
+// a real cable: its cable bytes, its USB transfers (one write, one read that waits
+// for the answer) and an estimate from them: the bytes at the cable's pace, a 1 ms
+// USB frame per transfer, and the 2 ms latency timer before the answer comes home.
+void BM_BoardCheck(benchmark::State& state) {
+    auto board = VirtualBoard::Create();
+    board->SetKeepRaw(false);
+    SetCableBackend(board);
+    FT_HANDLE h = nullptr;
+    FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &h);
+    for (auto _ : state) {
+        board->Reset();
+        benchmark::DoNotOptimize(CheckBoard(h));
+    }
+    const auto r = board->Snapshot();
+    const double transfers = static_cast<double>(r.writes.size()) + r.reads;
+    constexpr double kUsbFrameMs = 1.0;
+    constexpr double kLatencyTimerMs = 2.0;
+    state.counters["cable_bytes"] = static_cast<double>(r.bytes);
+    state.counters["usb_round_trips"] = transfers;
+    state.counters["answer_bytes"] = static_cast<double>(r.readBytes);
+    state.counters["real_cable_ms"] =
+        static_cast<double>(r.bytes) * 1000.0 / kUsbBlasterBytesPerSecond + transfers * kUsbFrameMs + kLatencyTimerMs;
+    FT_Close(h);
+    SetCableBackend(nullptr);
+}
+BENCHMARK(BM_BoardCheck)->Unit(benchmark::kMicrosecond);

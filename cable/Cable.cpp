@@ -78,6 +78,18 @@ FT_STATUS FT_Write(FT_HANDLE handle, const void* buffer, DWORD count, DWORD* wri
     return status;
 }
 
+FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD count, DWORD* got) {
+    if (got != nullptr) *got = 0;
+    if (handle == nullptr) return FT_INVALID_HANDLE;
+    if (got == nullptr || (buffer == nullptr && count != 0)) return FT_INVALID_PARAMETER;
+    DWORD received = 0;
+    const FT_STATUS status = handle->Read(buffer, count, &received);
+    *got = received < count ? received : count;
+    return status;
+}
+
+bool CableCanRead(FT_HANDLE handle) { return handle != nullptr && handle->CanRead(); }
+
 FT_STATUS FT_Close(FT_HANDLE handle) {
     std::unique_ptr<CableDevice> device;
     {

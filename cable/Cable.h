@@ -1,5 +1,5 @@
 // The cable calls the FPGA link is written against: open by description, write,
-// close. The device behind a handle comes from a back end chosen at run time (the
+// read back, close. The device behind a handle comes from a back end chosen at run time (the
 // USB-Blaster through libftdi, a virtual board, a file dump); the handle owns its
 // device, and FT_Close destroys it, which closes whatever the back end opened.
 #pragma once
@@ -19,9 +19,13 @@ constexpr FT_STATUS FT_DEVICE_NOT_FOUND = 2;
 constexpr FT_STATUS FT_DEVICE_NOT_OPENED = 3;
 constexpr FT_STATUS FT_IO_ERROR = 4;
 constexpr FT_STATUS FT_INVALID_PARAMETER = 6;
+constexpr FT_STATUS FT_NOT_SUPPORTED = 17;
 constexpr FT_STATUS FT_OTHER_ERROR = 18;
 
 constexpr DWORD FT_OPEN_BY_DESCRIPTION = 2;
+
+// How long a read may wait for a whole answer before it returns what came.
+constexpr int kReadTimeoutMs = 1000;
 
 // One open cable.
 class CableDevice {
@@ -29,6 +33,16 @@ public:
     virtual ~CableDevice() = default;
     // Sends count bytes in order; *written receives how many went out.
     virtual FT_STATUS Write(const void* buffer, DWORD count, DWORD* written) = 0;
+    // Whether the device answers read-back at all (a file dump does not).
+    virtual bool CanRead() const { return false; }
+    // Takes up to count bytes the cable sent back; waits for them at most
+    // kReadTimeoutMs (or the device's own bound), then *got tells how many came.
+    virtual FT_STATUS Read(void* buffer, DWORD count, DWORD* got) {
+        (void)buffer;
+        (void)count;
+        *got = 0;
+        return FT_NOT_SUPPORTED;
+    }
     // Closes the device; FT_OK unless something written earlier was lost on the way
     // (FT_Close reports it). The destructor closes a device that was not closed.
     virtual FT_STATUS Close() { return FT_OK; }
@@ -56,6 +70,10 @@ std::string CableOpenFailure();
 
 FT_STATUS FT_OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle);
 FT_STATUS FT_Write(FT_HANDLE handle, const void* buffer, DWORD count, DWORD* written);
+// Returns FT_OK with *got below count when the answer did not come in time.
+FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD count, DWORD* got);
 FT_STATUS FT_Close(FT_HANDLE handle);
+// Whether FT_Read can answer on this handle (false for a file dump and a closed handle).
+bool CableCanRead(FT_HANDLE handle);
 
 }  // namespace tunlet

@@ -9,6 +9,9 @@
 
 namespace tunlet {
 
+// The values --cable takes, as the error for any other value lists them.
+inline constexpr char kCableChoices[] = "usb-blaster, virtual or dump:PATH";
+
 struct CableChoice {
     std::shared_ptr<CableBackend> backend;  // null when the --cable value is not understood
     std::shared_ptr<VirtualBoard> board;    // set for "virtual"

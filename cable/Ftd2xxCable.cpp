@@ -12,19 +12,30 @@ namespace tunlet {
 
 namespace {
 
-// The three D2XX calls, declared here as the library exports them (no vendor header,
+// The D2XX calls, declared here as the library exports them (no vendor header,
 // no import library). Windows' DWORD is an unsigned long, not our 32-bit DWORD.
 using Ftd2xxHandle = void*;
 using Ftd2xxStatus = ::ULONG;
 using OpenExFn = Ftd2xxStatus(WINAPI*)(void* arg, ::DWORD flags, Ftd2xxHandle* handle);
 using WriteFn = Ftd2xxStatus(WINAPI*)(Ftd2xxHandle handle, void* buffer, ::DWORD count, ::DWORD* written);
 using CloseFn = Ftd2xxStatus(WINAPI*)(Ftd2xxHandle handle);
+using ReadFn = Ftd2xxStatus(WINAPI*)(Ftd2xxHandle handle, void* buffer, ::DWORD count, ::DWORD* got);
+using SetTimeoutsFn = Ftd2xxStatus(WINAPI*)(Ftd2xxHandle handle, ::ULONG readMs, ::ULONG writeMs);
+using PurgeFn = Ftd2xxStatus(WINAPI*)(Ftd2xxHandle handle, ::ULONG mask);
+
+constexpr ::ULONG kPurgeRx = 1;
+constexpr ::ULONG kPurgeTx = 2;
+// How long one write may wait for the cable before it counts as failed.
+constexpr ::ULONG kWriteTimeoutMs = 2000;
 
 struct Library {
     HMODULE module = nullptr;
     OpenExFn openEx = nullptr;
     WriteFn write = nullptr;
     CloseFn close = nullptr;
+    ReadFn read = nullptr;
+    SetTimeoutsFn setTimeouts = nullptr;
+    PurgeFn purge = nullptr;
 };
 
 // Only the program's own folder and System32 are searched: a library of the same name
@@ -58,9 +69,15 @@ const Library* Load(const std::string& name, std::string& problem) {
     lib->openEx = Resolve<OpenExFn>(lib->module, "FT_OpenEx");
     lib->write = Resolve<WriteFn>(lib->module, "FT_Write");
     lib->close = Resolve<CloseFn>(lib->module, "FT_Close");
+    lib->read = Resolve<ReadFn>(lib->module, "FT_Read");
+    lib->setTimeouts = Resolve<SetTimeoutsFn>(lib->module, "FT_SetTimeouts");
+    lib->purge = Resolve<PurgeFn>(lib->module, "FT_Purge");
     for (const auto& [fn, fnName] : {std::pair{lib->openEx != nullptr, "FT_OpenEx"},
                                      std::pair{lib->write != nullptr, "FT_Write"},
-                                     std::pair{lib->close != nullptr, "FT_Close"}}) {
+                                     std::pair{lib->close != nullptr, "FT_Close"},
+                                     std::pair{lib->read != nullptr, "FT_Read"},
+                                     std::pair{lib->setTimeouts != nullptr, "FT_SetTimeouts"},
+                                     std::pair{lib->purge != nullptr, "FT_Purge"}}) {
         if (!fn) {
             problem = "the cable driver " + name + " lacks " + fnName;
             ::FreeLibrary(lib->module);
@@ -81,6 +98,17 @@ public:
         *written = static_cast<DWORD>(sent);
         if (status != 0) return static_cast<FT_STATUS>(status);
         return sent == count ? FT_OK : FT_IO_ERROR;
+    }
+
+    bool CanRead() const override { return true; }
+
+    // The read time-out set at open bounds the wait; a short answer comes back as
+    // FT_OK with fewer bytes, as the library reports it.
+    FT_STATUS Read(void* buffer, DWORD count, DWORD* got) override {
+        ::DWORD received = 0;
+        const Ftd2xxStatus status = lib_.read(handle_, buffer, count, &received);
+        *got = static_cast<DWORD>(received);
+        return static_cast<FT_STATUS>(status);
     }
 
 private:
@@ -107,8 +135,15 @@ CableOpenResult Ftd2xxCable::Open(const char* description) {
                                                       : "the USB-Blaster cannot be opened (another program may be using it)";
         return result;
     }
+    auto device = std::make_unique<Ftd2xxDevice>(*lib, handle);  // closes the handle on every path
+    // Reads and writes that never block for ever, and nothing stale left to read.
+    if (lib->setTimeouts(handle, kReadTimeoutMs, kWriteTimeoutMs) != 0 || lib->purge(handle, kPurgeRx | kPurgeTx) != 0) {
+        result.status = FT_DEVICE_NOT_OPENED;
+        result.reason = "the USB-Blaster cannot be set up (FT_SetTimeouts or FT_Purge failed)";
+        return result;
+    }
     result.status = FT_OK;
-    result.device = std::make_unique<Ftd2xxDevice>(*lib, handle);
+    result.device = std::move(device);
     return result;
 }
 

@@ -1,7 +1,7 @@
 // The real cable on Windows: the USB-Blaster through FTDI's D2XX driver library,
 // FTD2XX.dll, which comes with the cable's driver. The library is looked up when a
 // cable is first opened, so the program starts without it; a missing library, or one
-// without the three calls, is an open failure with its reason.
+// without one of the calls Tunlet makes, is an open failure with its reason.
 #pragma once
 
 #include <string>

@@ -1,5 +1,7 @@
 #include "cable/TapDecoder.h"
 
+#include "cable/JtagChain.h"
+
 namespace tunlet {
 
 namespace {
@@ -9,7 +11,27 @@ constexpr std::uint8_t kTck = 0x01;
 constexpr std::uint8_t kTms = 0x02;
 constexpr std::uint8_t kTdi = 0x10;
 constexpr std::uint8_t kOutputEnable = 0x20;
+constexpr std::uint8_t kReadBack = 0x40;
 }  // namespace
+
+TapDecoder::TapDecoder() : chain_(std::make_unique<JtagChain>()) {}
+TapDecoder::TapDecoder(const JtagChain& chain) : chain_(std::make_unique<JtagChain>(chain)) {}
+TapDecoder::TapDecoder(const TapDecoder& other)
+    : state_(other.state_), instruction_(other.instruction_), tck_(other.tck_), tms_(other.tms_),
+      outputEnable_(other.outputEnable_), shiftBytesLeft_(other.shiftBytesLeft_), shiftRead_(other.shiftRead_),
+      tdo_(other.tdo_), chain_(std::make_unique<JtagChain>(*other.chain_)), irShift_(other.irShift_),
+      current_(other.current_), scans_(other.scans_), hasUser1_(other.hasUser1_), user1_(other.user1_),
+      user1Bits_(other.user1Bits_), user0_(other.user0_), leftoverBits_(other.leftoverBits_),
+      leftoverValue_(other.leftoverValue_), clocks_(other.clocks_) {}
+TapDecoder& TapDecoder::operator=(const TapDecoder& other) {
+    if (this != &other) *this = TapDecoder(other);
+    return *this;
+}
+TapDecoder::TapDecoder(TapDecoder&&) noexcept = default;
+TapDecoder& TapDecoder::operator=(TapDecoder&&) noexcept = default;
+TapDecoder::~TapDecoder() = default;
+
+bool TapDecoder::TdoNow() const { return chain_->Tdo(state_); }
 
 TapState NextTapState(TapState s, bool tms) {
     using S = TapState;
@@ -45,6 +67,7 @@ const char* TapStateName(TapState s) {
 
 void TapDecoder::Clock(bool tms, bool tdi) {
     ++clocks_;
+    const TapState from = state_;
     if (state_ == TapState::ShiftIr || state_ == TapState::ShiftDr) {
         if (current_.bits < 64 && tdi) current_.value |= std::uint64_t{1} << current_.bits;
         ++current_.bits;
@@ -60,6 +83,7 @@ void TapDecoder::Clock(bool tms, bool tdi) {
         }
     }
     state_ = NextTapState(state_, tms);
+    chain_->Clock(from, state_, tdi);
     switch (state_) {
         case TapState::TestLogicReset:
             instruction_ = kIrIdcode;
@@ -108,28 +132,41 @@ void TapDecoder::ShiftByteFast(std::uint8_t byte) {
     user0_.push_back(byte);
 }
 
-void TapDecoder::Feed(const std::uint8_t* data, std::size_t count) {
+void TapDecoder::Feed(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>* answers) {
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t b = data[i];
         if (shiftBytesLeft_ > 0) {
             --shiftBytesLeft_;
-            if (!tms_ && state_ == TapState::ShiftDr && current_.ir == kIrUser0 && leftoverBits_ == 0) {
+            if (!shiftRead_ && !tms_ && state_ == TapState::ShiftDr && current_.ir == kIrUser0 && leftoverBits_ == 0) {
                 ShiftByteFast(b);
             } else {
-                for (unsigned bit = 0; bit < 8; ++bit) Clock(tms_, (b >> bit) & 1);
+                // Per bit: TDI set and TDO sampled with TCK low, then the rising edge.
+                std::uint8_t answer = 0;
+                for (unsigned bit = 0; bit < 8; ++bit) {
+                    if (TdoNow()) answer = static_cast<std::uint8_t>(answer | (1u << bit));
+                    Clock(tms_, (b >> bit) & 1);
+                }
+                if (shiftRead_ && answers != nullptr) answers->push_back(answer);
             }
             tck_ = false;
+            tdo_ = TdoNow();
             continue;
         }
         if (b & kModeShift) {
-            shiftBytesLeft_ = b & kCountMask;  // read-back (bit 6) is not modelled: nothing is read
+            shiftBytesLeft_ = b & kCountMask;
+            shiftRead_ = (b & kReadBack) != 0;
             continue;
         }
         const bool tck = (b & kTck) != 0;
         tms_ = (b & kTms) != 0;
         outputEnable_ = (b & kOutputEnable) != 0;
-        if (tck && !tck_) Clock(tms_, (b & kTdi) != 0);
+        if (tck && !tck_) {
+            Clock(tms_, (b & kTdi) != 0);  // TDO keeps the bit this edge shifted out until TCK falls
+        } else if (!tck) {
+            tdo_ = TdoNow();
+        }
         tck_ = tck;
+        if ((b & kReadBack) && answers != nullptr) answers->push_back(tdo_ ? 1 : 0);
     }
 }
 

@@ -1,11 +1,13 @@
 // Decodes USB-Blaster cable bytes the way the cable and a JTAG TAP would: bit-bang
 // bytes drive TCK/TMS/TDI directly, byte-shift commands clock whole bytes out on TDI
-// (least significant bit first) with TMS held at the last bit-bang level. Behind the
-// cable sits one device with a 10-bit instruction register and a standard 16-state TAP.
+// (least significant bit first) with TMS held at the last bit-bang level. The
+// scans it records are those of one device with a 10-bit instruction register; what
+// TDO answers to read-back comes from a JtagChain, the devices behind the cable.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace tunlet {
@@ -46,9 +48,21 @@ struct JtagScan {
     bool operator==(const JtagScan&) const = default;
 };
 
+class JtagChain;
+
 class TapDecoder {
 public:
-    void Feed(const std::uint8_t* data, std::size_t count);
+    TapDecoder();
+    explicit TapDecoder(const JtagChain& chain);  // the devices that answer read-back
+    TapDecoder(const TapDecoder& other);
+    TapDecoder& operator=(const TapDecoder& other);
+    TapDecoder(TapDecoder&&) noexcept;
+    TapDecoder& operator=(TapDecoder&&) noexcept;
+    ~TapDecoder();
+
+    // Feeds cable bytes; the bytes the cable sends back for read-back requests are
+    // appended to answers when it is given.
+    void Feed(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>* answers = nullptr);
 
     TapState state() const { return state_; }
     std::uint16_t instruction() const { return instruction_; }
@@ -65,6 +79,7 @@ public:
 
 private:
     void Clock(bool tms, bool tdi);
+    bool TdoNow() const;
     void ShiftByteFast(std::uint8_t byte);
 
     TapState state_ = TapState::TestLogicReset;
@@ -73,6 +88,9 @@ private:
     bool tms_ = false;
     bool outputEnable_ = false;
     unsigned shiftBytesLeft_ = 0;
+    bool shiftRead_ = false;  // the running byte-shift command asked for read-back
+    bool tdo_ = true;         // TDO as the cable samples it now
+    std::unique_ptr<JtagChain> chain_;
 
     std::uint16_t irShift_ = 0;
     JtagScan current_;

@@ -2,6 +2,7 @@
 
 #include <ftdi.h>
 
+#include <chrono>
 #include <climits>
 #include <memory>
 #include <string>
@@ -10,8 +11,11 @@ namespace tunlet {
 
 namespace {
 
-// A short latency timer, so that small writes (the JTAG walks) leave the chip at once.
+// A short latency timer, so that small writes (the JTAG walks) leave the chip at once
+// and read-back comes home within 2 ms.
 constexpr unsigned char kLatencyMs = 2;
+// libusb's code for a transfer that ran out of time: for a read, nothing came.
+constexpr int kLibusbTimeout = -7;
 
 struct ContextDeleter {
     const FtdiApi* api;
@@ -21,7 +25,8 @@ using ContextPtr = std::unique_ptr<ftdi_context, ContextDeleter>;
 
 class UsbBlasterDevice : public CableDevice {
 public:
-    UsbBlasterDevice(const FtdiApi& api, ContextPtr ctx) : api_(api), ctx_(std::move(ctx)) {}
+    UsbBlasterDevice(const FtdiApi& api, ContextPtr ctx, int readTimeoutMs)
+        : api_(api), ctx_(std::move(ctx)), readTimeout_(readTimeoutMs) {}
     ~UsbBlasterDevice() override { api_.close(ctx_.get()); }
 
     FT_STATUS Write(const void* buffer, DWORD count, DWORD* written) override {
@@ -33,9 +38,29 @@ public:
         return *written == count ? FT_OK : FT_IO_ERROR;
     }
 
+    bool CanRead() const override { return true; }
+
+    // libftdi hands back only what has come and strips the chip's two status bytes
+    // per USB packet, returning 0 while only those came: ask again until the answer
+    // is whole or the wait is over.
+    FT_STATUS Read(void* buffer, DWORD count, DWORD* got) override {
+        *got = 0;
+        if (count > static_cast<DWORD>(INT_MAX)) return FT_INVALID_PARAMETER;
+        auto* bytes = static_cast<unsigned char*>(buffer);
+        const auto deadline = std::chrono::steady_clock::now() + readTimeout_;
+        while (*got < count) {
+            const int n = api_.readData(ctx_.get(), bytes + *got, static_cast<int>(count - *got));
+            if (n < 0 && n != kLibusbTimeout) return FT_IO_ERROR;  // unplugged
+            if (n > 0) *got += static_cast<DWORD>(n);
+            if (*got < count && std::chrono::steady_clock::now() >= deadline) break;
+        }
+        return FT_OK;
+    }
+
 private:
     const FtdiApi& api_;
     ContextPtr ctx_;
+    std::chrono::milliseconds readTimeout_;
 };
 
 std::string OpenFailure(int code, const char* libraryText) {
@@ -71,6 +96,8 @@ const FtdiApi& RealFtdiApi() {
         [](ftdi_context* c, unsigned char m, unsigned char mode) { return ftdi_set_bitmode(c, m, mode); },
         [](ftdi_context* c, unsigned char l) { return ftdi_set_latency_timer(c, l); },
         [](ftdi_context* c, const unsigned char* b, int n) { return ftdi_write_data(c, b, n); },
+        [](ftdi_context* c, unsigned char* b, int n) { return ftdi_read_data(c, b, n); },
+        [](ftdi_context* c) { return ftdi_tcioflush(c); },
         [](ftdi_context* c) { return ftdi_get_error_string(c); },
     };
     return api;
@@ -87,21 +114,25 @@ CableOpenResult UsbBlasterCable::Open(const char* description) {
     // A cable that stops answering fails the write after this long instead of holding
     // the transfer; an unplugged one fails at once.
     ctx->usb_write_timeout = writeTimeoutMs_;
+    // One USB read never waits longer than a whole answer may take.
+    ctx->usb_read_timeout = readTimeoutMs_;
     const int code = api_.openDesc(ctx.get(), kUsbBlasterVendor, kUsbBlasterProduct, description, nullptr);
     if (code < 0) {
         result.status = code == -3 ? FT_DEVICE_NOT_FOUND : FT_DEVICE_NOT_OPENED;
         result.reason = OpenFailure(code, api_.errorString(ctx.get()));
         return result;  // ctx freed here
     }
-    // Plain FIFO mode (bit-bang off) and a short latency timer; no byte is written.
-    if (api_.setBitmode(ctx.get(), 0x00, BITMODE_RESET) < 0 || api_.setLatencyTimer(ctx.get(), kLatencyMs) < 0) {
+    // Plain FIFO mode (bit-bang off), a short latency timer, and nothing stale left
+    // to read from an earlier user; no byte is written.
+    if (api_.setBitmode(ctx.get(), 0x00, BITMODE_RESET) < 0 || api_.setLatencyTimer(ctx.get(), kLatencyMs) < 0 ||
+        api_.purge(ctx.get()) < 0) {
         result.status = FT_DEVICE_NOT_OPENED;
         result.reason = std::string("the USB-Blaster cannot be set up (libftdi: ") + api_.errorString(ctx.get()) + ")";
         api_.close(ctx.get());
         return result;
     }
     result.status = FT_OK;
-    result.device = std::make_unique<UsbBlasterDevice>(api_, std::move(ctx));
+    result.device = std::make_unique<UsbBlasterDevice>(api_, std::move(ctx), readTimeoutMs_);
     return result;
 }
 

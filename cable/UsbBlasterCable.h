@@ -21,6 +21,10 @@ struct FtdiApi {
     int (*setBitmode)(ftdi_context*, unsigned char mask, unsigned char mode);
     int (*setLatencyTimer)(ftdi_context*, unsigned char latency);
     int (*writeData)(ftdi_context*, const unsigned char* buffer, int size);
+    // Returns the data bytes that came (the two status bytes of each USB packet taken
+    // off), 0 when only status bytes came, negative on failure.
+    int (*readData)(ftdi_context*, unsigned char* buffer, int size);
+    int (*purge)(ftdi_context*);  // drops what the chip holds in both directions
     const char* (*errorString)(ftdi_context*);
 };
 
@@ -32,8 +36,9 @@ constexpr int kDefaultWriteTimeoutMs = 2000;
 
 class UsbBlasterCable : public CableBackend {
 public:
-    explicit UsbBlasterCable(const FtdiApi& api = RealFtdiApi(), int writeTimeoutMs = kDefaultWriteTimeoutMs)
-        : api_(api), writeTimeoutMs_(writeTimeoutMs) {}
+    explicit UsbBlasterCable(const FtdiApi& api = RealFtdiApi(), int writeTimeoutMs = kDefaultWriteTimeoutMs,
+                             int readTimeoutMs = kReadTimeoutMs)
+        : api_(api), writeTimeoutMs_(writeTimeoutMs), readTimeoutMs_(readTimeoutMs) {}
     // Opens the first device with the USB-Blaster's IDs whose product description
     // is the given one.
     CableOpenResult Open(const char* description) override;
@@ -41,6 +46,7 @@ public:
 private:
     const FtdiApi& api_;
     int writeTimeoutMs_;
+    int readTimeoutMs_;
 };
 
 }  // namespace tunlet

@@ -1,5 +1,6 @@
 #include "cable/VirtualBoard.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iomanip>
 #include <sstream>
@@ -16,6 +17,8 @@ public:
     FT_STATUS Write(const void* buffer, DWORD count, DWORD* written) override {
         return board_->Write(buffer, count, written);
     }
+    bool CanRead() const override { return true; }
+    FT_STATUS Read(void* buffer, DWORD count, DWORD* got) override { return board_->Read(buffer, count, got); }
 
 private:
     std::shared_ptr<VirtualBoard> board_;
@@ -37,6 +40,7 @@ CableOpenResult VirtualBoard::Open(const char* description) {
     record_.open = true;
     ++record_.opens;
     writeIndex_ = 0;
+    answers_.clear();  // stale answers are purged at open
     result.status = FT_OK;
     result.device = std::make_unique<Device>(shared_from_this());
     return result;
@@ -76,9 +80,36 @@ FT_STATUS VirtualBoard::Write(const void* buffer, DWORD count, DWORD* written) {
     record_.writes.push_back(count);
     record_.bytes += sent;
     if (keepRaw_) record_.raw.insert(record_.raw.end(), bytes, bytes + sent);
-    decoder_.Feed(bytes, sent);
+    decoder_.Feed(bytes, sent, &answers_);
     *written = sent;
     return sent == count ? FT_OK : FT_IO_ERROR;
+}
+
+FT_STATUS VirtualBoard::Read(void* buffer, DWORD count, DWORD* got) {
+    std::lock_guard lock(mutex_);
+    *got = 0;
+    ++record_.reads;
+    if (reads_ == Reads::Fail) return FT_IO_ERROR;
+    if (reads_ == Reads::Unanswered) return FT_OK;  // the wait ran out with nothing
+    const DWORD n = static_cast<DWORD>(std::min<std::size_t>(count, answers_.size()));
+    std::memcpy(buffer, answers_.data(), n);
+    answers_.erase(answers_.begin(), answers_.begin() + n);
+    record_.readBytes += n;
+    *got = n;
+    return FT_OK;
+}
+
+void VirtualBoard::SetChain(std::vector<ChainDevice> devices, TdoLine line) {
+    std::lock_guard lock(mutex_);
+    chain_ = std::move(devices);
+    line_ = line;
+    decoder_ = TapDecoder(JtagChain(chain_, line_));
+    answers_.clear();
+}
+
+void VirtualBoard::SetReads(Reads reads) {
+    std::lock_guard lock(mutex_);
+    reads_ = reads;
 }
 
 void VirtualBoard::Closed() {
@@ -147,7 +178,8 @@ void VirtualBoard::SetPace(double bytesPerSecond, Sleeper sleep) {
 void VirtualBoard::Reset() {
     std::lock_guard lock(mutex_);
     const bool open = record_.open;
-    decoder_ = TapDecoder{};
+    decoder_ = TapDecoder(JtagChain(chain_, line_));
+    answers_.clear();
     record_ = Record{};
     record_.open = open;
 }
@@ -185,7 +217,11 @@ std::string VirtualBoard::Describe(const Record& r) {
                 << std::setfill('0') << s.value << std::dec << std::setfill(' ') << "\n";
         } else {
             out << "  DR scan: " << s.bits << " bits into "
-                << (s.ir == kIrUser0 ? "USER0" : s.ir == kIrUser1 ? "USER1" : "another register") << "\n";
+                << (s.ir == kIrUser0   ? "USER0"
+                    : s.ir == kIrUser1 ? "USER1"
+                    : s.ir == kIrIdcode ? "IDCODE"
+                                        : "another register")
+                << "\n";
         }
     }
     if (r.hasUser1) {

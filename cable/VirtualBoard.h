@@ -1,6 +1,9 @@
 // A board that exists only in memory: a cable back end whose device feeds every
-// cable byte to a TapDecoder and records what happened. For tests it can refuse to
-// open, fail a chosen write, or hold a write until the test releases it.
+// cable byte to a TapDecoder and records what happened, and answers read-back from
+// the devices of its JTAG chain (by default one EP4CE22 whose design holds a virtual
+// JTAG hub with one virtual JTAG node). For tests it can refuse to open, fail a
+// chosen write, hold a write until the test releases it, be switched off (TDO stuck),
+// and leave reads unanswered or fail them.
 #pragma once
 
 #include <chrono>
@@ -14,6 +17,7 @@
 #include <vector>
 
 #include "cable/Cable.h"
+#include "cable/JtagChain.h"
 #include "cable/TapDecoder.h"
 
 namespace tunlet {
@@ -36,6 +40,8 @@ public:
         bool outputEnable = false;
         int opens = 0;
         int closes = 0;
+        int reads = 0;                  // FT_Read calls
+        std::uint64_t readBytes = 0;    // bytes they returned
         bool open = false;
     };
 
@@ -47,6 +53,11 @@ public:
     CableOpenResult Open(const char* description) override;
 
     void SetConnected(bool connected);
+    // The devices behind the cable and what TDO does; starts the TAP afresh.
+    void SetChain(std::vector<ChainDevice> devices, TdoLine line = TdoLine::Chain);
+    // How reads go: answered, never answered (a cable that ignores read-back), failed.
+    enum class Reads : std::uint8_t { Answered, Unanswered, Fail };
+    void SetReads(Reads reads);
     // The write with this index (counted from 0 after each open) reports written bytes.
     void FailWrite(std::size_t index, DWORD written = 0);
     void SetWriteFault(WriteFault fault);
@@ -76,6 +87,7 @@ private:
     class Device;
     VirtualBoard() = default;
     FT_STATUS Write(const void* buffer, DWORD count, DWORD* written);
+    FT_STATUS Read(void* buffer, DWORD count, DWORD* got);
     void Closed();
 
     mutable std::mutex mutex_;
@@ -90,7 +102,11 @@ private:
     bool held_ = false;
     bool release_ = false;
     std::size_t writeIndex_ = 0;
+    std::vector<ChainDevice> chain_ = DefaultBoardChain();
+    TdoLine line_ = TdoLine::Chain;
+    Reads reads_ = Reads::Answered;
     TapDecoder decoder_;
+    std::vector<std::uint8_t> answers_;  // read-back not yet read
     Record record_;
 };
 

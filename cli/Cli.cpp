@@ -21,8 +21,10 @@
 #include <thread>
 
 #include "app/LoadFile.h"
-#include "media/Playlist.h"
+#include "link/ChainScan.h"
+#include "link/JtagParts.h"
 #include "link/Upload.h"
+#include "media/Playlist.h"
 #include "cable/CableChoice.h"
 #include "res/Strings.h"
 #include "res/Version.h"
@@ -33,8 +35,10 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: tunlet-cli info FILE\n"
-    "       tunlet-cli play FILE [--song N] [--header-only] [--cable usb-blaster|virtual|dump:PATH]\n"
+    "       tunlet-cli play FILE [--song N] [--header-only] [--packed] [--no-board-check]\n"
+    "                            [--cable usb-blaster|virtual|dump:PATH]\n"
     "       tunlet-cli play FILE --playlist [--track-seconds S] [--header-only] [--cable ...]\n"
+    "       tunlet-cli scan [--cable usb-blaster|virtual]\n"
     "       tunlet-cli --help | --version\n";
 
 constexpr const char* kHelp =
@@ -46,18 +50,25 @@ constexpr const char* kHelp =
     "    --song N            the song of a tune to start, 1 to its song count\n"
     "                        (default: the tune's starting song)\n"
     "    --header-only       send only the tune's header (its data is on the board)\n"
+    "    --packed            data as shift commands of up to 63 bytes: the same bits,\n"
+    "                        about 1.5 times sooner, for a board design that keeps up\n"
     "    --playlist          play the tune's tracks in play order: the first one whole,\n"
     "                        then each next one's header when the track before is over\n"
     "                        (its time plus fade; 2:30 when unknown); effects are skipped\n"
     "    --track-seconds S   with --playlist: S seconds per track instead\n"
-    "  FILE may be an extended M3U playlist; one beside a tune with its base name is used.\n"
     "    --cable usb-blaster the real cable (default)\n"
     "    --cable virtual     a board in memory: prints what it received\n"
     "    --cable dump:PATH   write the raw cable bytes to PATH\n"
+    "    --no-board-check    do not read the JTAG chain back before sending (for a\n"
+    "                        board whose chain is refused but whose design takes uploads)\n"
+    "  FILE may be an extended M3U playlist; one beside a tune with its base name is used.\n"
+    "  scan                  list the devices on the JTAG chain and, for one Intel FPGA,\n"
+    "                        the virtual JTAG hub and nodes of its design\n"
     "\n"
-    "Ctrl-C stops a transfer as the window's Stop does.\n"
+    "Before sending, play resets the JTAG chain and reads its IDCODEs: one Intel FPGA\n"
+    "is what Tunlet drives. Ctrl-C stops a transfer as the window's Stop does.\n"
     "Exit codes: 0 done, 1 file problem, 2 usage error, 3 board not connected,\n"
-    "4 write error, 130 interrupted.\n";
+    "4 write error, 5 JTAG chain refused, 130 interrupted.\n";
 
 int Usage(std::ostream& err, const std::string& problem) {
     err << "tunlet-cli: " << problem << "\n" << kUsage;
@@ -71,9 +82,7 @@ bool Load(const std::string& path, NsfTune& tune, std::unique_ptr<NesRom>& rom, 
         case LoadKind::Tune:
         case LoadKind::Rom:
             return true;
-        case LoadKind::Damaged:
-            err << outcome.text << "\n";
-            return false;
+        case LoadKind::Damaged:  // the reader's own text, "rom read error" or "EOF error"
         case LoadKind::Unknown:
             err << "tunlet-cli: " << path << ": " << outcome.text << "\n";
             return false;
@@ -211,11 +220,112 @@ private:
     std::mutex mutex_;
 };
 
+// A mistake in one option's value: what is allowed, without the whole usage text.
+int BadValue(std::ostream& err, const std::string& problem) {
+    err << "tunlet-cli: " << problem << "\n";
+    return kExitUsage;
+}
+
+// The bytes an upload puts into the board's USER0 register: the two lead bytes, the
+// header, the data and the closing zeros (4 after a tune's data, 3 otherwise).
+std::int64_t PayloadBytes(const UploadJob& job) {
+    if (job.rom) {
+        const std::int64_t chr = job.rom->n8kVRomBanks != 0 ? job.rom->ChrSize() : 0;
+        return 2 + 16 + job.rom->PrgSize() + chr + 3;
+    }
+    if (job.loaded != 0) return 2 + 128 + 3;
+    return 2 + 128 + TuneBlockCount(job.tune.nFileSize) * static_cast<std::int64_t>(kBlockSize) + 4;
+}
+
+// What a check that did not pass says, and its exit code.
+int CheckFailed(const BoardCheck& check, std::ostream& err) {
+    switch (check.result) {
+        case BoardCheck::Result::NotConnected:
+            err << res::kBoardNotConnected << "\n" << check.text << "\n";
+            return kExitNotConnected;
+        case BoardCheck::Result::Refused:
+            err << check.text << "\n";
+            return kExitChainRefused;
+        case BoardCheck::Result::WriteFailed:
+            err << kWriteError << "\n";
+            return kExitWriteError;
+        case BoardCheck::Result::Ready:
+            break;
+    }
+    return kExitOk;
+}
+
+int Scan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
+    std::string cable = "usb-blaster";
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--cable" && i + 1 < args.size()) {
+            cable = args[++i];
+        } else if (args[i] == "--cable") {
+            return Usage(err, "--cable needs a value");
+        } else {
+            return Usage(err, "scan takes no '" + args[i] + "'");
+        }
+    }
+    if (cable.rfind("dump:", 0) == 0) return Usage(err, "scan reads the cable: a dump cannot answer");
+    const CableChoice choice = ChooseCable(cable, env.usbBlaster);
+    if (!choice.backend) return BadValue(err, "unknown cable '" + cable + "': use usb-blaster or virtual");
+
+    SetCableBackend(choice.backend);
+    FT_HANDLE handle = nullptr;
+    if (FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK) {
+        err << res::kBoardNotConnected << "\n" << CableOpenFailure() << "\n";
+        SetCableBackend(nullptr);
+        return kExitNotConnected;
+    }
+    // The chain's answer, and what to say when it did not come.
+    const auto failure = [](ChainRead::Result r) -> BoardCheck {
+        if (r == ChainRead::Result::WriteFailed) return {BoardCheck::Result::WriteFailed, ""};
+        if (const char* reason = NotConnectedReason(r)) return {BoardCheck::Result::NotConnected, reason};
+        return {BoardCheck::Result::Ready, ""};
+    };
+    const ChainRead chain = ReadChain(handle);
+    if (const BoardCheck failed = failure(chain.result); failed.result != BoardCheck::Result::Ready) {
+        FT_Close(handle);
+        SetCableBackend(nullptr);
+        return CheckFailed(failed, err);
+    }
+    for (std::size_t i = 0; i < chain.devices.size(); ++i) {
+        const std::optional<std::uint32_t>& id = chain.devices[i];
+        out << "device " << i + 1 << ": ";
+        if (!id) {
+            out << "no IDCODE (BYPASS only)\n";
+            continue;
+        }
+        const char* name = JtagPartName(*id);
+        out << "0x" << std::hex << std::uppercase << std::setw(8) << std::setfill('0') << *id << std::dec
+            << std::setfill(' ') << ", " << JtagManufacturerName(*id) << ", "
+            << (name != nullptr ? name : "unknown part") << "\n";
+    }
+    int code = kExitOk;
+    if (chain.result == ChainRead::Result::TooLong) {
+        out << RefusedChainText(chain) << "\n";
+    } else if (chain.devices.size() == 1 && chain.devices[0] && IsAlteraIdcode(*chain.devices[0])) {
+        HubInfo hub;
+        if (const BoardCheck failed = failure(ReadHubInfo(handle, hub)); failed.result != BoardCheck::Result::Ready) {
+            code = CheckFailed(failed, err);
+        } else {
+            out << DescribeHub(hub);
+        }
+    } else {
+        out << "warning: " << RefusedChainText(chain) << ": uploads need --no-board-check\n";
+    }
+    FT_Close(handle);
+    SetCableBackend(nullptr);
+    return code;
+}
+
 int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
     std::string path;
     std::string cable = "usb-blaster";
-    std::optional<long> song;
+    std::optional<std::string> song;
     bool headerOnly = false;
+    bool boardCheck = true;
+    bool packed = false;
     bool playlist = false;
     std::optional<double> trackSeconds;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -225,24 +335,22 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
             const std::string& v = args[++i];
             if (a == "--cable") {
                 cable = v;
-                continue;
-            }
-            if (a == "--track-seconds") {
+            } else if (a == "--track-seconds") {
                 char* end = nullptr;
-                const double s = std::strtod(v.c_str(), &end);
-                if (v.empty() || *end != '\0' || !(s >= 0 && s <= kMaxTrackSeconds)) {
+                const double seconds = std::strtod(v.c_str(), &end);
+                if (v.empty() || *end != '\0' || !(seconds >= 0 && seconds <= kMaxTrackSeconds)) {
                     return Usage(err, "--track-seconds needs a number of seconds from 0 to 86400, not '" + v + "'");
                 }
-                trackSeconds = s;
-                continue;
+                trackSeconds = seconds;
+            } else {
+                song = v;  // checked once the file says how many songs it has
             }
-            char* end = nullptr;
-            errno = 0;
-            const long n = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end != '\0' || errno != 0) return Usage(err, "--song needs a number, not '" + v + "'");
-            song = n;
         } else if (a == "--header-only") {
             headerOnly = true;
+        } else if (a == "--no-board-check") {
+            boardCheck = false;
+        } else if (a == "--packed") {
+            packed = true;
         } else if (a == "--playlist") {
             playlist = true;
         } else if (!a.empty() && a[0] == '-' && a != "-") {
@@ -258,29 +366,37 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     if (song && playlist) return Usage(err, "--song and --playlist do not go together: the playlist gives the songs");
 
     const CableChoice choice = ChooseCable(cable, env.usbBlaster);
-    if (!choice.backend) return Usage(err, "unknown cable '" + cable + "'");
+    if (!choice.backend) return BadValue(err, "unknown cable '" + cable + "': use " + kCableChoices);
     const std::shared_ptr<CableBackend>& backend = choice.backend;
     const std::shared_ptr<VirtualBoard>& virtualBoard = choice.board;
     if (virtualBoard) virtualBoard->SetKeepRaw(false);
 
     CliHost host(err, env.progressBar);
+    host.packed = packed;
     LoadOutcome outcome;
     if (!Load(path, host.tune, host.rom, outcome, err)) return kExitFile;
+    const long songs = host.rom ? 1 : std::max(1, static_cast<int>(host.tune.nSongs));
+    long chosen = 0;
+    if (song) {
+        char* end = nullptr;
+        errno = 0;
+        chosen = std::strtol(song->c_str(), &end, 10);
+        if (song->empty() || *end != '\0' || errno != 0 || chosen < 1 || chosen > songs) {
+            if (host.rom) return BadValue(err, "--song: a ROM has no songs to choose (only --song 1)");
+            return BadValue(err, "--song must be a number from 1 to " + std::to_string(songs) + " for this tune, not '" +
+                                     *song + "'");
+        }
+    }
     std::vector<PlaylistEntry> tracks;
     if (host.rom) {
-        if (playlist) return Usage(err, "--playlist is for tunes; a ROM has no tracks");
-        if (headerOnly) return Usage(err, "--header-only is for tunes; a ROM is always sent whole");
-        if (song && *song != 1) return Usage(err, "a ROM has no songs to choose");
+        if (playlist) return BadValue(err, "--playlist is for tunes; a ROM has no tracks");
+        if (headerOnly) return BadValue(err, "--header-only is for tunes; a ROM is always sent whole");
     } else {
-        const long songs = std::max(1, static_cast<int>(host.tune.nSongs));
-        if (song && (*song < 1 || *song > songs)) {
-            return Usage(err, "--song must be from 1 to " + std::to_string(songs) + " for this tune");
-        }
-        host.song = song ? static_cast<std::int32_t>(*song) : InitialSliderPos(host.tune) + 1;
+        host.song = song ? static_cast<std::int32_t>(chosen) : InitialSliderPos(host.tune) + 1;
         host.loaded = headerOnly ? 1 : 0;
         if (playlist) {
             tracks = MusicTracks(host.tune);
-            if (tracks.empty()) return Usage(err, "this tune has no tracks to play");
+            if (tracks.empty()) return BadValue(err, "--playlist: this tune has no tracks to play");
         }
     }
 
@@ -291,7 +407,19 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         SetCableBackend(nullptr);
         return kExitNotConnected;
     }
+    // The board must be there and be one Tunlet drives; a dump cannot answer.
+    if (boardCheck && CableCanRead(handle)) {
+        const BoardCheck check = CheckBoard(handle);
+        if (check.result != BoardCheck::Result::Ready) {
+            FT_Close(handle);
+            SetCableBackend(nullptr);
+            if (virtualBoard) out << VirtualBoard::Describe(virtualBoard->Snapshot());
+            return CheckFailed(check, err);
+        }
+    }
     host.board = handle;
+    if (playlist) host.song = tracks.front().song;
+    const std::int64_t payload = PayloadBytes(host);  // before the worker marks the tune loaded
     {
         InterruptGuard guard(host.busy);
         // One upload, or one per track of the playlist: the first whole, then each
@@ -332,6 +460,15 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         err << "tunlet-cli: stopped\n";
         return kExitInterrupted;
     }
+    // The playlist's lines told what went to the board; else it is said in one line.
+    if (playlist) return kExitOk;
+    out << "sent " << path;
+    if (host.rom) {
+        out << " (ROM)";
+    } else {
+        out << (headerOnly ? " (header only), song " : ", song ") << host.song << " of " << songs;
+    }
+    out << ": " << payload << " bytes\n";
     return kExitOk;
 }
 
@@ -350,6 +487,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (command == "info") return Info(args, out, err);
     if (command == "play") return Play(args, out, err, env);
+    if (command == "scan") return Scan(args, out, err, env);
     return Usage(err, "unknown command '" + command + "'");
 }
 

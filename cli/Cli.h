@@ -21,6 +21,7 @@ enum CliExit : int {
     kExitUsage = 2,
     kExitNotConnected = 3,
     kExitWriteError = 4,
+    kExitChainRefused = 5,  // the JTAG chain is not one Intel FPGA
     kExitInterrupted = 130,
 };
 

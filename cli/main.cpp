@@ -4,13 +4,13 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#include <fcntl.h>
 #include <io.h>
 #else
 #include <unistd.h>
 #endif
 
 #include "cli/Cli.h"
+#include "cli/ConsoleStream.h"
 #include "media/WideText.h"
 
 #ifdef _WIN32
@@ -21,12 +21,17 @@ int wmain(int argc, wchar_t** argv) {
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.push_back(tunlet::Narrow(argv[i]));
-    // The summary keeps its LF line ends, as on Linux; the console shows UTF-8.
-    ::_setmode(::_fileno(stdout), _O_BINARY);
-    ::SetConsoleOutputCP(CP_UTF8);
+    // Both streams: UTF-16 to a console, UTF-8 with LF line ends to a file or pipe.
+    tunlet::ConsoleStreamBuf outBuf(::GetStdHandle(STD_OUTPUT_HANDLE));
+    tunlet::ConsoleStreamBuf errBuf(::GetStdHandle(STD_ERROR_HANDLE));
+    std::ostream out(&outBuf);
+    std::ostream err(&errBuf);
+    err.setf(std::ios::unitbuf);
     tunlet::CliEnvironment env;
     env.progressBar = ::_isatty(::_fileno(stderr)) != 0;
-    return tunlet::RunCli(args, std::cout, std::cerr, env);
+    const int code = tunlet::RunCli(args, out, err, env);
+    out.flush();
+    return code;
 }
 #else
 int main(int argc, char** argv) {

@@ -65,6 +65,61 @@ FT_STATUS ShiftByte(FT_HANDLE h, unsigned b) {
     return Send(h, bytes);
 }
 
+void CableBatch::ResetTap() {
+    bytes_.insert(bytes_.end(), kResetTap.begin(), kResetTap.end());
+    tckHigh_ = true;
+}
+void CableBatch::GoShiftIr() {
+    bytes_.insert(bytes_.end(), kGoShiftIr.begin(), kGoShiftIr.end());
+    tckHigh_ = true;
+}
+void CableBatch::IrToShiftDr() {
+    bytes_.insert(bytes_.end(), kIrToShiftDr.begin(), kIrToShiftDr.end());
+    tckHigh_ = true;
+}
+void CableBatch::EndShiftDr() {
+    bytes_.insert(bytes_.end(), kEndShiftDr.begin(), kEndShiftDr.end());
+    tckHigh_ = true;
+}
+
+void CableBatch::Clock(bool tms, bool tdi, bool read) {
+    const auto low = static_cast<std::uint8_t>(kStepLow | (tms ? kTms : 0) | (tdi ? kTdi : 0));
+    bytes_.push_back(low);
+    bytes_.push_back(static_cast<std::uint8_t>(low | kTck | (read ? kReadBack : 0)));
+    if (read) ++answers_;
+    tckHigh_ = true;
+}
+
+void CableBatch::ReleaseClock() {
+    bytes_.insert(bytes_.end(), {R, R | kTck});
+    tckHigh_ = true;
+}
+
+void CableBatch::ShiftBytes(std::size_t count, std::uint8_t tdi, bool read) {
+    if (count == 0) return;
+    if (tckHigh_) bytes_.push_back(L);  // TCK low before a shift command, TMS stays low
+    tckHigh_ = false;
+    if (!read) {
+        for (std::size_t i = 0; i < count; ++i) bytes_.insert(bytes_.end(), {kShiftOne, tdi});
+        return;
+    }
+    for (std::size_t left = count; left > 0;) {
+        const std::size_t n = left < kMaxShiftBytes ? left : kMaxShiftBytes;
+        bytes_.push_back(static_cast<std::uint8_t>(kShiftRead | n));
+        bytes_.insert(bytes_.end(), n, tdi);
+        answers_ += n;
+        left -= n;
+    }
+}
+
+FT_STATUS CableBatch::Send(FT_HANDLE h) const {
+    DWORD written = 0;
+    const auto count = static_cast<DWORD>(bytes_.size());
+    const FT_STATUS status = FT_Write(h, bytes_.data(), count, &written);
+    if (status != FT_OK) return status;
+    return written == count ? FT_OK : FT_IO_ERROR;
+}
+
 FT_STATUS BeginUserScan(FT_HANDLE h) {
     FT_STATUS status = ResetTap(h);
     if (status == FT_OK) status = GoShiftIr(h);

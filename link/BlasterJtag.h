@@ -5,14 +5,26 @@
 //
 //   Bit-bang byte (bit 7 = 0) sets the cable's JTAG outputs directly:
 //     bit 0 TCK, bit 1 TMS, bit 2 nCE (always 1), bit 3 nCS (always 1),
-//     bit 4 TDI, bit 5 output enable / LED, bit 6 read back TDO (never used).
+//     bit 4 TDI, bit 5 output enable / LED, bit 6 read back TDO.
 //   Byte-shift command (bit 7 = 1): bit 6 asks for read-back, bits 5..0 give the
 //     number of bytes that follow. The cable clocks each of them out on TDI, least
 //     significant bit first, one TCK pulse per bit, TMS held at the level the last
-//     bit-bang byte set. We only use 0x81: one byte follows, nothing is read back.
+//     bit-bang byte set. The uploads use 0x81: one byte follows, nothing is read
+//     back. Packed mode (--packed) sends the data of an upload as commands of up to
+//     63 bytes: link/PackedShift.h.
 //
 // One TAP clock is two bit-bang bytes with the same value, TCK low then high; the
 // TAP samples TMS and TDI on the rising edge.
+//
+// Read-back (only the board check before an upload and tunlet-cli scan read):
+//   Byte-shift command with bit 6 set (0xC0 | n, n <= 63): the cable answers n
+//     bytes, each the 8 TDO bits sampled while its data byte was shifted, the first
+//     bit in bit 0.
+//   Bit-bang byte with bit 6 set: the cable answers one byte, TDO in bit 0. We set
+//     it on the TCK-high byte of a clock, as other JTAG tools do: it reads the bit
+//     that clock shifted out.
+//   TCK must be low before a byte-shift command; the last bit of a scan goes out
+//     bit-bang with TMS 1.
 //
 // The board is one device with a 10-bit instruction register. Each instruction goes
 // in as one shifted byte and two 0 bits. USER1 (0x00E) gets the 9-bit value 0x100,
@@ -24,6 +36,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <vector>
 
 #include "cable/Cable.h"
 
@@ -40,6 +53,8 @@ constexpr std::uint8_t kReadBack = 0x40;
 constexpr std::uint8_t kShiftMode = 0x80;
 
 constexpr std::uint8_t kShiftOne = kShiftMode | 1;  // 0x81: shift the one byte that follows
+constexpr std::uint8_t kShiftRead = kShiftMode | kReadBack;  // | n: shift n bytes, answer n bytes
+constexpr std::size_t kMaxShiftBytes = 63;
 
 // The first byte of each clock pair (TCK low); the second is the same with kTck.
 constexpr std::uint8_t kStepLow = kOutputEnable | kNcs | kNce;         // 0x2C: TMS 0
@@ -78,6 +93,33 @@ FT_STATUS RecoverTap(FT_HANDLE h);
 // Selects USER0 for streaming: reset, USER1 <- 0x100, USER0 instruction; ends in
 // Shift-DR. Stops at the first walk that fails and returns its status.
 FT_STATUS BeginUserScan(FT_HANDLE h);
+
+// Cable bytes that go out in one write, with the read-back they ask for: the scans
+// that read (the board check, tunlet-cli scan) are built here from the same walks.
+class CableBatch {
+public:
+    void ResetTap();     // any state -> Run-Test/Idle
+    void GoShiftIr();    // Run-Test/Idle -> Shift-IR
+    void IrToShiftDr();  // last IR bit 0 -> Update-IR -> Shift-DR
+    void EndShiftDr();   // last DR bit 1 -> Update-DR -> Run-Test/Idle, outputs released
+    // One TAP clock; read asks for the TDO bit it shifts out.
+    void Clock(bool tms, bool tdi = false, bool read = false);
+    // One clock with TMS low that releases the outputs (Update-DR -> Run-Test/Idle).
+    void ReleaseClock();
+    // Shifts count bytes (TMS low, each the value tdi), as 0x81 commands or, with
+    // read, as 0xC0 | n commands whose answers come back.
+    void ShiftBytes(std::size_t count, std::uint8_t tdi, bool read);
+    // Sends everything in one write: FT_OK only when every byte went out.
+    FT_STATUS Send(FT_HANDLE h) const;
+
+    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+    std::size_t answers() const { return answers_; }  // bytes the cable will send back
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::size_t answers_ = 0;
+    bool tckHigh_ = false;
+};
 
 // Cable bytes of BeginUserScan, EndShiftDr and RecoverTap.
 constexpr std::size_t kBeginUserScanBytes = 62;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "link/BlasterJtag.h"
+#include "link/PackedShift.h"
 #include "media/StdioFile.h"
 
 namespace tunlet {
@@ -24,6 +25,17 @@ constexpr std::size_t kSongByte = 7;
 constexpr std::size_t kLoadedByte = 126;
 constexpr std::size_t kBlockCountByte = 127;
 
+static_assert(PackedRunBytes(kBlockSize) <= PackedWriter::kCapacity);
+static_assert(kBeginUserScanBytes + 1 + PackedRunBytes(2) + PackedRunBytes(kNsfHeaderSize) +
+                  PackedRunBytes(kHeaderOnlyTrailer) + kEndShiftDrBytes <=
+              PackedWriter::kCapacity);
+
+// The cable of one upload. In packed mode its writes are gathered in `packed` first.
+struct Wire {
+    FT_HANDLE h;
+    PackedWriter* packed;  // null: the default stream, each walk and run its own write
+};
+
 template <std::size_t N>
 void ToShiftWords(const std::uint8_t* bytes, std::array<ShiftWord, N>& words) {
     for (std::size_t i = 0; i < N; ++i) words[i] = MakeShiftWord(bytes[i]);
@@ -38,7 +50,12 @@ bool WriteWords(FT_HANDLE h, const std::array<ShiftWord, N>& words) {
     return FT_Write(h, words.data(), kBytes, &written) == FT_OK && written == kBytes;
 }
 
-bool Trailer(FT_HANDLE h, std::size_t zeros) {
+bool Trailer(const Wire& w, std::size_t zeros) {
+    if (w.packed) {
+        constexpr std::array<std::uint8_t, kTuneTrailer> kZeros{};
+        return w.packed->Run(kZeros.data(), zeros) && EndShiftDr(w.packed) == FT_OK && w.packed->Send(w.h);
+    }
+    const FT_HANDLE h = w.h;
     for (std::size_t i = 0; i < zeros; ++i) {
         if (ShiftByte(h, 0x00) != FT_OK) return false;
     }
@@ -46,7 +63,12 @@ bool Trailer(FT_HANDLE h, std::size_t zeros) {
 }
 
 // The lead of both uploads: the USER0 scan opened, then the lead byte and 0x00.
-bool Lead(FT_HANDLE h, std::uint8_t lead) {
+bool Lead(const Wire& w, std::uint8_t lead) {
+    if (w.packed) {
+        const std::array<std::uint8_t, 2> bytes = {lead, 0x00};
+        return BeginUserScan(w.packed) == FT_OK && w.packed->Run(bytes.data(), bytes.size());
+    }
+    const FT_HANDLE h = w.h;
     return BeginUserScan(h) == FT_OK && ShiftByte(h, lead) == FT_OK && ShiftByte(h, 0x00) == FT_OK;
 }
 
@@ -55,12 +77,26 @@ bool Lead(FT_HANDLE h, std::uint8_t lead) {
 // "write err" is shown once. The bar is left where it was, so a broken transfer
 // never looks complete, and the next Play of a tune sends it whole: what the board
 // holds after a broken scan is unknown.
-unsigned WriteFailed(UploadHost& host, FT_HANDLE h) {
-    RecoverTap(h);  // a cable that is gone fails this too; there is nothing more to try
+unsigned WriteFailed(UploadHost& host, const Wire& w) {
+    // A cable that is gone fails this too; there is nothing more to try.
+    if (w.packed) {
+        w.packed->Recover(w.h);
+    } else {
+        RecoverTap(w.h);
+    }
     host.TuneLoaded().store(0);
     host.ShowMessage(kWriteError);
     host.Busy().store(0);
     return 0;
+}
+
+// The header: shift words in one write, or in packed mode a run gathered with the
+// lead bytes, which goes out before the first block or with the trailer.
+template <std::size_t N>
+bool Header(const Wire& w, const std::uint8_t* bytes, std::array<ShiftWord, N>& words) {
+    if (w.packed) return w.packed->Run(bytes, N);
+    ToShiftWords(bytes, words);
+    return WriteWords(w.h, words);
 }
 
 using BlockWords = std::array<ShiftWord, kBlockSize>;
@@ -70,29 +106,38 @@ struct TuneBuffers {
     std::array<std::uint8_t, kBlockSize> block{};  // never cleared between reads
     std::array<ShiftWord, kNsfHeaderSize> headerWords{};
     BlockWords blockWords{};
+    PackedWriter packed;
 };
 
 struct RomBuffers {
     std::array<ShiftWord, kInesHeaderSize> headerWords{};
     BlockWords sliceWords{};
+    PackedWriter packed;
 };
 
 enum class PhaseEnd { Done, Stopped, WriteFailed };
 
-// One 4096-byte block as one 8192-byte write, then the write check and the stop
-// check that both uploads make after every block.
-PhaseEnd SendBlock(UploadHost& host, FT_HANDLE h, const std::uint8_t* __restrict data, BlockWords& words) {
+// One 4096-byte block as one 8192-byte write (in packed mode one 4162-byte write,
+// after the write of what the lead and header gathered), then the write check and
+// the stop check that both uploads make after every block.
+PhaseEnd SendBlock(UploadHost& host, const Wire& w, const std::uint8_t* __restrict data, BlockWords& words) {
+    if (w.packed) {
+        if (!w.packed->Send(w.h) || !w.packed->Run(data, kBlockSize) || !w.packed->Send(w.h)) {
+            return PhaseEnd::WriteFailed;
+        }
+        return host.Busy().load() == 0 ? PhaseEnd::Stopped : PhaseEnd::Done;
+    }
     // data never overlaps words: telling the compiler lets it encode whole vectors at a time.
     ShiftWord* __restrict out = words.data();
     for (std::size_t i = 0; i < kBlockSize; ++i) out[i] = MakeShiftWord(data[i]);
-    if (!WriteWords(h, words)) return PhaseEnd::WriteFailed;
+    if (!WriteWords(w.h, words)) return PhaseEnd::WriteFailed;
     return host.Busy().load() == 0 ? PhaseEnd::Stopped : PhaseEnd::Done;
 }
 
 // Sends size bytes from data in 4096-byte slices, with progress on the phase's own scale.
-PhaseEnd SendSlices(UploadHost& host, FT_HANDLE h, const std::uint8_t* data, std::size_t size, BlockWords& words) {
+PhaseEnd SendSlices(UploadHost& host, const Wire& w, const std::uint8_t* data, std::size_t size, BlockWords& words) {
     for (std::size_t o = 0; o < size; o += kBlockSize) {
-        const PhaseEnd end = SendBlock(host, h, data + o, words);
+        const PhaseEnd end = SendBlock(host, w, data + o, words);
         if (end != PhaseEnd::Done) return end;
         host.SetProgress(static_cast<int>(static_cast<std::uint64_t>(o) * 100 / size));
     }
@@ -111,14 +156,16 @@ unsigned SendTuneThread(UploadHost& host) {
     const NsfTune& tune = host.Tune();
     const FT_HANDLE h = host.Board();
     const std::int64_t blocks = TuneBlockCount(tune.nFileSize);
+    const Wire w{h, host.Packed() ? &buf->packed : nullptr};
 
-    if (!Lead(h, kTuneLead)) return WriteFailed(host, h);
+    if (!Lead(w, kTuneLead)) return WriteFailed(host, w);
 
     StdioFile file(tune.pszPath ? tune.pszPath.get() : "");
     // Only the file that was read is sent: one put in its place since (saved again,
     // renamed over it) may have another header, size or layout.
     if (!file || file.Stamp() != tune.stamp) {
         // The USER0 scan stays open; the next upload starts with a TAP reset.
+        if (w.packed && !w.packed->Send(h)) return WriteFailed(host, w);
         host.ShowMessage(kFileNotOpened);
         host.Busy().store(0);
         return 0;
@@ -138,12 +185,11 @@ unsigned SendTuneThread(UploadHost& host) {
     buf->block[kSongByte] = static_cast<std::uint8_t>(host.Song() & 0xFF);
     if (loaded) buf->block[kLoadedByte] = 1;
     buf->block[kBlockCountByte] = static_cast<std::uint8_t>(blocks & 0xFF);
-    ToShiftWords(buf->block.data(), buf->headerWords);
-    if (!WriteWords(h, buf->headerWords)) return WriteFailed(host, h);
+    if (!Header(w, buf->block.data(), buf->headerWords)) return WriteFailed(host, w);
 
     if (loaded) {
         file.Close();
-        if (!Trailer(h, kHeaderOnlyTrailer)) return WriteFailed(host, h);
+        if (!Trailer(w, kHeaderOnlyTrailer)) return WriteFailed(host, w);
         host.SetProgress(100);
         host.Busy().store(0);
         return 0;
@@ -153,12 +199,12 @@ unsigned SendTuneThread(UploadHost& host) {
     for (std::int64_t i = 0; i < blocks; ++i) {
         // A short read keeps the previous block's bytes in the rest of the buffer.
         dataLeft -= file.Read(buf->block.data(), static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, dataLeft)));
-        end = SendBlock(host, h, buf->block.data(), buf->blockWords);
+        end = SendBlock(host, w, buf->block.data(), buf->blockWords);
         if (end != PhaseEnd::Done) break;
         host.SetProgress(static_cast<int>(i * static_cast<std::int64_t>(kBlockSize) * 100 / tune.nFileSize));
     }
     file.Close();
-    if (end == PhaseEnd::WriteFailed || !Trailer(h, kTuneTrailer)) return WriteFailed(host, h);
+    if (end == PhaseEnd::WriteFailed || !Trailer(w, kTuneTrailer)) return WriteFailed(host, w);
     // Only a tune that reached the board whole counts as loaded, and only then does
     // the bar reach 100: after Stop it stays where Stop put it.
     if (end == PhaseEnd::Done) {
@@ -177,17 +223,17 @@ unsigned SendRomThread(UploadHost& host) {
         host.Busy().store(0);
         return 0;
     }
+    const Wire w{h, host.Packed() ? &buf->packed : nullptr};
 
-    if (!Lead(h, rom->nRomMapperType)) return WriteFailed(host, h);
-    ToShiftWords(rom->header, buf->headerWords);
-    if (!WriteWords(h, buf->headerWords)) return WriteFailed(host, h);
+    if (!Lead(w, rom->nRomMapperType)) return WriteFailed(host, w);
+    if (!Header(w, rom->header, buf->headerWords)) return WriteFailed(host, w);
 
     // The trainer is never sent; without CHR banks no CHR byte is sent either.
-    PhaseEnd end = SendSlices(host, h, rom->pPrgRom.get(), rom->PrgSize(), buf->sliceWords);
+    PhaseEnd end = SendSlices(host, w, rom->pPrgRom.get(), rom->PrgSize(), buf->sliceWords);
     if (end == PhaseEnd::Done && rom->n8kVRomBanks != 0) {
-        end = SendSlices(host, h, rom->pChrRom.get(), rom->ChrSize(), buf->sliceWords);
+        end = SendSlices(host, w, rom->pChrRom.get(), rom->ChrSize(), buf->sliceWords);
     }
-    if (end == PhaseEnd::WriteFailed || !Trailer(h, kRomTrailer)) return WriteFailed(host, h);
+    if (end == PhaseEnd::WriteFailed || !Trailer(w, kRomTrailer)) return WriteFailed(host, w);
     if (end == PhaseEnd::Done) host.SetProgress(100);
     host.Busy().store(0);
     return 0;

@@ -33,6 +33,9 @@ public:
     virtual void SetProgress(int position) = 0;
     // Shows a message box owned by the dialog; returns once it has been dismissed.
     virtual void ShowMessage(const char* text) = 0;
+    // --packed: the data bytes go out as shift commands of up to 63 bytes, a whole
+    // block per write (link/PackedShift.h). Off: the exact default stream.
+    virtual bool Packed() const { return false; }
 };
 
 // The fields of one upload held on their own, for callers other than the dialog
@@ -49,6 +52,7 @@ public:
     std::int32_t song = 1;
     std::atomic<std::int32_t> busy{0};
     std::atomic<std::int32_t> loaded{0};
+    bool packed = false;
 
     FT_HANDLE Board() const override { return board; }
     const NsfTune& Tune() const override { return tune; }
@@ -58,6 +62,7 @@ public:
     std::atomic<std::int32_t>& TuneLoaded() override { return loaded; }
     void SetProgress(int) override {}
     void ShowMessage(const char*) override {}
+    bool Packed() const override { return packed; }
 };
 
 inline constexpr char kWriteError[] = "write err";

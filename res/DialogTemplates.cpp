@@ -8,7 +8,7 @@ using namespace style;
 
 const DialogTemplate kPlayerDialog{
     102, 186, 294, "ＭＳ ゴシック", 9, "NES NSF Player on FPGA",
-    kPopup | kVisible | kCaption | kSysMenu | kModalFrame | kSetFont, kExAppWindow,
+    kPopup | kVisible | kCaption | kSysMenu | kMinimizeBox | kModalFrame | kSetFont, kExAppWindow,
     {
         {2, kClassButton, "Close", 151, 182, 31, 14, kChild | kVisible | kPushButton | kTabStop, 0},
         {1000, kClassButton, "Send", 3, 182, 34, 14, kChild | kVisible | kPushButton | kTabStop, 0},

@@ -16,6 +16,7 @@ constexpr std::uint32_t kCaption = 0x00C00000;
 constexpr std::uint32_t kBorder = 0x00800000;
 constexpr std::uint32_t kVScroll = 0x00200000;
 constexpr std::uint32_t kSysMenu = 0x00080000;
+constexpr std::uint32_t kMinimizeBox = 0x00020000;  // dialog (a control's kGroup)
 constexpr std::uint32_t kGroup = 0x00020000;
 constexpr std::uint32_t kTabStop = 0x00010000;
 constexpr std::uint32_t kModalFrame = 0x80;   // dialog
@@ -72,6 +73,7 @@ struct DialogTemplate {
 // The template with this id, or null.
 const DialogTemplate* FindDialogTemplate(int id);
 
-inline constexpr char kAboutSecondLine[] = "Sends NES tunes and ROMs to an FPGA board";
+// Short enough for its 119 dialog units at any scale of the dialog font.
+inline constexpr char kAboutSecondLine[] = "NES music to an FPGA board";
 
 }  // namespace tunlet::res

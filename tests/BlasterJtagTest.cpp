@@ -3,6 +3,9 @@
 #include <functional>
 
 #include "link/BlasterJtag.h"
+#include "link/ChainScan.h"
+#include "link/JtagParts.h"
+#include "link/Upload.h"
 #include "tests/LinkTestSupport.h"
 
 namespace tunlet {
@@ -161,3 +164,272 @@ TEST(TapDecoder, ShiftCommandHoldsTmsAndSpansWrites) {
 
 }  // namespace
 }  // namespace tunlet
+
+namespace tunlet {
+namespace {
+
+using test::BoardSession;
+using test::Bytes;
+
+// The chain read is one write of the bytes written down from the protocol, and one
+// read of its 36-byte answer; it leaves the TAP idle with the outputs released and
+// touches no USER register.
+TEST(ChainCheck, ReadsTheChainInOneWriteAndOneRead) {
+    BoardSession s;
+    const ChainRead chain = ReadChain(s.handle);
+    ASSERT_EQ(chain.result, ChainRead::Result::Devices);
+    ASSERT_EQ(chain.devices.size(), 1u);
+    EXPECT_EQ(chain.devices[0], std::optional<std::uint32_t>{0x020F30DD});
+    const auto r = s.board->Snapshot();
+    EXPECT_EQ(r.raw, test::kBoardCheck);
+    EXPECT_EQ(r.writes, std::vector<DWORD>{kChainReadCableBytes});
+    EXPECT_EQ(r.reads, 1);
+    EXPECT_EQ(r.readBytes, kChainReadAnswerBytes);
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_FALSE(r.outputEnable);
+    EXPECT_FALSE(r.hasUser1);
+    ASSERT_EQ(r.scans.size(), 1u);
+    EXPECT_EQ(r.scans[0].ir, kIrIdcode);
+    EXPECT_EQ(r.scans[0].bits, kChainReadAnswerBytes * 8 + 1);
+}
+
+ChainDevice Device(std::optional<std::uint32_t> id, unsigned ir = 10) { return ChainDevice{id, ir, std::nullopt}; }
+
+TEST(ChainCheck, EveryOutcome) {
+    using R = BoardCheck::Result;
+    using Reads = VirtualBoard::Reads;
+    const std::string one = "; Tunlet drives a chain of one Intel FPGA";
+    std::vector<ChainDevice> eight(8, Device(0x020A10DD));
+    std::vector<ChainDevice> nine(9, Device(0x020A10DD));
+    std::string eightText = "the JTAG chain holds 8 devices: ";
+    for (int i = 0; i < 8; ++i) eightText += std::string(i ? ", " : "") + "0x020A10DD (MAX II EPM240)";
+    struct Case {
+        const char* label;
+        std::vector<ChainDevice> chain;
+        TdoLine line;
+        Reads reads;
+        R result;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"the usual board", DefaultBoardChain(), TdoLine::Chain, Reads::Answered, R::Ready, ""},
+        {"an FPGA whose design has no hub", {Device(0x020F30DD)}, TdoLine::Chain, Reads::Answered, R::Ready, ""},
+        {"a newer revision of the part", {Device(0x120F70DD)}, TdoLine::Chain, Reads::Answered, R::Ready, ""},
+        {"an Altera CPLD", {Device(0x020A10DD)}, TdoLine::Chain, Reads::Answered, R::Ready, ""},
+        {"off, TDO high", DefaultBoardChain(), TdoLine::StuckHigh, Reads::Answered, R::NotConnected, kReasonNoDevice},
+        {"off, TDO low", DefaultBoardChain(), TdoLine::StuckLow, Reads::Answered, R::NotConnected, "TDO is stuck low"},
+        {"nothing on the ribbon", {}, TdoLine::Chain, Reads::Answered, R::NotConnected, kReasonNoDevice},
+        {"reads unanswered", DefaultBoardChain(), TdoLine::Chain, Reads::Unanswered, R::NotConnected,
+         "the cable does not answer reads"},
+        {"read fails", DefaultBoardChain(), TdoLine::Chain, Reads::Fail, R::NotConnected, "reading from the cable failed"},
+        {"SoC", {Device(0x4BA00477, 4), Device(0x02D020DD)}, TdoLine::Chain, Reads::Answered, R::Refused,
+         "the JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6)" + one},
+        {"BYPASS first", {Device(std::nullopt, 5), Device(0x020F30DD)}, TdoLine::Chain, Reads::Answered, R::Refused,
+         "the JTAG chain holds 2 devices: a device without IDCODE, 0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III "
+         "EP3C25 / Cyclone 10 LP 10CL025)" + one},
+        {"only BYPASS", {Device(std::nullopt, 5)}, TdoLine::Chain, Reads::Answered, R::Refused,
+         "the JTAG chain holds 1 device: a device without IDCODE" + one},
+        {"not Altera", {Device(0x0362D093, 6)}, TdoLine::Chain, Reads::Answered, R::Refused,
+         "the JTAG chain holds 1 device: 0x0362D093" + one},
+        {"eight devices", eight, TdoLine::Chain, Reads::Answered, R::Refused, eightText + one},
+        {"nine devices", nine, TdoLine::Chain, Reads::Answered, R::Refused,
+         "the JTAG chain holds more than 8 devices" + one},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        BoardSession s;
+        s.board->SetChain(c.chain, c.line);
+        s.board->SetReads(c.reads);
+        const BoardCheck check = CheckBoard(s.handle);
+        EXPECT_EQ(check.result, c.result);
+        EXPECT_EQ(check.text, c.text);
+        const auto r = s.board->Snapshot();
+        EXPECT_EQ(r.raw, test::kBoardCheck);
+        EXPECT_EQ(r.state, TapState::RunTestIdle);
+        EXPECT_FALSE(r.outputEnable);
+    }
+}
+
+TEST(ChainCheck, FailedWriteEndsWithTheRecoveryWalk) {
+    for (DWORD written : {DWORD{0}, DWORD{30}}) {
+        BoardSession s;
+        s.board->FailWrite(0, written);
+        EXPECT_EQ(CheckBoard(s.handle).result, BoardCheck::Result::WriteFailed);
+        const auto r = s.board->Snapshot();
+        // A pad that ends any shift command the cut left open, then the recovery walk.
+        EXPECT_EQ(r.writes, (std::vector<DWORD>{kChainReadCableBytes, blaster::kMaxShiftBytes, kRecoverTapBytes}));
+        EXPECT_EQ(r.reads, 0);
+        EXPECT_EQ(r.state, TapState::RunTestIdle);
+        EXPECT_FALSE(r.outputEnable);
+    }
+}
+
+// After a passing check the upload is exactly today's stream from its own reset on.
+TEST(ChainCheck, UploadAfterTheCheckIsUnchanged) {
+    test::TempDir dir;
+    BoardSession s;
+    ASSERT_EQ(CheckBoard(s.handle).result, BoardCheck::Result::Ready);
+    test::FakeHost host;
+    host.board = s.handle;
+    const Bytes image = test::MakeNes(1, 1, 0x40, 0x00);  // mapper 4
+    host.rom = std::make_unique<NesRom>();
+    ASSERT_EQ(host.rom->Read(dir.Write("r.nes", image).c_str()), 0);
+    SendRomThread(host);
+    Bytes payload = {4, 0};
+    payload.insert(payload.end(), image.begin(), image.begin() + 16 + 16384 + 8192);
+    payload.insert(payload.end(), 3, 0);
+    Bytes expected = test::kBoardCheck;
+    const Bytes upload = test::ExpectedStream(payload);
+    expected.insert(expected.end(), upload.begin(), upload.end());
+    EXPECT_TRUE(s.board->Snapshot().raw == expected);
+    EXPECT_EQ(s.board->Snapshot().user0, Bytes(payload.begin(), payload.end()));
+}
+
+// Read-back as the cable answers it: a byte-shift command with bit 6 answers one
+// byte per data byte, the first TDO bit in bit 0; a bit-bang byte with bit 6 answers
+// TDO in bit 0, read on the TCK-high byte the bit that clock shifted out.
+TEST(TapDecoder, ReadBackOfTheIdcode) {
+    TapDecoder tap;
+    const Bytes toShiftDr = {0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D,
+                             0x2E, 0x2F, 0x2C, 0x2D, 0x2C, 0x2D, 0x2C};
+    std::vector<std::uint8_t> answers;
+    tap.Feed(toShiftDr.data(), toShiftDr.size(), &answers);
+    EXPECT_TRUE(answers.empty());
+    const Bytes twoBytes = {0xC2, 0xFF, 0xFF};
+    tap.Feed(twoBytes.data(), twoBytes.size(), &answers);
+    EXPECT_EQ(answers, (std::vector<std::uint8_t>{0xDD, 0x30}));  // 0x020F30DD, low bytes first
+    // Bit by bit on the TCK-high byte: 0x0F = 1111 0000 from bit 16 on.
+    for (int bit = 0; bit < 8; ++bit) {
+        const Bytes clock = {0x2C, 0x2D | 0x40};
+        tap.Feed(clock.data(), clock.size(), &answers);
+    }
+    EXPECT_EQ(answers, (std::vector<std::uint8_t>{0xDD, 0x30, 1, 1, 1, 1, 0, 0, 0, 0}));
+    // Without a request nothing is answered.
+    const Bytes plain = {0x81, 0x00, 0x2C, 0x2D};
+    tap.Feed(plain.data(), plain.size(), &answers);
+    EXPECT_EQ(answers.size(), 10u);
+}
+
+}  // namespace
+}  // namespace tunlet
+
+namespace tunlet {
+namespace {
+
+// Parts on popular boards, by the IDCODE their JTAG ports answer with.
+TEST(JtagParts, NamesAndManufacturers) {
+    struct Case {
+        std::uint32_t idcode;
+        const char* namePart;  // null: unknown
+        const char* maker;
+    };
+    const Case cases[] = {
+        {0x020B30DD, "EP2C20", "Altera"},
+        {0x020F20DD, "EP3C16", "Altera"},
+        {0x020F30DD, "EP4CE22", "Altera"},
+        {0x020F70DD, "EP4CE115", "Altera"},
+        {0x320F70DD, "EP4CE115", "Altera"},  // another revision: the version bits are not looked at
+        {0x02B050DD, "5CEBA4", "Altera"},
+        {0x02D120DD, "5CSEMA5", "Altera"},
+        {0x02D020DD, "5CSEBA6", "Altera"},
+        {0x031820DD, "10M08", "Altera"},
+        {0x031050DD, "10M50", "Altera"},
+        {0x020A10DD, "MAX II EPM240", "Altera"},
+        {0x020A50DD, "MAX V", "Altera"},
+        {0x4BA00477, "ARM debug port", "ARM"},
+        {0x5BA00477, nullptr, "ARM"},  // the debug port is known by its exact code
+        {0x0362D093, nullptr, "Xilinx"},
+        {0x020FF0DD, nullptr, "Altera"},
+        {0x00000FFF, nullptr, "manufacturer 0x7FF"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.idcode);
+        const char* name = JtagPartName(c.idcode);
+        if (c.namePart == nullptr) {
+            EXPECT_EQ(name, nullptr) << name;
+        } else {
+            ASSERT_NE(name, nullptr);
+            EXPECT_NE(std::string(name).find(c.namePart), std::string::npos) << name;
+        }
+        EXPECT_EQ(JtagManufacturerName(c.idcode), c.maker);
+        EXPECT_EQ(IsAlteraIdcode(c.idcode), std::string(c.maker) == "Altera");
+    }
+}
+
+// HUB_INFO words built by hand from the field layout: [31:27] version, [26:19] node
+// count or node id, [18:8] manufacturer, [7:0] m or instance.
+TEST(HubReport, ReadyOrWhyNot) {
+    constexpr std::uint32_t kHub1x8 = 0x08086E08;    // version 1, 1 node, 0x06E, m 8
+    constexpr std::uint32_t kHub3x8 = 0x08186E08;    // 3 nodes
+    constexpr std::uint32_t kHub1x10 = 0x08086E0A;   // m 10
+    constexpr std::uint32_t kHub2x8 = 0x08106E08;    // 2 nodes
+    constexpr std::uint32_t kVjtag = 0x08406E00;     // version 1, id 0x08, 0x06E, instance 0
+    constexpr std::uint32_t kSignalTap = 0x08006E00;  // id 0x00
+    constexpr std::uint32_t kUart = 0x0C006E00;      // version 1, id 0x80
+    struct Case {
+        const char* label;
+        HubInfo info;
+        std::string last;
+    };
+    const Case cases[] = {
+        {"ready", {kHub1x8, {kVjtag}}, "the design is ready for uploads\n"},
+        {"SignalTap first", {kHub3x8, {kSignalTap, kUart, kVjtag}},
+         "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but node 1 is SignalTap and the "
+         "virtual JTAG node sits at address 3 of 3\n"},
+        {"two virtual JTAG nodes", {kHub2x8, {kVjtag, kVjtag}},
+         "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but the hub holds 2 nodes, so its "
+         "node address is wider than the 1 bit uploads send\n"},
+        {"wide instructions", {kHub1x10, {kVjtag}},
+         "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but the widest node instruction is "
+         "10 bits, not the 8 uploads send\n"},
+        {"no virtual JTAG node", {kHub1x8, {kUart}},
+         "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but no node is a virtual JTAG node\n"},
+        {"no hub", {0, {}}, "no virtual JTAG hub in the design: it cannot take uploads\n"},
+        {"ones, not a hub", {0xFFFFFFFF, {}}, "no virtual JTAG hub in the design: it cannot take uploads\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string text = DescribeHub(c.info);
+        ASSERT_GE(text.size(), c.last.size());
+        EXPECT_EQ(text.substr(text.size() - c.last.size()), c.last) << text;
+    }
+    EXPECT_EQ(DescribeHub({kHub3x8, {kSignalTap, kUart, kVjtag}}),
+              "virtual JTAG hub: version 1, 3 nodes, widest node instruction 8 bits\n"
+              "  node 1: SignalTap (id 0x00), instance 0, version 1\n"
+              "  node 2: JTAG UART (id 0x80), instance 0, version 1\n"
+              "  node 3: virtual JTAG (id 0x08), instance 0, version 1\n"
+              "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but node 1 is SignalTap and the "
+              "virtual JTAG node sits at address 3 of 3\n");
+}
+
+// The hub read through the virtual board's model gives the words the model holds.
+TEST(HubReport, ReadThroughTheVirtualBoard) {
+    VirtualHub hub;
+    hub.version = 2;
+    hub.m = 9;
+    hub.nodes = {HubNode{1, 0x00, 0x06E, 0}, HubNode{3, 0x08, 0x06E, 5}};
+    BoardSession s;
+    s.board->SetChain({ChainDevice{kEp4ce22Idcode, 10, hub}});
+    HubInfo info;
+    ASSERT_EQ(ReadHubInfo(s.handle, info), ChainRead::Result::Devices);
+    EXPECT_EQ(info.hub, 0x10106E09u);  // version 2, 2 nodes, 0x06E, m 9
+    EXPECT_EQ(info.nodes, (std::vector<std::uint32_t>{0x08006E00u, 0x18406E05u}));
+    const auto r = s.board->Snapshot();
+    EXPECT_EQ(r.reads, 2);
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_FALSE(r.outputEnable);
+    EXPECT_EQ(r.user1Bits, 64u);
+    EXPECT_EQ(r.user1, 0u);
+
+    // A virtual instruction register wider than the 64 zero bits still reads.
+    VirtualHub wide;
+    wide.m = 200;
+    BoardSession w;
+    w.board->SetChain({ChainDevice{kEp4ce22Idcode, 10, wide}});
+    ASSERT_EQ(ReadHubInfo(w.handle, info), ChainRead::Result::Devices);
+    EXPECT_EQ(info.hub, 0x08086EC8u);  // version 1, 1 node, 0x06E, m 200
+}
+
+}  // namespace
+}  // namespace tunlet
+

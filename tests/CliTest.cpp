@@ -11,6 +11,10 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "cli/ConsoleStream.h"
+#ifdef _WIN32
+#include "media/WideText.h"
+#endif
 #include "tests/TestFiles.h"
 
 namespace tunlet {
@@ -55,7 +59,7 @@ TEST(CliInfo, ExitCodes) {
         std::string out, errStart;
     };
     std::vector<Case> cases = {
-        {{"info", damaged}, 1, "", "EOF error\n"},
+        {{"info", damaged}, 1, "", "tunlet-cli: " + damaged + ": EOF error\n"},
         {{"info", notMedia}, 1, "", "tunlet-cli: " + notMedia + ": Not an NSF tune or iNES ROM: it has neither an NESM"},
         {{"info", folder}, 1, "", "tunlet-cli: " + folder + ": Not an NSF tune or iNES ROM: it is a directory."},
         {{"info", dir.path() + "/none.nsf"}, 1, "", "tunlet-cli: " + dir.path() + "/none.nsf: Not an NSF"},
@@ -92,6 +96,7 @@ TEST(CliInfo, ExitCodes) {
 #include <csignal>
 
 #include "cable/VirtualBoard.h"
+#include "link/ChainScan.h"
 #include "tests/LinkTestSupport.h"
 
 namespace tunlet {
@@ -166,8 +171,9 @@ TEST(CliPlay, FailuresAndExitCodes) {
     EXPECT_EQ(nc.code, 3);
     EXPECT_EQ(nc.err.rfind("FPGA board is not connected.\nno USB-Blaster found", 0), 0u) << nc.err;
 
-    // A lost write anywhere is exit 4: in a block, in the preamble, in the closing walk.
-    for (std::size_t write : {std::size_t{12}, std::size_t{3}, std::size_t{23}}) {
+    // A lost write anywhere is exit 4: in a block, in the preamble, in the closing walk,
+    // in the board check before them.
+    for (std::size_t write : {kBoardCheckWrites + 12, kBoardCheckWrites + 3, kBoardCheckWrites + 23, std::size_t{0}}) {
         auto failing = VirtualBoard::Create();
         failing->FailWrite(write, 0);
         const CliRun we = CliWith({"play", test::DataFile("db_apu.nsf")}, failing);
@@ -181,7 +187,7 @@ TEST(CliPlay, FailuresAndExitCodes) {
     // Ctrl-C during a block: the block finishes, the closing walk goes out.
     auto interrupted = VirtualBoard::Create();
     interrupted->SetWriteFault([](std::size_t index, DWORD) -> std::optional<DWORD> {
-        if (index == 13) std::raise(SIGINT);
+        if (index == kBoardCheckWrites + 13) std::raise(SIGINT);
         return std::nullopt;
     });
     const CliRun ir = CliWith({"play", test::DataFile("db_apu.nsf")}, interrupted);
@@ -195,18 +201,14 @@ TEST(CliPlay, FailuresAndExitCodes) {
         int code;
         std::string errPart;
     };
+    const std::string apu = test::DataFile("db_apu.nsf");
     const Case cases[] = {
         {{"play"}, 2, "play needs a FILE"},
-        {{"play", test::DataFile("db_apu.nsf"), "--song", "2"}, 2, "--song must be from 1 to 1"},
-        {{"play", test::DataFile("db_apu.nsf"), "--song", "0"}, 2, "--song must be from 1 to 1"},
-        {{"play", test::DataFile("db_apu.nsf"), "--song", "x"}, 2, "--song needs a number"},
-        {{"play", test::DataFile("db_apu.nsf"), "--song"}, 2, "--song needs a value"},
-        {{"play", test::DataFile("db_apu.nes"), "--header-only"}, 2, "--header-only is for tunes"},
-        {{"play", test::DataFile("db_apu.nsf"), "--cable", "serial"}, 2, "unknown cable 'serial'"},
-        {{"play", test::DataFile("db_apu.nsf"), "--loud"}, 2, "unknown option '--loud'"},
+        {{"play", apu, "--song"}, 2, "--song needs a value"},
+        {{"play", apu, "--loud"}, 2, "unknown option '--loud'"},
         {{"play", "/nonexistent/x.nsf", "--cable", "virtual"}, 1, "Not an NSF tune or iNES ROM"},
-        {{"play", test::DataFile("db_apu.nsf"), "--cable", "dump:/nonexistent/dir/f"}, 3, "cannot create the dump"},
-        {{"play", test::DataFile("db_apu.nsf"), "--cable", "dump:/dev/full"}, 4, "write err"},
+        {{"play", apu, "--cable", "dump:/nonexistent/dir/f"}, 3, "cannot create the dump"},
+        {{"play", apu, "--cable", "dump:/dev/full"}, 4, "write err"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -214,6 +216,191 @@ TEST(CliPlay, FailuresAndExitCodes) {
         EXPECT_EQ(r.code, c.code);
         EXPECT_NE(r.err.find(c.errPart), std::string::npos) << r.err;
     }
+
+    // A wrong value of one option says what is allowed, in one line, without the usage text.
+    struct ValueCase {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const ValueCase values[] = {
+        {{"play", apu, "--song", "2"}, "tunlet-cli: --song must be a number from 1 to 1 for this tune, not '2'\n"},
+        {{"play", apu, "--song", "0"}, "tunlet-cli: --song must be a number from 1 to 1 for this tune, not '0'\n"},
+        {{"play", apu, "--song", "x"}, "tunlet-cli: --song must be a number from 1 to 1 for this tune, not 'x'\n"},
+        {{"play", apu, "--song", ""}, "tunlet-cli: --song must be a number from 1 to 1 for this tune, not ''\n"},
+        {{"play", test::DataFile("db_apu.nes"), "--song", "2"}, "tunlet-cli: --song: a ROM has no songs to choose (only --song 1)\n"},
+        {{"play", test::DataFile("db_apu.nes"), "--header-only"}, "tunlet-cli: --header-only is for tunes; a ROM is always sent whole\n"},
+        {{"play", apu, "--cable", "serial"}, "tunlet-cli: unknown cable 'serial': use usb-blaster, virtual or dump:PATH\n"},
+    };
+    for (const auto& c : values) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const CliRun r = CliWith(c.args, unplugged);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(CliPlay, DamagedRomTextCarriesTheFile) {
+    test::TempDir dir;
+    test::Bytes eof = test::MakeNes(1, 0);
+    eof.push_back(9);
+    const std::string damaged = dir.Write("eof.nes", eof);
+    test::Bytes cut = test::MakeNes(1, 1);
+    cut.resize(cut.size() - 100);  // CHR data shorter than the header says
+    const std::string shortChr = dir.Write("short.nes", cut);
+    struct Case {
+        std::string path, text;
+    };
+    const Case cases[] = {{damaged, "EOF error"}, {shortChr, "rom read error"}};
+    for (const auto& c : cases) {
+        const CliRun r = Cli({"play", c.path, "--cable", "virtual"});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, "tunlet-cli: " + c.path + ": " + c.text + "\n");
+    }
+}
+
+// A successful send ends with one line: the file, the song, and the bytes the board's
+// USER0 register took (counted by the virtual board).
+TEST(CliPlay, SuccessEndsWithWhatWasSent) {
+    test::TempDir dir;
+    test::NsfSpec spec;
+    spec.songs = 12;
+    spec.startSong = 4;
+    const std::string tune = dir.Write("チップ チューン.nsf", test::MakeNsf(spec, 40000));
+    const std::string rom = test::DataFile("clip_5b.nes");
+    struct Case {
+        std::vector<std::string> args;
+        std::string line;
+    };
+    const Case cases[] = {
+        {{"play", tune, "--cable", "virtual"}, "sent " + tune + ", song 4 of 12: "},
+        {{"play", tune, "--song", "12", "--cable", "virtual"}, "sent " + tune + ", song 12 of 12: "},
+        {{"play", tune, "--header-only", "--cable", "virtual"}, "sent " + tune + " (header only), song 4 of 12: "},
+        {{"play", rom, "--cable", "virtual"}, "sent " + rom + " (ROM): "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const CliRun r = Cli(c.args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        ASSERT_EQ(r.out.back(), '\n');
+        const std::string last = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
+        EXPECT_EQ(last.rfind(c.line, 0), 0u) << last;
+        // The count the line gives is the count the board's report gives.
+        const std::size_t at = r.out.find("USER0: ");
+        ASSERT_NE(at, std::string::npos);
+        const std::string count = r.out.substr(at + 7, r.out.find(' ', at + 7) - at - 7);
+        EXPECT_EQ(last, c.line + count + " bytes\n");
+    }
+    // Through a dump too: the one line, nothing else.
+    const CliRun d = Cli({"play", tune, "--cable", "dump:" + dir.path() + "/d.bin"});
+    EXPECT_EQ(d.out, "sent " + tune + ", song 4 of 12: " + std::to_string(2 + 128 + 10 * 4096 + 4) + " bytes\n");
+}
+
+TEST(CliPlay, CompleteUtf8Prefix) {
+    struct Case {
+        std::string bytes;
+        std::size_t complete;
+    };
+    const Case cases[] = {
+        {"", 0},
+        {"abc\n", 4},
+        {"\xE6\x9B\xB2", 3},              // 曲, whole
+        {"a\xE6\x9B", 1},                  // its last byte still to come
+        {"a\xE6", 1},
+        {"\xF0\x9F\x8E\xB5", 4},          // a four-byte character, whole
+        {"\xF0\x9F\x8E", 0},
+        {"\xC3", 0},
+        {"a\x80", 2},                       // a stray continuation byte: nothing to wait for
+        {"\xFF", 1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CompleteUtf8Prefix(c.bytes), c.complete) << testing::PrintToString(c.bytes);
+}
+
+#ifdef _WIN32
+// To a file (or a pipe) the streams write the UTF-8 bytes as they are, with LF line
+// ends, a character split across two writes included.
+TEST(CliPlay, StreamToAFileStaysUtf8) {
+    test::TempDir dir;
+    const std::string path = dir.path() + "/out.txt";
+    const std::string text = "sent \xE6\x9B\xB2.nsf\nwrite err\n";
+    {
+        HANDLE file = ::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        {
+            ConsoleStreamBuf buf(file);
+            std::ostream out(&buf);
+            out << text.substr(0, 7) << std::flush;  // ends inside the three bytes of the character
+            out << text.substr(7);
+        }
+        ::CloseHandle(file);
+    }
+    const test::Bytes bytes = test::ReadAll(path);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), text);
+}
+#endif
+// The check's outcomes on the command line: exit 3 with the reason, exit 5 with the
+// chain, and --no-board-check sending anyway; scan lists what answers.
+TEST(CliPlay, BoardCheckExitCodes) {
+    struct Case {
+        const char* label;
+        std::vector<ChainDevice> chain;
+        TdoLine line;
+        std::vector<std::string> extra;
+        int code;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"off", DefaultBoardChain(), TdoLine::StuckHigh, {}, 3,
+         std::string("FPGA board is not connected.\n") + kReasonNoDevice + "\n"},
+        {"ARM and FPGA", {ChainDevice{0x4BA00477, 4, {}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}}, TdoLine::Chain, {}, 5,
+         "the JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6); "
+         "Tunlet drives a chain of one Intel FPGA\n"},
+        {"ARM and FPGA, unchecked", {ChainDevice{0x4BA00477, 4, {}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}},
+         TdoLine::Chain, {"--no-board-check"}, 0, ""},
+        {"off, unchecked", DefaultBoardChain(), TdoLine::StuckLow, {"--no-board-check"}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto board = VirtualBoard::Create();
+        board->SetChain(c.chain, c.line);
+        std::vector<std::string> args = {"play", test::DataFile("db_apu.nsf")};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const CliRun r = CliWith(args, board);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(board->Snapshot().hasUser1, c.code == 0);
+        EXPECT_EQ(board->Snapshot().reads, c.extra.empty() ? 1 : 0);
+    }
+}
+
+TEST(CliPlay, VirtualBoardReportListsTheCheck) {
+    const CliRun r = Cli({"play", test::DataFile("db_apu.nsf"), "--cable", "virtual", "--header-only"});
+    ASSERT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.rfind("virtual board received " + std::to_string(kChainReadCableBytes + 334) +
+                              " cable bytes in 16 writes\n  DR scan: 289 bits into IDCODE",
+                          0),
+              0u)
+        << r.out;
+}
+
+TEST(CliScan, VirtualBoardAndUsage) {
+    const CliRun r = Cli({"scan", "--cable", "virtual"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "device 1: 0x020F30DD, Altera, Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP 10CL025\n"
+              "virtual JTAG hub: version 1, 1 node, widest node instruction 8 bits\n"
+              "  node 1: virtual JTAG (id 0x08), instance 0, version 1\n"
+              "the design is ready for uploads\n");
+    EXPECT_EQ(Cli({"scan", "--cable", "dump:/tmp/x"}).code, 2);
+    EXPECT_EQ(Cli({"scan", "extra"}).code, 2);
+    auto unplugged = VirtualBoard::Create();
+    unplugged->SetConnected(false);
+    EXPECT_EQ(CliWith({"scan"}, unplugged).code, 3);
+    auto failing = VirtualBoard::Create();
+    failing->FailWrite(0, 0);
+    const CliRun f = CliWith({"scan"}, failing);
+    EXPECT_EQ(f.code, 4);
+    EXPECT_EQ(f.err, "write err\n");
 }
 
 TEST(CliPlay, SongChoosesHeaderByte7) {
@@ -287,7 +474,7 @@ TEST(CliPlay, PlaylistPlaysTheTracksInOrder) {
         if (index == 20) std::raise(SIGINT);
         return std::nullopt;
     });
-    const CliRun ir = CliWith({"play", album, "--playlist", "--track-seconds", "600"}, board);
+    const CliRun ir = CliWith({"play", album, "--playlist", "--track-seconds", "600", "--no-board-check"}, board);
     EXPECT_EQ(ir.code, 130);
     EXPECT_EQ(ir.out, "1/3 song 3: Three (0:20)\n");
     EXPECT_EQ(board->Snapshot().opens, 1);
@@ -327,5 +514,51 @@ TEST(CliInfo, PlaylistInPlayOrder) {
     EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
 }
 
+// --packed: the dump holds the packed stream, the virtual board reports the same as
+// without it (all but the first line, which counts cable bytes and writes), and a
+// lost write or Ctrl-C ends as it does without it.
+TEST(CliPlay, PackedSendsTheSameBitsInFewerBytes) {
+    test::TempDir dir;
+    const std::string dump = dir.path() + "/packed.bin";
+    for (const char* name : {"db_apu.nsf", "db_apu.nes", "nsf2_saw_song.nsf"}) {
+        SCOPED_TRACE(name);
+        const CliRun plain = Cli({"play", test::DataFile(name), "--cable", "virtual"});
+        const CliRun packed = Cli({"play", test::DataFile(name), "--packed", "--cable", "virtual"});
+        ASSERT_EQ(plain.code, 0);
+        ASSERT_EQ(packed.code, 0) << packed.err;
+        EXPECT_EQ(plain.out.substr(plain.out.find('\n')), packed.out.substr(packed.out.find('\n')));
+        EXPECT_NE(plain.out.substr(0, plain.out.find('\n')), packed.out.substr(0, packed.out.find('\n')));
+    }
+    // db_apu.nsf, padded to 8 blocks: preamble, 0x2C, lead and header runs, 8 blocks of
+    // 65 commands of 63 bytes and one of 1, the trailer run and the closing walk.
+    ASSERT_EQ(Cli({"play", test::DataFile("db_apu.nsf"), "--cable", "dump:" + dump, "--packed"}).code, 0);
+    const test::Bytes bytes = test::ReadAll(dump);
+    ASSERT_EQ(bytes.size(), 62 + 1 + 3 + 131 + 8 * 4162 + 5 + 6u);
+    EXPECT_EQ(bytes[62], 0x2C);
+    EXPECT_EQ(bytes[63], 0x82);
+    EXPECT_EQ(bytes[66], 0xBF);
+    EXPECT_EQ(bytes[66 + 131], 0xBF);                   // the first block's first command
+    EXPECT_EQ(bytes[66 + 131 + 65 * 64], 0x81);         // its last partial run
+    EXPECT_EQ(bytes[bytes.size() - 11], 0x84);          // the trailer
+    EXPECT_EQ(bytes[bytes.size() - 2], 0x0C);
+
+    auto failing = VirtualBoard::Create();
+    failing->FailWrite(kBoardCheckWrites + 3, 1);  // a block write cut after its first command byte
+    const CliRun we = CliWith({"play", test::DataFile("db_apu.nsf"), "--packed"}, failing);
+    EXPECT_EQ(we.code, 4);
+    EXPECT_EQ(we.err, "write err\n");
+    EXPECT_EQ(failing->Snapshot().state, TapState::RunTestIdle);
+    EXPECT_FALSE(failing->Snapshot().outputEnable);
+
+    auto interrupted = VirtualBoard::Create();
+    interrupted->SetWriteFault([](std::size_t index, DWORD) -> std::optional<DWORD> {
+        if (index == kBoardCheckWrites + 3) std::raise(SIGINT);
+        return std::nullopt;
+    });
+    const CliRun ir = CliWith({"play", test::DataFile("db_apu.nsf"), "--packed"}, interrupted);
+    EXPECT_EQ(ir.code, 130);
+    EXPECT_EQ(interrupted->Snapshot().user0.size(), 2 + 128 + 3 * 4096 + 4u);
+    EXPECT_NE(Cli({"--help"}).out.find("--packed"), std::string::npos);
+}
 }  // namespace
 }  // namespace tunlet

@@ -1,5 +1,7 @@
 #include "tests/FakeUsbBlaster.h"
 
+#include "cable/TapDecoder.h"
+
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 #include <umockdev.h>
@@ -20,6 +22,18 @@ namespace tunlet::test {
 namespace {
 
 constexpr std::uint8_t kBulkOut = 0x02;
+constexpr std::uint8_t kBulkIn = 0x81;
+constexpr std::size_t kPacketSize = 64;
+// The FT245's two status bytes: modem status (CTS, DSR and the fixed bit 0) and line
+// status (transmitter empty).
+constexpr std::uint8_t kModemStatus = 0x31;
+constexpr std::uint8_t kLineStatus = 0x60;
+// FTDI vendor requests that read.
+constexpr std::uint8_t kSetLatencyTimer = 0x09;
+constexpr std::uint8_t kGetLatencyTimer = 0x0A;
+constexpr std::uint8_t kGetModemStatus = 0x05;
+constexpr std::uint8_t kReset = 0x00;
+constexpr std::uint16_t kPurgeToChip = 1;  // the other purge: bytes not yet sent to the cable
 constexpr std::uint8_t kGetDescriptor = 6;
 constexpr std::uint8_t kStringDescriptor = 3;
 constexpr char kDevNode[] = "/dev/bus/usb/001/002";
@@ -80,6 +94,11 @@ struct FakeUsbBlaster::State {
     std::vector<std::uint8_t> received;
     std::vector<Request> requests;
     std::size_t transfers = 0;
+    std::size_t readTransfers = 0;
+    TapDecoder tap;
+    std::deque<std::uint8_t> answers;  // read-back the cable has not sent yet
+    Reads reads = Reads::Answered;
+    std::uint8_t latency = 16;
     std::optional<std::size_t> failAt, vanishFrom, hangAt;
     bool gone = false;
     std::map<UMockdevIoctlClient*, std::deque<Urb>> done;    // completed, to be reaped
@@ -107,15 +126,24 @@ struct FakeUsbBlaster::State {
             const auto index = static_cast<std::uint16_t>(bytes[4] | bytes[5] << 8);
             const auto length = static_cast<std::size_t>(bytes[6] | bytes[7] << 8);
             int actual = 0;
-            if (type & 0x80) {  // device to host: only the string descriptors are asked for
+            if (type & 0x80) {  // device to host: string descriptors and FTDI status
                 std::vector<std::uint8_t> answer(length, 0);
-                if (request == kGetDescriptor && (value >> 8) == kStringDescriptor) answer = StringDescriptor(value & 0xFF);
+                if ((type & 0x60) == 0 && request == kGetDescriptor && (value >> 8) == kStringDescriptor) {
+                    answer = StringDescriptor(value & 0xFF);
+                } else if ((type & 0x60) == 0x40 && request == kGetLatencyTimer) {
+                    answer = {latency};
+                } else if ((type & 0x60) == 0x40 && request == kGetModemStatus) {
+                    answer = {kModemStatus, kLineStatus};
+                }
                 const std::size_t room = static_cast<std::size_t>(urb->buffer_length) - 8;
                 const std::size_t n = std::min({answer.size(), length, room});
                 std::memcpy(bytes + 8, answer.data(), n);
                 actual = static_cast<int>(n);
             } else {
                 requests.push_back({request, value, index});
+                if (request == kSetLatencyTimer) latency = static_cast<std::uint8_t>(value);
+                // Reset (0) and the purge of what waits for the host (2) drop the answers.
+                if (request == kReset && value != kPurgeToChip) answers.clear();
             }
             done[client].push_back({urbData, 0, actual});
         } else if (urb->endpoint == kBulkOut) {
@@ -132,12 +160,49 @@ struct FakeUsbBlaster::State {
                 held[client].push_back({urbData, 0, 0});
             } else {
                 received.insert(received.end(), bytes, bytes + urb->buffer_length);
+                std::vector<std::uint8_t> answer;
+                tap.Feed(bytes, static_cast<std::size_t>(urb->buffer_length), &answer);
+                answers.insert(answers.end(), answer.begin(), answer.end());
                 done[client].push_back({urbData, 0, urb->buffer_length});
             }
+        } else if (urb->endpoint == kBulkIn) {
+            ++readTransfers;
+            if (gone) {
+                g_object_unref(urbData);
+                umockdev_ioctl_client_complete(client, -1, ENODEV);
+                return;
+            }
+            if (reads == Reads::Unanswered) {
+                held[client].push_back({urbData, 0, 0});  // completes only when cancelled
+            } else if (reads == Reads::Fail) {
+                done[client].push_back({urbData, -EPIPE, 0});
+            } else {
+                done[client].push_back({urbData, 0, FillPackets(bytes, static_cast<std::size_t>(urb->buffer_length))});
+            }
         } else {
-            held[client].push_back({urbData, 0, 0});  // bulk IN: the cable has nothing to say
+            held[client].push_back({urbData, 0, 0});
         }
         umockdev_ioctl_client_complete(client, 0, 0);
+    }
+
+    // What the chip sends on bulk IN: packets of 64 bytes, each two status bytes and
+    // up to 62 data bytes; a short packet ends the transfer, and with nothing waiting
+    // the chip still sends the status bytes alone.
+    int FillPackets(std::uint8_t* buffer, std::size_t room) {
+        std::size_t filled = 0;
+        do {
+            if (room - filled < 2) break;
+            buffer[filled++] = kModemStatus;
+            buffer[filled++] = kLineStatus;
+            std::size_t n = 0;
+            while (n < kPacketSize - 2 && filled < room && !answers.empty()) {
+                buffer[filled++] = answers.front();
+                answers.pop_front();
+                ++n;
+            }
+            if (n < kPacketSize - 2) break;  // a short packet
+        } while (!answers.empty());
+        return static_cast<int>(filled);
     }
 
     void Reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
@@ -313,6 +378,22 @@ void FakeUsbBlaster::Remove() {
         state_->gone = true;
     }
     umockdev_testbed_remove_device(state_->testbed.get(), kSysPath);
+}
+
+void FakeUsbBlaster::SetChain(std::vector<ChainDevice> devices, TdoLine line) {
+    std::lock_guard lock(state_->mutex);
+    state_->tap = TapDecoder(JtagChain(std::move(devices), line));
+    state_->answers.clear();
+}
+
+void FakeUsbBlaster::SetReads(Reads reads) {
+    std::lock_guard lock(state_->mutex);
+    state_->reads = reads;
+}
+
+std::size_t FakeUsbBlaster::ReadTransfers() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->readTransfers;
 }
 
 std::vector<std::uint8_t> FakeUsbBlaster::Received() const {

@@ -3,6 +3,9 @@
 // usbdevfs ioctls are answered here, so the real libftdi and libusb code runs against
 // it. It records the bytes that reach its bulk OUT endpoint and the FTDI set-up
 // requests, and can fail, lose or never finish a transfer, be busy or not open.
+// Read-back is answered from a modelled JTAG chain (by default one EP4CE22 with a
+// virtual JTAG hub) on bulk IN as the FTDI chip sends it: two status bytes at the
+// head of every 64-byte packet, a packet of status bytes alone when nothing waits.
 // The process must run under umockdev's preload library (umockdev-wrapper).
 #pragma once
 
@@ -11,6 +14,8 @@
 #include <memory>
 #include <optional>
 #include <vector>
+
+#include "cable/JtagChain.h"
 
 namespace tunlet::test {
 
@@ -44,6 +49,12 @@ public:
     void HangTransfer(std::size_t index);    // that transfer never completes (until cancelled)
     // Takes the device off the bus, as after pulling the cable.
     void Remove();
+    // The devices behind the cable (before the first byte arrives).
+    void SetChain(std::vector<ChainDevice> devices, TdoLine line = TdoLine::Chain);
+    // Bulk IN: answered, never completed (a cable that ignores reads), or failed.
+    enum class Reads { Answered, Unanswered, Fail };
+    void SetReads(Reads reads);
+    std::size_t ReadTransfers() const;  // bulk IN transfers submitted
 
     std::vector<std::uint8_t> Received() const;  // every byte that reached bulk OUT
     std::vector<Request> Requests() const;

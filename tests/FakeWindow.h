@@ -36,6 +36,7 @@ public:
     int sliderMin = 0, sliderMax = 100, sliderPos = 0, ticFreq = 0;
     std::set<int> timers;
     std::map<int, std::string> edits;
+    std::map<int, std::vector<int>> tabStops;
     bool dragAccepted = false;
     std::vector<std::pair<int, std::string>> systemMenu;
     bool hasSystemMenu = true;
@@ -150,6 +151,7 @@ public:
             edits[id] = text;
         }
     }
+    void SetTabStops(int id, const std::vector<int>& stops) override { tabStops[id] = stops; }
     void DragAcceptFiles(bool accept) override { dragAccepted = accept; }
     bool AppendSystemMenu(int command, const std::string& text) override {
         if (!hasSystemMenu) return false;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/PlayerDlg.h"
+#include "link/ChainScan.h"
 #include "tests/FakeWindow.h"
 #include "tests/LinkTestSupport.h"
 
@@ -13,7 +14,10 @@ namespace {
 using test::Bytes;
 using test::TempDir;
 
-constexpr std::size_t kFirstBlockWrite = 11;  // preamble 8, lead bytes 2, header 1
+// The board check's write, then the preamble 8, lead bytes 2, header 1 (packed: the
+// preamble, lead bytes and header in one).
+constexpr std::size_t kFirstBlockWrite = kBoardCheckWrites + 11;
+constexpr std::size_t kFirstPackedBlockWrite = kBoardCheckWrites + 1;
 
 struct Media {
     const char* label;
@@ -21,11 +25,18 @@ struct Media {
     std::size_t blocks;
     std::size_t fullPayload;
     std::size_t trailer;
+    bool packed = false;
+
+    std::size_t FirstBlockWrite() const { return packed ? kFirstPackedBlockWrite : kFirstBlockWrite; }
+    // The board check, the preamble, lead bytes, header, blocks, trailer and closing walk.
+    std::size_t Writes() const { return FirstBlockWrite() + blocks + (packed ? 1 : trailer + 1); }
 };
 
 const Media kMedia[] = {
     {"tune of 10 blocks", false, 10, 2 + 128 + 10 * 4096 + 4, 4},
     {"ROM of 2 PRG and 2 CHR banks", true, 8 + 4, 2 + 16 + 2 * 16384 + 2 * 8192 + 3, 3},
+    {"packed tune of 10 blocks", false, 10, 2 + 128 + 10 * 4096 + 4, 4, true},
+    {"packed ROM of 2 PRG and 2 CHR banks", true, 8 + 4, 2 + 16 + 2 * 16384 + 2 * 8192 + 3, 3, true},
 };
 
 class Rig {
@@ -44,6 +55,7 @@ public:
     void Load(const Media& m) {
         const std::string path = m.rom ? dir.Write("r.nes", test::MakeNes(2, 2))
                                        : dir.Write("t.nsf", test::MakeNsf({}, 10 * 4096 - 128));
+        dlg.SetPacked(m.packed);
         dlg.OnDropFiles({path});
         ASSERT_TRUE(win.items[kIdSend].enabled);
     }
@@ -73,8 +85,7 @@ public:
 TEST(FaultInjection, WriteFailureAtEveryWrite) {
     int cases = 0;
     for (const Media& m : kMedia) {
-        // The preamble, lead bytes, header, blocks, trailer and closing walk.
-        const std::size_t writes = kFirstBlockWrite + m.blocks + m.trailer + 1;
+        const std::size_t writes = m.Writes();
         for (std::size_t write = 0; write < writes; ++write) {
             SCOPED_TRACE(testing::Message() << m.label << ", write " << write);
             Rig rig;
@@ -100,7 +111,8 @@ TEST(FaultInjection, WriteFailureAtEveryWrite) {
             ++cases;
         }
     }
-    EXPECT_EQ(cases, (11 + 10 + 4 + 1) + (11 + 12 + 3 + 1));
+    EXPECT_EQ(cases, (kBoardCheckWrites + 11 + 10 + 4 + 1) + (kBoardCheckWrites + 11 + 12 + 3 + 1) +
+                         (kBoardCheckWrites + 1 + 10 + 1) + (kBoardCheckWrites + 1 + 12 + 1));
 }
 
 TEST(FaultInjection, StopAtEveryBlock) {
@@ -110,7 +122,7 @@ TEST(FaultInjection, StopAtEveryBlock) {
             Rig rig;
             rig.Load(m);
             rig.board->Reset();
-            rig.board->HoldWrite(kFirstBlockWrite + block);
+            rig.board->HoldWrite(m.FirstBlockWrite() + block);
             rig.dlg.OnSend();
             ASSERT_TRUE(rig.board->WaitHeld());
             rig.dlg.OnSend();  // Stop while block `block` is on its way

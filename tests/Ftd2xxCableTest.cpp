@@ -1,5 +1,6 @@
-// The cable through FTD2XX.dll, loaded at run time: with a working library the upload
-// goes through it byte for byte; a missing library or one without a call is an open
+// The cable through FTD2XX.dll, loaded at run time: with a working library the board
+// check reads the chain through it and the upload goes through it byte for byte; a
+// board that is off is reported; a missing library or one without a call is an open
 // failure that says which.
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include "cable/Ftd2xxCable.h"
 #include "cli/Cli.h"
 #include "media/WideText.h"
+#include "tests/LinkTestSupport.h"
 #include "tests/TestFiles.h"
 
 namespace tunlet {
@@ -49,8 +51,34 @@ TEST(Ftd2xxCable, UploadGoesThroughTheLibrary) {
     ::_putenv_s("FTD2XX_STANDIN_OUT", "");
     EXPECT_EQ(r.code, 0) << r.err;
     ASSERT_EQ(Play(nullptr, {"--cable", "dump:" + dump}).code, 0);
-    EXPECT_EQ(test::ReadAll(out).size(), 62 + 2 * (2 + 128 + 8 * 4096 + 4) + 6u);
-    EXPECT_TRUE(test::ReadAll(out) == test::ReadAll(dump));
+    // The board check, then the upload exactly as the dump holds it.
+    test::Bytes expected = test::kBoardCheck;
+    const test::Bytes upload = test::ReadAll(dump);
+    expected.insert(expected.end(), upload.begin(), upload.end());
+    EXPECT_EQ(upload.size(), 62 + 2 * (2 + 128 + 8 * 4096 + 4) + 6u);
+    EXPECT_TRUE(test::ReadAll(out) == expected);
+}
+
+TEST(Ftd2xxCable, BoardThatIsOff) {
+    test::TempDir dir;
+    const std::string out = dir.path() + "/cable.bin";
+    struct Case {
+        const char* board;
+        const char* reason;
+    };
+    const Case cases[] = {{"off-high", "no JTAG device does"}, {"off-low", "TDO is stuck low"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.board);
+        ::_putenv_s("FTD2XX_STANDIN_OUT", out.c_str());
+        ::_putenv_s("FTD2XX_STANDIN_BOARD", c.board);
+        const PlayRun r = Play(std::make_shared<Ftd2xxCable>(Beside("ftd2xx_standin.dll")));
+        ::_putenv_s("FTD2XX_STANDIN_BOARD", "");
+        ::_putenv_s("FTD2XX_STANDIN_OUT", "");
+        EXPECT_EQ(r.code, 3);
+        EXPECT_EQ(r.err.rfind("FPGA board is not connected.\n", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_TRUE(test::ReadAll(out) == test::kBoardCheck);  // nothing of the upload
+    }
 }
 
 TEST(Ftd2xxCable, OpenFailuresSayWhy) {
@@ -61,6 +89,7 @@ TEST(Ftd2xxCable, OpenFailuresSayWhy) {
     const Case cases[] = {
         {"no-such-driver.dll", "the cable driver no-such-driver.dll is not installed"},
         {Beside("ftd2xx_nowrite.dll"), "lacks FT_Write"},
+        {Beside("ftd2xx_noread.dll"), "lacks FT_Read"},
         {Beside("ftd2xx_standin.dll"), "not plugged in"},  // the library says: no cable
     };
     for (const auto& c : cases) {

@@ -3,6 +3,8 @@
 #include <system_error>
 
 #include "app/PlayerDlg.h"
+#include "app/SummaryTabs.h"
+#include "link/ChainScan.h"
 #include "tests/FakeWindow.h"
 #include "tests/LinkTestSupport.h"
 
@@ -13,7 +15,8 @@ using test::Bytes;
 using test::FakeWindow;
 using test::TempDir;
 
-constexpr std::size_t kFirstBlockWrite = 11;  // preamble 8, lead bytes 2, header 1
+// The board check's write, then the preamble 8, lead bytes 2, header 1.
+constexpr std::size_t kFirstBlockWrite = kBoardCheckWrites + 11;
 
 // A dialog on a fake window with a virtual board as the cable.
 class PlayerDlgTest : public testing::Test {
@@ -89,7 +92,118 @@ TEST_F(PlayerDlgTest, StartUpProbeOpensAndClosesOnce) {
     const auto r = board->Snapshot();
     EXPECT_EQ(r.opens, 1);
     EXPECT_EQ(r.closes, 1);
-    EXPECT_EQ(r.bytes, 0u);
+    // Only the board check: one write that reads the IDCODEs, one read, no USER register.
+    EXPECT_EQ(r.bytes, kChainReadCableBytes);
+    EXPECT_EQ(r.reads, 1);
+    ASSERT_EQ(r.scans.size(), 1u);
+    EXPECT_EQ(r.scans[0].ir, kIrIdcode);
+    EXPECT_FALSE(r.hasUser1);
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_FALSE(r.outputEnable);
+    EXPECT_TRUE(win.Boxes().empty());
+}
+
+// The start-up probe and Play read the chain: a board that is off or a chain Tunlet
+// does not drive is shown in a box and nothing of the upload is sent.
+TEST_F(PlayerDlgTest, BoardCheckBoxesAtStartUpAndPlay) {
+    struct Case {
+        const char* label;
+        std::vector<ChainDevice> chain;
+        TdoLine line;
+        VirtualBoard::Reads reads;
+        std::string text, caption;
+    };
+    const std::string nc = "FPGA board is not connected.\n";
+    const Case cases[] = {
+        {"off", DefaultBoardChain(), TdoLine::StuckHigh, VirtualBoard::Reads::Answered, nc + kReasonNoDevice, "Ready"},
+        {"TDO low", DefaultBoardChain(), TdoLine::StuckLow, VirtualBoard::Reads::Answered, nc + "TDO is stuck low",
+         "Ready"},
+        {"no answer", DefaultBoardChain(), TdoLine::Chain, VirtualBoard::Reads::Unanswered,
+         nc + "the cable does not answer reads", "Ready"},
+        {"two FPGAs", {ChainDevice{0x020F30DD, 10, {}}, ChainDevice{0x020F70DD, 10, {}}}, TdoLine::Chain,
+         VirtualBoard::Reads::Answered,
+         "the JTAG chain holds 2 devices: 0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP "
+         "10CL025), 0x020F70DD (Cyclone IV E EP4CE115 / Cyclone III EP3C120 / Cyclone 10 LP 10CL120); Tunlet drives "
+         "a chain of one Intel FPGA",
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto b = VirtualBoard::Create();
+        b->SetChain(c.chain, c.line);
+        b->SetReads(c.reads);
+        SetCableBackend(b);
+        FakeWindow w;
+        CPlayerDlg d;
+        d.Attach(w);
+        d.OnCreate();
+        d.OnInitDialog();
+        d.OnDropFiles({Tune(1, 1)});
+        d.OnSend();
+        const auto boxes = w.Boxes();
+        ASSERT_EQ(boxes.size(), 2u);  // the start-up probe, then Play
+        for (const auto& box : boxes) {
+            EXPECT_EQ(box.text, c.text);
+            EXPECT_EQ(box.caption, c.caption);
+        }
+        EXPECT_TRUE(d.IsIdle());
+        EXPECT_EQ(w.items[kIdSend].text, "Play");
+        const auto r = b->Snapshot();
+        EXPECT_EQ(r.opens, 2);
+        EXPECT_EQ(r.closes, 2);
+        EXPECT_FALSE(r.hasUser1);  // nothing of the upload
+        EXPECT_EQ(r.bytes, 2 * kChainReadCableBytes);
+        d.OnDestroy();
+    }
+}
+
+// A board found off may have lost the tune it held: once it answers again, Play sends
+// the tune whole, not only its header.
+TEST_F(PlayerDlgTest, BoardFoundOffForgetsTheLoadedTune) {
+    Start();
+    Drop(Tune(3, 1));
+    dlg.OnSend();
+    Finish();
+    ASSERT_EQ(dlg.fTuneLoaded.load(), 1);
+    board->SetChain(DefaultBoardChain(), TdoLine::StuckHigh);
+    dlg.OnNext();
+    ASSERT_EQ(win.Boxes().size(), 1u);
+    board->SetChain(DefaultBoardChain(), TdoLine::Chain);
+    board->Reset();
+    dlg.OnSend();
+    Finish();
+    EXPECT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
+}
+
+TEST_F(PlayerDlgTest, FailedWriteDuringTheCheck) {
+    Start();
+    Drop(Tune(1, 1));
+    board->FailWrite(0, 0);
+    dlg.OnSend();
+    const auto boxes = win.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "write err");
+    ExpectIdle();
+    const auto r = board->Snapshot();
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_FALSE(r.outputEnable);
+    EXPECT_FALSE(r.hasUser1);
+}
+
+// Without the check the bytes are exactly the upload's, even for a board that is off.
+TEST_F(PlayerDlgTest, NoBoardCheck) {
+    board->SetChain(DefaultBoardChain(), TdoLine::StuckHigh);
+    dlg.SetBoardCheck(false);
+    Start();
+    EXPECT_TRUE(win.Boxes().empty());
+    Drop(Tune(1, 1));
+    dlg.OnSend();
+    Finish();
+    const auto r = board->Snapshot();
+    EXPECT_EQ(r.reads, 0);
+    EXPECT_EQ(r.raw.size(), 62 + 2 * (2 + 128 + 8 * 4096 + 4) + 6u);
+    EXPECT_EQ(Bytes(r.raw.begin(), r.raw.begin() + 62), test::kPreamble);
+    EXPECT_TRUE(win.Boxes().empty());
 }
 
 TEST_F(PlayerDlgTest, StartUpWithoutBoard) {
@@ -170,6 +284,94 @@ TEST_F(PlayerDlgTest, DropOfUnusableFilesDisablesPlay) {
         ExpectIdle();
         EXPECT_EQ(board->Snapshot().opens, 0);
     }
+}
+
+// Enter acts only in the path box, where it loads what was typed as a drop would.
+TEST_F(PlayerDlgTest, EnterLoadsTheTypedPathAndNeverCloses) {
+    Start();
+    const std::string tune = Tune(3, 2);
+    const std::string missing = dir.path() + "/not there.nsf";
+    struct Case {
+        const char* label;
+        int focus;
+        std::string typed;
+        std::string path;  // what the path box then shows ("" when nothing happened)
+        bool playable;
+    };
+    const Case cases[] = {
+        {"path box", kIdPath, tune, tune, true},
+        {"blanks and Explorer's quotes", kIdPath, " \t\"" + tune + "\"  ", tune, true},
+        {"no such file: the drop's message", kIdPath, missing, missing, false},
+        {"Play has the focus", kIdSend, tune, "", false},
+        {"Close has the focus", kIdCancel, tune, "", false},
+        {"summary box", kIdInfo, tune, "", false},
+        {"nothing focused", 0, tune, "", false},
+        {"empty path box", kIdPath, "", "", false},
+        {"blank path box", kIdPath, "   ", "", false},
+        {"only quotes", kIdPath, "\"\"", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Drop(Rom());  // a known state: a ROM loaded, its path shown
+        const std::string romPath = win.edits[kIdPath];
+        win.edits[kIdPath] = c.typed;
+        dlg.OnOK(c.focus);
+        if (c.path.empty()) {
+            EXPECT_NE(dlg.pRom, nullptr);  // nothing loaded, nothing dropped
+            EXPECT_EQ(win.edits[kIdInfo].rfind("n16kRomBanks\t2", 0), 0u);
+            continue;
+        }
+        EXPECT_EQ(win.edits[kIdPath], c.path);
+        EXPECT_EQ(dlg.pRom, nullptr);
+        EXPECT_EQ(Enabled(kIdSend), c.playable);
+        if (c.playable) {
+            EXPECT_EQ(win.edits[kIdInfo].rfind("SongName : Song\r\n", 0), 0u);
+            EXPECT_EQ(win.sliderPos, 1);
+        } else {
+            EXPECT_EQ(win.edits[kIdInfo].rfind("Not an NSF tune or iNES ROM", 0), 0u) << win.edits[kIdInfo];
+        }
+    }
+    EXPECT_TRUE(win.Boxes().empty());
+
+    // During a transfer the typed path is ignored, as a drop is.
+    Drop(tune);
+    board->HoldWrite(kFirstBlockWrite);
+    dlg.OnSend();
+    ASSERT_TRUE(board->WaitHeld());
+    win.edits[kIdPath] = Rom();
+    dlg.OnOK(kIdPath);
+    EXPECT_EQ(dlg.pRom, nullptr);
+    board->ReleaseHeld();
+    Finish();
+    ExpectIdle();
+}
+
+// The summary's columns: each starts two characters past the widest cell before it.
+TEST(SummaryTabStops, Columns) {
+    struct Case {
+        std::string text;
+        std::vector<int> stops;
+    };
+    const Case cases[] = {
+        {"", {}},
+        {"SongName : x\nArtist   : y\n", {}},
+        {"a\tb\n", {3}},
+        {"abc\t1\tx\nab\t12\n", {5, 8}},
+        {"a\tb\r\nabcd\tc\r\n", {6}},
+        {"\xE6\x9B\xB2\xE5\x90\x8D\t1\n", {4}},  // two characters in UTF-8
+        {"title\nab\tc", {4}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(SummaryTabStops(c.text), c.stops) << testing::PrintToString(c.text);
+}
+
+// The box gets the stops with each summary: a ROM's longest field name is
+// "f4ScreenVRamLayout" (18 characters), its values one digit here.
+TEST_F(PlayerDlgTest, SummaryTabStopsFollowTheFile) {
+    Start();
+    Drop(Rom());
+    EXPECT_EQ(win.tabStops[kIdInfo], (std::vector<int>{18 + 2, 18 + 2 + 1 + 2}));
+    Drop(Tune(2, 1));
+    EXPECT_TRUE(win.tabStops[kIdInfo].empty());
 }
 
 TEST_F(PlayerDlgTest, MultiFileDropTakesTheFirst) {

@@ -8,15 +8,21 @@
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QKeyEvent>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QSlider>
 #include <QTimer>
 #include <QUrl>
 #include <cstdlib>
+#include <set>
 #include <sstream>
 
 #include "hosts/qt/QtPlayerApp.h"
@@ -24,31 +30,59 @@
 #include "app/PlayerDlg.h"
 #include "cable/CableChoice.h"
 #include "cable/VirtualBoard.h"
+#include "link/ChainScan.h"
 #include "hosts/qt/QtPlayerWindow.h"
+#include "hosts/qt/QtTemplateDialog.h"
 #include "hosts/qt/QtText.h"
+#include "res/DialogTemplates.h"
+#include "res/Strings.h"
 #include "tests/TestFiles.h"
 
 namespace tunlet {
 namespace {
 
-// Closes every modal box that opens from now on (as a user pressing OK would).
+// Closes every modal box that opens from now on (as a user pressing OK would), and
+// notes what it was: its title, owner, place and whether it showed a picture.
 class BoxDismisser {
 public:
+    struct Seen {
+        QWidget* owner;
+        QRect geometry;
+        bool picture;
+    };
     BoxDismisser() {
         QObject::connect(&timer_, &QTimer::timeout, [this] {
             if (QWidget* modal = QApplication::activeModalWidget()) {
                 titles_.push_back(modal->windowTitle());
+                bool picture = false;
+                for (const QLabel* label : modal->findChildren<QLabel*>()) {
+                    // A picture shown whole: the label holds all of it.
+                    const QPixmap shown = label->pixmap();
+                    picture |= !shown.isNull() && label->width() >= shown.width() && label->height() >= shown.height();
+                }
+                seen_.push_back({modal->parentWidget(), modal->frameGeometry(), picture});
+                if (auto* box = qobject_cast<QMessageBox*>(modal)) texts_.push_back(box->text());
                 QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
             }
         });
         timer_.start(10);
     }
     const QStringList& titles() const { return titles_; }
+    const std::vector<Seen>& seen() const { return seen_; }
+    const QStringList& texts() const { return texts_; }
 
 private:
     QTimer timer_;
     QStringList titles_;
+    std::vector<Seen> seen_;
+    QStringList texts_;
 };
+
+// Within a pixel (the halves of odd sizes round).
+void ExpectSameCentre(const QRect& a, const QRect& b) {
+    EXPECT_LE(std::abs(a.center().x() - b.center().x()), 1) << a.center().x() << " " << b.center().x();
+    EXPECT_LE(std::abs(a.center().y() - b.center().y()), 1) << a.center().y() << " " << b.center().y();
+}
 
 class QtWindowTest : public testing::Test {
 protected:
@@ -112,6 +146,71 @@ TEST_F(QtWindowTest, TemplateControlsAndStartUpState) {
     EXPECT_LT(Get<QPushButton>(kIdSend)->geometry().right(), Get<QPushButton>(kIdNext)->geometry().left());
     EXPECT_EQ(board->Snapshot().opens, 1);
     EXPECT_FALSE(board->IsOpen());
+    // A minimize box, and the window opens in the middle of the screen.
+    EXPECT_TRUE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+    ExpectSameCentre(window.frameGeometry(), window.screen()->availableGeometry());
+}
+
+TEST_F(QtWindowTest, MinimizedAndRestoredKeepsItsState) {
+    DropFile(test::DataFile("db_apu.nsf"));
+    window.showMinimized();
+    QApplication::processEvents();
+    EXPECT_TRUE(window.IsIconic());
+    EXPECT_FALSE(window.windowIcon().isNull());  // what the taskbar shows meanwhile
+    window.showNormal();
+    QApplication::processEvents();
+    EXPECT_FALSE(window.IsIconic());
+    EXPECT_TRUE(Get<QPushButton>(kIdSend)->isEnabled());
+    EXPECT_TRUE(Get<QPlainTextEdit>(kIdInfo)->toPlainText().startsWith(QStringLiteral("SongName : db_apu test")));
+}
+
+// Enter never closes the window: in the path box it loads the typed path, elsewhere
+// (the Close button and Play included) it does nothing.
+TEST_F(QtWindowTest, EnterLoadsTheTypedPathAndNeverCloses) {
+    const auto pressEnter = [&](QWidget* target) {
+        target->setFocus();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &press);
+        QApplication::processEvents();
+    };
+    DropFile(test::DataFile("clip_5b.nes"));
+    for (int id : {kIdCancel, kIdSend}) {
+        pressEnter(window.Control(id));
+        EXPECT_TRUE(window.isVisible()) << id;
+        EXPECT_EQ(window.result(), 0);
+        EXPECT_EQ(board->Snapshot().opens, 1) << id;  // Play was not pressed either
+    }
+    const std::string tune = test::DataFile("db_apu.nsf");
+    Get<QLineEdit>(kIdPath)->setText(QString::fromStdString(tune));
+    pressEnter(Get<QLineEdit>(kIdPath));
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(dlg.pRom, nullptr);
+    EXPECT_TRUE(Get<QPlainTextEdit>(kIdInfo)->toPlainText().startsWith(QStringLiteral("SongName : db_apu test\n")));
+    EXPECT_TRUE(Get<QPushButton>(kIdSend)->isEnabled());
+    // Escape still closes.
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &escape);
+    EXPECT_FALSE(window.isVisible());
+}
+
+// The ROM summary's tab-separated lines line up: every value starts at one x, right
+// of the longest field name.
+TEST_F(QtWindowTest, RomSummaryColumnsLineUp) {
+    DropFile(test::DataFile("db_apu.nes"));
+    auto* box = Get<QPlainTextEdit>(kIdInfo);
+    const QFontMetrics metrics(box->font());
+    std::set<int> valueX;
+    int widestName = 0;
+    for (QTextBlock block = box->document()->begin(); block.isValid(); block = block.next()) {
+        const int tab = block.text().indexOf(QLatin1Char('\t'));
+        if (tab < 0) continue;
+        widestName = std::max(widestName, metrics.horizontalAdvance(block.text().left(tab)));
+        QTextCursor cursor(block);
+        cursor.setPosition(block.position() + tab + 1);
+        valueX.insert(box->cursorRect(cursor).x());
+    }
+    ASSERT_EQ(valueX.size(), 1u);
+    EXPECT_GT(*valueX.begin() - box->cursorRect(QTextCursor(box->document()->begin())).x(), widestName);
 }
 
 TEST_F(QtWindowTest, DropShowsPathAndSummaryThenPlayStreams) {
@@ -203,13 +302,50 @@ TEST_F(QtWindowTest, TrackListRowsPlayTheirSong) {
 
 TEST_F(QtWindowTest, WriteErrorBoxFromWorker) {
     DropFile(test::DataFile("clip_5b.nes"));
-    board->FailWrite(12, 0);
+    board->FailWrite(kBoardCheckWrites + 12, 0);
     BoxDismisser dismiss;
     Get<QPushButton>(kIdSend)->click();
     window.PumpUntil([&] { return dlg.IsIdle(); });
     ASSERT_EQ(dismiss.titles().size(), 1);
     EXPECT_EQ(dismiss.titles()[0], QCoreApplication::applicationName());
+    EXPECT_EQ(dismiss.seen()[0].owner, &window);  // owned by the window
     EXPECT_EQ(board->Snapshot().state, TapState::RunTestIdle);
+}
+
+// Play reads the chain first: a board that is off gets the not-connected box with
+// its reason on a second line, a chain Tunlet does not drive a box of its own, and
+// nothing of the upload is sent; without the check the upload goes.
+TEST_F(QtWindowTest, BoardCheckBoxes) {
+    DropFile(test::DataFile("db_apu.nsf"));
+    struct Case {
+        std::vector<ChainDevice> chain;
+        TdoLine line;
+        QString title, text;
+    };
+    const Case cases[] = {
+        {DefaultBoardChain(), TdoLine::StuckHigh, QStringLiteral("Ready"),
+         QString::fromUtf8("FPGA board is not connected.\n") + QString::fromUtf8(kReasonNoDevice)},
+        {{ChainDevice{0x4BA00477, 4, std::nullopt}, ChainDevice{0x02D020DD, 10, VirtualHub{}}}, TdoLine::Chain,
+         QCoreApplication::applicationName(),
+         QStringLiteral("the JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V "
+                        "5CSEA6/5CSEBA6); Tunlet drives a chain of one Intel FPGA")},
+    };
+    for (const Case& c : cases) {
+        board->SetChain(c.chain, c.line);
+        BoxDismisser dismiss;
+        Get<QPushButton>(kIdSend)->click();
+        window.PumpUntil([&] { return dismiss.titles().size() == 1; });
+        EXPECT_EQ(dismiss.titles()[0], c.title);
+        ASSERT_EQ(dismiss.texts().size(), 1);
+        EXPECT_EQ(dismiss.texts()[0], c.text);
+        EXPECT_TRUE(dlg.IsIdle());
+        EXPECT_EQ(Get<QPushButton>(kIdSend)->text(), QStringLiteral("Play"));
+        EXPECT_FALSE(board->Snapshot().hasUser1);  // nothing of the upload
+    }
+    dlg.SetBoardCheck(false);
+    Get<QPushButton>(kIdSend)->click();
+    window.PumpUntil([&] { return dlg.IsIdle(); });
+    EXPECT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
 }
 
 TEST_F(QtWindowTest, AboutBoxFromCommand16) {
@@ -217,6 +353,24 @@ TEST_F(QtWindowTest, AboutBoxFromCommand16) {
     EXPECT_TRUE(dlg.OnSysCommand(16));
     ASSERT_EQ(dismiss.titles().size(), 1);
     EXPECT_EQ(dismiss.titles()[0], QString::fromUtf8("Tunletのﾊﾞｰｼﾞｮﾝ情報"));
+    // Owned by the window, in its middle, with icon 128 showing.
+    EXPECT_EQ(dismiss.seen()[0].owner, &window);
+    ExpectSameCentre(dismiss.seen()[0].geometry, window.frameGeometry());
+    EXPECT_TRUE(dismiss.seen()[0].picture);
+}
+
+// The About box's second line fits its 119 dialog units with the dialog font at 96 and
+// at 144 dots per inch (9 points: 12 and 18 pixels).
+TEST(QtAbout, SecondLineFitsAt96And144Dpi) {
+    const res::DialogTemplate& about = *res::FindDialogTemplate(res::kIddAboutBox);
+    const res::ControlTemplate& line = about.controls[2];
+    ASSERT_STREQ(line.text, res::kAboutSecondLine);
+    for (const int pixels : {12, 18}) {
+        QFont font = DialogFont(about.pointSize);
+        font.setPixelSize(pixels);
+        const int room = (line.cx * DialogBaseUnits(font).width() + 2) / 4;
+        EXPECT_LE(QFontMetrics(font).horizontalAdvance(QString::fromUtf8(line.text)), room) << pixels << " px";
+    }
 }
 
 TEST_F(QtWindowTest, DropOfNonLocalUrlsIsIgnored) {
@@ -266,16 +420,21 @@ TEST(QtAppStart, FileArgumentLoadsAndPlaysIntoTheVirtualBoard) {
         EXPECT_GT(panel->geometry().top(), window.Control(kIdSend)->geometry().bottom());
         EXPECT_GT(panel->geometry().top(), window.Control(kIdAutoAdvance)->geometry().bottom());  // below the track list
         const QString report = panel->toPlainText();
-        EXPECT_TRUE(report.startsWith(QStringLiteral("virtual board received ")));
+        // What the last Play sent: its board check, then the upload.
+        EXPECT_TRUE(report.startsWith(QStringLiteral("virtual board received %1 cable bytes")
+                                          .arg(kChainReadCableBytes + 62 + 2 * (2 + 128 + 8 * 4096 + 4) + 6)))
+            << report.toStdString();
+        EXPECT_EQ(report.count(QStringLiteral("into IDCODE")), 1);
         EXPECT_TRUE(report.contains(QStringLiteral("USER0: 32902 bytes")));
         EXPECT_TRUE(report.contains(QStringLiteral("TAP: Run-Test/Idle, outputs released")));
         if (const char* shot = std::getenv("TUNLET_SCREENSHOT_VIRTUAL")) window.grab().save(QString::fromUtf8(shot));
         // The next Play sends only the header: the panel shows that transfer alone
-        // (a 62-byte preamble, 133 shift words, a 6-byte closing walk).
+        // (the board check, a 62-byte preamble, 133 shift words, a 6-byte closing walk).
         qobject_cast<QPushButton*>(window.Control(kIdSend))->click();
         window.PumpUntil([&] { return dlg.IsIdle(); });
         const QString second = panel->toPlainText();
-        EXPECT_TRUE(second.startsWith(QStringLiteral("virtual board received 334 cable bytes in "))) << second.toStdString();
+        EXPECT_TRUE(second.startsWith(QStringLiteral("virtual board received %1 cable bytes in ").arg(kChainReadCableBytes + 334)))
+            << second.toStdString();
         EXPECT_TRUE(second.contains(QStringLiteral("USER0: 133 bytes")));
         dlg.OnDestroy();
     }
@@ -309,6 +468,51 @@ TEST(QtAppStart, WindowDumpEqualsCommandLineDump) {
     EXPECT_TRUE(test::ReadAll(windowDump) == test::ReadAll(cliDump));
 }
 
+// tunlet --packed: the window sends what tunlet-cli play --packed sends, whole blocks
+// per write, and a song change in one write.
+TEST(QtAppStart, PackedWindowDumpEqualsCommandLineDump) {
+    test::TempDir dir;
+    const std::string tune = test::DataFile("db_apu.nsf");
+    const std::string windowDump = dir.path() + "/window.bin", cliDump = dir.path() + "/cli.bin";
+    const char* const argv[] = {"tunlet", tune.c_str(), "--packed", "--cable", "virtual"};
+    std::string text;
+    int code = -1;
+    std::optional<AppOptions> options = ParseAppArgs(5, argv, text, code);
+    ASSERT_TRUE(options);
+    EXPECT_TRUE(options->packed);
+    const CableChoice cable = ChooseCable(options->cable);
+    ASSERT_TRUE(cable.board);
+    options->board = cable.board;
+    SetCableBackend(cable.backend);
+    {
+        CPlayerDlg dlg;
+        QtPlayerWindow window(dlg);
+        ASSERT_TRUE(StartQtPlayer(dlg, window, *options));
+        auto* play = qobject_cast<QPushButton*>(window.Control(kIdSend));
+        play->click();
+        window.PumpUntil([&] { return dlg.IsIdle(); });
+        auto r = cable.board->Snapshot();
+        std::vector<DWORD> writes = {kChainReadCableBytes, 62 + 1 + 3 + 131};  // the board check first
+        writes.insert(writes.end(), 8, 4162);
+        writes.push_back(5 + 6);
+        EXPECT_EQ(r.writes, writes);
+        EXPECT_EQ(r.user0.size(), 2 + 128 + 8 * 4096 + 4u);
+        const test::Bytes windowBytes(r.raw.begin() + kChainReadCableBytes, r.raw.end());
+        cable.board->Reset();
+        play->click();  // the tune is on the board: its header alone, in one write
+        window.PumpUntil([&] { return dlg.IsIdle(); });
+        r = cable.board->Snapshot();
+        EXPECT_EQ(r.writes, (std::vector<DWORD>{kChainReadCableBytes, 62 + 1 + 3 + 131 + 4 + 6}));
+        EXPECT_EQ(r.user0.size(), 2 + 128 + 3u);
+        dlg.OnDestroy();
+        SetCableBackend(nullptr);
+        std::ostringstream out, err;
+        ASSERT_EQ(RunCli({"play", tune, "--packed", "--cable", "dump:" + cliDump}, out, err), 0);
+        EXPECT_TRUE(windowBytes == test::ReadAll(cliDump));
+    }
+    SetCableBackend(nullptr);
+}
+
 TEST(QtAppStart, CommandLine) {
     struct Case {
         std::vector<const char*> args;
@@ -317,15 +521,19 @@ TEST(QtAppStart, CommandLine) {
         const char* textPart;
         const char* file;
         const char* cable;
+        bool packed = false;
     };
     const Case cases[] = {
         {{"tunlet"}, true, 0, "", "", "usb-blaster"},
         {{"tunlet", "a.nsf", "--cable=dump:/tmp/x"}, true, 0, "", "a.nsf", "dump:/tmp/x"},
+        {{"tunlet", "--packed", "a.nsf"}, true, 0, "", "a.nsf", "usb-blaster", true},
+        {{"tunlet", "--help"}, false, 0, "--packed ", "", ""},
         {{"tunlet", "--version"}, false, 0, "tunlet 1.0.0.1", "", ""},
         {{"tunlet", "a.nsf", "--help"}, false, 0, "usage: tunlet [FILE]", "", ""},
         {{"tunlet", "a.nsf", "b.nsf"}, false, 2, "one FILE at a time", "", ""},
         {{"tunlet", "--cable"}, false, 2, "--cable needs a value", "", ""},
         {{"tunlet", "--loud"}, false, 2, "unknown option '--loud'", "", ""},
+        {{"tunlet", "a.nsf", "--no-board-check"}, true, 0, "", "a.nsf", "usb-blaster"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.back());
@@ -336,6 +544,8 @@ TEST(QtAppStart, CommandLine) {
         if (options) {
             EXPECT_EQ(options->file, c.file);
             EXPECT_EQ(options->cable, c.cable);
+            EXPECT_EQ(options->boardCheck, c.args.back() != std::string("--no-board-check"));
+            EXPECT_EQ(options->packed, c.packed);
         } else {
             EXPECT_EQ(code, c.code);
             EXPECT_NE(text.find(c.textPart), std::string::npos) << text;

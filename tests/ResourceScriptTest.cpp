@@ -21,6 +21,7 @@ namespace {
 const std::map<std::string, std::uint32_t> kStyles = {
     {"WS_POPUP", 0x80000000},  {"WS_CHILD", 0x40000000},     {"WS_VISIBLE", 0x10000000},
     {"WS_CAPTION", 0x00C00000}, {"WS_BORDER", 0x00800000},   {"WS_SYSMENU", 0x00080000},
+    {"WS_MINIMIZEBOX", 0x00020000},
     {"WS_GROUP", 0x00020000},   {"WS_TABSTOP", 0x00010000},  {"DS_MODALFRAME", 0x80},
     {"DS_SETFONT", 0x40},       {"WS_EX_APPWINDOW", 0x40000}, {"WS_EX_RIGHT", 0x1000},
     {"WS_EX_RTLREADING", 0x2000}, {"BS_PUSHBUTTON", 0x0},    {"BS_DEFPUSHBUTTON", 0x1},
@@ -75,7 +76,7 @@ Parsed ReadDialog(const std::string& script, int id) {
     std::istringstream lines(script.substr(static_cast<std::size_t>(m.position(0) + m.length(0))));
     std::string line;
     const std::regex control(
-        R"re(\s*CONTROL "([^"]*)", (-?\d+), "([^"]+)", ([A-Z_ |]+), (\d+), (\d+), (\d+), (\d+)(?:, ([A-Z_ |]+))?\s*)re");
+        R"re(\s*CONTROL (?:"([^"]*)"|(\d+)), (-?\d+), "([^"]+)", ([A-Z_ |]+), (\d+), (\d+), (\d+), (\d+)(?:, ([A-Z_ |]+))?\s*)re");
     std::vector<std::smatch> controls;
     while (std::getline(lines, line) && line != "END") {
         std::smatch c;
@@ -87,16 +88,19 @@ Parsed ReadDialog(const std::string& script, int id) {
             p.font = c[2];
         }
         if (std::regex_match(line, c, control)) {
-            p.texts.push_back(c[1]);
             res::ControlTemplate t{};
-            t.id = std::stoi(c[2]);
-            t.x = std::stoi(c[5]);
-            t.y = std::stoi(c[6]);
-            t.cx = std::stoi(c[7]);
-            t.cy = std::stoi(c[8]);
-            t.style = Flags(c[4]);
-            t.exStyle = c[9].matched ? Flags(c[9]) : 0;
-            p.texts.push_back(c[3]);  // the class, kept beside the text
+            t.id = std::stoi(c[3]);
+            t.x = std::stoi(c[6]);
+            t.y = std::stoi(c[7]);
+            t.cx = std::stoi(c[8]);
+            t.cy = std::stoi(c[9]);
+            t.style = Flags(c[5]);
+            t.exStyle = c[10].matched ? Flags(c[10]) : 0;
+            // An icon is named by its number; quoted, the dialog manager looks for a name.
+            const bool icon = c[4] == res::kClassStatic && (t.style & 0x1F) == res::style::kStaticIcon;
+            EXPECT_EQ(c[2].matched, icon) << line;
+            p.texts.push_back(c[1].matched ? c[1] : c[2]);
+            p.texts.push_back(c[4]);  // the class, kept beside the text
             p.dialog.controls.push_back(t);
         }
     }

@@ -15,6 +15,7 @@
 
 #include "app/PlayerDlg.h"
 #include "link/BlasterJtag.h"
+#include "link/PackedShift.h"
 #include "tests/FakeWindow.h"
 #include "tests/TestFiles.h"
 #include "cable/VirtualBoard.h"
@@ -77,7 +78,9 @@ public:
             // Writes fail now and then (unplugged, timed out), block writes most often as
             // they carry most of the bytes; any write may be slow.
             // The recovery walk is spared: a cable that fails that too cannot be helped.
-            const unsigned permille = count == kBlockCableBytes ? 30u : count == kRecoverTapBytes ? 0u : 8u;
+            const bool block = count == kBlockCableBytes || count == PackedRunBytes(kBlockSize);
+            const bool recovery = count == kRecoverTapBytes || count == kPackedRecoverTapBytes;
+            const unsigned permille = block ? 30u : recovery ? 0u : 8u;
             if (r % 1000 < permille) return static_cast<DWORD>((r >> 20) % count);
             if (r % 1000 < 60) std::this_thread::sleep_for(std::chrono::microseconds((r >> 32) % 300));
             return std::nullopt;
@@ -150,6 +153,9 @@ private:
         win_ = std::make_unique<test::FakeWindow>();
         dlg_ = std::make_unique<CPlayerDlg>();
         dlg_->Attach(*win_);
+        // Every other dialog, as the seed decides, sends packed (tunlet --packed).
+        packed_ = (Mix(seed_ ^ opens_++) >> 7) % 2 == 1;
+        dlg_->SetPacked(packed_);
         live_ = 0;
         dlg_->SetThreadLauncher([this](std::function<void()> body) {
             Check(live_.load() == 0, "a second worker started while one lives");
@@ -173,6 +179,20 @@ private:
         running_ = false;
         boardHasTune_ = false;
         boxesSeen_ = 0;
+        CheckFailedBoardCheck();  // the start-up probe reads the chain too
+    }
+
+    // A board check whose write failed shows "write err", starts no worker and leaves
+    // the TAP idle after the recovery walk; its box belongs to no upload.
+    void CheckFailedBoardCheck() {
+        const auto boxes = win_->Boxes();
+        if (boxes.size() == boxesSeen_) return;
+        Check(boxes.size() == boxesSeen_ + 1 && boxes.back().text == "write err", "a board check showed a stray box");
+        const auto r = board_->Snapshot();
+        Check(!r.writes.empty() && r.writes.back() == kRecoverTapBytes, "a failed board check without its recovery walk");
+        Check(r.state == TapState::RunTestIdle && !r.outputEnable, "the TAP is not idle after a failed board check");
+        boxesSeen_ = boxes.size();
+        ++totals_.writeErrors;
     }
 
     void Close() {
@@ -217,7 +237,11 @@ private:
             Check(opens == 0, "Play opened the cable while not idle or with nothing to send");
         } else {
             Check(opens == 1, "Play from idle did not open the cable once");
-            running_ = true;
+            if (dlg_->hBoard == nullptr) {
+                CheckFailedBoardCheck();
+            } else {
+                running_ = true;
+            }
         }
     }
 
@@ -229,6 +253,7 @@ private:
         dlg_->OnNext();
         if (!idle) Check(win_->sliderPos == before, "Next moved the slider while not idle");
         if (idle && haveWork && dlg_->hBoard != nullptr) running_ = true;
+        if (idle && haveWork && dlg_->hBoard == nullptr) CheckFailedBoardCheck();
     }
 
     // A double-click on a row (or on none): plays its song as Next does.
@@ -273,8 +298,11 @@ private:
                          r.writes.empty() ? 0u : r.writes.back(), r.user0.size(), TapStateName(r.state), fileError);
         }
         if (!fileError) {
-            const DWORD lastWalk = writeError ? kRecoverTapBytes : kEndShiftDrBytes;
-            Check(!r.writes.empty() && r.writes.back() == lastWalk, "an upload ended without its closing walk");
+            // Packed, the closing walk shares its write with the trailer (and with a
+            // header-only send): the TAP check below sees it.
+            const DWORD lastWalk = !writeError ? kEndShiftDrBytes : packed_ ? kPackedRecoverTapBytes : kRecoverTapBytes;
+            const bool shared = packed_ && !writeError;
+            Check(!r.writes.empty() && (shared || r.writes.back() == lastWalk), "an upload ended without its closing walk");
             Check(r.state == TapState::RunTestIdle && !r.outputEnable, "the TAP is not idle after an upload");
             ++totals_.completed;
         }
@@ -303,6 +331,8 @@ private:
     std::unique_ptr<CPlayerDlg> dlg_;
     std::atomic<int> live_{0};
     std::atomic<std::uint64_t> writes_{0};
+    std::uint64_t opens_ = 0;
+    bool packed_ = false;
     const NesRom* romAtStart_ = nullptr;
     const char* pathAtStart_ = nullptr;
     bool running_ = false;

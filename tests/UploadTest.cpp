@@ -6,7 +6,9 @@
 #include <optional>
 #include <thread>
 
+#include "app/LoadFile.h"
 #include "link/BlasterJtag.h"
+#include "link/PackedShift.h"
 #include "tests/LinkTestSupport.h"
 
 namespace tunlet {
@@ -473,14 +475,20 @@ TEST(UploadFaults, EveryWriteOfEveryUpload) {
         bool rom;
         bool headerOnly;
         std::size_t writes;  // of the whole upload
+        bool packed = false;
     };
     const Kind kinds[] = {
         {"tune", false, false, kFirstTuneBlockWrite + 8 + 4 + 1},
         {"header-only tune", false, true, kFirstTuneBlockWrite + 3 + 1},
         {"ROM", true, false, kFirstRomSliceWrite + 10 + 3 + 1},
+        // Packed: the head, each block, the trailer with the closing walk.
+        {"packed tune", false, false, 1 + 8 + 1, true},
+        {"packed header-only tune", false, true, 1, true},
+        {"packed ROM", true, false, 1 + 10 + 1, true},
     };
     // How much of the failed write still went out: none, up to a shift command whose
-    // data byte was lost, or all but the last byte.
+    // data bytes were lost (a packed block write starts with a command owing 63), or
+    // all but the last byte.
     enum Cut { kNone, kAfterShiftCommand, kAllButLast };
     TempDir dir;
     const std::string tunePath = dir.Write("t.nsf", test::MakeNsf({}, 32768 - 128));
@@ -492,6 +500,7 @@ TEST(UploadFaults, EveryWriteOfEveryUpload) {
                 BoardSession s;
                 FakeHost host;
                 host.board = s.handle;
+                host.packed = k.packed;
                 if (k.rom) {
                     LoadRom(host, dir, image);
                 } else {
@@ -515,7 +524,7 @@ TEST(UploadFaults, EveryWriteOfEveryUpload) {
                 EXPECT_EQ(host.loaded, 0);
                 EXPECT_EQ(std::count(host.progress.begin(), host.progress.end(), 100), 0);
                 ASSERT_EQ(r.writes.size(), failAt + 2);
-                EXPECT_EQ(r.writes.back(), kRecoverTapBytes);
+                EXPECT_EQ(r.writes.back(), k.packed ? kPackedRecoverTapBytes : kRecoverTapBytes);
                 EXPECT_EQ(r.state, TapState::RunTestIdle);
                 EXPECT_FALSE(r.outputEnable);
             }
@@ -553,6 +562,260 @@ TEST(RomUpload, LargestImageThroughBoard) {
     const auto r = s.board->Snapshot();
     ExpectAtTap(r, RomPayload(image, 0, 255 * 16384u, 255 * 8192u, false));
     EXPECT_EQ(r.writes.size(), kFirstRomSliceWrite + 255 * 4 + 255 * 2 + 3 + 1);
+}
+
+
+// Packed mode, byte for byte, from the cable's protocol: a command byte 0x80 | n, then
+// n data bytes, at most 63 to a command; each run of the upload packed on its own.
+TEST(PackedStream, RunsOfShiftCommands) {
+    struct Case {
+        std::size_t n;
+        std::vector<std::uint8_t> commands;  // in order
+    };
+    std::vector<std::uint8_t> block(65, 0xBF);  // 65 * 63 = 4095 bytes ...
+    block.push_back(0x81);                      // ... and the last partial run of 1
+    const Case cases[] = {
+        {0, {}},
+        {1, {0x81}},
+        {2, {0x82}},
+        {62, {0xBE}},
+        {63, {0xBF}},
+        {64, {0xBF, 0x81}},
+        {126, {0xBF, 0xBF}},
+        {128, {0xBF, 0xBF, 0x82}},
+        {4096, block},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.n);
+        Bytes data(c.n);
+        for (std::size_t i = 0; i < c.n; ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 3);
+        Bytes out(c.n + c.commands.size() + 1, 0xEE);
+        ASSERT_EQ(PackShiftRun(data.data(), c.n, out.data()), c.n + c.commands.size());
+        EXPECT_EQ(PackedRunBytes(c.n), c.n + c.commands.size());
+        EXPECT_EQ(out.back(), 0xEE);  // nothing past the run
+        // Walk the commands: each is followed by as many data bytes as it says.
+        std::size_t pos = 0, next = 0;
+        for (std::uint8_t command : c.commands) {
+            ASSERT_EQ(out[pos], command) << "at cable byte " << pos;
+            const std::size_t count = command & 0x3F;
+            EXPECT_TRUE(std::equal(out.begin() + pos + 1, out.begin() + pos + 1 + count, data.begin() + next));
+            pos += 1 + count;
+            next += count;
+        }
+        EXPECT_EQ(next, c.n);
+    }
+    EXPECT_EQ(PackedRunBytes(4096), 4162u);
+}
+
+// A header-only send is one write: preamble, 0x2C, the lead bytes, the header, the
+// trailer and the closing walk.
+TEST(PackedStream, HeaderOnlyTuneIsOneWrite) {
+    TempDir dir;
+    test::NsfSpec spec;
+    spec.reserved126 = 0x77;
+    const Bytes file = test::MakeNsf(spec, 5000);
+    BoardSession s;
+    FakeHost host;
+    host.board = s.handle;
+    host.packed = true;
+    LoadTune(host, dir.Write("t.nsf", file));
+    host.loaded = 1;
+    host.song = 3;
+    SendTuneThread(host);
+    const auto r = s.board->Snapshot();
+    const Bytes payload = TunePayload(file, 32768, 3, true);
+    Bytes header(payload.begin() + 2, payload.begin() + 130);
+    Bytes expected = test::kPreamble;
+    expected.insert(expected.end(), {0x2C, 0x82, 0x0C, 0x00, 0xBF});
+    expected.insert(expected.end(), header.begin(), header.begin() + 63);
+    expected.push_back(0xBF);
+    expected.insert(expected.end(), header.begin() + 63, header.begin() + 126);
+    expected.push_back(0x82);
+    expected.insert(expected.end(), header.begin() + 126, header.end());
+    expected.insert(expected.end(), {0x83, 0x00, 0x00, 0x00});
+    expected.insert(expected.end(), test::kEnding.begin(), test::kEnding.end());
+    EXPECT_EQ(expected.size(), 62 + 1 + 3 + 131 + 4 + 6u);
+    EXPECT_TRUE(r.raw == expected);
+    EXPECT_EQ(r.writes, std::vector<DWORD>{207});
+    ExpectAtTap(r, payload);
+    EXPECT_EQ(host.progress, std::vector<int>{100});
+    EXPECT_EQ(host.busy, 0);
+    EXPECT_EQ(host.loaded, 1);
+}
+
+// Full sends: preamble, lead bytes and header in the first write, one write per
+// block, the trailer and closing walk in the last; progress as in the default mode.
+TEST(PackedStream, FullSendsWriteWholeBlocks) {
+    struct Case {
+        const char* label;
+        bool rom;
+        std::size_t size;  // tune file bytes, or PRG and CHR banks
+        std::uint8_t prg, chr;
+    };
+    const Case cases[] = {
+        {"tune of 32768 bytes", false, 32768, 0, 0},
+        {"tune of 40000 bytes", false, 40000, 0, 0},
+        {"ROM 2 PRG + 1 CHR", true, 0, 2, 1},
+        {"ROM without banks", true, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        std::vector<int> progress[2];
+        for (bool packed : {false, true}) {
+            BoardSession s;
+            FakeHost host;
+            host.board = s.handle;
+            host.packed = packed;
+            Bytes payload;
+            std::size_t head = 0;
+            Bytes image;
+            if (c.rom) {
+                image = test::MakeNes(c.prg, c.chr);
+                LoadRom(host, dir, image);
+                SendRomThread(host);
+                payload = RomPayload(image, 0, c.prg * 16384u, c.chr * 8192u, false);
+                head = 16;
+            } else {
+                const Bytes file = test::MakeNsf({}, c.size - 128);
+                LoadTune(host, dir.Write("t.nsf", file));
+                SendTuneThread(host);
+                payload = TunePayload(file, host.tune.nFileSize, 1, false);
+                head = 128;
+            }
+            const auto r = s.board->Snapshot();
+            ExpectAtTap(r, payload);
+            progress[packed] = host.progress;
+            if (!packed) continue;
+            const std::size_t trailer = c.rom ? 3 : 4;
+            const std::size_t blocks = (payload.size() - 2 - head - trailer) / 4096;
+            std::vector<Bytes> runs = {Bytes(payload.begin(), payload.begin() + 2),
+                                       Bytes(payload.begin() + 2, payload.begin() + 2 + head)};
+            for (std::size_t b = 0; b < blocks; ++b) {
+                const auto start = payload.begin() + 2 + head + b * 4096;
+                runs.emplace_back(start, start + 4096);
+            }
+            runs.emplace_back(payload.end() - trailer, payload.end());
+            EXPECT_TRUE(r.raw == test::ExpectedPackedStream(runs));
+            std::vector<DWORD> writes;
+            const DWORD first = 62 + 1 + 3 + (head == 128 ? 131 : 17);
+            const DWORD last = 1 + trailer + 6;
+            if (blocks == 0) {
+                writes = {first + last};
+            } else {
+                writes = {first};
+                writes.insert(writes.end(), blocks, 4162);
+                writes.push_back(last);
+            }
+            EXPECT_EQ(r.writes, writes);
+            EXPECT_EQ(host.busy, 0);
+        }
+        EXPECT_EQ(progress[0], progress[1]);
+    }
+}
+
+// Stop seen after a block in packed mode too: the block goes out whole, then the
+// trailer and the closing walk.
+TEST(PackedStream, StopAfterChosenBlock) {
+    for (int stopAt : {0, 5}) {
+        SCOPED_TRACE(stopAt);
+        TempDir dir;
+        const Bytes file = test::MakeNsf({}, 32768 - 128);
+        BoardSession s;
+        FakeHost host;
+        host.board = s.handle;
+        host.packed = true;
+        LoadTune(host, dir.Write("t.nsf", file));
+        host.onProgress = [&](int) {
+            if (host.progress.size() == static_cast<std::size_t>(stopAt)) host.busy = 0;
+        };
+        if (stopAt == 0) host.busy = 0;
+        SendTuneThread(host);
+        const auto r = s.board->Snapshot();
+        Bytes payload = TunePayload(file, 32768, 1, false);
+        payload.resize(2 + 128 + (stopAt + 1) * 4096);
+        payload.insert(payload.end(), 4, 0);
+        ExpectAtTap(r, payload);
+        EXPECT_EQ(r.writes.size(), 1 + stopAt + 1 + 1u);
+        EXPECT_EQ(host.progress.size(), static_cast<std::size_t>(stopAt));
+        EXPECT_EQ(host.loaded, 0);
+    }
+}
+
+// A tune file gone before Play: the board is left as by the default stream (the USER0
+// scan open after the lead bytes), and "file dont open" is the one message.
+TEST(PackedStream, MissingFile) {
+    TempDir dir;
+    const std::string path = dir.Write("t.nsf", test::MakeNsf({}));
+    BoardSession s;
+    FakeHost host;
+    host.board = s.handle;
+    host.packed = true;
+    LoadTune(host, path);
+    std::remove(path.c_str());
+    SendTuneThread(host);
+    const auto r = s.board->Snapshot();
+    EXPECT_EQ(host.messages, std::vector<std::string>{"file dont open"});
+    EXPECT_EQ(host.busy, 0);
+    Bytes expected = test::kPreamble;
+    expected.insert(expected.end(), {0x2C, 0x82, 0x0C, 0x00});
+    EXPECT_EQ(r.raw, expected);
+    EXPECT_EQ(r.writes, std::vector<DWORD>{66});
+    EXPECT_EQ(r.user0, (Bytes{0x0C, 0x00}));
+    EXPECT_EQ(r.state, TapState::ShiftDr);
+}
+
+// The board cannot tell the two streams apart: over every test tune (each song, whole
+// and header only) and ROM, and the largest image, the same scans, USER1 value,
+// USER0 bytes, CRC-32 and end state.
+TEST(PackedStream, BoardSeesTheSameAsDefault) {
+    struct Case {
+        std::string file;
+        std::int32_t song;
+        std::int32_t loaded;
+    };
+    std::vector<Case> cases;
+    for (const char* tune : {"db_apu.nsf", "clip_5b.nsf", "nsf2_saw_song.nsf"}) {
+        for (std::int32_t song : {1, 2}) {
+            for (std::int32_t loaded : {0, 1}) cases.push_back({test::DataFile(tune), song, loaded});
+        }
+    }
+    for (const char* rom : {"clip_5b.nes", "db_apu.nes", "db_n163.nes", "db_vrc6a.nes"}) {
+        cases.push_back({test::DataFile(rom), 1, 0});
+    }
+    TempDir dir;
+    cases.push_back({dir.Write("largest.nes", test::MakeNes(255, 255)), 1, 0});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file + " song " + std::to_string(c.song) + (c.loaded ? " header only" : ""));
+        std::string reports[2];
+        Bytes user0[2];
+        for (bool packed : {false, true}) {
+            BoardSession s;
+            s.board->SetKeepRaw(false);
+            FakeHost host;
+            host.board = s.handle;
+            host.packed = packed;
+            host.song = c.song;
+            host.loaded = c.loaded;
+            const LoadOutcome outcome = LoadFile(c.file.c_str(), host.tune, host.rom);
+            ASSERT_TRUE(outcome.kind == LoadKind::Tune || outcome.kind == LoadKind::Rom);
+            if (host.rom) {
+                SendRomThread(host);
+            } else {
+                SendTuneThread(host);
+            }
+            const auto r = s.board->Snapshot();
+            EXPECT_TRUE(host.messages.empty());
+            // All but the first line, which counts cable bytes and writes.
+            const std::string report = VirtualBoard::Describe(r);
+            reports[packed] = report.substr(report.find('\n') + 1);
+            user0[packed] = r.user0;
+            EXPECT_EQ(r.scans.size(), 4u);
+        }
+        EXPECT_EQ(reports[0], reports[1]);
+        EXPECT_TRUE(user0[0] == user0[1]);
+        EXPECT_NE(reports[1].find("TAP: Run-Test/Idle, outputs released"), std::string::npos) << reports[1];
+    }
 }
 
 }  // namespace

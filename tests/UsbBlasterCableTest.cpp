@@ -15,7 +15,11 @@ struct FakeFtdi {
     int openResult = 0;
     int bitmodeResult = 0;
     std::vector<int> writeResults;  // one per write; missing: everything written
-    int news = 0, frees = 0, closes = 0, writes = 0;
+    // One per read call: n > 0 hands back n bytes (counting up from 1), 0 only status
+    // bytes came, negative a failure; missing: libusb's time-out (-7).
+    std::vector<int> readResults;
+    int news = 0, frees = 0, closes = 0, writes = 0, reads = 0, purges = 0;
+    unsigned char next = 1;
     int vendor = 0, product = 0;
     std::string description;
     int bitmodeMask = -1, bitmodeMode = -1, latency = -1;
@@ -51,6 +55,16 @@ const FtdiApi kFakeApi{
     [](ftdi_context*, const unsigned char*, int size) {
         const std::size_t i = static_cast<std::size_t>(g_fake->writes++);
         return i < g_fake->writeResults.size() ? g_fake->writeResults[i] : size;
+    },
+    [](ftdi_context*, unsigned char* buffer, int size) {
+        const std::size_t i = static_cast<std::size_t>(g_fake->reads++);
+        const int n = i < g_fake->readResults.size() ? g_fake->readResults[i] : -7;
+        for (int k = 0; k < n && k < size; ++k) buffer[k] = g_fake->next++;
+        return n > size ? size : n;
+    },
+    [](ftdi_context*) {
+        ++g_fake->purges;
+        return 0;
     },
     [](ftdi_context*) { return "fake error"; },
 };
@@ -103,7 +117,9 @@ TEST_F(UsbBlasterCableTest, OpensByIdsAndDescriptionAndWritesNothingOfItsOwn) {
     EXPECT_EQ(fake.description, "USB-Blaster");
     EXPECT_EQ(fake.bitmodeMode, BITMODE_RESET);
     EXPECT_EQ(fake.latency, 2);
+    EXPECT_EQ(fake.purges, 1);  // nothing stale from an earlier user is read
     EXPECT_EQ(fake.writes, 0);
+    EXPECT_TRUE(CableCanRead(h));
     EXPECT_EQ(CableOpenFailure(), "");
     EXPECT_EQ(FT_Close(h), FT_OK);
     EXPECT_EQ(fake.closes, 1);
@@ -140,6 +156,40 @@ TEST_F(UsbBlasterCableTest, SetupFailureClosesAndFrees) {
     EXPECT_EQ(fake.frees, 1);
 }
 
+// Reads are asked again while only status bytes come, until the answer is whole; a
+// cable that stops answering ends the wait with what came; a failure is an error.
+TEST_F(UsbBlasterCableTest, ReadsLoopUntilTheAnswerIsWhole) {
+    struct Case {
+        std::vector<int> results;
+        FT_STATUS status;
+        DWORD got;
+        int calls;
+    };
+    const Case cases[] = {
+        {{0, 0, 3, 0, 2}, FT_OK, 5, 5},
+        {{5}, FT_OK, 5, 1},
+        {{2, -4}, FT_IO_ERROR, 2, 2},
+        {{2}, FT_OK, 2, -1},  // then time-outs until the wait is over
+    };
+    SetCableBackend(std::make_shared<UsbBlasterCable>(kFakeApi, kDefaultWriteTimeoutMs, 20));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.results.size());
+        fake = FakeFtdi{};
+        fake.readResults = c.results;
+        FT_HANDLE h = nullptr;
+        ASSERT_EQ(FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+        unsigned char buffer[5] = {};
+        DWORD got = 99;
+        EXPECT_EQ(FT_Read(h, buffer, 5, &got), c.status);
+        EXPECT_EQ(got, c.got);
+        if (c.calls >= 0) {
+            EXPECT_EQ(fake.reads, c.calls);
+        }
+        for (DWORD i = 0; i < got; ++i) EXPECT_EQ(buffer[i], i + 1);  // in order, none lost
+        FT_Close(h);
+    }
+}
+
 TEST(CableLayer, WithoutBackEndNothingOpens) {
     SetCableBackend(nullptr);
     FT_HANDLE h = nullptr;
@@ -150,6 +200,11 @@ TEST(CableLayer, WithoutBackEndNothingOpens) {
     EXPECT_EQ(FT_Write(nullptr, "x", 1, &written), FT_INVALID_HANDLE);
     EXPECT_EQ(written, 0u);
     EXPECT_EQ(FT_Close(nullptr), FT_INVALID_HANDLE);
+    unsigned char b = 0;
+    DWORD got = 5;
+    EXPECT_EQ(FT_Read(nullptr, &b, 1, &got), FT_INVALID_HANDLE);
+    EXPECT_EQ(got, 0u);
+    EXPECT_FALSE(CableCanRead(nullptr));
 }
 
 }  // namespace

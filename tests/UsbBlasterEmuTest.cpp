@@ -2,10 +2,15 @@
 // emulated at the usbdevfs level, driven as a user drives tunlet-cli.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdio>
+#include <memory>
 #include <sstream>
 
 #include "cli/Cli.h"
 #include "link/BlasterJtag.h"
+#include "link/ChainScan.h"
+#include "tests/LinkTestSupport.h"
 #include "cable/TapDecoder.h"
 #include "cable/UsbBlasterCable.h"
 #include "tests/FakeUsbBlaster.h"
@@ -25,12 +30,10 @@ struct CliRun {
     std::string out, err;
 };
 
-CliRun Play(const std::string& file, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"play", file};
-    args.insert(args.end(), extra.begin(), extra.end());
+CliRun Cli(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     CliEnvironment env;
-    env.usbBlaster = std::make_shared<UsbBlasterCable>(RealFtdiApi(), kTimeoutMs);
+    env.usbBlaster = std::make_shared<UsbBlasterCable>(RealFtdiApi(), kTimeoutMs, kTimeoutMs);
     CliRun r;
     r.code = RunCli(args, out, err, env);
     r.out = out.str();
@@ -38,12 +41,25 @@ CliRun Play(const std::string& file, std::vector<std::string> extra = {}) {
     return r;
 }
 
+CliRun Play(const std::string& file, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"play", file};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Cli(args);
+}
+
+Bytes Concat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // What the window's dump of the same upload holds: the bytes the cable must carry.
-Bytes Expected(const std::string& file) {
+Bytes Expected(const std::string& file, std::vector<std::string> extra = {}) {
     test::TempDir dir;
     const std::string dump = dir.path() + "/cable.bin";
     std::ostringstream out, err;
-    EXPECT_EQ(RunCli({"play", file, "--cable", "dump:" + dump}, out, err), 0);
+    std::vector<std::string> args = {"play", file, "--cable", "dump:" + dump};
+    args.insert(args.end(), extra.begin(), extra.end());
+    EXPECT_EQ(RunCli(args, out, err), 0);
     return test::ReadAll(dump);
 }
 
@@ -61,28 +77,35 @@ protected:
 };
 
 const char* const kFiles[] = {"db_apu.nsf", "clip_5b.nes"};
+// The default stream, and the packed one with its block-sized writes.
+const std::vector<std::string> kModes[] = {{}, {"--packed"}};
 
 TEST_F(EmulatedCable, UploadsArriveByteExact) {
     for (const char* name : kFiles) {
-        SCOPED_TRACE(name);
-        FakeUsbBlaster cable;
-        const CliRun r = Play(test::DataFile(name));
-        EXPECT_EQ(r.code, 0) << r.err;
-        EXPECT_TRUE(cable.Received() == Expected(test::DataFile(name)));
-        const TapDecoder tap = AtTap(cable.Received());
-        EXPECT_EQ(tap.state(), TapState::RunTestIdle);
-        EXPECT_FALSE(tap.outputEnable());
+        for (const auto& mode : kModes) {
+            SCOPED_TRACE(std::string(name) + (mode.empty() ? "" : " --packed"));
+            FakeUsbBlaster cable;
+            const CliRun r = Play(test::DataFile(name), mode);
+            EXPECT_EQ(r.code, 0) << r.err;
+            // The board check, then from the upload's own reset on exactly the bytes of a dump.
+            EXPECT_TRUE(cable.Received() == Concat(test::kBoardCheck, Expected(test::DataFile(name), mode)));
+            EXPECT_GE(cable.ReadTransfers(), 1u);
+            const TapDecoder tap = AtTap(cable.Received());
+            EXPECT_EQ(tap.state(), TapState::RunTestIdle);
+            EXPECT_FALSE(tap.outputEnable());
+        }
     }
 }
 
 TEST_F(EmulatedCable, SetUpRequests) {
     FakeUsbBlaster cable;
     ASSERT_EQ(Play(test::DataFile("db_apu.nsf"), {"--header-only"}).code, 0);
-    // Reset, 9600 baud (libftdi's own), then ours: bit-bang off and a 2 ms latency timer.
-    const std::vector<FakeUsbBlaster::Request> expected = {
-        {0x00, 0x0000, 1}, {0x03, 0x4138, 0}, {0x0B, 0x0000, 1}, {0x09, 0x0002, 1}};
+    // Reset, 9600 baud (libftdi's own), then ours: bit-bang off, a 2 ms latency timer,
+    // and both purges (bytes on their way to the cable, bytes waiting for us).
+    const std::vector<FakeUsbBlaster::Request> expected = {{0x00, 0x0000, 1}, {0x03, 0x4138, 0}, {0x0B, 0x0000, 1},
+                                                           {0x09, 0x0002, 1}, {0x00, 0x0001, 1}, {0x00, 0x0002, 1}};
     EXPECT_EQ(cable.Requests(), expected);
-    EXPECT_EQ(cable.Received().size(), 334u);
+    EXPECT_EQ(cable.Received().size(), test::kBoardCheck.size() + 334u);
 }
 
 // Every bulk transfer of both uploads fails in turn: exactly one "write err", exit 4,
@@ -90,26 +113,30 @@ TEST_F(EmulatedCable, SetUpRequests) {
 TEST_F(EmulatedCable, FailedTransferSweep) {
     int runs = 0;
     for (const char* name : kFiles) {
-        std::size_t transfers = 0;
-        {
-            FakeUsbBlaster cable;
-            ASSERT_EQ(Play(test::DataFile(name)).code, 0);
-            transfers = cable.Transfers();
-        }
-        for (std::size_t t = 0; t < transfers; ++t) {
-            SCOPED_TRACE(std::string(name) + " transfer " + std::to_string(t));
-            FakeUsbBlaster cable;
-            cable.FailTransfer(t);
-            const CliRun r = Play(test::DataFile(name));
-            EXPECT_EQ(r.code, 4);
-            EXPECT_EQ(r.err, "write err\n");
-            const Bytes got = cable.Received();
-            const TapDecoder tap = AtTap(got);
-            EXPECT_EQ(tap.state(), TapState::RunTestIdle);
-            EXPECT_FALSE(tap.outputEnable());
-            ASSERT_GE(got.size(), kRecoverTapBytes);
-            EXPECT_EQ(cable.Transfers(), t + 2);  // nothing after the failure but the recovery walk
-            ++runs;
+        for (const auto& mode : kModes) {
+            std::size_t transfers = 0;
+            {
+                FakeUsbBlaster cable;
+                ASSERT_EQ(Play(test::DataFile(name), mode).code, 0);
+                transfers = cable.Transfers();
+            }
+            for (std::size_t t = 0; t < transfers; ++t) {
+                SCOPED_TRACE(std::string(name) + (mode.empty() ? "" : " --packed") + " transfer " + std::to_string(t));
+                FakeUsbBlaster cable;
+                cable.FailTransfer(t);
+                const CliRun r = Play(test::DataFile(name), mode);
+                EXPECT_EQ(r.code, 4);
+                EXPECT_EQ(r.err, "write err\n");
+                const Bytes got = cable.Received();
+                const TapDecoder tap = AtTap(got);
+                EXPECT_EQ(tap.state(), TapState::RunTestIdle);
+                EXPECT_FALSE(tap.outputEnable());
+                ASSERT_GE(got.size(), kRecoverTapBytes);
+                // Nothing after the failure but the recovery walk (after the board check's
+                // transfer, the pad that ends its cut read-back command first).
+                EXPECT_EQ(cable.Transfers(), t + (t == 0 ? 3 : 2));
+                ++runs;
+            }
         }
     }
     EXPECT_GT(runs, 40);
@@ -162,6 +189,174 @@ TEST_F(EmulatedCable, OpenFailuresSayWhy) {
         EXPECT_EQ(r.err.rfind("FPGA board is not connected.\n", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
         EXPECT_TRUE(cable.Received().empty());
+    }
+}
+
+const ChainDevice kArmDap{0x4BA00477, 4, std::nullopt};
+const ChainDevice kCycloneVSoc{0x02D020DD, 10, VirtualHub{}};
+const ChainDevice kEp4ce22{kEp4ce22Idcode, 10, VirtualHub{}};
+const ChainDevice kBypassOnly{std::nullopt, 8, std::nullopt};
+const ChainDevice kXilinx{0x0362D093, 6, std::nullopt};
+
+// Every outcome of the check through libftdi and the emulated cable: nothing of the
+// upload goes out unless the chain is one Intel FPGA.
+TEST_F(EmulatedCable, CheckOutcomes) {
+    using Reads = FakeUsbBlaster::Reads;
+    struct Case {
+        const char* label;
+        std::vector<ChainDevice> chain;
+        TdoLine line;
+        Reads reads;
+        int code;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"board off, TDO high", {kEp4ce22}, TdoLine::StuckHigh, Reads::Answered, 3,
+         "FPGA board is not connected.\nthe cable answers, but no JTAG device does: is the board powered and the "
+         "ribbon on its JTAG header?\n"},
+        {"board off, TDO low", {kEp4ce22}, TdoLine::StuckLow, Reads::Answered, 3,
+         "FPGA board is not connected.\nTDO is stuck low\n"},
+        {"no ribbon", {}, TdoLine::Chain, Reads::Answered, 3,
+         "FPGA board is not connected.\nthe cable answers, but no JTAG device does: is the board powered and the "
+         "ribbon on its JTAG header?\n"},
+        {"reads never answered", {kEp4ce22}, TdoLine::Chain, Reads::Unanswered, 3,
+         "FPGA board is not connected.\nthe cable does not answer reads\n"},
+        {"read fails", {kEp4ce22}, TdoLine::Chain, Reads::Fail, 3,
+         "FPGA board is not connected.\nreading from the cable failed\n"},
+        {"two devices", {kArmDap, kCycloneVSoc}, TdoLine::Chain, Reads::Answered, 5,
+         "the JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6); "
+         "Tunlet drives a chain of one Intel FPGA\n"},
+        {"BYPASS device first", {kBypassOnly, kEp4ce22}, TdoLine::Chain, Reads::Answered, 5,
+         "the JTAG chain holds 2 devices: a device without IDCODE, 0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III "
+         "EP3C25 / Cyclone 10 LP 10CL025); Tunlet drives a chain of one Intel FPGA\n"},
+        {"not Altera", {kXilinx}, TdoLine::Chain, Reads::Answered, 5,
+         "the JTAG chain holds 1 device: 0x0362D093; Tunlet drives a chain of one Intel FPGA\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        FakeUsbBlaster cable;
+        cable.SetChain(c.chain, c.line);
+        cable.SetReads(c.reads);
+        const CliRun r = Play(test::DataFile("db_apu.nsf"));
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_TRUE(cable.Received() == test::kBoardCheck);
+        const TapDecoder tap = AtTap(cable.Received());
+        EXPECT_EQ(tap.state(), TapState::RunTestIdle);
+        EXPECT_FALSE(tap.outputEnable());
+        EXPECT_FALSE(tap.hasUser1());  // the check touches no USER register
+    }
+}
+
+TEST_F(EmulatedCable, FailedTransferDuringTheCheck) {
+    FakeUsbBlaster cable;
+    cable.FailTransfer(0);
+    const CliRun r = Play(test::DataFile("db_apu.nsf"));
+    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.err, "write err\n");
+    const Bytes got = cable.Received();
+    // The pad that ends a cut shift command and the recovery walk, nothing of the upload.
+    EXPECT_EQ(got.size(), blaster::kMaxShiftBytes + kRecoverTapBytes);
+    const TapDecoder tap = AtTap(got);
+    EXPECT_EQ(tap.state(), TapState::RunTestIdle);
+    EXPECT_FALSE(tap.outputEnable());
+}
+
+TEST_F(EmulatedCable, NoBoardCheckSendsTodaysBytes) {
+    for (TdoLine line : {TdoLine::Chain, TdoLine::StuckHigh}) {
+        FakeUsbBlaster cable;
+        cable.SetChain({kEp4ce22}, line);
+        const CliRun r = Play(test::DataFile("db_apu.nsf"), {"--no-board-check"});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_TRUE(cable.Received() == Expected(test::DataFile("db_apu.nsf")));
+        EXPECT_EQ(cable.ReadTransfers(), 0u);
+    }
+}
+
+TEST_F(EmulatedCable, ScanReportsTheChainAndTheDesign) {
+    const HubNode signalTap{1, 0x00, 0x06E, 0}, uart{1, 0x80, 0x06E, 0}, vjtag{1, 0x08, 0x06E, 0};
+    VirtualHub threeNodes;
+    threeNodes.nodes = {signalTap, uart, vjtag};
+    VirtualHub wide;
+    wide.m = 10;
+    struct Case {
+        const char* label;
+        std::vector<ChainDevice> chain;
+        TdoLine line;
+        int code;
+        std::vector<std::string> outParts;
+    };
+    const Case cases[] = {
+        {"one FPGA", {kEp4ce22}, TdoLine::Chain, 0,
+         {"device 1: 0x020F30DD, Altera, Cyclone IV E EP4CE22", "virtual JTAG hub: version 1, 1 node, widest node instruction 8 bits\n",
+          "  node 1: virtual JTAG (id 0x08), instance 0, version 1\n", "the design is ready for uploads\n"}},
+        {"three nodes", {ChainDevice{kEp4ce22Idcode, 10, threeNodes}}, TdoLine::Chain, 0,
+         {"  node 1: SignalTap (id 0x00)", "  node 2: JTAG UART (id 0x80)", "  node 3: virtual JTAG (id 0x08)",
+          "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but node 1 is SignalTap and the "
+          "virtual JTAG node sits at address 3 of 3\n"}},
+        {"wide instructions", {ChainDevice{kEp4ce22Idcode, 10, wide}}, TdoLine::Chain, 0,
+         {"widest node instruction 10 bits", "warning:", "the widest node instruction is 10 bits, not the 8 uploads send"}},
+        {"no hub", {ChainDevice{kEp4ce22Idcode, 10, std::nullopt}}, TdoLine::Chain, 0,
+         {"device 1: 0x020F30DD", "no virtual JTAG hub in the design: it cannot take uploads\n"}},
+        {"SoC", {kArmDap, kCycloneVSoc}, TdoLine::Chain, 0,
+         {"device 1: 0x4BA00477, ARM, ARM debug port\n", "device 2: 0x02D020DD, Altera, Cyclone V 5CSEA6/5CSEBA6\n",
+          "warning: the JTAG chain holds 2 devices"}},
+        {"BYPASS first", {kBypassOnly, kXilinx}, TdoLine::Chain, 0,
+         {"device 1: no IDCODE (BYPASS only)\n", "device 2: 0x0362D093, Xilinx, unknown part\n"}},
+        {"board off", {kEp4ce22}, TdoLine::StuckHigh, 3, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        FakeUsbBlaster cable;
+        cable.SetChain(c.chain, c.line);
+        const CliRun r = Cli({"scan"});
+        EXPECT_EQ(r.code, c.code) << r.err;
+        for (const std::string& part : c.outParts) EXPECT_NE(r.out.find(part), std::string::npos) << r.out;
+        if (c.code == 3) {
+            EXPECT_EQ(r.err.rfind("FPGA board is not connected.\n", 0), 0u) << r.err;
+        }
+        const TapDecoder tap = AtTap(cable.Received());
+        EXPECT_EQ(tap.state(), TapState::RunTestIdle);
+        EXPECT_FALSE(tap.outputEnable());
+    }
+}
+
+// OpenOCD, written against real cables, drives the emulated one through its own
+// usb_blaster driver over libftdi: it must find the modelled devices and their
+// instruction register lengths, and all ones for a board that is off.
+std::string RunOpenOcd() {
+    const std::string command =
+        "timeout 60 openocd -f interface/altera-usb-blaster.cfg -c 'adapter speed 1000' -c init -c scan_chain "
+        "-c shutdown 2>&1";
+    std::string output;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe) return output;
+    std::array<char, 512> chunk{};
+    while (std::fgets(chunk.data(), static_cast<int>(chunk.size()), pipe.get()) != nullptr) output += chunk.data();
+    return output;
+}
+
+TEST_F(EmulatedCable, OpenOcdSeesTheModelledChain) {
+    if (std::system("command -v openocd >/dev/null 2>&1") != 0) GTEST_SKIP() << "openocd not installed";
+    struct Case {
+        const char* label;
+        std::vector<ChainDevice> chain;
+        TdoLine line;
+        std::vector<std::string> parts;
+    };
+    const Case cases[] = {
+        {"one FPGA", {kEp4ce22}, TdoLine::Chain, {"tap/device found: 0x020f30dd", "jtag newtap auto0 tap -irlen 10 -expected-id 0x020f30dd"}},
+        {"SoC", {kArmDap, kCycloneVSoc}, TdoLine::Chain,
+         {"jtag newtap auto0 tap -irlen 4 -expected-id 0x4ba00477",
+          "jtag newtap auto1 tap -irlen 10 -expected-id 0x02d020dd"}},
+        {"board off", {kEp4ce22}, TdoLine::StuckHigh, {"all ones"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        FakeUsbBlaster cable;
+        cable.SetChain(c.chain, c.line);
+        const std::string out = RunOpenOcd();
+        for (const std::string& part : c.parts) EXPECT_NE(out.find(part), std::string::npos) << out;
     }
 }
 

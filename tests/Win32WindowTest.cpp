@@ -11,10 +11,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "app/PlayerDlg.h"
+#include "cable/CableChoice.h"
 #include "cable/VirtualBoard.h"
+#include "res/DialogTemplates.h"
+#include "res/Strings.h"
+#include "link/ChainScan.h"
 #include "hosts/win32/Win32PlayerApp.h"
 #include "hosts/win32/Win32Text.h"
 #include "tests/TestFiles.h"
@@ -22,9 +27,31 @@
 namespace tunlet {
 namespace {
 
+// Whether text fits width dialog units of a dialog whose font is font at dpi.
+bool FitsAt(HFONT font, int dpi, const std::wstring& text, int width) {
+    LOGFONTW face{};
+    ::GetObjectW(font, sizeof face, &face);
+    face.lfHeight = -::MulDiv(9, dpi, 72);  // the templates' 9 points
+    HFONT scaled = ::CreateFontIndirectW(&face);
+    HDC dc = ::GetDC(nullptr);
+    HGDIOBJ old = ::SelectObject(dc, scaled);
+    SIZE letters{}, extent{};
+    ::GetTextExtentPoint32W(dc, L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", 52, &letters);
+    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(nullptr, dc);
+    ::DeleteObject(scaled);
+    const int baseX = (letters.cx / 26 + 1) / 2;  // the dialog manager's average character width
+    return extent.cx <= ::MulDiv(width, baseX, 4);
+}
+
 // Every box that opens on this thread is read and closed, as a user pressing OK would.
 struct Box {
     std::wstring caption, text;
+    HWND owner = nullptr;
+    RECT rect{};
+    bool icon = false;        // an icon static shows an icon
+    bool linesFit = true;     // every text static's text fits it at 96 and 144 dpi
 };
 std::vector<Box>* g_boxes = nullptr;
 HWND g_main = nullptr;
@@ -36,10 +63,28 @@ BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
     wchar_t cls[32] = {};
     ::GetClassNameW(hwnd, cls, 32);
     if (hwnd == g_main || !::IsWindowVisible(hwnd) || std::wcscmp(cls, L"#32770") != 0) return TRUE;
-    wchar_t caption[256] = {}, text[256] = {};
+    wchar_t caption[256] = {}, text[1024] = {};
     ::GetWindowTextW(hwnd, caption, 256);
-    ::GetDlgItemTextW(hwnd, 0xFFFF, text, 256);  // a message box's text
-    if (g_boxes != nullptr) g_boxes->push_back({caption, text});
+    ::GetDlgItemTextW(hwnd, 0xFFFF, text, 1024);  // a message box's text
+    Box box{caption, text, ::GetWindow(hwnd, GW_OWNER)};
+    ::GetWindowRect(hwnd, &box.rect);
+    const res::DialogTemplate* about = res::FindDialogTemplate(res::kIddAboutBox);
+    for (HWND child = ::GetWindow(hwnd, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        ::GetClassNameW(child, cls, 32);
+        if (_wcsicmp(cls, L"static") != 0) continue;
+        if ((::GetWindowLongW(child, GWL_STYLE) & 0x1F) == SS_ICON) {
+            box.icon |= ::SendMessageW(child, STM_GETICON, 0, 0) != 0;
+            continue;
+        }
+        wchar_t line[256] = {};
+        ::GetWindowTextW(child, line, 256);
+        for (const res::ControlTemplate& c : about->controls) {
+            if (Widen(c.text) != line) continue;
+            const auto font = reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0));
+            box.linesFit &= FitsAt(font, 96, line, c.cx) && FitsAt(font, 144, line, c.cx);
+        }
+    }
+    if (g_boxes != nullptr) g_boxes->push_back(box);
     if (g_closeMainUnderBox) {
         g_closeMainUnderBox = false;
         ::PostMessageW(g_main, WM_CLOSE, 0, 0);
@@ -91,10 +136,33 @@ protected:
     void WaitIdle() {
         window.PumpUntil([&] { return dlg.IsIdle(); });
     }
+    // The focus moved as Tab moves it: a push button that gets it becomes the default
+    // button, which Enter would press.
+    void Focus(int id) { ::SendMessageW(window.Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE); }
+    // What the keyboard would queue for Enter on a control, then one round of the
+    // window's message loop.
+    void PressEnter(HWND control) {
+        ::PostMessageW(control, WM_KEYDOWN, VK_RETURN, 1);
+        ::PostMessageW(control, WM_CHAR, L'\r', 1);
+        ::PostMessageW(control, WM_KEYUP, VK_RETURN, 0xC0000001);
+        int rounds = 0;
+        window.PumpUntil([&] { return rounds++ > 0; });
+    }
+    static RECT WorkArea(HWND hwnd) {
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        ::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+        return monitor.rcWork;
+    }
+    static void ExpectSameCentre(const RECT& a, const RECT& b) {
+        EXPECT_LE(std::abs((a.left + a.right) / 2 - (b.left + b.right) / 2), 1);
+        EXPECT_LE(std::abs((a.top + a.bottom) / 2 - (b.top + b.bottom) / 2), 1);
+    }
 
     std::shared_ptr<VirtualBoard> board = VirtualBoard::Create();
+    AppOptions options;  // what tunlet.exe's command line gave
     CPlayerDlg dlg;
-    Win32PlayerWindow window{dlg, [this] { StartWin32Player(dlg, window, {}); }};
+    Win32PlayerWindow window{dlg, [this] { StartWin32Player(dlg, window, options); }};
     std::vector<Box> boxes;
     UINT_PTR timer = 0;
 };
@@ -119,6 +187,89 @@ TEST_F(Win32WindowTest, DialogFromTheResourceScript) {
     ::GetMenuStringW(menu, static_cast<UINT>(count - 1), entry, 128, MF_BYPOSITION);
     EXPECT_EQ(std::wstring(entry), Widen("Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
     EXPECT_EQ(board->Snapshot().opens, 1);  // the start-up probe
+    // A minimize box, and the window in the middle of the screen.
+    EXPECT_TRUE(::GetWindowLongW(window.Handle(), GWL_STYLE) & WS_MINIMIZEBOX);
+    RECT r{};
+    ::GetWindowRect(window.Handle(), &r);
+    ExpectSameCentre(r, WorkArea(window.Handle()));
+}
+
+TEST_F(Win32WindowTest, MinimizedAndRestoredKeepsItsState) {
+    Drop(test::DataFile("db_apu.nsf"));
+    ::ShowWindow(window.Handle(), SW_MINIMIZE);
+    EXPECT_TRUE(::IsIconic(window.Handle()));
+    // The taskbar shows the program's icon meanwhile.
+    EXPECT_NE(::SendMessageW(window.Handle(), WM_GETICON, ICON_BIG, 0), 0);
+    EXPECT_NE(::SendMessageW(window.Handle(), WM_GETICON, ICON_SMALL, 0), 0);
+    ::ShowWindow(window.Handle(), SW_RESTORE);
+    EXPECT_FALSE(::IsIconic(window.Handle()));
+    EXPECT_TRUE(::IsWindowEnabled(Item(kIdSend)));
+    EXPECT_EQ(Text(kIdInfo).rfind(L"SongName : db_apu test\r\n", 0), 0u);
+}
+
+// Enter never ends the program: not on the Close button, not on Play, not as the
+// dialog's OK command; in the path box it loads the typed path as a drop would.
+TEST_F(Win32WindowTest, EnterLoadsTheTypedPathAndNeverCloses) {
+    Drop(test::DataFile("clip_5b.nes"));
+    for (int id : {kIdCancel, kIdSend, kIdInfo}) {
+        Focus(id);
+        PressEnter(Item(id));
+        ASSERT_NE(window.Handle(), nullptr) << id;
+        EXPECT_TRUE(::IsWindow(window.Handle()));
+        EXPECT_EQ(board->Snapshot().opens, 1) << id;  // nor was Play pressed
+    }
+    Focus(kIdNext);
+    ::SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    ASSERT_NE(window.Handle(), nullptr);
+
+    test::TempDir dir;
+    const std::string tune = dir.Write("曲 の フォルダ/チップ.nsf", test::ReadAll(test::DataFile("db_apu.nsf")));
+    ::SetDlgItemTextW(window.Handle(), kIdPath, (L"\"" + Widen(tune) + L"\"").c_str());  // as Explorer copies a path
+    Focus(kIdPath);
+    PressEnter(Item(kIdPath));
+    ASSERT_NE(window.Handle(), nullptr);
+    EXPECT_EQ(Text(kIdPath), Widen(tune));
+    EXPECT_EQ(Text(kIdInfo).rfind(L"SongName : db_apu test\r\n", 0), 0u);
+    EXPECT_EQ(dlg.pRom, nullptr);
+    // The dialog's OK command with the focus in the path box does the same.
+    ::SetDlgItemTextW(window.Handle(), kIdPath, Widen(test::DataFile("clip_5b.nes")).c_str());
+    ::SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    ASSERT_NE(window.Handle(), nullptr);
+    EXPECT_EQ(::GetFocus(), Item(kIdPath));
+    EXPECT_NE(dlg.pRom, nullptr);
+    EXPECT_TRUE(boxes.empty());
+    // Escape (the dialog's Cancel) still closes.
+    ::SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    EXPECT_EQ(window.Handle(), nullptr);
+}
+
+// The ROM summary's tab-separated lines line up: every value starts at one x, right
+// of the longest field name.
+TEST_F(Win32WindowTest, RomSummaryColumnsLineUp) {
+    Drop(test::DataFile("db_apu.nes"));
+    HWND box = Item(kIdInfo);
+    const std::wstring text = Text(kIdInfo);
+    HDC dc = ::GetDC(box);
+    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(box, WM_GETFONT, 0, 0)));
+    std::set<int> valueX;
+    int widestName = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find(L"\r\n", start);
+        if (end == std::wstring::npos) end = text.size();
+        const std::size_t tab = text.find(L'\t', start);
+        if (tab < end) {
+            SIZE name{};
+            ::GetTextExtentPoint32W(dc, text.c_str() + start, static_cast<int>(tab - start), &name);
+            widestName = std::max(widestName, static_cast<int>(name.cx));
+            valueX.insert(static_cast<short>(LOWORD(::SendMessageW(box, EM_POSFROMCHAR, tab + 1, 0))));
+        }
+        start = end + 2;
+    }
+    ::SelectObject(dc, old);
+    ::ReleaseDC(box, dc);
+    ASSERT_EQ(valueX.size(), 1u);
+    const int left = static_cast<short>(LOWORD(::SendMessageW(box, EM_POSFROMCHAR, 0, 0)));
+    EXPECT_GT(*valueX.begin() - left, widestName);
 }
 
 TEST_F(Win32WindowTest, DropOfAJapanesePathThenPlayAndNext) {
@@ -234,7 +385,7 @@ TEST_F(Win32WindowTest, NewControlsBelowTheOriginalLayout) {
 
 TEST_F(Win32WindowTest, StopThenWriteErrorBoxFromTheWorker) {
     Drop(test::DataFile("db_apu.nsf"));
-    board->HoldWrite(12);
+    board->HoldWrite(kBoardCheckWrites + 12);
     Click(kIdSend);
     ASSERT_TRUE(board->WaitHeld());
     Click(kIdSend);  // Stop
@@ -244,11 +395,12 @@ TEST_F(Win32WindowTest, StopThenWriteErrorBoxFromTheWorker) {
     EXPECT_NE(::SendMessageW(Item(kIdProgress), PBM_GETPOS, 0, 0), 100);
     EXPECT_EQ(board->Snapshot().state, TapState::RunTestIdle);
 
-    board->FailWrite(13);
+    board->FailWrite(kBoardCheckWrites + 13);
     Click(kIdSend);
     WaitIdle();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, L"write err");
+    EXPECT_EQ(boxes[0].owner, window.Handle());
     EXPECT_EQ(boxes[0].caption, L"tunlet_win32_tests");  // the program's name
     EXPECT_FALSE(board->IsOpen());
 }
@@ -272,6 +424,168 @@ TEST_F(Win32WindowTest, AboutBoxFromTheSystemMenu) {
     ::SendMessageW(window.Handle(), WM_SYSCOMMAND, 16, 0);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, Widen("Tunletのﾊﾞｰｼﾞｮﾝ情報"));
+    // Owned by the window and in its middle; icon 128 shows; its lines fit at 96 and 144 dpi.
+    EXPECT_EQ(boxes[0].owner, window.Handle());
+    RECT main{};
+    ::GetWindowRect(window.Handle(), &main);
+    ExpectSameCentre(boxes[0].rect, main);
+    EXPECT_TRUE(boxes[0].icon);
+    EXPECT_TRUE(boxes[0].linesFit);
+}
+
+// The program's own modal loop, keys queued as the keyboard queues them: Enter on the
+// focused Close button (which the dialog manager would press) ends nothing; Escape
+// then ends the dialog.
+Win32PlayerWindow* g_modal = nullptr;
+int g_modalSteps = 0;
+
+void QueueKey(HWND control, WPARAM key) {
+    ::PostMessageW(control, WM_KEYDOWN, key, 1);
+    if (key == VK_RETURN || key == VK_ESCAPE) ::PostMessageW(control, WM_CHAR, key == VK_RETURN ? L'\r' : 0x1B, 1);
+    ::PostMessageW(control, WM_KEYUP, key, 0xC0000001);
+}
+
+void CALLBACK ModalStep(HWND, UINT, UINT_PTR, ::DWORD) {
+    HWND dialog = g_modal->Handle();
+    if (dialog == nullptr) return;
+    HWND close = ::GetDlgItem(dialog, kIdCancel);
+    if (g_modalSteps == 0) {
+        ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(close), TRUE);  // as Tab moves it
+        QueueKey(close, VK_RETURN);
+    } else if (g_modalSteps == 1) {
+        QueueKey(close, VK_ESCAPE);
+    } else if (g_modalSteps >= 10) {
+        ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);  // the test ends, failed
+    }
+    ++g_modalSteps;
+}
+
+TEST(Win32Modal, EnterInTheModalLoopNeverCloses) {
+    InitWin32Controls();
+    SetCableBackend(VirtualBoard::Create());
+    {
+        CPlayerDlg dlg;
+        Win32PlayerWindow window(dlg, [&] { StartWin32Player(dlg, window, {}); });
+        g_modal = &window;
+        g_modalSteps = 0;
+        const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, ModalStep);
+        window.RunModal();
+        ::KillTimer(nullptr, timer);
+        g_modal = nullptr;
+        // Ended by the Escape of the second step, not by the Enter of the first.
+        EXPECT_EQ(g_modalSteps, 2);
+    }
+    SetCableBackend(nullptr);
+}
+
+// tunlet --cable virtual: a panel under the controls shows what the board received
+// after each Play; the summary box keeps the file's summary.
+TEST(Win32AppStart, VirtualBoardPanel) {
+    InitWin32Controls();
+    const CableChoice cable = ChooseCable("virtual");
+    AppOptions options;
+    options.file = test::DataFile("db_apu.nsf");
+    options.cable = "virtual";
+    options.board = cable.board;
+    SetCableBackend(cable.backend);
+    {
+        CPlayerDlg dlg;
+        Win32PlayerWindow window(dlg, [&] { StartWin32Player(dlg, window, options); });
+        ASSERT_NE(window.Create(), nullptr);
+        wchar_t caption[128] = {};
+        ::GetWindowTextW(window.Handle(), caption, 128);
+        EXPECT_EQ(std::wstring(caption), L"NES NSF Player on FPGA \u2013 virtual board");
+        HWND panel = window.BoardPanel();
+        ASSERT_NE(panel, nullptr);
+        RECT p{}, play{}, client{};
+        ::GetWindowRect(panel, &p);
+        ::GetWindowRect(::GetDlgItem(window.Handle(), kIdSend), &play);
+        EXPECT_GT(p.top, play.bottom);
+        ::MapWindowPoints(nullptr, window.Handle(), reinterpret_cast<POINT*>(&p), 2);
+        ::GetClientRect(window.Handle(), &client);
+        EXPECT_LE(p.bottom, client.bottom);  // the window grew to hold it
+
+        ::SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(kIdSend, BN_CLICKED), 0);
+        window.PumpUntil([&] { return dlg.IsIdle(); });
+        wchar_t report[2048] = {};
+        ::GetWindowTextW(panel, report, 2048);
+        const std::wstring shown = report;
+        EXPECT_EQ(shown.rfind(L"virtual board received ", 0), 0u) << Narrow(shown);
+        EXPECT_NE(shown.find(L"\r\nUSER0: 32902 bytes"), std::wstring::npos);
+        EXPECT_NE(shown.find(L"TAP: Run-Test/Idle, outputs released"), std::wstring::npos);
+        wchar_t info[64] = {};
+        ::GetDlgItemTextW(window.Handle(), kIdInfo, info, 64);
+        EXPECT_EQ(std::wstring(info).rfind(L"SongName : db_apu test", 0), 0u);
+        window.End();
+    }
+    SetCableBackend(nullptr);
+}
+
+// Play reads the chain first: a board that is off gets the not-connected box with
+// its reason on a second line, a chain Tunlet does not drive a box of its own, and
+// nothing of the upload is sent; without the check the upload goes.
+TEST_F(Win32WindowTest, BoardCheckBoxes) {
+    Drop(test::DataFile("db_apu.nsf"));
+    struct Case {
+        std::vector<ChainDevice> chain;
+        TdoLine line;
+        std::wstring caption, text;
+    };
+    const Case cases[] = {
+        {DefaultBoardChain(), TdoLine::StuckLow, L"Ready", L"FPGA board is not connected.\nTDO is stuck low"},
+        {{ChainDevice{0x0362D093, 6, std::nullopt}}, TdoLine::Chain, L"",
+         L"the JTAG chain holds 1 device: 0x0362D093; Tunlet drives a chain of one Intel FPGA"},
+    };
+    for (const Case& c : cases) {
+        board->SetChain(c.chain, c.line);
+        boxes.clear();
+        Click(kIdSend);
+        window.PumpUntil([&] { return !boxes.empty(); });
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, c.text);
+        if (!c.caption.empty()) {
+            EXPECT_EQ(boxes[0].caption, c.caption);
+        }
+        EXPECT_TRUE(dlg.IsIdle());
+        EXPECT_EQ(Text(kIdSend), L"Play");
+        EXPECT_FALSE(board->Snapshot().hasUser1);  // nothing of the upload
+    }
+    boxes.clear();
+    dlg.SetBoardCheck(false);
+    Click(kIdSend);
+    WaitIdle();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
+}
+
+// tunlet.exe --packed: whole blocks per write, a song change in one write, the same
+// bits at the board.
+class Win32PackedWindowTest : public Win32WindowTest {
+protected:
+    Win32PackedWindowTest() { options.packed = true; }
+};
+
+TEST_F(Win32PackedWindowTest, PlayWritesWholeBlocks) {
+    Drop(test::DataFile("db_apu.nsf"));
+    Click(kIdSend);
+    WaitIdle();
+    auto r = board->Snapshot();
+    EXPECT_EQ(r.user0.size(), 2 + 128 + 8 * 4096 + 4u);
+    // The start-up probe's board check, Play's board check, then the upload.
+    std::vector<tunlet::DWORD> writes = {kChainReadCableBytes, kChainReadCableBytes, 62 + 1 + 3 + 131};
+    writes.insert(writes.end(), 8, 4162);
+    writes.push_back(5 + 6);
+    EXPECT_EQ(r.writes, writes);
+    EXPECT_EQ(::SendMessageW(Item(kIdProgress), PBM_GETPOS, 0, 0), 100);
+
+    board->Reset();
+    Click(kIdSend);  // the tune is on the board: its header alone, in one write
+    WaitIdle();
+    r = board->Snapshot();
+    EXPECT_EQ(r.writes, (std::vector<tunlet::DWORD>{kChainReadCableBytes, 62 + 1 + 3 + 131 + 4 + 6}));
+    EXPECT_EQ(r.user0.size(), 2 + 128 + 3u);
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_TRUE(boxes.empty());
 }
 
 }  // namespace

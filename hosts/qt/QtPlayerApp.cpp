@@ -7,6 +7,7 @@ namespace tunlet {
 
 bool StartQtPlayer(CPlayerDlg& dlg, QtPlayerWindow& window, const AppOptions& options) {
     dlg.Attach(window);
+    ApplyAppOptions(dlg, options);
     if (dlg.OnCreate() == -1) return false;
     if (options.board) {
         window.setWindowTitle(window.windowTitle() + QStringLiteral(" \u2013 virtual board"));

@@ -21,6 +21,8 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QStyle>
+#include <QTextDocument>
+#include <QTextOption>
 #include <QThread>
 #include <QTimer>
 #include <QTimerEvent>
@@ -83,16 +85,6 @@ bool QtPlayerWindow::IsChecked(int id) {
     return box != nullptr && box->isChecked();
 }
 
-void QtPlayerWindow::keyPressEvent(QKeyEvent* event) {
-    // Enter on a row of the track list plays it; it never reaches the dialog's OK.
-    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && focusWidget() == Control(kIdTrackList)) {
-        dlg_.OnTrackChosen(ListSelection(kIdTrackList));
-        return;
-    }
-    QtTemplateDialog::keyPressEvent(event);
-}
-
 void QtPlayerWindow::EnableItem(int id, bool enable) {
     if (QWidget* w = Control(id)) w->setEnabled(enable);
 }
@@ -130,7 +122,7 @@ void QtPlayerWindow::AddBoardPanel() {
     if (boardPanel_ != nullptr) return;
     // In dialog units, as the template: below the bottom row, as wide as the summary.
     const int top = res::FindDialogTemplate(res::kIddPlayerDialog)->cy;
-    constexpr int kHeight = 92;
+    constexpr int kHeight = 100;
     const int bottom = top + kHeight + 3;
     boardPanel_ = new QPlainTextEdit(this);
     boardPanel_->setReadOnly(true);
@@ -214,6 +206,17 @@ void QtPlayerWindow::ExchangeText(int id, std::string& text, bool save) {
     QString was = DisplayText(before);
     if (box != nullptr) was.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text = now == was ? before : now.toUtf8().toStdString();
+}
+
+void QtPlayerWindow::SetTabStops(int id, const std::vector<int>& stops) {
+    auto* box = qobject_cast<QPlainTextEdit*>(Control(id));
+    if (box == nullptr) return;
+    // In average character widths, as the template's dialog units count them.
+    QList<QTextOption::Tab> tabs;
+    for (const int stop : stops) tabs.append(QTextOption::Tab(ToPixels(stop * 4, 0, 0, 0).x(), QTextOption::LeftTab));
+    QTextOption option = box->document()->defaultTextOption();
+    option.setTabs(tabs);
+    box->document()->setDefaultTextOption(option);
 }
 
 void QtPlayerWindow::DragAcceptFiles(bool accept) { setAcceptDrops(accept); }

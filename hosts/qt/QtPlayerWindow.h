@@ -41,6 +41,7 @@ public:
     void KillTimer(int id) override;
     void MessageBox(const std::string& text, const std::string& caption) override;
     void ExchangeText(int id, std::string& text, bool save) override;
+    void SetTabStops(int id, const std::vector<int>& stops) override;
     void DragAcceptFiles(bool accept) override;
     bool AppendSystemMenu(int command, const std::string& text) override;
     IconHandle LoadIcon(int resource) override;
@@ -68,7 +69,8 @@ protected:
     void timerEvent(QTimerEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
+    // Enter goes to the dialog, which loads a typed path; it never closes the window.
+    void OnEnter() override { dlg_.OnOK(FocusedId()); }
 
 private:
     void ShowBox(const QString& text, const QString& caption);

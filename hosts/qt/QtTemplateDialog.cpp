@@ -19,6 +19,10 @@
 
 namespace tunlet {
 
+namespace {
+constexpr int kIconSize = 32;  // icon 128's large image
+}  // namespace
+
 QIcon AppIcon() {
     QIcon icon;
     icon.addPixmap(QPixmap(res::kIcon32));
@@ -41,21 +45,31 @@ QFont DialogFont(int pointSize) {
     return font;
 }
 
+QSize DialogBaseUnits(const QFont& font) {
+    const QFontMetrics metrics(font);
+    const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return QSize(std::max(1, (width / 26 + 1) / 2), std::max(1, metrics.height()));
+}
+
 QtTemplateDialog::QtTemplateDialog(const res::DialogTemplate& t, QWidget* parent) : QDialog(parent) {
     const QFont font = DialogFont(t.pointSize);
     setFont(font);
-    const QFontMetrics metrics(font);
-    const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    baseX_ = std::max(1, (width / 26 + 1) / 2);
-    baseY_ = std::max(1, metrics.height());
+    const QSize base = DialogBaseUnits(font);
+    baseX_ = base.width();
+    baseY_ = base.height();
 
     setWindowTitle(QString::fromUtf8(t.caption));
+    if (t.style & res::style::kMinimizeBox) setWindowFlag(Qt::WindowMinimizeButtonHint, true);
     setWindowIcon(AppIcon());
     const QRect size = ToPixels(0, 0, t.cx, t.cy);
     setFixedSize(size.width(), size.height());  // a modal frame: no resizing
     for (const res::ControlTemplate& c : t.controls) {
         QWidget* w = MakeControl(c);
         w->setGeometry(ToPixels(c.x, c.y, c.cx, c.cy));
+        if (std::strcmp(c.className, res::kClassStatic) == 0 && (c.style & 0x1F) == res::style::kStaticIcon) {
+            // An icon static takes its icon's size from its corner, as Windows' does.
+            w->resize(std::max(w->width(), kIconSize), std::max(w->height(), kIconSize));
+        }
         w->setFocusPolicy((c.style & res::style::kTabStop) ? Qt::StrongFocus : Qt::NoFocus);
         if (c.id != -1) controls_[c.id] = w;
         if (auto* button = qobject_cast<QPushButton*>(w)) {
@@ -69,6 +83,14 @@ QRect QtTemplateDialog::ToPixels(int x, int y, int cx, int cy) const {
     const auto px = [this](int v) { return (v * baseX_ + 2) / 4; };
     const auto py = [this](int v) { return (v * baseY_ + 4) / 8; };
     return QRect(px(x), py(y), px(cx), py(cy));
+}
+
+int QtTemplateDialog::FocusedId() const {
+    const QWidget* focus = focusWidget();
+    for (const auto& [id, control] : controls_) {
+        if (control == focus) return id;
+    }
+    return 0;
 }
 
 QWidget* QtTemplateDialog::Control(int id) const {
@@ -125,7 +147,7 @@ QWidget* QtTemplateDialog::MakeControl(const res::ControlTemplate& c) {
     }
     auto* label = new QLabel(this);
     if ((c.style & 0x1F) == s::kStaticIcon) {
-        label->setPixmap(AppIcon().pixmap(32, 32));
+        label->setPixmap(AppIcon().pixmap(kIconSize, kIconSize));
     } else {
         label->setTextFormat(Qt::PlainText);
         label->setText(text);
@@ -135,13 +157,14 @@ QWidget* QtTemplateDialog::MakeControl(const res::ControlTemplate& c) {
 }
 
 void QtTemplateDialog::keyPressEvent(QKeyEvent* event) {
-    // Enter clicks the focused push button; elsewhere it is the dialog's OK command,
-    // which ends the dialog as Escape and Close do.
+    // Enter: the focused push button takes it where it is made to (the About box's
+    // default OK); otherwise it is the dialog's OK command.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled()) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+            button && button->isEnabled() && (button->isDefault() || button->autoDefault())) {
             button->click();
         } else {
-            accept();
+            OnEnter();
         }
         return;
     }

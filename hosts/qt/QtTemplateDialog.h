@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QRect>
+#include <QSize>
 #include <map>
 
 #include "res/DialogTemplates.h"
@@ -18,6 +19,11 @@ QIcon AppIcon();
 // The dialog font: a Japanese gothic face when one is installed, else the default.
 QFont DialogFont(int pointSize);
 
+// A font's dialog base units in pixels, as Windows takes them: the average width of
+// the letters A-Z and a-z, and the line height. Four horizontal and eight vertical
+// dialog units make one base unit.
+QSize DialogBaseUnits(const QFont& font);
+
 class QtTemplateDialog : public QDialog {
 public:
     QtTemplateDialog(const res::DialogTemplate& dialogTemplate, QWidget* parent = nullptr);
@@ -26,9 +32,14 @@ public:
     QWidget* Control(int id) const;
     // Dialog units to pixels.
     QRect ToPixels(int x, int y, int cx, int cy) const;
+    // The id of the control that has the focus, or 0.
+    int FocusedId() const;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // Enter, when no push button with the focus takes it: the dialog's OK command,
+    // which ends the dialog (the About box); the main window does its own.
+    virtual void OnEnter() { accept(); }
 
 private:
     QWidget* MakeControl(const res::ControlTemplate& c);

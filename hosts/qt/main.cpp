@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     }
     const tunlet::CableChoice cable = tunlet::ChooseWindowCable(options->cable);
     if (!cable.backend) {
-        std::fprintf(stderr, "tunlet: unknown cable '%s'\n", options->cable.c_str());
+        std::fprintf(stderr, "tunlet: unknown cable '%s': use %s\n", options->cable.c_str(), tunlet::kCableChoices);
         return 2;
     }
     options->board = cable.board;

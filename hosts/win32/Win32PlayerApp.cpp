@@ -15,11 +15,14 @@ void InitWin32Controls() {
 
 void StartWin32Player(CPlayerDlg& dlg, Win32PlayerWindow& window, const AppOptions& options) {
     dlg.Attach(window);
+    ApplyAppOptions(dlg, options);
     dlg.OnCreate();
     if (options.board) {
         wchar_t caption[256];
         const int n = ::GetWindowTextW(window.Handle(), caption, 256);
         ::SetWindowTextW(window.Handle(), (std::wstring(caption, static_cast<std::size_t>(n)) + L" \u2013 virtual board").c_str());
+        window.AddBoardPanel();
+        ReportVirtualBoard(dlg, options.board, [&window](const std::string& report) { window.SetBoardReport(report); });
     }
     dlg.OnInitDialog();  // the board probe reports a missing cable before the window shows
     if (!options.file.empty()) dlg.OnDropFiles({options.file});
@@ -29,7 +32,7 @@ bool CPlayerApp::InitInstance(const AppOptions& options) {
     InitWin32Controls();
     CPlayerDlg dlg;
     Win32PlayerWindow window(dlg, [&] { StartWin32Player(dlg, window, options); });
-    window.RunModal();  // ends after Close, Escape, the close box or Enter, the transfer stopped
+    window.RunModal();  // ends after Close, Escape or the close box, the transfer stopped
     return false;
 }
 

@@ -3,8 +3,10 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <memory>
 
+#include "app/MakeCrLf.h"
 #include "app/PlayerDlg.h"
 #include "hosts/win32/Win32Text.h"
 #include "res/Strings.h"
@@ -26,8 +28,39 @@ std::wstring AppName() {
     return name.substr(0, name.find_last_of(L'.'));
 }
 
+// Puts window in the middle of area, kept inside the work area of its monitor.
+void CentreIn(HWND window, const RECT& area) {
+    RECT r{};
+    ::GetWindowRect(window, &r);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromRect(&area, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& work = monitor.rcWork;
+    const LONG width = r.right - r.left, height = r.bottom - r.top;
+    LONG x = area.left + (area.right - area.left - width) / 2;
+    LONG y = area.top + (area.bottom - area.top - height) / 2;
+    x = std::max(work.left, std::min(x, work.right - width));
+    y = std::max(work.top, std::min(y, work.bottom - height));
+    ::SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The main window in the middle of the work area of the monitor it is on.
+void CentreOnScreen(HWND window) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    CentreIn(window, monitor.rcWork);
+}
+
 INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
-    if (message == WM_INITDIALOG) return TRUE;
+    if (message == WM_INITDIALOG) {
+        // In the middle of the window that opened it.
+        RECT owner{};
+        if (HWND parent = ::GetWindow(hwnd, GW_OWNER); parent != nullptr && ::GetWindowRect(parent, &owner)) {
+            CentreIn(hwnd, owner);
+        }
+        return TRUE;
+    }
     if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
         ::EndDialog(hwnd, LOWORD(wParam));
         return TRUE;
@@ -45,11 +78,56 @@ Win32PlayerWindow::~Win32PlayerWindow() {
     for (auto& [id, icon] : icons_) ::DestroyIcon(icon);
 }
 
+namespace {
+
+// The window whose messages the dialog manager's modal loop shows us first (one per
+// thread: the program's one main window).
+thread_local Win32PlayerWindow* t_filtered = nullptr;
+
+LRESULT CALLBACK MessageFilter(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == MSGF_DIALOGBOX && t_filtered != nullptr && t_filtered->FilterMessage(*reinterpret_cast<MSG*>(lParam))) {
+        return TRUE;
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// The filter of the modal loop, for as long as the dialog runs.
+class MessageFilterHook {
+public:
+    explicit MessageFilterHook(Win32PlayerWindow& window)
+        : hook_(::SetWindowsHookExW(WH_MSGFILTER, MessageFilter, nullptr, ::GetCurrentThreadId())) {
+        t_filtered = &window;
+    }
+    ~MessageFilterHook() {
+        t_filtered = nullptr;
+        if (hook_ != nullptr) ::UnhookWindowsHookEx(hook_);
+    }
+    MessageFilterHook(const MessageFilterHook&) = delete;
+    MessageFilterHook& operator=(const MessageFilterHook&) = delete;
+
+private:
+    HHOOK hook_;
+};
+
+}  // namespace
+
 void Win32PlayerWindow::RunModal() {
     modal_ = true;
+    MessageFilterHook filter(*this);
     ::DialogBoxParamW(instance_, MAKEINTRESOURCEW(res::kIddPlayerDialog), nullptr, DialogProc,
                       reinterpret_cast<LPARAM>(this));
     hwnd_ = nullptr;
+}
+
+bool Win32PlayerWindow::FilterMessage(const MSG& msg) {
+    if (hwnd_ == nullptr || (msg.hwnd != hwnd_ && !::IsChild(hwnd_, msg.hwnd))) return false;
+    const bool enter = (msg.message == WM_KEYDOWN || msg.message == WM_KEYUP) && msg.wParam == VK_RETURN;
+    const bool enterChar = msg.message == WM_CHAR && msg.wParam == L'\r';
+    if (!enter && !enterChar) return false;
+    // The summary box takes its Enter itself (it is read-only: nothing happens there).
+    if (msg.hwnd == ::GetDlgItem(hwnd_, kIdInfo)) return false;
+    if (msg.message == WM_KEYDOWN) dlg_.OnOK(msg.hwnd == hwnd_ ? 0 : ::GetDlgCtrlID(msg.hwnd));
+    return true;
 }
 
 HWND Win32PlayerWindow::Create() {
@@ -82,6 +160,7 @@ INT_PTR CALLBACK Win32PlayerWindow::DialogProc(HWND hwnd, UINT message, WPARAM w
         ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
         self->hwnd_ = hwnd;
         if (self->onInit_) self->onInit_();
+        CentreOnScreen(hwnd);  // after start-up, which may have made it taller
         return TRUE;  // the focus goes to the first tab stop
     }
     auto* self = reinterpret_cast<Win32PlayerWindow*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
@@ -107,14 +186,12 @@ INT_PTR Win32PlayerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
                 case kIdAutoAdvance:
                     dlg_.OnAutoAdvance();
                     return TRUE;
-                case IDOK:
-                    // Enter on the track list plays the row it is on.
-                    if (::GetFocus() == ::GetDlgItem(hwnd_, kIdTrackList)) {
-                        dlg_.OnTrackChosen(ListSelection(kIdTrackList));
-                        return TRUE;
-                    }
-                    [[fallthrough]];
-                case IDCANCEL:  // Close, Escape and Enter
+                case IDOK: {  // Enter: never ends the dialog
+                    HWND focus = ::GetFocus();
+                    dlg_.OnOK(focus != nullptr && ::IsChild(hwnd_, focus) ? ::GetDlgCtrlID(focus) : 0);
+                    return TRUE;
+                }
+                case IDCANCEL:  // Close and Escape
                     End();
                     return TRUE;
             }
@@ -268,6 +345,45 @@ void Win32PlayerWindow::ExchangeText(int id, std::string& text, bool save) {
     text = it != shown_.end() && DisplayText(it->second) == current ? it->second : Narrow(current);
 }
 
+void Win32PlayerWindow::SetTabStops(int id, const std::vector<int>& stops) {
+    // The edit counts its tab stops in dialog units: four to an average character.
+    std::vector<int> units;
+    for (const int stop : stops) units.push_back(stop * 4);
+    ::SendDlgItemMessageW(hwnd_, id, EM_SETTABSTOPS, units.size(),
+                          reinterpret_cast<LPARAM>(units.empty() ? nullptr : units.data()));
+    ::InvalidateRect(::GetDlgItem(hwnd_, id), nullptr, TRUE);
+}
+
+void Win32PlayerWindow::AddBoardPanel() {
+    if (boardPanel_ != nullptr || hwnd_ == nullptr) return;
+    // Under everything the template holds, as wide as the summary box, 92 dialog units tall.
+    RECT client{};
+    ::GetClientRect(hwnd_, &client);
+    RECT margin{3, 0, 179, 92};
+    ::MapDialogRect(hwnd_, &margin);
+    RECT gap{0, 0, 0, 3};
+    ::MapDialogRect(hwnd_, &gap);
+    boardPanel_ = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                                    WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY |
+                                        ES_AUTOVSCROLL,
+                                    margin.left, client.bottom, margin.right, margin.bottom, hwnd_, nullptr,
+                                    instance_, nullptr);
+    if (boardPanel_ == nullptr) return;
+    ::SendMessageW(boardPanel_, WM_SETFONT, ::SendMessageW(hwnd_, WM_GETFONT, 0, 0), FALSE);
+    ::SetWindowTextW(boardPanel_, L"What the virtual board receives shows here after Play.");
+    RECT window{};
+    ::GetWindowRect(hwnd_, &window);
+    ::SetWindowPos(hwnd_, nullptr, 0, 0, window.right - window.left,
+                   window.bottom - window.top + margin.bottom + gap.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32PlayerWindow::SetBoardReport(const std::string& text) {
+    if (boardPanel_ == nullptr) return;
+    std::string shown = text;
+    MakeCrLf(shown);  // the edit breaks lines at CR LF only
+    ::SetWindowTextW(boardPanel_, DisplayText(shown).c_str());
+}
+
 void Win32PlayerWindow::DragAcceptFiles(bool accept) { ::DragAcceptFiles(hwnd_, accept); }
 
 bool Win32PlayerWindow::AppendSystemMenu(int command, const std::string& text) {
@@ -317,6 +433,7 @@ void Win32PlayerWindow::PumpUntil(const std::function<bool()>& done) {
     while (!done()) {
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (FilterMessage(msg)) continue;
             if (hwnd_ == nullptr || !::IsDialogMessageW(hwnd_, &msg)) {
                 ::TranslateMessage(&msg);
                 ::DispatchMessageW(&msg);

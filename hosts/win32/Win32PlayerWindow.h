@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/DialogWindow.h"
 
@@ -34,7 +35,7 @@ public:
     // Creates the dialog without running it (tests drive it through its messages).
     HWND Create();
     HWND Handle() const { return hwnd_; }
-    // Close, Escape, the close box and Enter: the transfer is stopped and waited for
+    // Close, Escape and the close box: the transfer is stopped and waited for
     // while the window still answers, then the dialog ends.
     void End();
 
@@ -55,6 +56,7 @@ public:
     void KillTimer(int id) override;
     void MessageBox(const std::string& text, const std::string& caption) override;
     void ExchangeText(int id, std::string& text, bool save) override;
+    void SetTabStops(int id, const std::vector<int>& stops) override;
     void DragAcceptFiles(bool accept) override;
     bool AppendSystemMenu(int command, const std::string& text) override;
     IconHandle LoadIcon(int resource) override;
@@ -65,6 +67,17 @@ public:
     void DrawIcon(IconHandle icon, int x, int y) override;
     int RunModal(int templateId) override;
     void PumpUntil(const std::function<bool()>& done) override;
+
+    // A panel under the controls for what a virtual board received (the summary box
+    // keeps the file's summary), and its text. The window grows to hold it.
+    void AddBoardPanel();
+    void SetBoardReport(const std::string& text);
+    HWND BoardPanel() const { return boardPanel_; }
+
+    // Sees the dialog's messages before the dialog manager does: Enter goes to the
+    // dialog's OnOK (it never ends the dialog, not even on the focused Close button).
+    // True when the message has been handled.
+    bool FilterMessage(const MSG& msg);
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -92,6 +105,7 @@ private:
     bool closeDeferred_ = false;  // a close came while a box was up
     DWORD uiThread_;
     HDC paintDc_ = nullptr;                  // set while WM_PAINT draws the minimized icon
+    HWND boardPanel_ = nullptr;              // a child of the dialog, destroyed with it
     std::map<int, HICON> icons_;
     std::map<int, std::string> shown_;       // the bytes last shown in each edit
     PostedTasks posted_;

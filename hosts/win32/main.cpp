@@ -33,7 +33,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     }
     const tunlet::CableChoice cable = tunlet::ChooseWindowCable(options->cable);
     if (!cable.backend) {
-        ::MessageBoxW(nullptr, tunlet::Widen("unknown cable '" + options->cable + "'").c_str(), L"tunlet", MB_ICONERROR);
+        ::MessageBoxW(nullptr, tunlet::Widen("unknown cable '" + options->cable + "': use " + tunlet::kCableChoices).c_str(), L"tunlet", MB_ICONERROR);
         return 2;
     }
     options->board = cable.board;

@@ -1,0 +1,121 @@
+// What a user waits for is the wire: a model of the time the cable needs for a whole
+// upload, default stream against packed (--packed), for the largest ROM image, a
+// typical tune and a song change of it (header only). Each write is tallied as the
+// cable would take it, and costs
+//
+//     kTransfer + max(cable bytes / kUsbBytesPerSecond, shifted bits / kTckHz)
+//
+// (a full-speed USB-Blaster takes about 1 MB/s of cable bytes and shifts at a 6 MHz
+// TCK; each USB transfer costs about 1 ms on top). The counters: cable bytes per data
+// byte of each stream, the modelled seconds of each, and how many times sooner packed is.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <string>
+
+#include "app/LoadFile.h"
+#include "cable/Cable.h"
+#include "link/BlasterJtag.h"
+#include "link/PackedShift.h"
+#include "link/Upload.h"
+
+namespace {
+
+using namespace tunlet;
+
+constexpr double kUsbBytesPerSecond = 1e6;
+constexpr double kTckHz = 6e6;
+constexpr double kTransfer = 1e-3;
+
+struct WireTally {
+    double seconds = 0;
+    std::uint64_t cableBytes = 0;
+    std::uint64_t shiftedBytes = 0;  // data bytes clocked out by shift commands
+    std::uint64_t writes = 0;
+};
+
+// A cable that takes every write, follows the byte protocol and adds up the model.
+class TallyCable : public CableBackend {
+public:
+    WireTally tally;
+
+    CableOpenResult Open(const char*) override { return {FT_OK, std::make_unique<Device>(tally), ""}; }
+
+private:
+    class Device : public CableDevice {
+    public:
+        explicit Device(WireTally& tally) : tally_(tally) {}
+        FT_STATUS Write(const void* buffer, DWORD count, DWORD* written) override {
+            const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+            std::uint64_t shifted = 0;
+            for (DWORD i = 0; i < count; ++i) {
+                if (owed_ > 0) {
+                    --owed_;
+                    ++shifted;
+                } else if (bytes[i] & blaster::kShiftMode) {
+                    owed_ = bytes[i] & blaster::kShiftCountMask;
+                }
+            }
+            tally_.seconds += kTransfer + std::max(count / kUsbBytesPerSecond, 8.0 * shifted / kTckHz);
+            tally_.cableBytes += count;
+            tally_.shiftedBytes += shifted;
+            ++tally_.writes;
+            *written = count;
+            return FT_OK;
+        }
+
+    private:
+        WireTally& tally_;
+        unsigned owed_ = 0;
+    };
+};
+
+enum class Item { LargestRom, Tune, SongChange };
+
+WireTally Upload(Item item, bool packed) {
+    auto cable = std::make_shared<TallyCable>();
+    SetCableBackend(cable);
+    UploadJob job;
+    job.packed = packed;
+    FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &job.board);
+    job.busy = 1;
+    if (item == Item::LargestRom) {
+        job.rom = std::make_unique<NesRom>();
+        job.rom->n16kRomBanks = 255;
+        job.rom->n8kVRomBanks = 255;
+        job.rom->pPrgRom = std::make_unique<std::uint8_t[]>(job.rom->PrgSize());
+        job.rom->pChrRom = std::make_unique<std::uint8_t[]>(job.rom->ChrSize());
+        SendRomThread(job);
+    } else {
+        LoadFile(TUNLET_BENCH_TUNE, job.tune, job.rom);
+        job.loaded = item == Item::SongChange ? 1 : 0;
+        SendTuneThread(job);
+    }
+    FT_Close(job.board);
+    SetCableBackend(nullptr);
+    return cable->tally;
+}
+
+void BM_WireTime(benchmark::State& state) {
+    const auto item = static_cast<Item>(state.range(0));
+    WireTally plain, packed;
+    for (auto _ : state) {
+        plain = Upload(item, false);
+        packed = Upload(item, true);
+    }
+    const char* labels[] = {"largest ROM (255 PRG + 255 CHR banks)", "typical tune (db_apu.nsf, 8 blocks)",
+                            "song change (header only)"};
+    state.SetLabel(labels[state.range(0)]);
+    // The data: every byte the USER0 scan takes, less the preamble's three single shifts.
+    const double data = static_cast<double>(plain.shiftedBytes - 3);
+    state.counters["default_cable_per_data"] = static_cast<double>(plain.cableBytes) / data;
+    state.counters["packed_cable_per_data"] = static_cast<double>(packed.cableBytes) / data;
+    state.counters["default_writes"] = static_cast<double>(plain.writes);
+    state.counters["packed_writes"] = static_cast<double>(packed.writes);
+    state.counters["default_wire_s"] = plain.seconds;
+    state.counters["packed_wire_s"] = packed.seconds;
+    state.counters["packed_sooner_x"] = plain.seconds / packed.seconds;
+}
+BENCHMARK(BM_WireTime)->DenseRange(0, 2)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
