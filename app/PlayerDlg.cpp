@@ -151,8 +151,10 @@ void CPlayerDlg::OnOK(int focusId) {
 }
 
 bool CPlayerDlg::ShowLoad(LoadOutcome outcome, int songPos) {
-    // Whatever played belongs to the file before: nothing advances from it.
+    // Whatever played belongs to the file before: nothing advances from it, and a
+    // transfer still winding down does not start a track of this one.
     EndRun();
+    sending_ = kNoTrack;
     const bool playable = outcome.kind == LoadKind::Tune || outcome.kind == LoadKind::Rom;
     entries_ = outcome.kind == LoadKind::Tune ? PlayEntries(tune.tracks, tune.nSongs) : std::vector<PlaylistEntry>{};
     ShowTracks();
@@ -281,7 +283,7 @@ void CPlayerDlg::OnTimer(int id) {
     }
     // A tune's song that reached the board, not stopped and without a failure, plays
     // from now on; anything else ends what played before.
-    if (!pRom && !transferFailed_.load() && transfer_ == workerTransfer_) {
+    if (!pRom && sending_ != kNoTrack && !transferFailed_.load() && transfer_ == workerTransfer_) {
         TrackStarted();
     } else {
         EndRun();
@@ -351,7 +353,7 @@ void CPlayerDlg::ShowTimeLeft() {
 }
 
 void CPlayerDlg::TrackStarted() {
-    int index = sending_;
+    int index = static_cast<std::size_t>(sending_) < entries_.size() ? sending_ : -1;
     if (index < 0) {
         // Play, Next or the slider: the song's first entry in play order.
         for (std::size_t i = 0; i < entries_.size(); ++i) {

@@ -172,7 +172,10 @@ private:
     std::vector<PlaylistEntry> entries_;
     int playing_ = -1;       // the entry playing
     int chosen_ = -1;        // the entry the next Play is for, when a row or the advance chose it
-    int sending_ = -1;       // the entry the running transfer sends, -1: the first of its song
+    // The entry the running transfer sends; -1: the first of its song; kNoTrack: the
+    // file was replaced since (a drop while winding down), so no track starts.
+    static constexpr int kNoTrack = -2;
+    int sending_ = -1;
     std::int64_t trackStart_ = 0;
 };
 

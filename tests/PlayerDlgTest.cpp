@@ -827,6 +827,21 @@ TEST_F(AutoAdvanceTest, WaitsForATransferAndEndsOnDropFailureOrUntick) {
     ExpectIdle();
 }
 
+// A file dropped after the worker returned but before the tick that ends the
+// transfer: the track sent belongs to the file before, so nothing of the new one plays.
+TEST_F(AutoAdvanceTest, DropWhileWindingDownStartsNoTrack) {
+    dlg.OnTrackChosen(3);
+    win.PumpUntil([&] { return !dlg.WorkerRunning(); });
+    Drop(Tune(1, 1));
+    dlg.OnTimer(1);
+    ExpectIdle();
+    EXPECT_EQ(dlg.PlayingEntry(), -1);
+    EXPECT_EQ(win.rows, std::vector<std::string>{"   1  Song 1  2:30"});
+    EXPECT_EQ(win.timers.count(CPlayerDlg::kTrackTimer), 0u);
+    Tick(200000);
+    EXPECT_EQ(board->Snapshot().opens, 1);
+}
+
 TEST_F(AutoAdvanceTest, SongLabelFollowsSliderAndNext) {
     EXPECT_EQ(win.items[kIdSongLabel].text, "Song 1 of 4: One");
     win.SetSliderPos(3, true);
