@@ -259,10 +259,21 @@ private:
     // A double-click on a row (or on none): plays its song as Next does.
     void Row() {
         const bool idle = dlg_->IsIdle();
+        const int opensBefore = board_->Snapshot().opens;
         isRom_ = dlg_->pRom != nullptr;
         const int row = static_cast<int>(rng_() % (win_->rows.size() + 2)) - 1;
         dlg_->OnTrackChosen(row);
-        if (idle && dlg_->hBoard != nullptr) running_ = true;
+        Played(idle, opensBefore);
+    }
+
+    // After a row or an advance: a Play that opened the cable runs, or its board check failed.
+    void Played(bool idle, int opensBefore) {
+        if (!idle || board_->Snapshot().opens == opensBefore) return;
+        if (dlg_->hBoard != nullptr) {
+            running_ = true;
+        } else {
+            CheckFailedBoardCheck();
+        }
     }
 
     // The track's time is up with Auto-advance on: the next track may start.
@@ -273,8 +284,8 @@ private:
         const int opensBefore = board_->Snapshot().opens;
         isRom_ = dlg_->pRom != nullptr;
         dlg_->OnTimer(CPlayerDlg::kTrackTimer);
-        if (idle && dlg_->hBoard != nullptr) running_ = true;
         if (!idle) Check(board_->Snapshot().opens == opensBefore, "Auto-advance started a transfer while not idle");
+        Played(idle, opensBefore);
     }
 
     // Runs after every step: a worker that has just returned left a complete stream.
