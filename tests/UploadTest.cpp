@@ -70,29 +70,51 @@ void ExpectAtTap(const VirtualBoard::Record& r, const Bytes& payload) {
     }
 }
 
+// A header-only send: in the default stream 334 cable bytes; packed, one write of the
+// preamble, 0x2C, the lead bytes, the header, the trailer and the closing walk.
 TEST(TuneUpload, HeaderOnlyIs334Bytes) {
-    TempDir dir;
-    test::NsfSpec spec;
-    spec.reserved126 = 0x77;
-    const Bytes file = test::MakeNsf(spec, 5000);
-    BoardSession s;
-    FakeHost host;
-    host.board = s.handle;
-    LoadTune(host, dir.Write("t.nsf", file));
-    host.loaded = 1;
-    host.song = 3;
-    SendTuneThread(host);
-    const auto r = s.board->Snapshot();
-    ASSERT_EQ(r.raw.size(), 334u);
-    const Bytes payload = TunePayload(file, 32768, 3, true);
-    EXPECT_EQ(r.raw, test::ExpectedStream(payload));
-    EXPECT_EQ(payload[2 + 126], 1);
-    EXPECT_EQ(payload[2 + 127], 8);
-    ExpectAtTap(r, payload);
-    EXPECT_EQ(host.progress, std::vector<int>{100});
-    EXPECT_EQ(host.busy, 0);
-    EXPECT_EQ(host.loaded, 1);
-    EXPECT_TRUE(host.messages.empty());
+    for (bool packed : {false, true}) {
+        SCOPED_TRACE(packed ? "packed" : "default");
+        TempDir dir;
+        test::NsfSpec spec;
+        spec.reserved126 = 0x77;
+        const Bytes file = test::MakeNsf(spec, 5000);
+        BoardSession s;
+        FakeHost host;
+        host.board = s.handle;
+        host.packed = packed;
+        LoadTune(host, dir.Write("t.nsf", file));
+        host.loaded = 1;
+        host.song = 3;
+        SendTuneThread(host);
+        const auto r = s.board->Snapshot();
+        const Bytes payload = TunePayload(file, 32768, 3, true);
+        if (packed) {
+            Bytes header(payload.begin() + 2, payload.begin() + 130);
+            Bytes expected = test::kPreamble;
+            expected.insert(expected.end(), {0x2C, 0x82, 0x0C, 0x00, 0xBF});
+            expected.insert(expected.end(), header.begin(), header.begin() + 63);
+            expected.push_back(0xBF);
+            expected.insert(expected.end(), header.begin() + 63, header.begin() + 126);
+            expected.push_back(0x82);
+            expected.insert(expected.end(), header.begin() + 126, header.end());
+            expected.insert(expected.end(), {0x83, 0x00, 0x00, 0x00});
+            expected.insert(expected.end(), test::kEnding.begin(), test::kEnding.end());
+            EXPECT_EQ(expected.size(), 62 + 1 + 3 + 131 + 4 + 6u);
+            EXPECT_TRUE(r.raw == expected);
+            EXPECT_EQ(r.writes, std::vector<DWORD>{207});
+        } else {
+            ASSERT_EQ(r.raw.size(), 334u);
+            EXPECT_EQ(r.raw, test::ExpectedStream(payload));
+        }
+        EXPECT_EQ(payload[2 + 126], 1);
+        EXPECT_EQ(payload[2 + 127], 8);
+        ExpectAtTap(r, payload);
+        EXPECT_EQ(host.progress, std::vector<int>{100});
+        EXPECT_EQ(host.busy, 0);
+        EXPECT_EQ(host.loaded, 1);
+        EXPECT_TRUE(host.messages.empty());
+    }
 }
 
 TEST(TuneUpload, FirstBytesAfterPreamble) {
@@ -202,32 +224,40 @@ TEST(TuneUpload, MoreThan255Blocks) {
     EXPECT_EQ(host.progress[257], 4096 * 257 * 100 / (4096 * 257 + 1));
 }
 
+// In the default stream and the packed one alike; packed, the block goes out in one
+// write, then the trailer and the closing walk in one more.
 TEST(TuneUpload, StopAfterChosenBlock) {
-    for (int stopAt : {0, 3, 7}) {
-        SCOPED_TRACE(stopAt);
-        TempDir dir;
-        const Bytes file = test::MakeNsf({}, 32768 - 128);
-        BoardSession s;
-        FakeHost host;
-        host.board = s.handle;
-        LoadTune(host, dir.Write("t.nsf", file));
-        // Stop arrives while block stopAt is being written: it still goes out whole.
-        host.onProgress = [&](int) {
-            if (host.progress.size() == static_cast<std::size_t>(stopAt)) host.busy = 0;
-        };
-        if (stopAt == 0) host.busy = 0;
-        SendTuneThread(host);
-        const auto r = s.board->Snapshot();
-        Bytes payload = TunePayload(file, 32768, 1, false);
-        const std::size_t keep = 2 + 128 + (stopAt + 1) * 4096;
-        payload.resize(keep);
-        payload.insert(payload.end(), 4, 0);
-        ExpectAtTap(r, payload);
-        // No progress for the stopped block, and no 100: a stopped send never looks done.
-        EXPECT_EQ(host.progress.size(), static_cast<std::size_t>(stopAt));
-        EXPECT_EQ(std::count(host.progress.begin(), host.progress.end(), 100), 0);
-        EXPECT_EQ(host.loaded, 0);
-        EXPECT_EQ(host.busy, 0);
+    for (bool packed : {false, true}) {
+        for (int stopAt : {0, 3, 5, 7}) {
+            SCOPED_TRACE(std::to_string(stopAt) + (packed ? " packed" : ""));
+            TempDir dir;
+            const Bytes file = test::MakeNsf({}, 32768 - 128);
+            BoardSession s;
+            FakeHost host;
+            host.board = s.handle;
+            host.packed = packed;
+            LoadTune(host, dir.Write("t.nsf", file));
+            // Stop arrives while block stopAt is being written: it still goes out whole.
+            host.onProgress = [&](int) {
+                if (host.progress.size() == static_cast<std::size_t>(stopAt)) host.busy = 0;
+            };
+            if (stopAt == 0) host.busy = 0;
+            SendTuneThread(host);
+            const auto r = s.board->Snapshot();
+            Bytes payload = TunePayload(file, 32768, 1, false);
+            const std::size_t keep = 2 + 128 + (stopAt + 1) * 4096;
+            payload.resize(keep);
+            payload.insert(payload.end(), 4, 0);
+            ExpectAtTap(r, payload);
+            if (packed) {
+                EXPECT_EQ(r.writes.size(), 1 + stopAt + 1 + 1u);
+            }
+            // No progress for the stopped block, and no 100: a stopped send never looks done.
+            EXPECT_EQ(host.progress.size(), static_cast<std::size_t>(stopAt));
+            EXPECT_EQ(std::count(host.progress.begin(), host.progress.end(), 100), 0);
+            EXPECT_EQ(host.loaded, 0);
+            EXPECT_EQ(host.busy, 0);
+        }
     }
 }
 
@@ -335,24 +365,37 @@ TEST(TuneUpload, FileReplacedSinceItWasRead) {
     EXPECT_EQ(s.board->Snapshot().user0.size(), 2u);  // the lead bytes only
 }
 
+// A tune file gone before Play: the board is left with the USER0 scan open after the
+// lead bytes, in the default stream and the packed one alike, and "file dont open" is
+// the one message.
 TEST(TuneUpload, MissingFile) {
-    TempDir dir;
-    const std::string path = dir.Write("t.nsf", test::MakeNsf({}));
-    BoardSession s;
-    FakeHost host;
-    host.board = s.handle;
-    LoadTune(host, path);
-    std::remove(path.c_str());
-    host.loaded = 0;
-    SendTuneThread(host);
-    const auto r = s.board->Snapshot();
-    EXPECT_EQ(host.messages, std::vector<std::string>{"file dont open"});
-    EXPECT_EQ(host.busy, 0);
-    EXPECT_TRUE(host.progress.empty());
-    Bytes expected = test::kPreamble;
-    expected.insert(expected.end(), {0x81, 0x0C, 0x81, 0x00});
-    EXPECT_EQ(r.raw, expected);
-    EXPECT_EQ(r.state, TapState::ShiftDr);
+    for (bool packed : {false, true}) {
+        SCOPED_TRACE(packed ? "packed" : "default");
+        TempDir dir;
+        const std::string path = dir.Write("t.nsf", test::MakeNsf({}));
+        BoardSession s;
+        FakeHost host;
+        host.board = s.handle;
+        host.packed = packed;
+        LoadTune(host, path);
+        std::remove(path.c_str());
+        host.loaded = 0;
+        SendTuneThread(host);
+        const auto r = s.board->Snapshot();
+        EXPECT_EQ(host.messages, std::vector<std::string>{"file dont open"});
+        EXPECT_EQ(host.busy, 0);
+        EXPECT_TRUE(host.progress.empty());
+        Bytes expected = test::kPreamble;
+        if (packed) {
+            expected.insert(expected.end(), {0x2C, 0x82, 0x0C, 0x00});
+            EXPECT_EQ(r.writes, std::vector<DWORD>{66});
+        } else {
+            expected.insert(expected.end(), {0x81, 0x0C, 0x81, 0x00});
+        }
+        EXPECT_EQ(r.raw, expected);
+        EXPECT_EQ(r.user0, (Bytes{0x0C, 0x00}));
+        EXPECT_EQ(r.state, TapState::ShiftDr);
+    }
 }
 
 // A ROM image in the host, read from a file as the drop flow does.
@@ -607,42 +650,6 @@ TEST(PackedStream, RunsOfShiftCommands) {
     EXPECT_EQ(PackedRunBytes(4096), 4162u);
 }
 
-// A header-only send is one write: preamble, 0x2C, the lead bytes, the header, the
-// trailer and the closing walk.
-TEST(PackedStream, HeaderOnlyTuneIsOneWrite) {
-    TempDir dir;
-    test::NsfSpec spec;
-    spec.reserved126 = 0x77;
-    const Bytes file = test::MakeNsf(spec, 5000);
-    BoardSession s;
-    FakeHost host;
-    host.board = s.handle;
-    host.packed = true;
-    LoadTune(host, dir.Write("t.nsf", file));
-    host.loaded = 1;
-    host.song = 3;
-    SendTuneThread(host);
-    const auto r = s.board->Snapshot();
-    const Bytes payload = TunePayload(file, 32768, 3, true);
-    Bytes header(payload.begin() + 2, payload.begin() + 130);
-    Bytes expected = test::kPreamble;
-    expected.insert(expected.end(), {0x2C, 0x82, 0x0C, 0x00, 0xBF});
-    expected.insert(expected.end(), header.begin(), header.begin() + 63);
-    expected.push_back(0xBF);
-    expected.insert(expected.end(), header.begin() + 63, header.begin() + 126);
-    expected.push_back(0x82);
-    expected.insert(expected.end(), header.begin() + 126, header.end());
-    expected.insert(expected.end(), {0x83, 0x00, 0x00, 0x00});
-    expected.insert(expected.end(), test::kEnding.begin(), test::kEnding.end());
-    EXPECT_EQ(expected.size(), 62 + 1 + 3 + 131 + 4 + 6u);
-    EXPECT_TRUE(r.raw == expected);
-    EXPECT_EQ(r.writes, std::vector<DWORD>{207});
-    ExpectAtTap(r, payload);
-    EXPECT_EQ(host.progress, std::vector<int>{100});
-    EXPECT_EQ(host.busy, 0);
-    EXPECT_EQ(host.loaded, 1);
-}
-
 // Full sends: preamble, lead bytes and header in the first write, one write per
 // block, the trailer and closing walk in the last; progress as in the default mode.
 TEST(PackedStream, FullSendsWriteWholeBlocks) {
@@ -712,57 +719,6 @@ TEST(PackedStream, FullSendsWriteWholeBlocks) {
         }
         EXPECT_EQ(progress[0], progress[1]);
     }
-}
-
-// Stop seen after a block in packed mode too: the block goes out whole, then the
-// trailer and the closing walk.
-TEST(PackedStream, StopAfterChosenBlock) {
-    for (int stopAt : {0, 5}) {
-        SCOPED_TRACE(stopAt);
-        TempDir dir;
-        const Bytes file = test::MakeNsf({}, 32768 - 128);
-        BoardSession s;
-        FakeHost host;
-        host.board = s.handle;
-        host.packed = true;
-        LoadTune(host, dir.Write("t.nsf", file));
-        host.onProgress = [&](int) {
-            if (host.progress.size() == static_cast<std::size_t>(stopAt)) host.busy = 0;
-        };
-        if (stopAt == 0) host.busy = 0;
-        SendTuneThread(host);
-        const auto r = s.board->Snapshot();
-        Bytes payload = TunePayload(file, 32768, 1, false);
-        payload.resize(2 + 128 + (stopAt + 1) * 4096);
-        payload.insert(payload.end(), 4, 0);
-        ExpectAtTap(r, payload);
-        EXPECT_EQ(r.writes.size(), 1 + stopAt + 1 + 1u);
-        EXPECT_EQ(host.progress.size(), static_cast<std::size_t>(stopAt));
-        EXPECT_EQ(host.loaded, 0);
-    }
-}
-
-// A tune file gone before Play: the board is left as by the default stream (the USER0
-// scan open after the lead bytes), and "file dont open" is the one message.
-TEST(PackedStream, MissingFile) {
-    TempDir dir;
-    const std::string path = dir.Write("t.nsf", test::MakeNsf({}));
-    BoardSession s;
-    FakeHost host;
-    host.board = s.handle;
-    host.packed = true;
-    LoadTune(host, path);
-    std::remove(path.c_str());
-    SendTuneThread(host);
-    const auto r = s.board->Snapshot();
-    EXPECT_EQ(host.messages, std::vector<std::string>{"file dont open"});
-    EXPECT_EQ(host.busy, 0);
-    Bytes expected = test::kPreamble;
-    expected.insert(expected.end(), {0x2C, 0x82, 0x0C, 0x00});
-    EXPECT_EQ(r.raw, expected);
-    EXPECT_EQ(r.writes, std::vector<DWORD>{66});
-    EXPECT_EQ(r.user0, (Bytes{0x0C, 0x00}));
-    EXPECT_EQ(r.state, TapState::ShiftDr);
 }
 
 // The board cannot tell the two streams apart: over every test tune (each song, whole
