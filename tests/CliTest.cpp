@@ -429,12 +429,7 @@ TEST(CliPlay, PlaylistPlaysTheTracksInOrder) {
     test::TempDir dir;
     test::NsfSpec spec;
     spec.songs = 4;
-    const std::string album = dir.Write(
-        "album.nsfe", test::MakeNsfe({test::Chunk("INFO", test::NsfeInfo(spec)),
-                                      test::Chunk("tlbl", test::Strings({"One", "Two", "Three", "Four"})),
-                                      test::Chunk("time", test::Le32s({10000, 5000, 20000})), test::Chunk("psfx", {1}),
-                                      test::Chunk("plst", {2, 1, 0, 3}), test::Chunk("DATA", test::TuneData(5000)),
-                                      test::Chunk("NEND", {})}));
+    const std::string album = dir.Write("album.nsfe", test::MakeAlbumNsfe());
     dir.Write("plain.nsf", test::MakeNsf(spec, 100));
     const std::string m3u = dir.Write("list.m3u", [] {
         const std::string text = "plain.nsf::NSF,4,Last,0:07\nplain.nsf::NSF,$1,Second\n";

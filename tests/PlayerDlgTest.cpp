@@ -706,15 +706,7 @@ protected:
         win.checked.insert(kIdAutoAdvance);
     }
     std::string Album() {
-        test::NsfSpec spec;
-        spec.songs = 4;
-        return dir.Write("album" + std::to_string(++files) + ".nsfe",
-                         test::MakeNsfe({test::Chunk("INFO", test::NsfeInfo(spec)),
-                                         test::Chunk("tlbl", test::Strings({"One", "Two", "Three", "Four"})),
-                                         test::Chunk("time", test::Le32s({10000, 5000, 20000, -1})),
-                                         test::Chunk("fade", test::Le32s({0, 0, 1000})), test::Chunk("psfx", {1}),
-                                         test::Chunk("plst", {2, 1, 0, 3}), test::Chunk("DATA", test::TuneData(5000)),
-                                         test::Chunk("NEND", {})}));
+        return dir.Write("album" + std::to_string(++files) + ".nsfe", test::MakeAlbumNsfe({0, 0, 1000}));
     }
     // Advances the fake clock and ticks the track timer, as the window would.
     void Tick(std::int64_t ms) {

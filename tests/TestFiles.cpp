@@ -156,4 +156,28 @@ Bytes MakeNes(std::uint8_t prgBanks, std::uint8_t chrBanks, std::uint8_t flags6,
     return b;
 }
 
+Bytes MakeAlbumNsfe(const std::vector<std::int32_t>& fades) {
+    NsfSpec spec;
+    spec.songs = 4;
+    std::vector<Bytes> chunks = {Chunk("INFO", NsfeInfo(spec)), Chunk("tlbl", Strings({"One", "Two", "Three", "Four"})),
+                                 Chunk("time", Le32s({10000, 5000, 20000, -1}))};
+    if (!fades.empty()) chunks.push_back(Chunk("fade", Le32s(fades)));
+    for (const Bytes& chunk : {Chunk("psfx", {1}), Chunk("plst", {2, 1, 0, 3}), Chunk("DATA", TuneData(5000)),
+                               Chunk("NEND", {})}) {
+        chunks.push_back(chunk);
+    }
+    return MakeNsfe(chunks);
+}
+
+std::string WriteAlbumM3u(const TempDir& dir) {
+    NsfSpec spec;
+    spec.songs = 5;
+    spec.name = "Chiptune Album";
+    dir.Write("album.nsf", MakeNsf(spec, 1000));
+    const std::string m3u =
+        "album.nsf::NSF,3,Overworld,1:30\nalbum.nsf::NSF,1,Title Screen,0:45\nalbum.nsf::NSF,$3,Cave,1:10,,3\n"
+        "album.nsf::NSF,5,Ending\n";
+    return dir.Write("album.m3u", Bytes(m3u.begin(), m3u.end()));
+}
+
 }  // namespace tunlet::test

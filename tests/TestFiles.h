@@ -55,6 +55,14 @@ Bytes MakeNsfe(const std::vector<Bytes>& chunks);
 // The program data MakeNsf puts after its header.
 Bytes TuneData(std::size_t dataBytes);
 
+// A four-song NSFe album: titles One to Four; times 10 s, 5 s, 20 s and none for Four;
+// song 2 a sound effect; played in the order 3, 2, 1, 4; the fades given, if any.
+Bytes MakeAlbumNsfe(const std::vector<std::int32_t>& fades = {});
+// album.nsf, five songs named "Chiptune Album", in dir with album.m3u beside it:
+// song 3 "Overworld" 1:30, song 1 "Title Screen" 0:45, song 3 "Cave" 1:10 with a 3 s
+// fade, song 5 "Ending" without a time. Returns the playlist's path.
+std::string WriteAlbumM3u(const TempDir& dir);
+
 // An iNES image: header, optional trainer, PRG and CHR filled with a position pattern.
 Bytes MakeNes(std::uint8_t prgBanks, std::uint8_t chrBanks, std::uint8_t flags6 = 0, std::uint8_t flags7 = 0);
 

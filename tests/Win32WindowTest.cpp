@@ -305,17 +305,10 @@ TEST_F(Win32WindowTest, DropOfAJapanesePathThenPlayAndNext) {
 // song label that follows the slider and the Auto-advance box.
 TEST_F(Win32WindowTest, TrackListRowsPlayTheirSong) {
     test::TempDir dir;
-    test::NsfSpec spec;
-    spec.songs = 5;
-    spec.name = "Chiptune Album";
-    dir.Write("album.nsf", test::MakeNsf(spec, 1000));
-    const std::string m3u =
-        "album.nsf::NSF,3,Overworld,1:30\nalbum.nsf::NSF,1,Title Screen,0:45\nalbum.nsf::NSF,$3,Cave,1:10,,3\n"
-        "album.nsf::NSF,5,Ending\n";
     // TUNLET_SCREENSHOT_ALBUM may name a copy of this album.m3u, with its tune beside
     // it, in a tidy folder (for the README's picture).
     const char* shownAlbum = std::getenv("TUNLET_SCREENSHOT_ALBUM");
-    const std::string album = dir.Write("album.m3u", test::Bytes(m3u.begin(), m3u.end()));
+    const std::string album = test::WriteAlbumM3u(dir);
     Drop(shownAlbum ? shownAlbum : album);
     HWND list = Item(kIdTrackList);
     ASSERT_NE(list, nullptr);
