@@ -172,29 +172,43 @@ TEST(CliPlay, FailuresAndExitCodes) {
     EXPECT_EQ(nc.err.rfind("FPGA board is not connected.\nno USB-Blaster found", 0), 0u) << nc.err;
 
     // A lost write anywhere is exit 4: in a block, in the preamble, in the closing walk,
-    // in the board check before them.
-    for (std::size_t write : {kBoardCheckWrites + 12, kBoardCheckWrites + 3, kBoardCheckWrites + 23, std::size_t{0}}) {
+    // in the board check before them; packed, a block write cut after its first command byte.
+    struct Lost {
+        std::size_t write;
+        DWORD written;
+        bool packed;
+    };
+    for (const Lost& l : {Lost{kBoardCheckWrites + 12, 0, false}, Lost{kBoardCheckWrites + 3, 0, false},
+                          Lost{kBoardCheckWrites + 23, 0, false}, Lost{0, 0, false}, Lost{kBoardCheckWrites + 3, 1, true}}) {
+        SCOPED_TRACE(std::to_string(l.write) + (l.packed ? " packed" : ""));
         auto failing = VirtualBoard::Create();
-        failing->FailWrite(write, 0);
-        const CliRun we = CliWith({"play", test::DataFile("db_apu.nsf")}, failing);
-        EXPECT_EQ(we.code, 4) << write;
+        failing->FailWrite(l.write, l.written);
+        std::vector<std::string> args = {"play", test::DataFile("db_apu.nsf")};
+        if (l.packed) args.push_back("--packed");
+        const CliRun we = CliWith(args, failing);
+        EXPECT_EQ(we.code, 4);
         EXPECT_EQ(we.err, "write err\n");
         EXPECT_EQ(failing->Snapshot().state, TapState::RunTestIdle);
         EXPECT_FALSE(failing->Snapshot().outputEnable);
         EXPECT_FALSE(failing->IsOpen());
     }
 
-    // Ctrl-C during a block: the block finishes, the closing walk goes out.
-    auto interrupted = VirtualBoard::Create();
-    interrupted->SetWriteFault([](std::size_t index, DWORD) -> std::optional<DWORD> {
-        if (index == kBoardCheckWrites + 13) std::raise(SIGINT);
-        return std::nullopt;
-    });
-    const CliRun ir = CliWith({"play", test::DataFile("db_apu.nsf")}, interrupted);
-    EXPECT_EQ(ir.code, 130);
-    const auto rec = interrupted->Snapshot();
-    EXPECT_EQ(rec.user0.size(), 2 + 128 + 3 * 4096 + 4u);
-    EXPECT_EQ(rec.state, TapState::RunTestIdle);
+    // Ctrl-C during a block: the block finishes, the closing walk goes out; packed too.
+    for (bool packed : {false, true}) {
+        SCOPED_TRACE(packed ? "packed" : "default");
+        auto interrupted = VirtualBoard::Create();
+        interrupted->SetWriteFault([packed](std::size_t index, DWORD) -> std::optional<DWORD> {
+            if (index == kBoardCheckWrites + (packed ? 3 : 13)) std::raise(SIGINT);
+            return std::nullopt;
+        });
+        std::vector<std::string> args = {"play", test::DataFile("db_apu.nsf")};
+        if (packed) args.push_back("--packed");
+        const CliRun ir = CliWith(args, interrupted);
+        EXPECT_EQ(ir.code, 130);
+        const auto rec = interrupted->Snapshot();
+        EXPECT_EQ(rec.user0.size(), 2 + 128 + 3 * 4096 + 4u);
+        EXPECT_EQ(rec.state, TapState::RunTestIdle);
+    }
 
     struct Case {
         std::vector<std::string> args;
@@ -490,8 +504,8 @@ TEST(CliInfo, PlaylistInPlayOrder) {
 }
 
 // --packed: the dump holds the packed stream, the virtual board reports the same as
-// without it (all but the first line, which counts cable bytes and writes), and a
-// lost write or Ctrl-C ends as it does without it.
+// without it (all but the first line, which counts cable bytes and writes). A lost
+// write or Ctrl-C with it is in FailuresAndExitCodes.
 TEST(CliPlay, PackedSendsTheSameBitsInFewerBytes) {
     test::TempDir dir;
     const std::string dump = dir.path() + "/packed.bin";
@@ -517,22 +531,6 @@ TEST(CliPlay, PackedSendsTheSameBitsInFewerBytes) {
     EXPECT_EQ(bytes[bytes.size() - 11], 0x84);          // the trailer
     EXPECT_EQ(bytes[bytes.size() - 2], 0x0C);
 
-    auto failing = VirtualBoard::Create();
-    failing->FailWrite(kBoardCheckWrites + 3, 1);  // a block write cut after its first command byte
-    const CliRun we = CliWith({"play", test::DataFile("db_apu.nsf"), "--packed"}, failing);
-    EXPECT_EQ(we.code, 4);
-    EXPECT_EQ(we.err, "write err\n");
-    EXPECT_EQ(failing->Snapshot().state, TapState::RunTestIdle);
-    EXPECT_FALSE(failing->Snapshot().outputEnable);
-
-    auto interrupted = VirtualBoard::Create();
-    interrupted->SetWriteFault([](std::size_t index, DWORD) -> std::optional<DWORD> {
-        if (index == kBoardCheckWrites + 3) std::raise(SIGINT);
-        return std::nullopt;
-    });
-    const CliRun ir = CliWith({"play", test::DataFile("db_apu.nsf"), "--packed"}, interrupted);
-    EXPECT_EQ(ir.code, 130);
-    EXPECT_EQ(interrupted->Snapshot().user0.size(), 2 + 128 + 3 * 4096 + 4u);
     EXPECT_NE(Cli({"--help"}).out.find("--packed"), std::string::npos);
 }
 }  // namespace
