@@ -105,23 +105,18 @@ TEST_F(PlayerDlgTest, StartUpProbeOpensAndClosesOnce) {
 
 // The start-up probe and Play read the chain: a board that is off or a chain Tunlet
 // does not drive is shown in a box and nothing of the upload is sent.
+// (Each outcome's own text is ChainCheck.EveryOutcome's.)
 TEST_F(PlayerDlgTest, BoardCheckBoxesAtStartUpAndPlay) {
     struct Case {
         const char* label;
         std::vector<ChainDevice> chain;
         TdoLine line;
-        VirtualBoard::Reads reads;
         std::string text, caption;
     };
     const std::string nc = "FPGA board is not connected.\n";
     const Case cases[] = {
-        {"off", DefaultBoardChain(), TdoLine::StuckHigh, VirtualBoard::Reads::Answered, nc + kReasonNoDevice, "Ready"},
-        {"TDO low", DefaultBoardChain(), TdoLine::StuckLow, VirtualBoard::Reads::Answered, nc + "TDO is stuck low",
-         "Ready"},
-        {"no answer", DefaultBoardChain(), TdoLine::Chain, VirtualBoard::Reads::Unanswered,
-         nc + "the cable does not answer reads", "Ready"},
+        {"off", DefaultBoardChain(), TdoLine::StuckHigh, nc + kReasonNoDevice, "Ready"},
         {"two FPGAs", {ChainDevice{0x020F30DD, 10, {}}, ChainDevice{0x020F70DD, 10, {}}}, TdoLine::Chain,
-         VirtualBoard::Reads::Answered,
          "the JTAG chain holds 2 devices: 0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP "
          "10CL025), 0x020F70DD (Cyclone IV E EP4CE115 / Cyclone III EP3C120 / Cyclone 10 LP 10CL120); Tunlet drives "
          "a chain of one Intel FPGA",
@@ -131,7 +126,6 @@ TEST_F(PlayerDlgTest, BoardCheckBoxesAtStartUpAndPlay) {
         SCOPED_TRACE(c.label);
         auto b = VirtualBoard::Create();
         b->SetChain(c.chain, c.line);
-        b->SetReads(c.reads);
         SetCableBackend(b);
         FakeWindow w;
         CPlayerDlg d;
