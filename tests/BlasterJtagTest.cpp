@@ -269,8 +269,7 @@ TEST(ChainCheck, UploadAfterTheCheckIsUnchanged) {
     test::TempDir dir;
     BoardSession s;
     ASSERT_EQ(CheckBoard(s.handle).result, BoardCheck::Result::Ready);
-    test::FakeHost host;
-    host.board = s.handle;
+    test::FakeHost host(s.handle);
     const Bytes image = test::MakeNes(1, 1, 0x40, 0x00);  // mapper 4
     host.rom = std::make_unique<NesRom>();
     ASSERT_EQ(host.rom->Read(dir.Write("r.nes", image).c_str()), 0);

@@ -129,8 +129,7 @@ TEST(CliPlay, DumpHoldsTheWindowsStream) {
         EXPECT_EQ(r.err, "");  // no progress bar off a terminal
 
         test::BoardSession s;
-        test::FakeHost host;
-        host.board = s.handle;
+        test::FakeHost host(s.handle);
         ASSERT_EQ(host.tune.Read(test::DataFile("db_apu.nsf").c_str()), 0);
         host.tune.nFileSize = 32768;
         host.song = c.song;

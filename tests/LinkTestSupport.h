@@ -21,6 +21,8 @@ public:
     std::function<void(int)> onProgress;  // runs after each position is recorded
 
     FakeHost() { busy = 1; }
+    // A host whose uploads go to the cable opened as board.
+    explicit FakeHost(FT_HANDLE cable) : FakeHost() { board = cable; }
     void SetProgress(int position) override {
         progress.push_back(position);
         if (onProgress) onProgress(position);

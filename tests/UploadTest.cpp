@@ -80,8 +80,7 @@ TEST(TuneUpload, HeaderOnlyIs334Bytes) {
         spec.reserved126 = 0x77;
         const Bytes file = test::MakeNsf(spec, 5000);
         BoardSession s;
-        FakeHost host;
-        host.board = s.handle;
+        FakeHost host(s.handle);
         host.packed = packed;
         LoadTune(host, dir.Write("t.nsf", file));
         host.loaded = 1;
@@ -119,8 +118,7 @@ TEST(TuneUpload, HeaderOnlyIs334Bytes) {
 
 TEST(TuneUpload, FirstBytesAfterPreamble) {
     BoardSession s;
-    FakeHost host;
-    host.board = s.handle;
+    FakeHost host(s.handle);
     LoadTune(host, test::DataFile("db_apu.nsf"));
     SendTuneThread(host);
     const auto r = s.board->Snapshot();
@@ -151,8 +149,7 @@ TEST(TuneUpload, FullSendsFollowTheBlockRule) {
         spec.startSong = 5;
         const Bytes file = test::MakeNsf(spec, c.fileSize - 128);
         BoardSession s;
-        FakeHost host;
-        host.board = s.handle;
+        FakeHost host(s.handle);
         host.song = c.song;
         LoadTune(host, dir.Write("t.nsf", file));
         SendTuneThread(host);
@@ -176,8 +173,7 @@ TEST(TuneUpload, LastBlockRepeatsPreviousWherePastEnd) {
     TempDir dir;
     const Bytes file = test::MakeNsf({}, 32768 - 128);
     BoardSession s;
-    FakeHost host;
-    host.board = s.handle;
+    FakeHost host(s.handle);
     LoadTune(host, dir.Write("t.nsf", file));
     SendTuneThread(host);
     const auto user0 = s.board->Snapshot().user0;
@@ -199,8 +195,7 @@ TEST(TuneUpload, ProgressSequences) {
     for (const auto& c : cases) {
         TempDir dir;
         BoardSession s;
-        FakeHost host;
-        host.board = s.handle;
+        FakeHost host(s.handle);
         LoadTune(host, dir.Write("t.nsf", test::MakeNsf({}, c.size - 128)));
         SendTuneThread(host);
         EXPECT_EQ(host.progress, c.expected) << c.size;
@@ -211,8 +206,7 @@ TEST(TuneUpload, MoreThan255Blocks) {
     TempDir dir;
     const Bytes file = test::MakeNsf({}, 4096 * 257 + 1 - 128);
     BoardSession s;
-    FakeHost host;
-    host.board = s.handle;
+    FakeHost host(s.handle);
     LoadTune(host, dir.Write("big.nsf", file));
     SendTuneThread(host);
     const auto r = s.board->Snapshot();
@@ -233,8 +227,7 @@ TEST(TuneUpload, StopAfterChosenBlock) {
             TempDir dir;
             const Bytes file = test::MakeNsf({}, 32768 - 128);
             BoardSession s;
-            FakeHost host;
-            host.board = s.handle;
+            FakeHost host(s.handle);
             host.packed = packed;
             LoadTune(host, dir.Write("t.nsf", file));
             // Stop arrives while block stopAt is being written: it still goes out whole.
@@ -264,8 +257,7 @@ TEST(TuneUpload, StopAfterChosenBlock) {
 TEST(TuneUpload, StopThroughGateOnWorkerThread) {
     TempDir dir;
     BoardSession s;
-    FakeHost host;
-    host.board = s.handle;
+    FakeHost host(s.handle);
     LoadTune(host, dir.Write("t.nsf", test::MakeNsf({}, 32768 - 128)));
     s.board->HoldWrite(kFirstTuneBlockWrite + 2);
     std::thread worker([&] { SendTuneThread(host); });
@@ -324,8 +316,7 @@ TEST(TuneUpload, NsfeAndNsf2SendTheirEquivalentNsf) {
             std::vector<std::vector<int>> progress;
             for (const Bytes* file : {&p.file, &p.equivalent}) {
                 BoardSession s;
-                FakeHost host;
-                host.board = s.handle;
+                FakeHost host(s.handle);
                 host.song = 3;
                 host.loaded = loaded;
                 LoadTune(host, dir.Write(file == &p.file ? "t.nsfe" : "e.nsf", *file));
@@ -350,8 +341,7 @@ TEST(TuneUpload, FileReplacedSinceItWasRead) {
     TempDir dir;
     const std::string path = dir.Write("t.nsf", test::MakeNsf({}, 5000));
     BoardSession s;
-    FakeHost host;
-    host.board = s.handle;
+    FakeHost host(s.handle);
     host.loaded = 0;
     LoadTune(host, path);
     test::NsfSpec other;
@@ -374,8 +364,7 @@ TEST(TuneUpload, MissingFile) {
         TempDir dir;
         const std::string path = dir.Write("t.nsf", test::MakeNsf({}));
         BoardSession s;
-        FakeHost host;
-        host.board = s.handle;
+        FakeHost host(s.handle);
         host.packed = packed;
         LoadTune(host, path);
         std::remove(path.c_str());
@@ -430,8 +419,7 @@ TEST(RomUpload, Streams) {
         SCOPED_TRACE(c.label);
         TempDir dir;
         BoardSession s;
-        FakeHost host;
-        host.board = s.handle;
+        FakeHost host(s.handle);
         const Bytes image = test::MakeNes(c.prg, c.chr, c.f6, c.f7);
         LoadRom(host, dir, image);
         SendRomThread(host);
@@ -451,8 +439,7 @@ TEST(RomUpload, Streams) {
 TEST(RomUpload, EmptyImageIs110Bytes) {
     TempDir dir;
     BoardSession s;
-    FakeHost host;
-    host.board = s.handle;
+    FakeHost host(s.handle);
     LoadRom(host, dir, test::MakeNes(0, 0));
     SendRomThread(host);
     EXPECT_EQ(s.board->Snapshot().raw.size(), 110u);
@@ -477,8 +464,7 @@ TEST(RomUpload, StopAndWriteErrorEndEachPhase) {
         SCOPED_TRACE(c.label);
         TempDir dir;
         BoardSession s;
-        FakeHost host;
-        host.board = s.handle;
+        FakeHost host(s.handle);
         const Bytes image = test::MakeNes(2, 1);
         LoadRom(host, dir, image);
         if (c.fail) {
@@ -541,8 +527,7 @@ TEST(UploadFaults, EveryWriteOfEveryUpload) {
             for (Cut cut : {kNone, kAfterShiftCommand, kAllButLast}) {
                 SCOPED_TRACE(std::string(k.label) + " write " + std::to_string(failAt) + " cut " + std::to_string(cut));
                 BoardSession s;
-                FakeHost host;
-                host.board = s.handle;
+                FakeHost host(s.handle);
                 host.packed = k.packed;
                 if (k.rom) {
                     LoadRom(host, dir, image);
@@ -597,8 +582,7 @@ TEST(RomUpload, LargestImageThroughBoard) {
     TempDir dir;
     BoardSession s;
     s.board->SetKeepRaw(false);
-    FakeHost host;
-    host.board = s.handle;
+    FakeHost host(s.handle);
     const Bytes image = test::MakeNes(255, 255);
     LoadRom(host, dir, image);
     SendRomThread(host);
@@ -671,8 +655,7 @@ TEST(PackedStream, FullSendsWriteWholeBlocks) {
         std::vector<int> progress[2];
         for (bool packed : {false, true}) {
             BoardSession s;
-            FakeHost host;
-            host.board = s.handle;
+            FakeHost host(s.handle);
             host.packed = packed;
             Bytes payload;
             std::size_t head = 0;
@@ -748,8 +731,7 @@ TEST(PackedStream, BoardSeesTheSameAsDefault) {
         for (bool packed : {false, true}) {
             BoardSession s;
             s.board->SetKeepRaw(false);
-            FakeHost host;
-            host.board = s.handle;
+            FakeHost host(s.handle);
             host.packed = packed;
             host.song = c.song;
             host.loaded = c.loaded;
