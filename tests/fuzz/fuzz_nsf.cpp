@@ -17,10 +17,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // program data, or for an NSFe the header and its DATA chunk.
         std::int64_t expected = static_cast<std::int64_t>(size);
         const std::uint32_t length = size >= 128 ? data[0x7D] | data[0x7E] << 8 | data[0x7F] << 16 : 0;
-        if (tune.fBuiltHeader) {
+        const bool nsfe = size >= 4 && std::memcmp(data, "NSFE", 4) == 0;
+        const bool nsf2 = !nsfe && size > 5 && data[5] == 2;
+        // A tune in another format is sent with the header of its version-1 NSF.
+        if (tune.fBuiltHeader != (nsfe || nsf2)) fuzz::Broken();
+        if (nsf2 && (tune.builtHeader[5] != 1 || tune.builtHeader[0x7C] != 0 || tune.builtHeader[0x7D] != 0 ||
+                     tune.builtHeader[0x7E] != 0 || tune.builtHeader[0x7F] != 0))
+            fuzz::Broken();
+        if (nsfe) {
             expected = 128 + tune.nDataSize;
             if (tune.nDataOffset < 0 || tune.nDataOffset + tune.nDataSize > static_cast<std::int64_t>(size)) fuzz::Broken();
-        } else if (size > 5 && data[5] == 2 && length != 0) {
+        } else if (nsf2 && length != 0) {
             expected = std::min<std::int64_t>(expected, 128 + std::int64_t{length});
             if (tune.nDataSize != std::max<std::int64_t>(0, expected - 128)) fuzz::Broken();
         }
@@ -40,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     NsfTune fromMemory;
     fromMemory.Init();
     fromMemory.DecodeHeader(header);
-    if (tune.fValid == 1 && !tune.fBuiltHeader && (fromMemory.wPlayAdrs != tune.wPlayAdrs || fromMemory.bExtraSound != tune.bExtraSound))
+    const bool nsfe = size >= 4 && std::memcmp(data, "NSFE", 4) == 0;
+    if (tune.fValid == 1 && !nsfe && (fromMemory.wPlayAdrs != tune.wPlayAdrs || fromMemory.bExtraSound != tune.bExtraSound))
         fuzz::Broken();
     tune.Release();
     return 0;
