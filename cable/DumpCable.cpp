@@ -25,19 +25,12 @@ std::FILE* OpenForWriting(const std::string& path) {
 #endif
 }
 
-bool Writable(const std::string& path) {
+// access() by a UTF-8 path: mode 0 asks whether it exists, 2 whether it can be written.
+bool Access(const std::string& path, int mode) {
 #ifdef _WIN32
-    return ::_waccess(Widen(path).c_str(), 2) == 0;
+    return ::_waccess(Widen(path).c_str(), mode) == 0;
 #else
-    return ::access(path.c_str(), W_OK) == 0;
-#endif
-}
-
-bool Exists(const std::string& path) {
-#ifdef _WIN32
-    return ::_waccess(Widen(path).c_str(), 0) == 0;
-#else
-    return ::access(path.c_str(), F_OK) == 0;
+    return ::access(path.c_str(), mode == 2 ? W_OK : F_OK) == 0;
 #endif
 }
 
@@ -46,11 +39,11 @@ bool Exists(const std::string& path) {
 std::string WhyNotWritable(const std::string& path) {
     if (path.empty()) return "no file name";
     std::string target = path;
-    if (!Exists(path)) {
+    if (!Access(path, 0)) {
         const std::size_t slash = path.find_last_of("/\\");
         target = slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
     }
-    return Writable(target) ? std::string() : std::strerror(errno);
+    return Access(target, 2) ? std::string() : std::strerror(errno);
 }
 
 class DumpDevice : public CableDevice {

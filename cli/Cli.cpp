@@ -226,17 +226,6 @@ int BadValue(std::ostream& err, const std::string& problem) {
     return kExitUsage;
 }
 
-// The bytes an upload puts into the board's USER0 register: the two lead bytes, the
-// header, the data and the closing zeros (4 after a tune's data, 3 otherwise).
-std::int64_t PayloadBytes(const UploadJob& job) {
-    if (job.rom) {
-        const std::int64_t chr = job.rom->n8kVRomBanks != 0 ? job.rom->ChrSize() : 0;
-        return 2 + 16 + job.rom->PrgSize() + chr + 3;
-    }
-    if (job.loaded != 0) return 2 + 128 + 3;
-    return 2 + 128 + TuneBlockCount(job.tune.nFileSize) * static_cast<std::int64_t>(kBlockSize) + 4;
-}
-
 // What a check that did not pass says, and its exit code.
 int CheckFailed(const BoardCheck& check, std::ostream& err) {
     switch (check.result) {
@@ -419,7 +408,7 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     }
     host.board = handle;
     if (playlist) host.song = tracks.front().song;
-    const std::int64_t payload = PayloadBytes(host);  // before the worker marks the tune loaded
+    const std::int64_t payload = User0Bytes(host);  // before the worker marks the tune loaded
     {
         InterruptGuard guard(host.busy);
         // One upload, or one per track of the playlist: the first whole, then each

@@ -38,18 +38,18 @@ namespace tunlet {
 
 namespace blaster {
 constexpr std::uint8_t kShiftCountMask = 0x3F;         // bits 5..0: data bytes after a command
-constexpr std::size_t kMaxShiftRun = kShiftCountMask;  // 63 data bytes per command (0xBF)
+static_assert(kMaxShiftBytes == kShiftCountMask);      // 63 data bytes per command (0xBF)
 constexpr std::uint8_t kTckLowBeforeShift = kStepLow;  // 0x2C after a walk, before a command
 }  // namespace blaster
 
 // Cable bytes of a run of n data bytes: the bytes and one command byte per 63.
 constexpr std::size_t PackedRunBytes(std::size_t n) {
-    return n + (n + blaster::kMaxShiftRun - 1) / blaster::kMaxShiftRun;
+    return n + (n + blaster::kMaxShiftBytes - 1) / blaster::kMaxShiftBytes;
 }
 
 // Pad bytes in front of the recovery walk after a cut packed write: one for every data
 // byte a cut command can still owe (the walk's own first byte is one more).
-constexpr std::size_t kPackedRecoverPad = blaster::kMaxShiftRun - 1;
+constexpr std::size_t kPackedRecoverPad = blaster::kMaxShiftBytes - 1;
 constexpr std::size_t kPackedRecoverTapBytes = kPackedRecoverPad + kRecoverTapBytes;
 
 // Writes the shift commands of n data bytes to out (PackedRunBytes(n) bytes); returns

@@ -146,6 +146,19 @@ PhaseEnd SendSlices(UploadHost& host, const Wire& w, const std::uint8_t* data, s
 
 }  // namespace
 
+std::int64_t User0Bytes(UploadHost& host) {
+    constexpr std::int64_t kLead = 2;
+    if (const NesRom* rom = host.Rom()) {
+        const std::int64_t chr = rom->n8kVRomBanks != 0 ? static_cast<std::int64_t>(rom->ChrSize()) : 0;
+        return kLead + static_cast<std::int64_t>(kInesHeaderSize) + static_cast<std::int64_t>(rom->PrgSize()) + chr +
+               static_cast<std::int64_t>(kRomTrailer);
+    }
+    constexpr auto kHeader = static_cast<std::int64_t>(kNsfHeaderSize);
+    if (host.TuneLoaded().load() != 0) return kLead + kHeader + static_cast<std::int64_t>(kHeaderOnlyTrailer);
+    return kLead + kHeader + TuneBlockCount(host.Tune().nFileSize) * static_cast<std::int64_t>(kBlockSize) +
+           static_cast<std::int64_t>(kTuneTrailer);
+}
+
 std::int64_t TuneBlockCount(std::int32_t nFileSize) {
     if (nFileSize <= 0) return 0;
     return (static_cast<std::int64_t>(nFileSize) + kBlockSize - 1) / kBlockSize;

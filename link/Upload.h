@@ -70,6 +70,10 @@ inline constexpr char kFileNotOpened[] = "file dont open";
 
 // Number of 4096-byte blocks a tune of nFileSize bytes is sent in.
 std::int64_t TuneBlockCount(std::int32_t nFileSize);
+// The bytes the upload the host asks for puts into the board's USER0 register: the
+// two lead bytes, the header, the data and the closing zeros. Asked before the upload,
+// since a whole tune upload marks the tune loaded.
+std::int64_t User0Bytes(UploadHost& host);
 
 // Thread procedures; both return 0.
 unsigned SendTuneThread(UploadHost& host);
