@@ -39,7 +39,7 @@ constexpr const char* kUsage =
     "                            [--cable usb-blaster|virtual|dump:PATH]\n"
     "       tunlet-cli play FILE --playlist [--track-seconds S] [--header-only] [--cable ...]\n"
     "       tunlet-cli scan [--cable usb-blaster|virtual]\n"
-    "       tunlet-cli --help | --version\n";
+    "       tunlet-cli --help | -h | /? | --version\n";
 
 constexpr const char* kHelp =
     "Tunlet command line: shows and sends NSF tunes and iNES ROMs to the FPGA board\n"
@@ -66,9 +66,10 @@ constexpr const char* kHelp =
     "                        the virtual JTAG hub and nodes of its design\n"
     "\n"
     "Before sending, play resets the JTAG chain and reads its IDCODEs: one Intel FPGA\n"
-    "is what Tunlet drives. Ctrl-C stops a transfer as the window's Stop does.\n"
+    "is what Tunlet drives. Ctrl-C, SIGTERM and SIGHUP stop a transfer as the\n"
+    "window's Stop does.\n"
     "Exit codes: 0 done, 1 file problem, 2 usage error, 3 board not connected,\n"
-    "4 write error, 5 JTAG chain refused, 130 interrupted.\n";
+    "4 write error, 5 JTAG chain refused, 128 + the signal when stopped (130 Ctrl-C).\n";
 
 int Usage(std::ostream& err, const std::string& problem) {
     err << "tunlet-cli: " << problem << "\n" << kUsage;
