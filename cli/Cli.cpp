@@ -116,10 +116,11 @@ extern "C" void OnStopSignal(int sig) {
 }
 
 #ifdef _WIN32
+// Ctrl-Break's own signal (SIGBREAK); SIGINT and SIGTERM for raise() too.
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGBREAK};
 
 // Console control events arrive here, on a thread of their own.
-BOOL WINAPI OnConsoleControl(::DWORD event) { return OnConsoleEvent(event) ? TRUE : FALSE; }  // SIGINT, SIGTERM for raise() too
+BOOL WINAPI OnConsoleControl(::DWORD event) { return OnConsoleEvent(event) ? TRUE : FALSE; }
 
 // Set once the command's outcome is known, with the exit code it gives.
 HANDLE EndedEvent() {

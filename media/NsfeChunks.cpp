@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "media/ByteOrder.h"
 #include "media/TextCoding.h"
@@ -24,8 +25,11 @@ std::vector<std::string> Strings(const std::uint8_t* p, std::size_t n) {
     for (std::size_t i = 0; i <= n && out.size() < kMaxPlayOrder; ++i) {
         if (i == n || p[i] == 0) {
             if (i > start || i < n) {
+                // The encoding is judged on the part that may be kept (and its next character).
                 const std::string_view text(reinterpret_cast<const char*>(p + start), i - start);
-                out.emplace_back(text.substr(0, CharBoundary(text, kMaxTitleBytes, DetectCoding(text))));
+                const std::string_view head = text.substr(0, kMaxTitleBytes + 4);
+                const TextCoding coding = DetectCoding(head, head.size() < text.size());
+                out.emplace_back(head.substr(0, CharBoundary(head, kMaxTitleBytes, coding)));
             }
             start = i + 1;
         }

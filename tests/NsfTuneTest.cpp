@@ -742,6 +742,7 @@ TEST(M3uPlaylist, MergeWithTheTunesOwn) {
 
 // A play order is cut at 1024 entries, and the summary says how many were left out:
 // from a plst, and from the entry lines of an M3U. A tlbl keeps 1024 names at most.
+// Nothing a file says can make the lists or the summary grow beyond that.
 TEST(M3uPlaylist, PlayOrderIsCutAt1024Entries) {
     NsfeChunks chunks;
     const Bytes big = MakeNsfe({Chunk("INFO", NsfeInfo(NsfSpec{})), Chunk("plst", Bytes(3000, 0)),
@@ -754,6 +755,15 @@ TEST(M3uPlaylist, PlayOrderIsCutAt1024Entries) {
     DescribeTracks(fromPlst, 1, text);
     const std::string said = "\n  1  2:30\n(the play order is cut at 1024 entries: 1976 more left out)";
     EXPECT_EQ(text.substr(text.size() - said.size()), said);
+
+    // A name is cut after 1024 bytes, between two characters: 341 of 400 曲.
+    std::string kanji;
+    for (int i = 0; i < 400; ++i) kanji += "\xE6\x9B\xB2";
+    NsfeChunks named;
+    const Bytes tlbl = Chunk("tlbl", Strings({kanji}));
+    ASSERT_EQ(ReadNsfeChunks(tlbl.data(), tlbl.size(), named), "");
+    ASSERT_EQ(named.labels.size(), 1u);
+    EXPECT_EQ(named.labels[0], kanji.substr(0, 341 * 3));
 
     std::string lines;
     for (int i = 0; i < 1030; ++i) lines += "t.nsf::NSF,1\n";
