@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "media/Playlist.h"
+#include "media/TextCoding.h"
 
 namespace tunlet {
 
@@ -10,6 +11,7 @@ namespace {
 
 std::string UnknownReason(const char* path, const NsfTune& tune, const NesRom& rom, std::int32_t romResult) {
     if (tune.pszMessage == NsfTune::kBadNsfe) return "This NSFe tune cannot be played: " + tune.strProblem + ".";
+    if (tune.pszMessage == NsfTune::kShortHeader) return "This NSF tune cannot be played: " + tune.strProblem + ".";
     if (romResult == NesRom::kUnsupported) return "This ROM cannot be sent to the board: " + rom.strProblem + ".";
     std::string why;
     if (tune.pszMessage == NsfTune::kIsDirectory) {
@@ -35,7 +37,7 @@ std::string UnknownReason(const char* path, const NsfTune& tune, const NesRom& r
 void ApplyM3u(NsfTune& tune, const std::string& m3uPath, const M3uFile& m3u, std::string why) {
     Playlist merged = tune.tracks;
     if (why.empty()) merged = MergeM3u(tune.tracks, tune.nSongs, m3u, FileNameOf(tune.pszPath.get()), why);
-    const std::string name(FileNameOf(m3uPath));
+    const std::string name = TextToUtf8(FileNameOf(m3uPath));  // the summary is UTF-8 throughout
     if (why.empty()) {
         merged.note = "Playlist: " + name;
         if (m3u.damaged > 0) merged.note += " (" + std::to_string(m3u.damaged) + " damaged lines skipped)";
@@ -100,6 +102,7 @@ LoadOutcome LoadFile(const char* path, NsfTune& tune, std::unique_ptr<NesRom>& r
         fresh->Release();
         out.kind = LoadKind::Damaged;
         out.text = e.what();
+        if (!e.detail().empty()) out.text += "\n" + e.detail();
         return out;
     }
     if (result != 0) {

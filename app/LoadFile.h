@@ -23,7 +23,8 @@ enum class LoadKind {
 struct LoadOutcome {
     LoadKind kind = LoadKind::Unknown;
     // Tune, Rom: the summary with LF line ends (Describe's bytes).
-    // Damaged: the reader's text ("rom read error", "EOF error").
+    // Damaged: the reader's text ("rom read error", "EOF error"); after "rom read
+    // error" a second line gives the sizes expected and found.
     // Unknown: one line that says the file is neither and why.
     std::string text;
     // The file read: the path given, or the tune an M3U playlist given names first.

@@ -163,6 +163,7 @@ bool CPlayerDlg::ShowLoad(LoadOutcome outcome, int songPos) {
         Window().EnableItem(kIdSend, false);
         EnableSongControls(false);
         Window().SetItemText(kIdSongLabel, "");
+        MakeCrLf(outcome.text);  // "rom read error" has a second line
         strInfo = outcome.text;
         UpdateData(false);
         return false;

@@ -1,6 +1,8 @@
 // Loading and describing the largest files the readers take.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -30,6 +32,31 @@ std::vector<char> MegabyteTune() {
     return b;
 }
 
+void PutLe32(std::vector<char>& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+}
+
+// An 8 MB NSFe crafted to make its playlist huge: a plst of 4 MB entries, and a tlbl
+// of 4 MB empty names. tunlet-cli info on it must stay small and quick.
+std::vector<char> CraftedNsfe() {
+    constexpr std::uint32_t kHalf = 4 << 20;
+    const std::uint8_t info[10] = {0x00, 0x80, 0x03, 0x80, 0x06, 0x80, 0, 0, 2, 0};
+    std::vector<char> b = {'N', 'S', 'F', 'E'};
+    const auto chunk = [&b](const char* id, std::uint32_t length, const std::uint8_t* data) {
+        const std::size_t at = b.size();
+        b.resize(at + 8 + length, 0);
+        PutLe32(b, at, length);
+        std::copy(id, id + 4, b.begin() + static_cast<std::ptrdiff_t>(at + 4));
+        if (data != nullptr) std::copy(data, data + length, b.begin() + static_cast<std::ptrdiff_t>(at + 8));
+    };
+    chunk("INFO", sizeof info, info);
+    chunk("DATA", 16, nullptr);
+    chunk("plst", kHalf, nullptr);  // track 1, four million times
+    chunk("tlbl", kHalf, nullptr);  // four million empty names
+    chunk("NEND", 0, nullptr);
+    return b;
+}
+
 // Loads the file over and over through the shared load step.
 void LoadRepeatedly(benchmark::State& state, const std::string& name, const std::vector<char>& bytes) {
     const std::string path = WriteTemp(name, bytes);
@@ -50,6 +77,10 @@ BENCHMARK(BM_LoadLargestRom)->Unit(benchmark::kMillisecond);
 
 void BM_LoadMegabyteTune(benchmark::State& state) { LoadRepeatedly(state, "tune.nsf", MegabyteTune()); }
 BENCHMARK(BM_LoadMegabyteTune)->Unit(benchmark::kMicrosecond);
+
+// What tunlet-cli info does with the crafted NSFe: load, and the summary.
+void BM_InfoCraftedNsfe(benchmark::State& state) { LoadRepeatedly(state, "crafted.nsfe", CraftedNsfe()); }
+BENCHMARK(BM_InfoCraftedNsfe)->Unit(benchmark::kMillisecond);
 
 void BM_DescribeTune(benchmark::State& state) {
     tunlet::NsfTune tune;

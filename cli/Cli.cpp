@@ -39,7 +39,7 @@ constexpr const char* kUsage =
     "                            [--cable usb-blaster|virtual|dump:PATH]\n"
     "       tunlet-cli play FILE --playlist [--track-seconds S] [--header-only] [--cable ...]\n"
     "       tunlet-cli scan [--cable usb-blaster|virtual]\n"
-    "       tunlet-cli --help | --version\n";
+    "       tunlet-cli --help | -h | /? | --version\n";
 
 constexpr const char* kHelp =
     "Tunlet command line: shows and sends NSF tunes and iNES ROMs to the FPGA board\n"
@@ -66,9 +66,10 @@ constexpr const char* kHelp =
     "                        the virtual JTAG hub and nodes of its design\n"
     "\n"
     "Before sending, play resets the JTAG chain and reads its IDCODEs: one Intel FPGA\n"
-    "is what Tunlet drives. Ctrl-C stops a transfer as the window's Stop does.\n"
+    "is what Tunlet drives. Ctrl-C, SIGTERM and SIGHUP stop a transfer as the\n"
+    "window's Stop does.\n"
     "Exit codes: 0 done, 1 file problem, 2 usage error, 3 board not connected,\n"
-    "4 write error, 5 JTAG chain refused, 130 interrupted.\n";
+    "4 write error, 5 JTAG chain refused, 128 + the signal when stopped (130 Ctrl-C).\n";
 
 int Usage(std::ostream& err, const std::string& problem) {
     err << "tunlet-cli: " << problem << "\n" << kUsage;
@@ -102,76 +103,96 @@ int Info(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     return kExitOk;
 }
 
-// Ctrl-C asks the running upload to stop, as Stop does.
+// Ctrl-C, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break and closing the console)
+// ask the running upload to stop, as Stop does: the block in flight completes, the
+// closing walk leaves the TAP in Run-Test/Idle, and the exit status is 128 plus the
+// signal.
 std::atomic<std::int32_t>* g_busy = nullptr;
-volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_signal = 0;
 
-extern "C" void OnInterrupt(int) {
-    g_interrupted = 1;
+extern "C" void OnStopSignal(int sig) {
+    g_signal = sig;
     if (g_busy != nullptr) g_busy->store(0);
 }
 
 #ifdef _WIN32
-// Ctrl-C and Ctrl-Break in the console arrive here, on a thread of their own.
-BOOL WINAPI OnConsoleControl(::DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    OnInterrupt(SIGINT);
-    return TRUE;
+// Ctrl-Break's own signal (SIGBREAK); SIGINT and SIGTERM for raise() too.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGBREAK};
+
+// Console control events arrive here, on a thread of their own.
+BOOL WINAPI OnConsoleControl(::DWORD event) { return OnConsoleEvent(event) ? TRUE : FALSE; }
+
+// Set once the command's outcome is known, with the exit code it gives.
+HANDLE EndedEvent() {
+    static const HANDLE ended = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return ended;
 }
+std::atomic<int> g_exitCode{kExitOk};
 
 class InterruptGuard {
 public:
     explicit InterruptGuard(std::atomic<std::int32_t>& busy) {
-        g_interrupted = 0;
+        g_signal = 0;
         g_busy = &busy;
+        ::ResetEvent(EndedEvent());
         ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-        old_ = std::signal(SIGINT, OnInterrupt);  // raise(SIGINT) too
+        for (std::size_t i = 0; i < std::size(kStopSignals); ++i) old_[i] = std::signal(kStopSignals[i], OnStopSignal);
     }
     ~InterruptGuard() {
-        std::signal(SIGINT, old_);
+        for (std::size_t i = 0; i < std::size(kStopSignals); ++i) std::signal(kStopSignals[i], old_[i]);
         ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
         g_busy = nullptr;
     }
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
 
+    // The command's outcome is written: a console being closed may end the process now.
+    void End(int code) {
+        g_exitCode = code;
+        ::SetEvent(EndedEvent());
+    }
+
 private:
-    void (*old_)(int) = nullptr;
+    void (*old_[std::size(kStopSignals)])(int) = {};
 };
 #else
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 class InterruptGuard {
 public:
     explicit InterruptGuard(std::atomic<std::int32_t>& busy) {
-        g_interrupted = 0;
+        g_signal = 0;
         g_busy = &busy;
         struct sigaction sa {};
-        sa.sa_handler = OnInterrupt;
+        sa.sa_handler = OnStopSignal;
         sigemptyset(&sa.sa_mask);
-        sigaction(SIGINT, &sa, &old_);
+        for (std::size_t i = 0; i < std::size(kStopSignals); ++i) sigaction(kStopSignals[i], &sa, &old_[i]);
     }
     ~InterruptGuard() {
-        sigaction(SIGINT, &old_, nullptr);
+        for (std::size_t i = 0; i < std::size(kStopSignals); ++i) sigaction(kStopSignals[i], &old_[i], nullptr);
         g_busy = nullptr;
     }
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
 
+    void End(int) {}
+
 private:
-    struct sigaction old_ {};
+    struct sigaction old_[std::size(kStopSignals)] {};
 };
 #endif
 
 constexpr double kMaxTrackSeconds = 86400;
 
-// Waits ms milliseconds; false when Ctrl-C came first. Between tracks the TAP is idle.
+// Waits ms milliseconds; false when a stop signal came first. Between tracks the TAP is idle.
 bool WaitOrInterrupted(std::int64_t ms) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
-    while (!g_interrupted && Clock::now() < end) {
+    while (!g_signal && Clock::now() < end) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
         std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(50)));
     }
-    return !g_interrupted;
+    return !g_signal;
 }
 
 // The tracks --playlist plays: the entries in play order without sound effects (all
@@ -372,6 +393,7 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         chosen = std::strtol(song->c_str(), &end, 10);
         if (song->empty() || *end != '\0' || errno != 0 || chosen < 1 || chosen > songs) {
             if (host.rom) return BadValue(err, "--song: a ROM has no songs to choose (only --song 1)");
+            if (songs == 1) return BadValue(err, "--song: this tune has one song, not '" + *song + "'");
             return BadValue(err, "--song must be a number from 1 to " + std::to_string(songs) + " for this tune, not '" +
                                      *song + "'");
         }
@@ -409,64 +431,97 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     host.board = handle;
     if (playlist) host.song = tracks.front().song;
     const std::int64_t payload = User0Bytes(host);  // before the worker marks the tune loaded
-    {
-        InterruptGuard guard(host.busy);
-        // One upload, or one per track of the playlist: the first whole, then each
-        // next one's header alone once the track before is over.
-        const std::size_t count = playlist ? tracks.size() : 1;
-        for (std::size_t i = 0; i < count; ++i) {
-            if (playlist) {
-                const PlaylistEntry& t = tracks[i];
-                host.song = t.song;
-                out << i + 1 << "/" << count << " song " << t.song << (t.title.empty() ? "" : ": " + t.title) << " ("
-                    << FormatDuration(t.PlayMs()) << ")\n";
-                out.flush();
-            }
-            host.busy = 1;
-            std::thread worker([&host] {
-                if (host.rom) {
-                    SendRomThread(host);
-                } else {
-                    SendTuneThread(host);
-                }
-            });
-            worker.join();
-            host.EndBar();
-            if (host.writeError || host.fileError || g_interrupted || i + 1 == count) break;
-            const std::int64_t ms = trackSeconds ? static_cast<std::int64_t>(*trackSeconds * 1000) : tracks[i].TotalMs();
-            if (!WaitOrInterrupted(ms)) break;
+    InterruptGuard guard(host.busy);
+    // One upload, or one per track of the playlist: the first whole, then each next
+    // one's header alone once the track before is over.
+    const std::size_t count = playlist ? tracks.size() : 1;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (playlist) {
+            const PlaylistEntry& t = tracks[i];
+            host.song = t.song;
+            out << i + 1 << "/" << count << " song " << t.song << (t.title.empty() ? "" : ": " + t.title) << " ("
+                << FormatDuration(t.PlayMs()) << ")\n";
+            out.flush();
         }
+        host.busy = 1;
+        std::thread worker([&host] {
+            if (host.rom) {
+                SendRomThread(host);
+            } else {
+                SendTuneThread(host);
+            }
+        });
+        worker.join();
+        host.EndBar();
+        if (host.writeError || host.fileError || g_signal || i + 1 == count) break;
+        const std::int64_t ms = trackSeconds ? static_cast<std::int64_t>(*trackSeconds * 1000) : tracks[i].TotalMs();
+        if (!WaitOrInterrupted(ms)) break;
     }
     host.EndBar();
     // A dump whose last bytes could not be kept is a failed transfer too.
     if (FT_Close(handle) != FT_OK && !host.writeError && !host.fileError) host.ShowMessage(kWriteError);
     SetCableBackend(nullptr);
 
-    if (virtualBoard) out << VirtualBoard::Describe(virtualBoard->Snapshot());
-    if (host.fileError) return kExitFile;
-    if (host.writeError) return kExitWriteError;
-    if (g_interrupted) {
-        err << "tunlet-cli: stopped\n";
-        return kExitInterrupted;
-    }
-    // The playlist's lines told what went to the board; else it is said in one line.
-    if (playlist) return kExitOk;
-    out << "sent " << path;
-    if (host.rom) {
-        out << " (ROM)";
-    } else {
-        out << (headerOnly ? " (header only), song " : ", song ") << host.song << " of " << songs;
-    }
-    out << ": " << payload << " bytes\n";
-    return kExitOk;
+    const int code = [&] {
+        if (virtualBoard) out << VirtualBoard::Describe(virtualBoard->Snapshot());
+        if (host.fileError) return static_cast<int>(kExitFile);
+        if (host.writeError) return static_cast<int>(kExitWriteError);
+        if (g_signal) {
+            err << "tunlet-cli: stopped\n";
+            return kExitSignalBase + g_signal;
+        }
+        // The playlist's lines told what went to the board; else it is said in one line.
+        if (playlist) return static_cast<int>(kExitOk);
+        out << "sent " << path;
+        if (host.rom) {
+            out << " (ROM)";
+        } else {
+            out << (headerOnly ? " (header only), song " : ", song ") << host.song << " of " << songs;
+        }
+        out << ": " << payload << " bytes\n";
+        return static_cast<int>(kExitOk);
+    }();
+    out.flush();
+    err.flush();
+    guard.End(code);
+    return code;
 }
 
 }  // namespace
 
+#ifdef _WIN32
+int ConsoleEventSignal(unsigned long event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+            return SIGINT;
+        case CTRL_BREAK_EVENT:
+            return SIGBREAK;
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            return SIGTERM;
+        default:
+            return 0;
+    }
+}
+
+bool OnConsoleEvent(unsigned long event) {
+    const int sig = ConsoleEventSignal(event);
+    if (sig == 0) return false;
+    OnStopSignal(sig);
+    if (sig == SIGTERM) {
+        // Windows ends the process once this returns (and after 5 s at the latest):
+        // wait for the transfer to wind down, then end with the command's own code.
+        if (::WaitForSingleObject(EndedEvent(), 4500) == WAIT_OBJECT_0) ::ExitProcess(static_cast<UINT>(g_exitCode.load()));
+    }
+    return true;
+}
+#endif
+
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
     if (args.empty()) return Usage(err, "no command given");
     const std::string& command = args[0];
-    if (command == "--help" || command == "-h" || command == "help") {
+    if (command == "--help" || command == "-h" || command == "/?" || command == "help") {
         out << kHelp << "\n" << kUsage;
         return kExitOk;
     }

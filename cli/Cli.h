@@ -22,7 +22,8 @@ enum CliExit : int {
     kExitNotConnected = 3,
     kExitWriteError = 4,
     kExitChainRefused = 5,  // the JTAG chain is not one Intel FPGA
-    kExitInterrupted = 130,
+    kExitSignalBase = 128,  // stopped by a signal: 128 plus its number
+    kExitInterrupted = 130,  // Ctrl-C
 };
 
 struct CliEnvironment {
@@ -35,6 +36,16 @@ struct CliEnvironment {
 // args excludes the program name. Returns the exit code.
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const CliEnvironment& env = {});
+
+#ifdef _WIN32
+// The signal a console control event stands for: Ctrl-C SIGINT, Ctrl-Break SIGBREAK,
+// closing the console, logoff and shutdown SIGTERM; 0 for none.
+int ConsoleEventSignal(unsigned long event);
+// tunlet-cli's console control handler: false for an event it leaves to Windows.
+// During a transfer an event stops it as Ctrl-C does; for a closing console it waits
+// until the command has ended and ends the process with its exit code.
+bool OnConsoleEvent(unsigned long event);
+#endif
 
 
 }  // namespace tunlet

@@ -111,8 +111,13 @@ std::int32_t NesRom::Read(const char* path) {
         pChrRom = std::make_unique<std::uint8_t[]>(kChrBankSize);
     }
     if (file.HasMore()) error = kEofError;
+    std::string detail;
+    if (error == kReadError) {
+        const std::size_t expected = kInesHeaderSize + (f512ByteTrainer ? kTrainerSize : 0) + PrgSize() + ChrSize();
+        detail = "expected " + std::to_string(expected) + " bytes, the file has " + std::to_string(file.Stamp().size);
+    }
     file.Close();
-    if (error != nullptr) throw RomReadError(error);
+    if (error != nullptr) throw RomReadError(error, std::move(detail));
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace tunlet {
 
@@ -14,14 +15,17 @@ constexpr std::size_t kTrainerSize = 512;
 constexpr std::size_t kPrgBankSize = 16384;
 constexpr std::size_t kChrBankSize = 8192;
 
-// Raised by NesRom::Read for damaged data; carries one of the constant texts.
+// Raised by NesRom::Read for damaged data; carries one of the constant texts and,
+// for data cut short, a line with the sizes expected and found.
 class RomReadError : public std::exception {
 public:
-    explicit RomReadError(const char* text) : text_(text) {}
+    explicit RomReadError(const char* text, std::string detail = {}) : text_(text), detail_(std::move(detail)) {}
     const char* what() const noexcept override { return text_; }
+    const std::string& detail() const noexcept { return detail_; }
 
 private:
     const char* text_;
+    std::string detail_;
 };
 
 struct NesRom {

@@ -8,6 +8,7 @@
 
 #include "media/ByteOrder.h"
 #include "media/StdioFile.h"
+#include "media/TextCoding.h"
 #include "media/TextFormat.h"
 
 namespace tunlet {
@@ -41,9 +42,12 @@ constexpr std::int64_t kMaxChunkBytes = 64 << 20;
 constexpr std::uint16_t kDefaultSpeedNtsc = 16639;
 constexpr std::uint16_t kDefaultSpeedPal = 19997;
 
-void CopyText(char (&dst)[32], const std::uint8_t* src) {
+// The field as the board gets it (cut at 31 bytes) and as the summary shows it.
+void CopyText(char (&dst)[32], std::string& shown, const std::uint8_t* src) {
     std::memcpy(dst, src, sizeof dst);
     dst[31] = '\0';
+    // A field with no NUL of its own lost its last byte, maybe half a character.
+    shown = TextToUtf8(dst, src[31] != 0);
 }
 
 }  // namespace
@@ -69,7 +73,9 @@ void NsfTune::BuildHeader(const NsfeChunks& c, std::uint8_t (&h)[kNsfHeaderSize]
     WriteLe16(h, kOffPlay, c.play);
     const std::size_t texts[3] = {kOffSongName, kOffArtist, kOffCopyright};
     for (std::size_t i = 0; i < 3 && i < c.auth.size(); ++i) {
-        std::memcpy(h + texts[i], c.auth[i].data(), std::min(c.auth[i].size(), kTextSize - 1));
+        // Cut between two characters; the field's last byte stays NUL.
+        const std::string& name = c.auth[i];
+        std::memcpy(h + texts[i], name.data(), CharBoundary(name, kTextSize - 1, DetectCoding(name)));
     }
     WriteLe16(h, kOffSpeedNtsc, c.hasRate ? c.rateNtsc : kDefaultSpeedNtsc);
     WriteLe16(h, kOffSpeedPal, c.hasRate ? c.ratePal : kDefaultSpeedPal);
@@ -95,9 +101,9 @@ void NsfTune::DecodeHeader(const std::uint8_t (&h)[kNsfHeaderSize]) {
     wLoadAdrs = ReadLe16(h, kOffLoad);
     wInitAdrs = ReadLe16(h, kOffInit);
     wPlayAdrs = ReadLe16(h, kOffPlay);
-    CopyText(szSongName, h + kOffSongName);
-    CopyText(szArtist, h + kOffArtist);
-    CopyText(szCopyright, h + kOffCopyright);
+    CopyText(szSongName, strSongName, h + kOffSongName);
+    CopyText(szArtist, strArtist, h + kOffArtist);
+    CopyText(szCopyright, strCopyright, h + kOffCopyright);
     wSpeedNtsc = ReadLe16(h, kOffSpeedNtsc);
     std::memcpy(bankInit, h + kOffBankInit, sizeof bankInit);
     wSpeedPal = ReadLe16(h, kOffSpeedPal);
@@ -127,12 +133,19 @@ std::int32_t NsfTune::Read(const char* path) {
                                                            : kNoFile;
         return -1;
     }
-    // Bytes that lie beyond the end of a short file read as 0.
     std::uint8_t header[kNsfHeaderSize] = {};
     const std::size_t got = file.Read(header, kMagicSize);
     const bool nsfe = HasNsfeMagic(header, got);
     if (!nsfe && !HasMagic(header, got)) {
         pszMessage = kNoMagic;
+        return -1;
+    }
+    // A file that ends inside its header is no tune: sent, it would be 32 KiB of filler.
+    const std::size_t headerBytes = nsfe ? 0 : got + file.Read(header + kMagicSize, kNsfHeaderSize - kMagicSize);
+    if (!nsfe && headerBytes < kNsfHeaderSize) {
+        pszMessage = kShortHeader;
+        strProblem = "the NSF header is cut short: " + std::to_string(headerBytes) + " of " +
+                     std::to_string(kNsfHeaderSize) + " bytes";
         return -1;
     }
     const std::size_t len = std::strlen(path);
@@ -144,10 +157,7 @@ std::int32_t NsfTune::Read(const char* path) {
     nDataOffset = kNsfHeaderSize;
     nDataSize = -1;
 
-    if (!nsfe) {
-        file.Read(header + kMagicSize, kNsfHeaderSize - kMagicSize);
-        DecodeHeader(header);
-    }
+    if (!nsfe) DecodeHeader(header);
     // Size and stamp of the file whose header was just read, not of whatever the path
     // names by now.
     const FileStamp now = file.Stamp();
@@ -206,6 +216,9 @@ std::int32_t NsfTune::ReadNsfe(StdioFile& file, std::int64_t size) {
     BuildHeader(chunks, header);
     SetSentHeader(header);
     DecodeHeader(header);
+    // The summary shows the whole names, not the board's 31 bytes of them.
+    std::string* shown[3] = {&strSongName, &strArtist, &strCopyright};
+    for (std::size_t i = 0; i < 3 && i < chunks.auth.size(); ++i) *shown[i] = TextToUtf8(chunks.auth[i]);
     nDataOffset = static_cast<std::int64_t>(kNsfeMagicSize + chunks.dataOffset);
     nDataSize = static_cast<std::int64_t>(chunks.dataSize);
     nFileSize = static_cast<std::int32_t>(std::int64_t{kNsfHeaderSize} + nDataSize);
@@ -223,9 +236,9 @@ void NsfTune::ReadNsf2Metadata(StdioFile& file, std::int64_t from, std::int64_t 
 
 void NsfTune::Describe(std::string& text) const {
     text.clear();
-    AppendFormat(text, "SongName : %s\n", szSongName);
-    AppendFormat(text, "Artist   : %s\n", szArtist);
-    AppendFormat(text, "Copyright: %s\n\n", szCopyright);
+    AppendFormat(text, "SongName : %s\n", strSongName.c_str());
+    AppendFormat(text, "Artist   : %s\n", strArtist.c_str());
+    AppendFormat(text, "Copyright: %s\n\n", strCopyright.c_str());
     AppendFormat(text, "Songs: %d  ", unsigned{nSongs});
     AppendFormat(text, "StartSong: %d\n", unsigned{nStartSong});
     AppendFormat(text, "LoadAdrs: %04X\n", unsigned{wLoadAdrs});
@@ -248,7 +261,7 @@ void NsfTune::Describe(std::string& text) const {
     for (int bit = 0; bit < 6; ++bit) {
         if (bExtraSound & (1u << bit)) text += kChipNames[bit];
     }
-    DescribeTracks(tracks, text);
+    DescribeTracks(tracks, nSongs, text);
 }
 
 }  // namespace tunlet

@@ -26,6 +26,9 @@ struct NsfTune {
     char szSongName[32] = {};
     char szArtist[32] = {};
     char szCopyright[32] = {};
+    // The three texts as the summary shows them, in UTF-8: each header field decoded
+    // on its own, or an NSFe's whole auth names. The sz fields hold what the board gets.
+    std::string strSongName, strArtist, strCopyright;
     std::uint16_t wSpeedNtsc = 0;
     std::uint16_t wSpeedPal = 0;
     std::uint8_t bankInit[8] = {};
@@ -50,7 +53,7 @@ struct NsfTune {
     Playlist tracks;
     // The file as it was when read, to tell whether it has changed since.
     FileStamp stamp;
-    // Why an NSFe file (or its metadata) cannot be used, when pszMessage is kBadNsfe.
+    // Why the file cannot be used, when pszMessage is kBadNsfe or kShortHeader.
     std::string strProblem;
 
     // Failure texts of Read.
@@ -60,6 +63,7 @@ struct NsfTune {
     static constexpr char kIsDirectory[] = "is a directory";
     static constexpr char kNotRegular[] = "is not a regular file";
     static constexpr char kBadNsfe[] = "damaged NSFe";
+    static constexpr char kShortHeader[] = "NSF header cut short";
 
     void Init();
     void Release();

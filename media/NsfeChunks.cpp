@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "media/ByteOrder.h"
+#include "media/TextCoding.h"
 #include "media/TextFormat.h"
 
 namespace tunlet {
@@ -15,23 +17,32 @@ constexpr std::size_t kInfoMin = 8;      // the addresses, PAL/NTSC and chip byt
 
 bool Is(const std::uint8_t* id, const char (&name)[5]) { return std::memcmp(id, name, 4) == 0; }
 
-// NUL-separated strings; a last one without its NUL counts too.
+// NUL-separated strings; a last one without its NUL counts too. At most
+// kMaxPlayOrder of them, each cut to kMaxTitleBytes between two characters.
 std::vector<std::string> Strings(const std::uint8_t* p, std::size_t n) {
     std::vector<std::string> out;
     std::size_t start = 0;
-    for (std::size_t i = 0; i <= n; ++i) {
+    for (std::size_t i = 0; i <= n && out.size() < kMaxPlayOrder; ++i) {
         if (i == n || p[i] == 0) {
-            if (i > start || i < n) out.emplace_back(reinterpret_cast<const char*>(p + start), i - start);
+            if (i > start || i < n) {
+                // The encoding is judged on the part that may be kept (and its next character).
+                const std::string_view text(reinterpret_cast<const char*>(p + start), i - start);
+                const std::string_view head = text.substr(0, kMaxTitleBytes + 4);
+                const TextCoding coding = DetectCoding(head, head.size() < text.size());
+                out.emplace_back(head.substr(0, CharBoundary(head, kMaxTitleBytes, coding)));
+            }
             start = i + 1;
         }
     }
     return out;
 }
 
-// Signed 32-bit little-endian values, one per track (time, fade).
+// Signed 32-bit little-endian values, one per track (time, fade); at most kMaxPlayOrder.
 std::vector<std::int32_t> Int32s(const std::uint8_t* p, std::size_t n) {
     std::vector<std::int32_t> values;
-    for (std::size_t i = 0; i + 4 <= n; i += 4) values.push_back(static_cast<std::int32_t>(ReadLe32(p, i)));
+    for (std::size_t i = 0; i + 4 <= n && values.size() < kMaxPlayOrder; i += 4) {
+        values.push_back(static_cast<std::int32_t>(ReadLe32(p, i)));
+    }
     return values;
 }
 
@@ -85,9 +96,11 @@ std::string ReadNsfeChunks(const std::uint8_t* bytes, std::size_t size, NsfeChun
         } else if (Is(id, "fade")) {
             out.fades = Int32s(p, length);
         } else if (Is(id, "plst")) {
-            out.order.assign(p, p + length);
+            const std::size_t kept = std::min<std::size_t>(length, kMaxPlayOrder);
+            out.order.assign(p, p + kept);
+            out.orderLeftOut = length - kept;
         } else if (Is(id, "psfx")) {
-            out.effects.assign(p, p + length);
+            out.effects.assign(p, p + std::min<std::size_t>(length, kMaxPlayOrder));
         } else if (id[0] >= 'A' && id[0] <= 'Z') {
             return "the chunk '" + Printable(id) + "' is required but not supported";
         }
@@ -102,7 +115,7 @@ Playlist NsfeChunks::Tracks(unsigned songs) const {
     for (unsigned i = 0; i < songs; ++i) {
         PlaylistEntry e;
         e.song = static_cast<int>(i + 1);
-        if (i < labels.size()) e.title = labels[i];
+        if (i < labels.size()) e.title = TextToUtf8(labels[i]);
         if (i < times.size()) e.ms = times[i];
         if (i < fades.size()) e.fadeMs = fades[i];
         e.fEffect = std::find(effects.begin(), effects.end(), i) != effects.end();
@@ -113,6 +126,7 @@ Playlist NsfeChunks::Tracks(unsigned songs) const {
         if (track < songs) list.entries.push_back(list.songs[track]);
     }
     if (order.empty()) list.entries = list.songs;
+    list.nLeftOut = orderLeftOut;
     return list;
 }
 

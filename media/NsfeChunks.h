@@ -28,16 +28,19 @@ struct NsfeChunks {
     std::uint8_t bank[8] = {};
     bool hasRate = false;
     std::uint16_t rateNtsc = 0, ratePal = 0;
+    // The lists below keep at most kMaxPlayOrder items, the texts at most
+    // kMaxTitleBytes bytes each, as the file has them.
     std::vector<std::string> auth;    // title, artist, copyright, ripper
     std::vector<std::string> labels;  // tlbl: a name per track
     std::vector<std::int32_t> times;  // time: milliseconds per track, negative unknown
     std::vector<std::int32_t> fades;  // fade: milliseconds per track, negative unknown
     std::vector<std::uint8_t> order;  // plst: the play order, tracks counted from 0
+    std::size_t orderLeftOut = 0;     // plst entries beyond kMaxPlayOrder
     std::vector<std::uint8_t> effects;  // psfx: the sound-effect tracks, counted from 0
 
-    // The tune's own playlist: each song's title, time, fade and effect mark, in the
-    // order plst gives (1..songs without it). Empty when the file has none of the
-    // chunks above.
+    // The tune's own playlist: each song's title (in UTF-8), time, fade and effect
+    // mark, in the order plst gives (1..songs without it). Empty when the file has
+    // none of the chunks above.
     Playlist Tracks(unsigned songs) const;
 };
 

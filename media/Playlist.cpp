@@ -50,55 +50,38 @@ int HexDigit(char c) {
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
-// A Shift-JIS lead byte: it and the byte after it are one character, and that byte
-// may be 0x5C, the backslash (as in "ソ" or "表"), which then escapes nothing.
-bool ShiftJisLead(char c, bool shiftJis) {
-    const auto b = static_cast<unsigned char>(c);
-    return shiftJis && ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC));
-}
-
 // The comma-separated fields after "::"; a comma after a backslash stays in its field.
-std::vector<std::string_view> Fields(std::string_view s, bool shiftJis) {
+// A Shift-JIS character is skipped whole: its second byte may be 0x5C, the
+// backslash (as in "ソ" or "表"), which then escapes nothing. A lead byte pairs only
+// with a valid second byte, never with a comma.
+std::vector<std::string_view> Fields(std::string_view s, TextCoding coding) {
     std::vector<std::string_view> fields;
     std::size_t start = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' || ShiftJisLead(s[i], shiftJis)) {
-            if (i + 1 < s.size()) ++i;  // the byte after it belongs to it
+        if (s[i] == '\\') {
+            if (i + 1 < s.size()) ++i;  // the byte after it is escaped
         } else if (s[i] == ',') {
             fields.push_back(s.substr(start, i - start));
             start = i + 1;
+        } else if (coding == TextCoding::ShiftJis) {
+            i += CharLengthAt(s, i, coding) - 1;
         }
     }
     fields.push_back(s.substr(start));
     return fields;
 }
 
-std::string Unescape(std::string_view s, bool shiftJis) {
-    std::string out;
+// The title without its escapes, in UTF-8, at most kMaxTitleBytes of it.
+std::string Title(std::string_view s, TextCoding coding) {
+    std::string bytes;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (ShiftJisLead(s[i], shiftJis) && i + 1 < s.size()) {
-            out += s[i++];
-        } else if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == ',') {
-            ++i;
-        }
-        out += s[i];
+        const std::size_t n = coding == TextCoding::ShiftJis ? CharLengthAt(s, i, coding) : 1;
+        if (n == 1 && s[i] == '\\' && i + 1 < s.size() && s[i + 1] == ',') ++i;
+        bytes.append(s.substr(i, n));
+        i += n - 1;
     }
-    return out;
-}
-
-// Whether the bytes are well-formed UTF-8 (else they are taken as Shift-JIS, the
-// legacy code page titles are shown in).
-bool IsUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        const std::size_t n = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (std::size_t k = 1; k < n; ++k) {
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        }
-        i += n;
-    }
-    return true;
+    const std::string title = ToUtf8(bytes, coding);
+    return title.substr(0, CharBoundary(title, kMaxTitleBytes, TextCoding::Utf8));
 }
 
 // The track field: decimal counted from 1, or $hex counted from 0. 0 when damaged.
@@ -143,13 +126,20 @@ std::string FormatDuration(std::int64_t ms) {
     return s;
 }
 
-void DescribeTracks(const Playlist& playlist, std::string& text) {
+void DescribeTracks(const Playlist& playlist, unsigned songs, std::string& text) {
     if (!playlist.note.empty()) text += "\n\n" + playlist.note;
-    if (playlist.entries.empty()) return;
+    const std::vector<PlaylistEntry> plain =
+        playlist.entries.empty() && songs > 1 ? PlayEntries(playlist, songs) : std::vector<PlaylistEntry>{};
+    const std::vector<PlaylistEntry>& entries = playlist.entries.empty() ? plain : playlist.entries;
+    if (entries.empty()) return;
     text += playlist.note.empty() ? "\n\nTracks:" : "\nTracks:";
-    for (const PlaylistEntry& e : playlist.entries) {
+    for (const PlaylistEntry& e : entries) {
         AppendFormat(text, "\n%3d %s %s", e.song, e.title.c_str(), FormatDuration(e.PlayMs()).c_str());
         if (e.fEffect) text += " (sound effect)";
+    }
+    if (playlist.nLeftOut > 0) {
+        text += "\n(the play order is cut at " + std::to_string(kMaxPlayOrder) + " entries: " +
+                std::to_string(playlist.nLeftOut) + " more left out)";
     }
 }
 
@@ -190,12 +180,12 @@ std::int32_t ParseM3uTime(std::string_view text, bool& ok) {
     return static_cast<std::int32_t>(ms);
 }
 
-M3uLine ParseM3uLine(std::string_view line, M3uEntry& out, bool shiftJis) {
+M3uLine ParseM3uLine(std::string_view line, M3uEntry& out, TextCoding coding) {
     line = Trim(line);
     if (line.empty() || line.front() == '#') return M3uLine::Skip;
     const std::size_t sep = line.find("::");
     if (sep == std::string_view::npos || sep == 0) return M3uLine::Damaged;
-    const std::vector<std::string_view> fields = Fields(line.substr(sep + 2), shiftJis);
+    const std::vector<std::string_view> fields = Fields(line.substr(sep + 2), coding);
     if (fields.size() < kMinFields || fields.size() > kMaxFields) return M3uLine::Damaged;
     const std::string_view type = Trim(fields[0]);
     // A track of another kind of file (GBS, SPC ...) is not for an NSF tune.
@@ -204,7 +194,7 @@ M3uLine ParseM3uLine(std::string_view line, M3uEntry& out, bool shiftJis) {
     e.file = std::string(Trim(line.substr(0, sep)));
     e.song = Track(Trim(fields[1]));
     if (e.song == 0) return M3uLine::Damaged;
-    if (fields.size() > 2) e.title = Unescape(Trim(fields[2]), shiftJis);
+    if (fields.size() > 2) e.title = Title(Trim(fields[2]), coding);
     bool ok = true;
     if (fields.size() > 3) e.ms = ParseM3uTime(fields[3], ok);
     if (!ok) return M3uLine::Damaged;
@@ -217,15 +207,19 @@ M3uLine ParseM3uLine(std::string_view line, M3uEntry& out, bool shiftJis) {
 M3uFile ParseM3u(std::string_view text) {
     M3uFile file;
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    const bool shiftJis = !IsUtf8(text);
+    const TextCoding coding = DetectCoding(text);
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         const std::string_view line = text.substr(0, end);
         text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
         M3uEntry e;
-        switch (ParseM3uLine(line, e, shiftJis)) {
+        switch (ParseM3uLine(line, e, coding)) {
             case M3uLine::Entry:
-                file.entries.push_back(std::move(e));
+                if (file.entries.size() < kMaxPlayOrder) {
+                    file.entries.push_back(std::move(e));
+                } else {
+                    ++file.leftOut;
+                }
                 break;
             case M3uLine::Damaged:
                 ++file.damaged;
@@ -250,6 +244,7 @@ Playlist MergeM3u(const Playlist& own, unsigned songs, const M3uFile& m3u, std::
     const bool anyNamed = std::any_of(m3u.entries.begin(), m3u.entries.end(), names);
     Playlist merged = own;
     merged.entries.clear();
+    merged.nLeftOut = m3u.leftOut;
     for (const M3uEntry& e : m3u.entries) {
         if (anyNamed && !names(e)) continue;
         if (e.song < 1 || static_cast<unsigned>(e.song) > songs) continue;

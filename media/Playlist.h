@@ -9,14 +9,22 @@
 #include <string_view>
 #include <vector>
 
+#include "media/TextCoding.h"
+
 namespace tunlet {
 
 // What players play a track for when nothing gives its time: 2:30, no fade.
 constexpr std::int32_t kDefaultPlayMs = 150000;
 
+// No album comes near these. A play order (plst, the entries of an M3U) is cut after
+// kMaxPlayOrder entries, and the summary says how many were left out; the per-track
+// lists and names of a tune are cut there too, and a title after kMaxTitleBytes.
+constexpr std::size_t kMaxPlayOrder = 1024;
+constexpr std::size_t kMaxTitleBytes = 1024;
+
 struct PlaylistEntry {
     int song = 1;               // 1-based song number, what header byte 7 gets
-    std::string title;          // "" when unknown; bytes as the file has them
+    std::string title;          // "" when unknown; UTF-8
     std::int32_t ms = -1;       // play time in milliseconds; negative: unknown
     std::int32_t fadeMs = -1;   // fade in milliseconds; negative: unknown
     bool fEffect = false;       // a sound effect rather than music
@@ -35,6 +43,8 @@ struct Playlist {
     std::vector<PlaylistEntry> entries;
     // One line about the M3U playlist used or ignored; "" when there was none.
     std::string note;
+    // Entries of the play order the file gives beyond kMaxPlayOrder, left out.
+    std::size_t nLeftOut = 0;
 
     bool empty() const { return entries.empty() && note.empty(); }
     void clear() { *this = Playlist{}; }
@@ -44,8 +54,9 @@ struct Playlist {
 std::vector<PlaylistEntry> PlayEntries(const Playlist& playlist, unsigned count);
 
 // Appends the playlist's lines to a tune's summary: the note, then one line per
-// entry in play order ("  3 Title 1:05", " (sound effect)" after an effect).
-void DescribeTracks(const Playlist& playlist, std::string& text);
+// entry in play order ("  3 Title 1:05", " (sound effect)" after an effect). A tune
+// of several songs (songs is its count) lists them even when nothing names them.
+void DescribeTracks(const Playlist& playlist, unsigned songs, std::string& text);
 
 // "m:ss", or "h:mm:ss" from an hour on.
 std::string FormatDuration(std::int64_t ms);
@@ -54,7 +65,7 @@ std::string FormatDuration(std::int64_t ms);
 struct M3uEntry {
     std::string file;
     int song = 0;  // 1-based (a $hex track is 0-based in the file)
-    std::string title;
+    std::string title;  // UTF-8
     std::int32_t ms = -1;
     std::int32_t fadeMs = -1;
     bool operator==(const M3uEntry&) const = default;
@@ -66,18 +77,20 @@ enum class M3uLine {
     Damaged,  // not an entry line that can be read
 };
 
-// shiftJis: the file is not UTF-8, so a Shift-JIS character's second byte that
-// happens to be 0x5C is part of the character, not a backslash.
-M3uLine ParseM3uLine(std::string_view line, M3uEntry& out, bool shiftJis = false);
+// coding: the playlist file's encoding. Its title comes out in UTF-8; a Shift-JIS
+// character whose second byte is 0x5C is part of the character, not a backslash.
+M3uLine ParseM3uLine(std::string_view line, M3uEntry& out, TextCoding coding = TextCoding::Utf8);
 
 // "[[h:]m:]s[.fraction]" to milliseconds; -1 for "" and for anything else.
 std::int32_t ParseM3uTime(std::string_view text, bool& ok);
 
-// The lines of a whole playlist file (a UTF-8 byte order mark is dropped), in UTF-8
-// or else in Shift-JIS; titles keep their bytes.
+// The lines of a whole playlist file (a UTF-8 byte order mark is dropped), in the
+// encoding DetectCoding finds for the whole file; titles in UTF-8. At most
+// kMaxPlayOrder entries are kept; leftOut counts the entry lines after them.
 struct M3uFile {
     std::vector<M3uEntry> entries;
     int damaged = 0;
+    std::size_t leftOut = 0;
 };
 M3uFile ParseM3u(std::string_view text);
 

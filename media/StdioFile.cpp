@@ -58,8 +58,9 @@ StdioFile::StdioFile(const char* path) {
     }
     // The path may have been swapped for something else between the look and the open.
     struct _stat64 st {};
-    if (::_fstat64(::_fileno(file_.get()), &st) != 0 || KindOf(st) != FileKind::Regular) {
-        kind_ = ::_fstat64(::_fileno(file_.get()), &st) == 0 ? KindOf(st) : FileKind::Missing;
+    const bool known = ::_fstat64(::_fileno(file_.get()), &st) == 0;
+    if (!known || KindOf(st) != FileKind::Regular) {
+        kind_ = known ? KindOf(st) : FileKind::Missing;
         file_.reset();
     }
 }
@@ -111,8 +112,9 @@ StdioFile::StdioFile(const char* path) {
         return;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        kind_ = ::fstat(fd, &st) == 0 ? KindOf(st) : FileKind::Missing;
+    const bool known = ::fstat(fd, &st) == 0;
+    if (!known || !S_ISREG(st.st_mode)) {
+        kind_ = known ? KindOf(st) : FileKind::Missing;
         ::close(fd);
         return;
     }

@@ -68,6 +68,9 @@ TEST(CliInfo, ExitCodes) {
         {{"info", "a", "b"}, 2, "", "tunlet-cli: info takes"},
         {{"frobnicate"}, 2, "", "tunlet-cli: unknown command 'frobnicate'"},
         {{"--version"}, 0, "tunlet-cli 1.0.0.1\n", ""},
+        {{"info", dir.Write("short.nsf", test::Bytes{'N', 'E', 'S', 'M', 0x1A, 0x01})}, 1, "",
+         "tunlet-cli: " + dir.path() + "/short.nsf: This NSF tune cannot be played: the NSF header is cut short: "
+         "6 of 128 bytes.\n"},
     };
 #ifndef _WIN32
     // Nothing that is not a regular file is waited on: a pipe without a writer would
@@ -85,9 +88,27 @@ TEST(CliInfo, ExitCodes) {
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err.rfind(c.errStart, 0), 0u) << r.err;
     }
-    const CliRun help = Cli({"--help"});
-    EXPECT_EQ(help.code, 0);
-    EXPECT_NE(help.out.find("info FILE"), std::string::npos);
+    for (const char* asked : {"--help", "-h", "/?"}) {
+        const CliRun help = Cli({asked});
+        EXPECT_EQ(help.code, 0) << asked;
+        EXPECT_NE(help.out.find("info FILE"), std::string::npos) << asked;
+    }
+}
+
+// info prints the window's text: header fields decoded each in its own encoding, in
+// UTF-8, and the songs of a tune without metadata listed.
+TEST(CliInfo, PrintsTheTextTheWindowShows) {
+    test::TempDir dir;
+    test::NsfSpec spec;
+    spec.songs = 3;
+    spec.name = "\x83\x5C\x83\x8B";  // ソル in Shift-JIS
+    spec.artist = "\xE4\xBD\x9C";       // 作 in UTF-8
+    const CliRun r = Cli({"info", dir.Write("t.nsf", test::MakeNsf(spec, 10))});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.rfind("SongName : \xE3\x82\xBD\xE3\x83\xAB\nArtist   : \xE4\xBD\x9C\n", 0), 0u) << r.out;
+    const std::string tail = "ExtraSound: 00 \n\nTracks:\n  1  2:30\n  2  2:30\n  3  2:30\n";
+    ASSERT_GE(r.out.size(), tail.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
 }
 
 }  // namespace
@@ -192,18 +213,41 @@ TEST(CliPlay, FailuresAndExitCodes) {
         EXPECT_FALSE(failing->IsOpen());
     }
 
-    // Ctrl-C during a block: the block finishes, the closing walk goes out; packed too.
-    for (bool packed : {false, true}) {
-        SCOPED_TRACE(packed ? "packed" : "default");
+    // Ctrl-C, SIGTERM or SIGHUP during a block: the block finishes, the closing walk
+    // goes out, the exit status is 128 plus the signal; packed too. On Windows,
+    // Ctrl-Break and a closing console arrive as console events.
+    struct Stop {
+        int signal;
+        bool packed;
+        unsigned long consoleEvent;  // 0: raised as a signal
+    };
+    std::vector<Stop> stops = {{SIGINT, false, 0}, {SIGINT, true, 0}, {SIGTERM, false, 0}};
+#ifdef _WIN32
+    stops.push_back({SIGBREAK, false, CTRL_BREAK_EVENT});
+    EXPECT_EQ(ConsoleEventSignal(CTRL_CLOSE_EVENT), SIGTERM);
+    EXPECT_EQ(ConsoleEventSignal(CTRL_C_EVENT), SIGINT);
+#else
+    stops.push_back({SIGHUP, true, 0});
+#endif
+    for (const Stop& stop : stops) {
+        SCOPED_TRACE(std::to_string(stop.signal) + (stop.packed ? " packed" : ""));
         auto interrupted = VirtualBoard::Create();
-        interrupted->SetWriteFault([packed](std::size_t index, DWORD) -> std::optional<DWORD> {
-            if (index == kBoardCheckWrites + (packed ? 3 : 13)) std::raise(SIGINT);
+        interrupted->SetWriteFault([stop](std::size_t index, DWORD) -> std::optional<DWORD> {
+            if (index != kBoardCheckWrites + (stop.packed ? 3 : 13)) return std::nullopt;
+#ifdef _WIN32
+            if (stop.consoleEvent != 0) {
+                OnConsoleEvent(stop.consoleEvent);
+                return std::nullopt;
+            }
+#endif
+            std::raise(stop.signal);
             return std::nullopt;
         });
         std::vector<std::string> args = {"play", test::DataFile("db_apu.nsf")};
-        if (packed) args.push_back("--packed");
+        if (stop.packed) args.push_back("--packed");
         const CliRun ir = CliWith(args, interrupted);
-        EXPECT_EQ(ir.code, 130);
+        EXPECT_EQ(ir.code, 128 + stop.signal);
+        EXPECT_EQ(ir.err, "tunlet-cli: stopped\n");
         const auto rec = interrupted->Snapshot();
         EXPECT_EQ(rec.user0.size(), 2 + 128 + 3 * 4096 + 4u);
         EXPECT_EQ(rec.state, TapState::RunTestIdle);
@@ -249,17 +293,22 @@ TEST(CliPlay, FailuresAndExitCodes) {
         int code;
         std::string err;
     };
-    const std::string songRange = "tunlet-cli: --song must be a number from 1 to 1 for this tune, not ";
+    const std::string oneSong = "tunlet-cli: --song: this tune has one song, not ";
+    test::NsfSpec twelve;
+    twelve.songs = 12;
+    const std::string multi = dir.Write("multi.nsf", test::MakeNsf(twelve, 10));
     const ValueCase values[] = {
-        {{"play", apu, "--song", "2"}, 2, songRange + "'2'\n"},
-        {{"play", apu, "--song", "0"}, 2, songRange + "'0'\n"},
-        {{"play", apu, "--song", "x"}, 2, songRange + "'x'\n"},
-        {{"play", apu, "--song", ""}, 2, songRange + "''\n"},
+        {{"play", apu, "--song", "2"}, 2, oneSong + "'2'\n"},
+        {{"play", apu, "--song", "0"}, 2, oneSong + "'0'\n"},
+        {{"play", apu, "--song", "x"}, 2, oneSong + "'x'\n"},
+        {{"play", apu, "--song", ""}, 2, oneSong + "''\n"},
+        {{"play", multi, "--song", "13"}, 2, "tunlet-cli: --song must be a number from 1 to 12 for this tune, not '13'\n"},
         {{"play", test::DataFile("db_apu.nes"), "--song", "2"}, 2, "tunlet-cli: --song: a ROM has no songs to choose (only --song 1)\n"},
         {{"play", test::DataFile("db_apu.nes"), "--header-only"}, 2, "tunlet-cli: --header-only is for tunes; a ROM is always sent whole\n"},
         {{"play", apu, "--cable", "serial"}, 2, "tunlet-cli: unknown cable 'serial': use usb-blaster, virtual or dump:PATH\n"},
         {{"play", damaged, "--cable", "virtual"}, 1, "tunlet-cli: " + damaged + ": EOF error\n"},
-        {{"play", shortChr, "--cable", "virtual"}, 1, "tunlet-cli: " + shortChr + ": rom read error\n"},
+        {{"play", shortChr, "--cable", "virtual"}, 1,
+         "tunlet-cli: " + shortChr + ": rom read error\nexpected 24592 bytes, the file has 24492\n"},
     };
     for (const auto& c : values) {
         SCOPED_TRACE(testing::PrintToString(c.args));

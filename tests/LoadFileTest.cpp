@@ -92,7 +92,11 @@ TEST(LoadFile, FailuresKeepNothing) {
     };
     const Case cases[] = {
         {dir.Write("extra.nes", extra), LoadKind::Damaged, "EOF error"},
-        {dir.Write("cut.nes", cut), LoadKind::Damaged, "rom read error"},
+        {dir.Write("cut.nes", cut), LoadKind::Damaged,
+         "rom read error\nexpected " + std::to_string(16 + 16384 + 8192) + " bytes, the file has " +
+             std::to_string(16 + 16384 + 8192 - 1)},
+        {dir.Write("short.nsf", Bytes{'N', 'E', 'S', 'M', 0x1A, 0x01}), LoadKind::Unknown,
+         "This NSF tune cannot be played: the NSF header is cut short: 6 of 128 bytes."},
         {dir.path() + "/missing.nsf", LoadKind::Unknown,
          "Not an NSF tune or iNES ROM: the file does not exist or cannot be read."},
         {dir.Write("text.txt", Bytes(300, 'a')), LoadKind::Unknown,
@@ -145,7 +149,8 @@ TEST(LoadFile, M3uPlaylists) {
          "\n\nPlaylist: new.m3u\nTracks:\n  2 Two 2:30"},
         {"beside, nothing for this tune",
          {{"b.nsf", ""}, {"b.m3u", "b.nsf::NSF,7,Seven\n"}}, "b.nsf", LoadKind::Tune, "b.nsf",
-         "ExtraSound: 00 \n\nPlaylist b.m3u ignored: none of its tracks is in this tune."},
+         "ExtraSound: 00 \n\nPlaylist b.m3u ignored: none of its tracks is in this tune.\n"
+         "Tracks:\n  1  2:30\n  2  2:30\n  3  2:30"},
         {"given itself, names no tune", {{"empty.m3u", "# nothing\n"}}, "empty.m3u", LoadKind::Unknown, "",
          "This playlist cannot be played: it names no tune."},
         {"given itself, its tune missing", {{"gone.m3u", "gone.nsf::NSF,1\n"}}, "gone.m3u", LoadKind::Unknown,

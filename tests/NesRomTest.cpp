@@ -14,10 +14,10 @@ using test::Bytes;
 using test::MakeNes;
 using test::TempDir;
 
-// Runs Read and returns its code, or the raised text as a negative marker.
+// Runs Read and returns its code, or the raised text and its detail line.
 struct ReadResult {
     std::int32_t code = 0;
-    std::string raised;
+    std::string raised, detail;
 };
 
 ReadResult ReadRom(NesRom& rom, const std::string& path) {
@@ -26,6 +26,7 @@ ReadResult ReadRom(NesRom& rom, const std::string& path) {
         r.code = rom.Read(path.c_str());
     } catch (const RomReadError& e) {
         r.raised = e.what();
+        r.detail = e.detail();
     }
     return r;
 }
@@ -180,6 +181,7 @@ TEST(NesRomRead, DamagedData) {
         const char* label;
         Bytes bytes;
         const char* raised;
+        const char* detail;  // the sizes the header gives and the file has
     };
     auto cut = [](Bytes b, std::size_t keep) {
         b.resize(keep);
@@ -190,21 +192,27 @@ TEST(NesRomRead, DamagedData) {
         return b;
     };
     const Case cases[] = {
-        {"one byte after CHR", extra(MakeNes(1, 1)), "EOF error"},
-        {"one byte after PRG, no CHR", extra(MakeNes(1, 0)), "EOF error"},
-        {"CHR cut short", cut(MakeNes(1, 1), 16 + 16384 + 100), "rom read error"},
-        {"PRG cut short, no CHR", cut(MakeNes(2, 0), 16 + 16384), "rom read error"},
-        {"PRG cut short, with CHR", cut(MakeNes(2, 1), 16 + 20000), "rom read error"},
-        {"trainer cut short", cut(MakeNes(0, 0, 0x04), 16 + 100), "rom read error"},
-        {"header cut after magic", cut(MakeNes(0, 0), 10), "rom read error"},
-        {"magic only", cut(MakeNes(0, 0), 4), "rom read error"},
+        {"one byte after CHR", extra(MakeNes(1, 1)), "EOF error", ""},
+        {"one byte after PRG, no CHR", extra(MakeNes(1, 0)), "EOF error", ""},
+        {"CHR cut short", cut(MakeNes(1, 1), 16 + 16384 + 100), "rom read error",
+         "expected 24592 bytes, the file has 16500"},
+        {"PRG cut short, no CHR", cut(MakeNes(2, 0), 16 + 16384), "rom read error",
+         "expected 32784 bytes, the file has 16400"},
+        {"PRG cut short, with CHR", cut(MakeNes(2, 1), 16 + 20000), "rom read error",
+         "expected 40976 bytes, the file has 20016"},
+        {"trainer cut short", cut(MakeNes(0, 0, 0x04), 16 + 100), "rom read error",
+         "expected 528 bytes, the file has 116"},
+        {"header cut after magic", cut(MakeNes(0, 0), 10), "rom read error", "expected 16 bytes, the file has 10"},
+        {"magic only", cut(MakeNes(0, 0), 4), "rom read error", "expected 16 bytes, the file has 4"},
     };
     TempDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         NesRom rom;
         rom.Clear();
-        EXPECT_EQ(ReadRom(rom, dir.Write("d.nes", c.bytes)).raised, c.raised);
+        const ReadResult r = ReadRom(rom, dir.Write("d.nes", c.bytes));
+        EXPECT_EQ(r.raised, c.raised);
+        EXPECT_EQ(r.detail, c.detail);
         rom.Release();
         EXPECT_EQ(rom.pPrgRom, nullptr);
         EXPECT_EQ(rom.pChrRom, nullptr);

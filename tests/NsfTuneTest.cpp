@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "media/NsfTune.h"
 #include "media/StdioFile.h"
+#include "media/TextCoding.h"
 #include "tests/TestFiles.h"
 
 #ifdef _WIN32
@@ -186,19 +188,24 @@ TEST(NsfTuneRead, SecondReadReplacesPath) {
     EXPECT_EQ(t.pszPath, nullptr);
 }
 
-TEST(NsfTuneRead, ShortFileReadsMissingHeaderAsZero) {
+// A file that ends inside its 128-byte header is no tune (sent, it would be 32 KiB
+// of filler); the record keeps what it held.
+TEST(NsfTuneRead, FileShorterThanItsHeaderIsNoTune) {
     TempDir dir;
-    Bytes b = MakeNsf({});
-    b.resize(9);  // magic, version, songs, start song, one byte of the load address
-    NsfTune t = Fresh();
-    std::memset(t.szArtist, 'z', sizeof t.szArtist);
-    t.wSpeedPal = 0xFFFF;
-    ASSERT_EQ(t.Read(dir.Write("short.nsf", b).c_str()), 0);
-    EXPECT_EQ(t.nFileSize, 9);
-    EXPECT_EQ(t.wLoadAdrs, 0x0000);
-    EXPECT_STREQ(t.szArtist, "");
-    EXPECT_EQ(t.wSpeedPal, 0);
-    EXPECT_EQ(t.bExtraSound, 0);
+    NsfSpec spec;
+    spec.songs = 7;
+    const std::string good = dir.Write("good.nsf", MakeNsf(spec));
+    for (std::size_t size : {6, 127}) {
+        Bytes cut = MakeNsf({});  // "NESM", 1A, version 1, ...
+        cut.resize(size);
+        NsfTune t = Fresh();
+        ASSERT_EQ(t.Read(good.c_str()), 0);
+        EXPECT_EQ(t.Read(dir.Write("short.nsf", cut).c_str()), -1);
+        EXPECT_EQ(t.pszMessage, NsfTune::kShortHeader);
+        EXPECT_EQ(t.strProblem, "the NSF header is cut short: " + std::to_string(size) + " of 128 bytes");
+        EXPECT_EQ(t.fValid, 0);
+        EXPECT_EQ(t.nSongs, 7);
+    }
 }
 
 TEST(NsfTuneDescribe, TextsAreCutAt31Bytes) {
@@ -212,6 +219,49 @@ TEST(NsfTuneDescribe, TextsAreCutAt31Bytes) {
     const std::string s = Summary(t);
     EXPECT_EQ(s.substr(0, 11 + 31 + 1), "SongName : " + std::string(31, 'N') + "\n");
     EXPECT_NE(s.find("Artist   : A\nB\nCopyright: \n\n"), std::string::npos);
+}
+
+// Each text of the header is decoded on its own: a Shift-JIS title, a UTF-8 artist,
+// a Windows-1252 copyright.
+TEST(NsfTuneDescribe, EachTextInItsOwnEncoding) {
+    TempDir dir;
+    NsfSpec spec;
+    spec.name = "\x83\x5C\x83\x8B";  // ソル in Shift-JIS
+    spec.artist = "\xE4\xBD\x9C\xE8\x80\x85";  // 作者 in UTF-8
+    spec.copyright = "\xA9 2026 Caf\xE9";  // © 2026 Café in Windows-1252
+    NsfTune t = Fresh();
+    ASSERT_EQ(t.Read(dir.Write("t.nsf", MakeNsf(spec)).c_str()), 0);
+    EXPECT_STREQ(t.szSongName, "\x83\x5C\x83\x8B");  // the board gets the bytes
+    EXPECT_EQ(Summary(t).rfind("SongName : \xE3\x82\xBD\xE3\x83\xAB\n"
+                               "Artist   : \xE4\xBD\x9C\xE8\x80\x85\n"
+                               "Copyright: \xC2\xA9 2026 Caf\xC3\xA9\n\n",
+                               0),
+              0u);
+}
+
+// The one decoding the summary, the window and the command line share.
+TEST(TextCoding, DetectDecodeAndCut) {
+    struct Case {
+        std::string bytes;
+        TextCoding coding;
+        std::string utf8;
+    };
+    const Case cases[] = {
+        {"\xE6\x9B\xB2", TextCoding::Utf8, "\xE6\x9B\xB2"},
+        {"\x83\x5C\x95\x5C", TextCoding::ShiftJis, "\xE3\x82\xBD\xE8\xA1\xA8"},  // ソ表
+        {"\xB1\xB2", TextCoding::ShiftJis, "\xEF\xBD\xB1\xEF\xBD\xB2"},            // half-width ｱｲ
+        {"Caf\xE9,1", TextCoding::Windows1252, "Caf\xC3\xA9,1"},  // a comma is no second byte
+        {"\x80\x9F\xFF", TextCoding::Windows1252, "\xE2\x82\xAC\xC5\xB8\xC3\xBF"},  // € Ÿ ÿ
+        {"\xED\xA0\x80", TextCoding::Windows1252, "\xC3\xAD\xC2\xA0\xE2\x82\xAC"},  // a surrogate
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.bytes));
+        EXPECT_EQ(DetectCoding(c.bytes), c.coding);
+        EXPECT_EQ(TextToUtf8(c.bytes), c.utf8);
+    }
+    EXPECT_EQ(TextToUtf8("\x83\x5C\x83", true), "\xE3\x82\xBD");  // cut to fit: the half character goes
+    EXPECT_EQ(CharBoundary("\xE6\x9B\xB2\xE6\x9B\xB2", 5, TextCoding::Utf8), 3u);
+    EXPECT_EQ(CharBoundary("a\x83\x5C\x83\x5C", 4, TextCoding::ShiftJis), 3u);
 }
 
 struct LineCase {
@@ -321,7 +371,26 @@ TEST(NsfeRead, ReadsAsItsEquivalentNsf) {
     EXPECT_EQ(nsfe.nFileSize, 128 + 5000);
     EXPECT_EQ(nsfe.nDataSize, 5000);
     // In plst's order, a track without a time at the usual 2:30.
-    EXPECT_EQ(Summary(nsfe), Summary(nsf) + "\n\nTracks:\n  3 End 3:05\n  2 Battle 2:30\n  1 Intro 1:05");
+    const std::string plain = Summary(nsf);
+    EXPECT_EQ(Summary(nsfe), plain.substr(0, plain.find("\n\nTracks:")) +
+                                 "\n\nTracks:\n  3 End 3:05\n  2 Battle 2:30\n  1 Intro 1:05");
+}
+
+// auth names longer than the header's fields: the summary shows them whole; the
+// board's 32-byte fields end between two characters, with a NUL.
+TEST(NsfeRead, LongNamesWholeInSummaryCutBetweenCharactersForBoard) {
+    TempDir dir;
+    std::string kanji, sjis, sjisUtf8;
+    for (int i = 0; i < 11; ++i) kanji += "\xE6\x9B\xB2";  // 曲 x 11: 33 bytes in UTF-8
+    for (int i = 0; i < 16; ++i) sjis += "\x83\x5C", sjisUtf8 += "\xE3\x82\xBD";  // ソ x 16: 32 bytes
+    const Bytes file = MakeNsfe({Chunk("INFO", NsfeInfo(NsfSpec{})), Chunk("auth", Strings({kanji, sjis})),
+                                 Chunk("DATA", test::TuneData(10)), Chunk("NEND", {})});
+    NsfTune t = Fresh();
+    ASSERT_EQ(t.Read(dir.Write("long.nsfe", file).c_str()), 0) << t.strProblem;
+    const auto field = [&t](std::size_t at) { return std::string(reinterpret_cast<char*>(t.builtHeader) + at, 32); };
+    EXPECT_EQ(field(0x0E), kanji.substr(0, 30) + std::string(2, '\0'));
+    EXPECT_EQ(field(0x2E), sjis.substr(0, 30) + std::string(2, '\0'));
+    EXPECT_EQ(Summary(t).rfind("SongName : " + kanji + "\nArtist   : " + sjisUtf8 + "\n", 0), 0u);
 }
 
 TEST(NsfeRead, HeaderDefaults) {
@@ -401,6 +470,7 @@ TEST(Nsf2Read, ProgramLengthAndMetadata) {
     TempDir dir;
     const Bytes meta = test::Chunk("tlbl", Strings({"One", "Two"}));
     const Bytes times = test::Chunk("time", Le32s({61000}));
+    const char* plain = "\n\nTracks:\n  1  2:30\n  2  2:30";
     struct Case {
         const char* label;
         std::uint32_t length;
@@ -416,9 +486,9 @@ TEST(Nsf2Read, ProgramLengthAndMetadata) {
              b.insert(b.end(), end.begin(), end.end());
              return b;
          }(), 128 + 3000, "\n\nTracks:\n  1 One 1:01\n  2 Two 2:30"},
-        {"length 0: the data runs to the end", 0, meta, static_cast<std::int32_t>(128 + 3000 + meta.size()), ""},
-        {"damaged metadata costs only the track list", 3000, Bytes{9, 9, 9}, 128 + 3000, ""},
-        {"length past the end of the file", 5000, {}, 128 + 3000, ""},
+        {"length 0: the data runs to the end", 0, meta, static_cast<std::int32_t>(128 + 3000 + meta.size()), plain},
+        {"damaged metadata costs only the names and times", 3000, Bytes{9, 9, 9}, 128 + 3000, plain},
+        {"length past the end of the file", 5000, {}, 128 + 3000, plain},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -451,7 +521,7 @@ TEST(NsfePlaylist, OrderTimesFadesAndEffects) {
         const char* tracks;  // the summary's lines
     };
     const Case cases[] = {
-        {"no playlist chunks", {}, {}, ""},
+        {"no playlist chunks: the songs in order", {}, {}, "\n\nTracks:\n  1  2:30\n  2  2:30\n  3  2:30"},
         {"plst alone", {Chunk("plst", {2, 0})},
          {E{3, "", -1, -1, false}, E{1, "", -1, -1, false}},
          "\n\nTracks:\n  3  2:30\n  1  2:30"},
@@ -464,6 +534,10 @@ TEST(NsfePlaylist, OrderTimesFadesAndEffects) {
          {Chunk("tlbl", Strings({"A"})), Chunk("time", Le32s({1000}))},
          {E{1, "A", 1000, -1, false}, E{2, "", -1, -1, false}, E{3, "", -1, -1, false}},
          "\n\nTracks:\n  1 A 0:01\n  2  2:30\n  3  2:30"},
+        {"each name in its own encoding",
+         {Chunk("tlbl", Strings({"\x83\x5C", "Caf\xE9", "\xE6\x9B\xB2"}))},
+         {E{1, "\xE3\x82\xBD", -1, -1, false}, E{2, "Caf\xC3\xA9", -1, -1, false}, E{3, "\xE6\x9B\xB2", -1, -1, false}},
+         "\n\nTracks:\n  1 \xE3\x82\xBD 2:30\n  2 Caf\xC3\xA9 2:30\n  3 \xE6\x9B\xB2 2:30"},
     };
     NsfSpec spec;
     spec.songs = 3;
@@ -540,30 +614,35 @@ TEST(M3uPlaylist, LineParser) {
             EXPECT_EQ(got, c.entry);
         }
     }
-    // Shift-JIS titles keep their bytes; "ソ" (83 5C) and "表" (95 5C) end in the
-    // backslash's byte and escape nothing. In UTF-8, a backslash is one.
+    // Titles come out in UTF-8. "ソ" (83 5C) and "表" (95 5C) end in the backslash's
+    // byte and escape nothing in Shift-JIS; in UTF-8, a backslash is one.
     struct Coded {
         const char* line;
-        bool shiftJis;
+        TextCoding coding;
         const char* title;
         std::int32_t ms;
     };
     const Coded coded[] = {
-        {"a.nsf::NSF,1,\x83\x5C,1:00", true, "\x83\x5C", 60000},
-        {"a.nsf::NSF,1,\x95\x5C\\,x,1:00", true, "\x95\x5C,x", 60000},
-        {"a.nsf::NSF,1,\xE3\x82\xBD\\,x,1:00", false, "\xE3\x82\xBD,x", 60000},
+        {"a.nsf::NSF,1,\x83\x5C,1:00", TextCoding::ShiftJis, "\xE3\x82\xBD", 60000},
+        {"a.nsf::NSF,1,\x95\x5C\\,x,1:00", TextCoding::ShiftJis, "\xE8\xA1\xA8,x", 60000},
+        {"a.nsf::NSF,1,\xE3\x82\xBD\\,x,1:00", TextCoding::Utf8, "\xE3\x82\xBD,x", 60000},
+        {"a.nsf::NSF,1,Caf\xE9\\,\x80,1:00", TextCoding::Windows1252, "Caf\xC3\xA9,\xE2\x82\xAC", 60000},
     };
     for (const auto& c : coded) {
         SCOPED_TRACE(c.line);
         M3uEntry got;
-        ASSERT_EQ(ParseM3uLine(c.line, got, c.shiftJis), M3uLine::Entry);
+        ASSERT_EQ(ParseM3uLine(c.line, got, c.coding), M3uLine::Entry);
         EXPECT_EQ(got.title, c.title);
         EXPECT_EQ(got.ms, c.ms);
     }
-    // A file that is not UTF-8 is read as Shift-JIS throughout.
+    // A file's encoding is the first of UTF-8, Shift-JIS and Windows-1252 that fits
+    // all of it: a Shift-JIS lead byte pairs only with a valid second byte, never a comma.
     const M3uFile sjis = ParseM3u("a.nsf::NSF,1,\x83\x5C,0:05\n");
     ASSERT_EQ(sjis.entries.size(), 1u);
     EXPECT_EQ(sjis.entries[0].ms, 5000);
+    const M3uFile latin = ParseM3u("album.nsf::NSF,1,Caf\xE9,1:30,,5\n");
+    ASSERT_EQ(latin.entries.size(), 1u);
+    EXPECT_EQ(latin.entries[0], (M3uEntry{"album.nsf", 1, "Caf\xC3\xA9", 90000, 5000}));
 
     const M3uFile file = ParseM3u("\xEF\xBB\xBF# Album\r\nx.nsf::NSF,2,B\r\nbroken\n\nx.nsf::NSF,1,A");
     ASSERT_EQ(file.entries.size(), 2u);
@@ -614,6 +693,40 @@ TEST(M3uPlaylist, MergeWithTheTunesOwn) {
     const std::vector<PlaylistEntry> plain = PlayEntries(Playlist{}, 2);
     EXPECT_EQ(plain, (std::vector<E>{E{1, "", -1, -1, false}, E{2, "", -1, -1, false}}));
     EXPECT_EQ(PlayEntries(own, 3), own.entries);
+}
+
+// A play order is cut at 1024 entries, and the summary says how many were left out:
+// from a plst, and from the entry lines of an M3U. A tlbl keeps 1024 names at most.
+// Nothing a file says can make the lists or the summary grow beyond that.
+TEST(M3uPlaylist, PlayOrderIsCutAt1024Entries) {
+    NsfeChunks chunks;
+    const Bytes big = MakeNsfe({Chunk("INFO", NsfeInfo(NsfSpec{})), Chunk("plst", Bytes(3000, 0)),
+                                Chunk("tlbl", Bytes(5000, 0)), Chunk("NEND", {})});
+    ASSERT_EQ(ReadNsfeChunks(big.data() + 4, big.size() - 4, chunks), "");
+    EXPECT_EQ(chunks.labels.size(), 1024u);
+    const Playlist fromPlst = chunks.Tracks(1);
+    EXPECT_EQ(fromPlst.entries.size(), 1024u);
+    std::string text;
+    DescribeTracks(fromPlst, 1, text);
+    const std::string said = "\n  1  2:30\n(the play order is cut at 1024 entries: 1976 more left out)";
+    EXPECT_EQ(text.substr(text.size() - said.size()), said);
+
+    // A name is cut after 1024 bytes, between two characters: 341 of 400 曲.
+    std::string kanji;
+    for (int i = 0; i < 400; ++i) kanji += "\xE6\x9B\xB2";
+    const Bytes tlbl = Chunk("tlbl", Strings({kanji}));
+    ASSERT_EQ(ReadNsfeChunks(tlbl.data(), tlbl.size(), chunks), "");
+    EXPECT_EQ(chunks.labels, std::vector<std::string>{kanji.substr(0, 341 * 3)});
+
+    std::string lines;
+    for (int i = 0; i < 1030; ++i) lines += "t.nsf::NSF,1\n";
+    const M3uFile m3u = ParseM3u(lines);
+    EXPECT_EQ(m3u.entries.size(), 1024u);
+    EXPECT_EQ(m3u.leftOut, 6u);
+    std::string why;
+    const Playlist merged = MergeM3u(fromPlst, 1, m3u, "t.nsf", why);
+    EXPECT_EQ(merged.entries.size(), 1024u);
+    EXPECT_EQ(merged.nLeftOut, 6u);
 }
 
 }  // namespace

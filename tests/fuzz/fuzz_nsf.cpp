@@ -1,9 +1,11 @@
-// The NSF reader and its summary on any bytes, NSF2 program lengths included.
+// The NSF reader and its summary on any bytes, NSF2 program lengths included; files
+// shorter than the header included.
 #include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "media/NsfTune.h"
+#include "media/TextCoding.h"
 #include "tests/fuzz/FuzzFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -32,13 +34,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (tune.nDataSize != std::max<std::int64_t>(0, expected - 128)) fuzz::Broken();
         }
         if (tune.fValid != 1 || tune.nFileSize != expected) fuzz::Broken();
+        // A file that ends inside its NSF header is never taken for a tune.
+        if (!nsfe && size < kNsfHeaderSize) fuzz::Broken();
         if (std::strcmp(tune.pszPath.get(), path.c_str()) != 0) fuzz::Broken();
         tune.Describe(text);
         if (text.rfind("SongName : ", 0) != 0) fuzz::Broken();
+        // Whatever the texts' encodings, the summary is UTF-8.
+        if (DetectCoding(text) != TextCoding::Utf8) fuzz::Broken();
         // The three texts never run past their 31 bytes.
         if (std::strlen(tune.szSongName) > 31 || std::strlen(tune.szArtist) > 31 || std::strlen(tune.szCopyright) > 31)
             fuzz::Broken();
-    } else if (tune.fValid != 0) {
+    } else if (tune.fValid != 0 || (tune.pszMessage == NsfTune::kShortHeader && size >= kNsfHeaderSize)) {
         fuzz::Broken();
     }
     // Decoding straight from memory agrees with the file reader.
