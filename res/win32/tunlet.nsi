@@ -13,6 +13,7 @@
 Unicode true
 Target amd64-unicode
 ManifestDPIAware true
+BrandingText "Tunlet ${VERSION}"
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
 
