@@ -12,10 +12,15 @@
 #include "cli/Cli.h"
 #include "cli/ConsoleStream.h"
 #include "media/WideText.h"
+#ifdef _WIN32
+#include "res/RunningMark.h"
+#endif
 
 #ifdef _WIN32
 // Windows hands the arguments over in UTF-16; inside they are UTF-8, as on Linux.
 int wmain(int argc, wchar_t** argv) {
+    // Tells the setup program and the uninstaller that Tunlet runs.
+    const tunlet::res::RunningMark running;
     // Libraries load from the program's folder and System32 only, never from the
     // current folder or PATH, where anyone could leave one.
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);

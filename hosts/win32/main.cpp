@@ -8,8 +8,11 @@
 #include "app/PlayerApp.h"
 #include "cable/CableChoice.h"
 #include "hosts/win32/Win32Text.h"
+#include "res/RunningMark.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // Tells the setup program and the uninstaller that Tunlet runs.
+    const tunlet::res::RunningMark running;
     // Libraries load from the program's folder and System32 only, never from the
     // current folder or PATH, where anyone could leave one.
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);

@@ -1,25 +1,35 @@
 ; Tunlet's setup program: a per-user install (no administrator prompt) into
 ; %LOCALAPPDATA%\Programs\Tunlet with a Start-menu shortcut, "Open with Tunlet" for
-; NSF, NSFe and iNES files, an Apps & features entry and an uninstaller. /S installs
-; and uninstalls silently; /D=FOLDER (last on the command line) picks the folder.
+; NSF, NSFe, iNES and M3U files, an Apps & features entry and an uninstaller, and on
+; request tunlet-cli on the user's PATH. Pages: welcome, licence, folder, components,
+; install, finish (with "Run Tunlet"); the uninstaller asks for confirmation first.
+; /S installs and uninstalls silently; /AddToPath picks the PATH component for a
+; silent install; /D=FOLDER (last on the command line) picks the folder.
+; Neither changes anything while Tunlet runs: interactively they ask for it to be
+; closed; silently they close its windows and, if it still runs, exit with 2.
 ; scripts/build-windows runs it:
-;   makensis -DVERSION=1.0.0.1 -DSTAGE=folder-with-the-files -DOUTFILE=setup.exe tunlet.nsi
+;   makensis -DVERSION=1.0.0.1 -DSTAGE=folder-with-the-files -DOUTFILE=setup.exe \
+;     -DRUNNING_MUTEX=name tunlet.nsi
 Unicode true
 Target amd64-unicode
 ManifestDPIAware true
+BrandingText "Tunlet ${VERSION}"
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
 
+!include MUI2.nsh
+!include LogicLib.nsh
 !include FileFunc.nsh
+!include WinMessages.nsh
 
 !define APP "Tunlet"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APP}"
 !define CLASSES "Software\Classes"
+; Exit code of a silent run that Tunlet kept from changing anything (NSIS's "aborted").
+!define EXIT_IN_USE 2
 
 Name "${APP}"
 OutFile "${OUTFILE}"
-Icon "tunlet.ico"
-UninstallIcon "tunlet.ico"
 InstallDir "$LOCALAPPDATA\Programs\${APP}"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 VIProductVersion "${VERSION}"
@@ -30,10 +40,23 @@ VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "CompanyName" "The Tunlet developers"
 VIAddVersionKey "LegalCopyright" "2026 The Tunlet developers"
 
-Page directory
-Page instfiles
-UninstPage uninstConfirm
-UninstPage instfiles
+!define MUI_ICON "tunlet.ico"
+!define MUI_UNICON "tunlet.ico"
+!define MUI_ABORTWARNING
+!define MUI_COMPONENTSPAGE_NODESC
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_LICENSE "${STAGE}/LICENSE.txt"
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_COMPONENTS
+!define MUI_PAGE_CUSTOMFUNCTION_PRE AskToCloseTunlet
+!insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_RUN "$INSTDIR\tunlet.exe"
+!define MUI_FINISHPAGE_RUN_TEXT "Run Tunlet"
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!define MUI_PAGE_CUSTOMFUNCTION_PRE un.AskToCloseTunlet
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
 
 ; The files the program is made of; the uninstaller removes exactly these.
 !macro Files DO
@@ -45,8 +68,15 @@ UninstPage instfiles
 !macro PutFile NAME
   File "${STAGE}/${NAME}"
 !macroend
+; A file that stays (in use after all) ends the uninstall at once, with the entry in
+; Apps & features and the uninstaller kept, so that it can be run again.
 !macro RemoveFile NAME
   Delete "$INSTDIR\${NAME}"
+  ${If} ${FileExists} "$INSTDIR\${NAME}"
+    SetErrorLevel ${EXIT_IN_USE}
+    MessageBox MB_OK|MB_ICONSTOP "$INSTDIR\${NAME} could not be removed: it is in use.$\r$\nClose Tunlet and uninstall again." /SD IDOK
+    Abort "$INSTDIR\${NAME} could not be removed"
+  ${EndIf}
 !macroend
 
 ; The file types: extension, ProgID, description. "Open with" offers Tunlet for each
@@ -55,6 +85,7 @@ UninstPage instfiles
   !insertmacro ${DO} ".nsf" "Tunlet.nsf" "NSF tune"
   !insertmacro ${DO} ".nsfe" "Tunlet.nsfe" "NSFe tune"
   !insertmacro ${DO} ".nes" "Tunlet.nes" "iNES ROM"
+  !insertmacro ${DO} ".m3u" "Tunlet.m3u" "M3U playlist"
 !macroend
 !macro AddFileType EXT PROGID DESCRIPTION
   WriteRegStr HKCU "${CLASSES}\${PROGID}" "" "${DESCRIPTION}"
@@ -70,7 +101,267 @@ UninstPage instfiles
   DeleteRegKey /ifnosubkeys /ifnovalues HKCU "${CLASSES}\${EXT}"
 !macroend
 
-Section
+; ---------------------------------------------------------------------------
+; A running Tunlet. Each tunlet.exe and tunlet-cli.exe holds the named mutex
+; RUNNING_MUTEX while it runs.
+Var running    ; 1 while a Tunlet process holds the mark
+Var hwnd
+Var process
+Var image
+Var size
+Var round
+
+!macro RunningFunctions UN
+Function ${UN}CheckRunning
+  System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${RUNNING_MUTEX}") p.s'
+  Pop $running
+  ${If} $running == 0
+    StrCpy $running 0
+  ${Else}
+    System::Call 'kernel32::CloseHandle(p $running)'
+    StrCpy $running 1
+  ${EndIf}
+FunctionEnd
+
+; Asks each visible main window of a tunlet.exe to close, as its close box would.
+Function ${UN}CloseTunletWindows
+  StrCpy $hwnd 0
+  ${Do}
+    System::Call 'user32::FindWindowExW(p 0, p $hwnd, p 0, p 0) p.s'
+    Pop $hwnd
+    ${IfThen} $hwnd == 0 ${|} ${ExitDo} ${|}
+    System::Call 'user32::IsWindowVisible(p $hwnd) i.s'
+    Pop $0
+    System::Call 'user32::GetWindow(p $hwnd, i 4) p.s'  ; GW_OWNER
+    Pop $1
+    ${If} $0 <> 0
+    ${AndIf} $1 == 0
+      System::Call 'user32::GetWindowThreadProcessId(p $hwnd, *i .r2)'
+      ; PROCESS_QUERY_LIMITED_INFORMATION
+      System::Call 'kernel32::OpenProcess(i 0x1000, i 0, i r2) p.s'
+      Pop $process
+      ${If} $process != 0
+        StrCpy $size ${NSIS_MAX_STRLEN}
+        System::Call 'kernel32::QueryFullProcessImageNameW(p $process, i 0, w .s, *i $size)'
+        Pop $image
+        System::Call 'kernel32::CloseHandle(p $process)'
+        ${GetFileName} "$image" $image
+        ${If} $image == "tunlet.exe"
+          System::Call 'user32::PostMessageW(p $hwnd, i ${WM_CLOSE}, p 0, p 0)'
+        ${EndIf}
+      ${EndIf}
+    ${EndIf}
+  ${Loop}
+FunctionEnd
+
+; Silent runs: Tunlet's windows are closed and given 10 seconds to end; a Tunlet that
+; stays (a tunlet-cli.exe at work, a window that does not close) ends this run before
+; it has changed anything.
+Function ${UN}CloseTunletOrQuit
+  StrCpy $round 0
+  ${Do}
+    Call ${UN}CheckRunning
+    ${IfThen} $running == 0 ${|} ${ExitDo} ${|}
+    ${If} $round >= 40
+      SetErrorLevel ${EXIT_IN_USE}
+      Quit
+    ${EndIf}
+    IntOp $0 $round % 4
+    ${IfThen} $0 == 0 ${|} Call ${UN}CloseTunletWindows ${|}
+    Sleep 250
+    IntOp $round $round + 1
+  ${Loop}
+  Call ${UN}WaitForFiles
+FunctionEnd
+
+; Interactive runs: the user closes Tunlet, or cancels before anything changed.
+Function ${UN}AskToCloseTunlet
+  ${Do}
+    Call ${UN}CheckRunning
+    ${IfThen} $running == 0 ${|} ${ExitDo} ${|}
+    ${IfNot} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Tunlet is running.$\r$\nClose every Tunlet window and tunlet-cli, then press Retry." IDRETRY`
+      SetErrorLevel 1
+      Quit
+    ${EndIf}
+  ${Loop}
+  Call ${UN}WaitForFiles
+FunctionEnd
+
+; A program that has just let go of the mark may hold its file for a moment longer
+; while it ends: wait (at most 5 seconds) until the programs' files can be written.
+Function ${UN}WaitForFiles
+  StrCpy $round 0
+  ${Do}
+    StrCpy $0 0
+    ${If} ${FileExists} "$INSTDIR\tunlet.exe"
+      ClearErrors
+      FileOpen $1 "$INSTDIR\tunlet.exe" a
+      ${If} ${Errors}
+        StrCpy $0 1
+      ${Else}
+        FileClose $1
+      ${EndIf}
+    ${EndIf}
+    ${If} ${FileExists} "$INSTDIR\tunlet-cli.exe"
+      ClearErrors
+      FileOpen $1 "$INSTDIR\tunlet-cli.exe" a
+      ${If} ${Errors}
+        StrCpy $0 1
+      ${Else}
+        FileClose $1
+      ${EndIf}
+    ${EndIf}
+    ${If} $0 == 0
+    ${OrIf} $round >= 20
+      ${ExitDo}
+    ${EndIf}
+    Sleep 250
+    IntOp $round $round + 1
+  ${Loop}
+FunctionEnd
+!macroend
+!insertmacro RunningFunctions ""
+!insertmacro RunningFunctions "un."
+
+; ---------------------------------------------------------------------------
+; The install folder on the user's PATH (HKCU\Environment). The entry added is
+; recorded in the Apps & features entry as PathEntry; the uninstaller removes that
+; one entry and keeps every other character of PATH as it was. A PATH too long to
+; read whole is never written.
+Var path       ; the user's PATH
+Var pathType   ; 1 REG_SZ, 2 REG_EXPAND_SZ, 0 none
+Var pathOk     ; 1 when $path holds all of it
+
+!macro PathFunctions UN
+Function ${UN}ReadUserPath
+  StrCpy $path ""
+  StrCpy $pathType 0
+  StrCpy $pathOk 1
+  ; HKEY_CURRENT_USER; RRF_RT_ANY | RRF_NOEXPAND: the type and size of the value as stored.
+  System::Call 'advapi32::RegGetValueW(p -2147483647, w "Environment", w "Path", i 0x1000ffff, *i .r0, p 0, *i 0 r1) i.r2'
+  ${If} $2 == 2  ; ERROR_FILE_NOT_FOUND: no PATH of the user's yet
+    Return
+  ${EndIf}
+  ${If} $2 <> 0
+  ${OrIf} $1 >= 2000  ; bytes, NUL included: 1000 characters at most
+    StrCpy $pathOk 0
+    Return
+  ${EndIf}
+  ${If} $0 <> 1
+  ${AndIf} $0 <> 2
+    StrCpy $pathOk 0
+    Return
+  ${EndIf}
+  StrCpy $pathType $0
+  ReadRegStr $path HKCU "Environment" "Path"
+FunctionEnd
+
+Function ${UN}WriteUserPath
+  ${If} $path == ""
+    DeleteRegValue HKCU "Environment" "Path"
+  ${ElseIf} $pathType == 1
+    WriteRegStr HKCU "Environment" "Path" $path
+  ${Else}
+    WriteRegExpandStr HKCU "Environment" "Path" $path
+  ${EndIf}
+  ; Explorer, and programs started from it afterwards, read the environment again.
+  SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
+FunctionEnd
+!macroend
+!insertmacro PathFunctions ""
+!insertmacro PathFunctions "un."
+
+; Finds the PATH entry equal to ENTRY (CMP: == for any case, S== for exactly): its
+; start in $4 and its end in $3, or -1 in $4 when there is none.
+!macro FindPathEntry CMP ENTRY
+  StrCpy $3 0  ; character index
+  StrCpy $4 0  ; where the current entry starts
+  ${Do}
+    StrCpy $5 $path 1 $3
+    ${If} $5 == ";"
+    ${OrIf} $5 == ""
+      IntOp $6 $3 - $4
+      StrCpy $7 $path $6 $4
+      ${If} $6 == 0
+        StrCpy $7 ""
+      ${EndIf}
+      ${If} $7 ${CMP} "${ENTRY}"
+        StrCpy $5 "found"
+        ${ExitDo}
+      ${EndIf}
+      ${IfThen} $5 == "" ${|} ${ExitDo} ${|}
+      IntOp $4 $3 + 1
+    ${EndIf}
+    IntOp $3 $3 + 1
+  ${Loop}
+  ${If} $5 != "found"
+    StrCpy $4 -1
+  ${EndIf}
+!macroend
+
+Function AddToPath
+  Call ReadUserPath
+  ${If} $pathOk != 1
+    DetailPrint "PATH left as it was: it is too long to change safely"
+    Return
+  ${EndIf}
+  !insertmacro FindPathEntry == "$INSTDIR"
+  ${If} $4 >= 0
+    Return  ; there already: the user's own, or from an earlier install
+  ${EndIf}
+  ${If} $path == ""
+    StrCpy $path "$INSTDIR"
+  ${Else}
+    StrCpy $0 $path 1 -1
+    ${If} $0 == ";"
+      StrCpy $path "$path$INSTDIR"
+    ${Else}
+      StrCpy $path "$path;$INSTDIR"
+    ${EndIf}
+  ${EndIf}
+  StrLen $0 $path
+  ${If} $0 >= 1000
+    DetailPrint "PATH left as it was: it would grow too long"
+    Return
+  ${EndIf}
+  ${If} $pathType == 0
+    StrCpy $pathType 2
+  ${EndIf}
+  Call WriteUserPath
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "PathEntry" "$INSTDIR"
+FunctionEnd
+
+Function un.RemoveFromPath
+  ReadRegStr $8 HKCU "${UNINSTALL_KEY}" "PathEntry"
+  ${IfThen} $8 == "" ${|} Return ${|}
+  Call un.ReadUserPath
+  ${If} $pathOk != 1
+    DetailPrint "PATH left as it was: it is too long to change safely"
+    Return
+  ${EndIf}
+  !insertmacro FindPathEntry S== "$8"
+  ${IfThen} $4 < 0 ${|} Return ${|}
+  ; $4 the entry's start, $3 its end. Drop it with one separator: the one before it,
+  ; or for the first entry the one after it.
+  ${If} $4 == 0
+    IntOp $3 $3 + 1
+    StrCpy $path $path "" $3
+  ${Else}
+    IntOp $4 $4 - 1
+    StrCpy $0 $path "" $3
+    ${If} $4 == 0
+      StrCpy $path $0
+    ${Else}
+      StrCpy $path $path $4
+      StrCpy $path "$path$0"
+    ${EndIf}
+  ${EndIf}
+  Call un.WriteUserPath
+FunctionEnd
+
+; ---------------------------------------------------------------------------
+Section "Tunlet" SecProgram
+  SectionIn RO
   SetShellVarContext current
   SetOutPath "$INSTDIR"
   !insertmacro Files PutFile
@@ -94,6 +385,33 @@ Section
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
 SectionEnd
 
+Section /o "Add tunlet-cli to PATH (for this user)" SecPath
+  Call AddToPath
+SectionEnd
+
+Function .onInit
+  SetShellVarContext current
+  ; The PATH entry stays chosen on a new install over one that made it.
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "PathEntry"
+  ClearErrors
+  ${GetOptions} $CMDLINE "/AddToPath" $1
+  ${IfNot} ${Errors}
+  ${OrIf} $0 != ""
+    SectionSetFlags ${SecPath} ${SF_SELECTED}
+  ${EndIf}
+  ${If} ${Silent}
+    Call CloseTunletOrQuit
+  ${EndIf}
+FunctionEnd
+
+Function un.onInit
+  SetShellVarContext current
+  ${If} ${Silent}
+    Call un.CloseTunletOrQuit
+  ${EndIf}
+FunctionEnd
+
+; Tunlet's settings (HKCU\Software\Tunlet) are the user's and stay.
 Section "Uninstall"
   SetShellVarContext current
   !insertmacro Files RemoveFile
@@ -102,5 +420,6 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\${APP}.lnk"
   !insertmacro FileTypes RemoveFileType
   System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
+  Call un.RemoveFromPath
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
 SectionEnd
