@@ -22,6 +22,9 @@ SetCompressor /SOLID lzma
 !include FileFunc.nsh
 !include WinMessages.nsh
 
+!ifndef RUNNING_MUTEX
+  !error "RUNNING_MUTEX: the name of the mutex a running Tunlet holds (res/RunningMark.h)"
+!endif
 !define APP "Tunlet"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APP}"
 !define CLASSES "Software\Classes"
