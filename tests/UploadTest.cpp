@@ -218,8 +218,8 @@ TEST(TuneUpload, MoreThan255Blocks) {
     EXPECT_EQ(host.progress[257], 4096 * 257 * 100 / (4096 * 257 + 1));
 }
 
-// In the default stream and the packed one alike; packed, the block goes out in one
-// write, then the trailer and the closing walk in one more.
+// In the default stream and the packed one alike; packed, the whole USB transfers
+// gathered up to that block go out, then the rest with the trailer and the closing walk.
 TEST(TuneUpload, StopAfterChosenBlock) {
     for (bool packed : {false, true}) {
         for (int stopAt : {0, 3, 5, 7}) {
@@ -243,7 +243,7 @@ TEST(TuneUpload, StopAfterChosenBlock) {
             payload.insert(payload.end(), 4, 0);
             ExpectAtTap(r, payload);
             if (packed) {
-                EXPECT_EQ(r.writes.size(), 1 + stopAt + 1 + 1u);
+                EXPECT_EQ(r.writes.size(), (62 + 1 + 3 + 131 + (stopAt + 1) * 4162u) / 16384 + 1);
             }
             // No progress for the stopped block, and no 100: a stopped send never looks done.
             EXPECT_EQ(host.progress.size(), static_cast<std::size_t>(stopAt));
@@ -510,10 +510,11 @@ TEST(UploadFaults, EveryWriteOfEveryUpload) {
         {"tune", false, false, kFirstTuneBlockWrite + 8 + 4 + 1},
         {"header-only tune", false, true, kFirstTuneBlockWrite + 3 + 1},
         {"ROM", true, false, kFirstRomSliceWrite + 10 + 3 + 1},
-        // Packed: the head, each block, the trailer with the closing walk.
-        {"packed tune", false, false, 1 + 8 + 1, true},
+        // Packed: whole USB transfers of 16384 bytes, then the rest with the trailer
+        // and the closing walk (197 + 8 * 4162 and 83 + 10 * 4162 bytes before it).
+        {"packed tune", false, false, 2 + 1, true},
         {"packed header-only tune", false, true, 1, true},
-        {"packed ROM", true, false, 1 + 10 + 1, true},
+        {"packed ROM", true, false, 2 + 1, true},
     };
     // How much of the failed write still went out: none, up to a shift command whose
     // data bytes were lost (a packed block write starts with a command owing 63), or
@@ -634,9 +635,10 @@ TEST(PackedStream, RunsOfShiftCommands) {
     EXPECT_EQ(PackedRunBytes(4096), 4162u);
 }
 
-// Full sends: preamble, lead bytes and header in the first write, one write per
-// block, the trailer and closing walk in the last; progress as in the default mode.
-TEST(PackedStream, FullSendsWriteWholeBlocks) {
+// Full sends: the stream goes out in writes of exactly one USB transfer (16384
+// bytes) while the blocks come, the rest with the trailer and the closing walk in
+// the last; progress as in the default mode.
+TEST(PackedStream, FullSendsWriteWholeUsbTransfers) {
     struct Case {
         const char* label;
         bool rom;
@@ -647,6 +649,7 @@ TEST(PackedStream, FullSendsWriteWholeBlocks) {
         {"tune of 32768 bytes", false, 32768, 0, 0},
         {"tune of 40000 bytes", false, 40000, 0, 0},
         {"ROM 2 PRG + 1 CHR", true, 0, 2, 1},
+        {"ROM 16 PRG + 0 CHR", true, 0, 16, 0},
         {"ROM without banks", true, 0, 0, 0},
     };
     for (const auto& c : cases) {
@@ -687,16 +690,9 @@ TEST(PackedStream, FullSendsWriteWholeBlocks) {
             }
             runs.emplace_back(payload.end() - trailer, payload.end());
             EXPECT_TRUE(r.raw == test::ExpectedPackedStream(runs));
-            std::vector<DWORD> writes;
-            const DWORD first = 62 + 1 + 3 + (head == 128 ? 131 : 17);
-            const DWORD last = 1 + trailer + 6;
-            if (blocks == 0) {
-                writes = {first + last};
-            } else {
-                writes = {first};
-                writes.insert(writes.end(), blocks, 4162);
-                writes.push_back(last);
-            }
+            const std::size_t beforeTrailer = 62 + 1 + 3 + (head == 128 ? 131 : 17) + blocks * 4162;
+            std::vector<DWORD> writes(beforeTrailer / 16384, 16384);
+            writes.push_back(static_cast<DWORD>(beforeTrailer % 16384 + 1 + trailer + 6));
             EXPECT_EQ(r.writes, writes);
             EXPECT_EQ(host.busy, 0);
         }
