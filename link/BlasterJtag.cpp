@@ -75,15 +75,15 @@ FT_STATUS CableBatch::Write(const void* buffer, DWORD count, DWORD* written) {
         if (owed_ > 0) {
             --owed_;
         } else if (b & kShiftMode) {
+            TckLow();  // a walk that ended with TCK high: 0x2C first
             owed_ = b & kShiftCountMask;
             if (b & kReadBack) answers_ += owed_;
-            tckHigh_ = false;  // a shift ends with TCK low
         } else {
             tckHigh_ = (b & kTck) != 0;
             if (b & kReadBack) ++answers_;
         }
+        bytes_.push_back(b);
     }
-    bytes_.insert(bytes_.end(), in, in + count);
     *written = count;
     return FT_OK;
 }

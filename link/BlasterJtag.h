@@ -108,7 +108,8 @@ public:
     CableBatch() = default;
     explicit CableBatch(std::size_t reserve) { bytes_.reserve(reserve); }
 
-    // Appends the bytes, following the commands and bit-bang bytes among them.
+    // Appends the bytes, following the commands and bit-bang bytes among them; a
+    // shift command that would start with TCK high gets a 0x2C in front.
     FT_STATUS Write(const void* buffer, DWORD count, DWORD* written) override;
     // One TAP clock; read asks for the TDO bit it shifts out.
     void Clock(bool tms, bool tdi = false, bool read = false);

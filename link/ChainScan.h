@@ -1,7 +1,8 @@
-// Reading the JTAG chain back before an upload, and the design behind USER1/USER0
+// Reading the JTAG chain and the design behind USER1/USER0 back before an upload, and
 // for tunlet-cli scan. Nothing here touches the bytes of an upload: the check reads
-// the IDCODEs after a reset and leaves the TAP in Run-Test/Idle with the outputs
-// released, and the upload starts with its own reset.
+// the IDCODEs after a reset, then the head of the design's virtual JTAG hub, and
+// leaves the TAP in Run-Test/Idle with the outputs released; the upload starts with
+// its own reset.
 #pragma once
 
 #include <cstdint>
@@ -64,6 +65,8 @@ constexpr unsigned kHubInfoZeroBits = 64;
 constexpr std::size_t kHubWordAnswerBytes = 8;
 constexpr std::size_t kHubHeadWords = 2;
 constexpr std::size_t kHubWordsPerWrite = kMaxAnswerBytesPerWrite / kHubWordAnswerBytes;
+static_assert(kChainReadAnswerBytes <= kMaxAnswerBytesPerWrite);
+static_assert(kHubHeadWords * kHubWordAnswerBytes <= kMaxAnswerBytesPerWrite);
 // One HUB_INFO nibble from Run-Test/Idle or Update-DR: to Shift-DR 6, TCK low 1,
 // read-back 2, Exit1-DR 2, Update-DR 2.
 constexpr std::size_t kHubNibbleCableBytes = 6 + 1 + 2 + 2 + 2;

@@ -11,10 +11,11 @@
 //     m / 63 full commands (0xBF) and, when m is no multiple of 63, one last command
 //     with the rest. A block of 4096 bytes is 65 commands of 63 bytes and one of 1
 //     byte (0x81): 4162 cable bytes for 4096 data bytes.
-//   TCK low: the cable starts a byte shift from TCK low, and leaves TCK low when it
-//     is done. A walk ends with TCK high (0x2D), so the first command after a walk
-//     follows one bit-bang byte kStepLow (0x2C: TMS 0, TCK falls, no TAP clock);
-//     commands that follow commands need nothing in between.
+//   TCK low: no shift command starts with TCK high. A walk ends with TCK high
+//     (0x2D), so every command after a walk, the preamble's three 0x81 included,
+//     follows one bit-bang byte kStepLow (0x2C: TMS 0, TCK falls, no TAP clock): the
+//     packed preamble is 65 bytes. Commands that follow commands need nothing in
+//     between: a shift leaves TCK low.
 //   The TAP sees exactly the bits and TMS levels of the default stream: the fixed
 //     walks are the same bytes, and the last data bit still leaves Shift-DR in the
 //     closing walk's first clock. Only the gaps between data bytes get shorter.
@@ -42,6 +43,9 @@ namespace tunlet {
 namespace blaster {
 constexpr std::uint8_t kTckLowBeforeShift = kStepLow;  // 0x2C after a walk, before a command
 }  // namespace blaster
+
+// BeginUserScan gathered for packed mode: a 0x2C before each of its three commands.
+constexpr std::size_t kPackedBeginUserScanBytes = kBeginUserScanBytes + 3;
 
 // Packed writes fill whole USB transfers of the cable.
 constexpr std::size_t kPackedWriteBytes = kUsbTransferBytes;

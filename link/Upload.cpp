@@ -28,7 +28,7 @@ constexpr std::size_t kBlockCountByte = 127;
 // Room the packed gatherer never outgrows: less than a write's worth left over, one
 // more block (or the lead and header of a header-only send), the trailer and the walk.
 constexpr std::size_t kPackedGathered = kPackedWriteBytes + PackedRunBytes(kBlockSize) + 256;
-static_assert(kBeginUserScanBytes + 1 + PackedRunBytes(2) + PackedRunBytes(kNsfHeaderSize) +
+static_assert(kPackedBeginUserScanBytes + 1 + PackedRunBytes(2) + PackedRunBytes(kNsfHeaderSize) +
                   PackedRunBytes(kHeaderOnlyTrailer) + kEndShiftDrBytes <=
               kPackedGathered - kPackedWriteBytes);
 

@@ -523,16 +523,17 @@ TEST(CliPlay, PackedSendsTheSameBitsInFewerBytes) {
         EXPECT_EQ(plain.out.substr(plain.out.find('\n')), packed.out.substr(packed.out.find('\n')));
         EXPECT_NE(plain.out.substr(0, plain.out.find('\n')), packed.out.substr(0, packed.out.find('\n')));
     }
-    // db_apu.nsf, padded to 8 blocks: preamble, 0x2C, lead and header runs, 8 blocks of
-    // 65 commands of 63 bytes and one of 1, the trailer run and the closing walk.
+    // db_apu.nsf, padded to 8 blocks: the packed preamble (a 0x2C before each of its
+    // three commands), 0x2C, lead and header runs, 8 blocks of 65 commands of 63 bytes
+    // and one of 1, the trailer run and the closing walk.
     ASSERT_EQ(Cli({"play", test::DataFile("db_apu.nsf"), "--cable", "dump:" + dump, "--packed"}).code, 0);
     const test::Bytes bytes = test::ReadAll(dump);
-    ASSERT_EQ(bytes.size(), 62 + 1 + 3 + 131 + 8 * 4162 + 5 + 6u);
-    EXPECT_EQ(bytes[62], 0x2C);
-    EXPECT_EQ(bytes[63], 0x82);
-    EXPECT_EQ(bytes[66], 0xBF);
-    EXPECT_EQ(bytes[66 + 131], 0xBF);                   // the first block's first command
-    EXPECT_EQ(bytes[66 + 131 + 65 * 64], 0x81);         // its last partial run
+    ASSERT_EQ(bytes.size(), 65 + 1 + 3 + 131 + 8 * 4162 + 5 + 6u);
+    EXPECT_EQ(bytes[65], 0x2C);
+    EXPECT_EQ(bytes[66], 0x82);
+    EXPECT_EQ(bytes[69], 0xBF);
+    EXPECT_EQ(bytes[69 + 131], 0xBF);                   // the first block's first command
+    EXPECT_EQ(bytes[69 + 131 + 65 * 64], 0x81);         // its last partial run
     EXPECT_EQ(bytes[bytes.size() - 11], 0x84);          // the trailer
     EXPECT_EQ(bytes[bytes.size() - 2], 0x0C);
 

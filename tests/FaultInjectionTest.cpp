@@ -28,8 +28,8 @@ struct Media {
     std::size_t trailer;
     bool packed = false;
 
-    // Packed: the preamble, 0x2C, the lead bytes' and the header's commands.
-    std::size_t PackedHead() const { return 62 + 1 + 3 + (rom ? 17 : 131); }
+    // Packed: the preamble (65 bytes), 0x2C, the lead bytes' and the header's commands.
+    std::size_t PackedHead() const { return 65 + 1 + 3 + (rom ? 17 : 131); }
     std::size_t FullTransfers() const { return (PackedHead() + blocks * kPackedBlock) / kTransfer; }
     // The board check, the preamble, lead bytes, header, blocks, trailer and closing walk.
     std::size_t Writes() const {
@@ -125,7 +125,7 @@ TEST(FaultInjection, WriteFailureAtEveryWrite) {
             ++cases;
         }
     }
-    // Packed: 197 + 10 * 4162 and 83 + 12 * 4162 bytes before the trailer.
+    // Packed: 200 + 10 * 4162 and 86 + 12 * 4162 bytes before the trailer.
     EXPECT_EQ(cases, (kBoardCheckWrites + 11 + 10 + 4 + 1) + (kBoardCheckWrites + 11 + 12 + 3 + 1) +
                          (kBoardCheckWrites + 2 + 1) + (kBoardCheckWrites + 3 + 1));
 }

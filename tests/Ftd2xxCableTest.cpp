@@ -61,7 +61,9 @@ TEST(Ftd2xxCable, UploadGoesThroughTheLibrary) {
         test::Bytes expected = test::kBoardCheck;
         const test::Bytes upload = test::ReadAll(dump);
         expected.insert(expected.end(), upload.begin(), upload.end());
-        if (mode.empty()) EXPECT_EQ(upload.size(), 62 + 2 * (2 + 128 + 8 * 4096 + 4) + 6u);
+        if (mode.empty()) {
+            EXPECT_EQ(upload.size(), 62 + 2 * (2 + 128 + 8 * 4096 + 4) + 6u);
+        }
         EXPECT_TRUE(test::ReadAll(out) == expected);
     }
 }

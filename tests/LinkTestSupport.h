@@ -33,6 +33,9 @@ public:
 // The 62 preamble bytes as the board's designers wrote them down.
 extern const Bytes kPreamble;
 extern const Bytes kEnding;
+// Packed mode's preamble: the same walks, and a 0x2C (TCK low) before each of its
+// three shift commands, which follow walks that end with TCK high.
+extern const Bytes kPackedPreamble;
 // The board check that goes before an upload: the chain read (reset, Shift-DR, 36
 // bytes of ones read back, the closing walk), then the hub's head (USER1 loaded with
 // 64 zero bits, USER0 selected, 16 nibbles read back one byte each).
@@ -47,7 +50,7 @@ Bytes ExpectedStream(const Bytes& payload);
 // (0x80 | 63 = 0xBF) and a last command with the rest, from a table of the run
 // lengths the uploads use.
 Bytes PackedRun(const Bytes& run);
-// Preamble, TCK brought low (0x2C), each run packed on its own, ending.
+// Packed preamble, TCK brought low (0x2C), each run packed on its own, ending.
 Bytes ExpectedPackedStream(const std::vector<Bytes>& runs);
 
 // Installs a fresh virtual board as the cable back end and opens it.

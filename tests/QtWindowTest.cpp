@@ -485,10 +485,10 @@ TEST(QtAppStart, PackedWindowDumpEqualsCommandLineDump) {
         play->click();
         window.PumpUntil([&] { return dlg.IsIdle(); });
         auto r = cable.board->Snapshot();
-        // The board check first, then whole USB transfers of the 197 + 8 * 4162 bytes
+        // The board check first, then whole USB transfers of the 200 + 8 * 4162 bytes
         // before the trailer, and the rest.
         const std::vector<DWORD> writes = {kChainReadCableBytes, kHubHeadCableBytes, 16384, 16384,
-                                           62 + 1 + 3 + 131 + 8 * 4162 - 2 * 16384 + 5 + 6};
+                                           65 + 1 + 3 + 131 + 8 * 4162 - 2 * 16384 + 5 + 6};
         EXPECT_EQ(r.writes, writes);
         EXPECT_EQ(r.user0.size(), 2 + 128 + 8 * 4096 + 4u);
         const test::Bytes windowBytes(r.raw.begin() + kBoardCheckCableBytes, r.raw.end());
@@ -496,7 +496,7 @@ TEST(QtAppStart, PackedWindowDumpEqualsCommandLineDump) {
         play->click();  // the tune is on the board: its header alone, in one write
         window.PumpUntil([&] { return dlg.IsIdle(); });
         r = cable.board->Snapshot();
-        EXPECT_EQ(r.writes, (std::vector<DWORD>{kChainReadCableBytes, kHubHeadCableBytes, 62 + 1 + 3 + 131 + 4 + 6}));
+        EXPECT_EQ(r.writes, (std::vector<DWORD>{kChainReadCableBytes, kHubHeadCableBytes, 65 + 1 + 3 + 131 + 4 + 6}));
         EXPECT_EQ(r.user0.size(), 2 + 128 + 3u);
         dlg.OnDestroy();
         SetCableBackend(nullptr);

@@ -90,7 +90,7 @@ TEST(TuneUpload, HeaderOnlyIs334Bytes) {
         const Bytes payload = TunePayload(file, 32768, 3, true);
         if (packed) {
             Bytes header(payload.begin() + 2, payload.begin() + 130);
-            Bytes expected = test::kPreamble;
+            Bytes expected = test::kPackedPreamble;
             expected.insert(expected.end(), {0x2C, 0x82, 0x0C, 0x00, 0xBF});
             expected.insert(expected.end(), header.begin(), header.begin() + 63);
             expected.push_back(0xBF);
@@ -99,9 +99,9 @@ TEST(TuneUpload, HeaderOnlyIs334Bytes) {
             expected.insert(expected.end(), header.begin() + 126, header.end());
             expected.insert(expected.end(), {0x83, 0x00, 0x00, 0x00});
             expected.insert(expected.end(), test::kEnding.begin(), test::kEnding.end());
-            EXPECT_EQ(expected.size(), 62 + 1 + 3 + 131 + 4 + 6u);
+            EXPECT_EQ(expected.size(), 65 + 1 + 3 + 131 + 4 + 6u);
             EXPECT_TRUE(r.raw == expected);
-            EXPECT_EQ(r.writes, std::vector<DWORD>{207});
+            EXPECT_EQ(r.writes, std::vector<DWORD>{210});
         } else {
             ASSERT_EQ(r.raw.size(), 334u);
             EXPECT_EQ(r.raw, test::ExpectedStream(payload));
@@ -243,7 +243,7 @@ TEST(TuneUpload, StopAfterChosenBlock) {
             payload.insert(payload.end(), 4, 0);
             ExpectAtTap(r, payload);
             if (packed) {
-                EXPECT_EQ(r.writes.size(), (62 + 1 + 3 + 131 + (stopAt + 1) * 4162u) / 16384 + 1);
+                EXPECT_EQ(r.writes.size(), (65 + 1 + 3 + 131 + (stopAt + 1) * 4162u) / 16384 + 1);
             }
             // No progress for the stopped block, and no 100: a stopped send never looks done.
             EXPECT_EQ(host.progress.size(), static_cast<std::size_t>(stopAt));
@@ -374,10 +374,10 @@ TEST(TuneUpload, MissingFile) {
         EXPECT_EQ(host.messages, std::vector<std::string>{"file dont open"});
         EXPECT_EQ(host.busy, 0);
         EXPECT_TRUE(host.progress.empty());
-        Bytes expected = test::kPreamble;
+        Bytes expected = packed ? test::kPackedPreamble : test::kPreamble;
         if (packed) {
             expected.insert(expected.end(), {0x2C, 0x82, 0x0C, 0x00});
-            EXPECT_EQ(r.writes, std::vector<DWORD>{66});
+            EXPECT_EQ(r.writes, std::vector<DWORD>{69});
         } else {
             expected.insert(expected.end(), {0x81, 0x0C, 0x81, 0x00});
         }
@@ -511,7 +511,7 @@ TEST(UploadFaults, EveryWriteOfEveryUpload) {
         {"header-only tune", false, true, kFirstTuneBlockWrite + 3 + 1},
         {"ROM", true, false, kFirstRomSliceWrite + 10 + 3 + 1},
         // Packed: whole USB transfers of 16384 bytes, then the rest with the trailer
-        // and the closing walk (197 + 8 * 4162 and 83 + 10 * 4162 bytes before it).
+        // and the closing walk (200 + 8 * 4162 and 86 + 10 * 4162 bytes before it).
         {"packed tune", false, false, 2 + 1, true},
         {"packed header-only tune", false, true, 1, true},
         {"packed ROM", true, false, 2 + 1, true},
@@ -690,7 +690,21 @@ TEST(PackedStream, FullSendsWriteWholeUsbTransfers) {
             }
             runs.emplace_back(payload.end() - trailer, payload.end());
             EXPECT_TRUE(r.raw == test::ExpectedPackedStream(runs));
-            const std::size_t beforeTrailer = 62 + 1 + 3 + (head == 128 ? 131 : 17) + blocks * 4162;
+            // No shift command starts with TCK high (the cable's bit 0 of the last
+            // bit-bang byte), wherever the writes are cut.
+            bool tckHigh = false;
+            for (std::size_t i = 0, owed = 0; i < r.raw.size(); ++i) {
+                if (owed > 0) {
+                    --owed;
+                } else if (r.raw[i] & 0x80) {
+                    EXPECT_FALSE(tckHigh) << "command at cable byte " << i;
+                    owed = r.raw[i] & 0x3F;
+                    tckHigh = false;
+                } else {
+                    tckHigh = (r.raw[i] & 0x01) != 0;
+                }
+            }
+            const std::size_t beforeTrailer = 65 + 1 + 3 + (head == 128 ? 131 : 17) + blocks * 4162;
             std::vector<DWORD> writes(beforeTrailer / 16384, 16384);
             writes.push_back(static_cast<DWORD>(beforeTrailer % 16384 + 1 + trailer + 6));
             EXPECT_EQ(r.writes, writes);

@@ -565,10 +565,10 @@ TEST_F(Win32PackedWindowTest, PlayWritesWholeUsbTransfers) {
     auto r = board->Snapshot();
     EXPECT_EQ(r.user0.size(), 2 + 128 + 8 * 4096 + 4u);
     // The start-up probe's board check, Play's board check, then whole USB transfers
-    // of the 197 + 8 * 4162 bytes before the trailer, and the rest.
+    // of the 200 + 8 * 4162 bytes before the trailer, and the rest.
     const std::vector<tunlet::DWORD> writes = {kChainReadCableBytes, kHubHeadCableBytes, kChainReadCableBytes,
                                                kHubHeadCableBytes,   16384,              16384,
-                                               62 + 1 + 3 + 131 + 8 * 4162 - 2 * 16384 + 5 + 6};
+                                               65 + 1 + 3 + 131 + 8 * 4162 - 2 * 16384 + 5 + 6};
     EXPECT_EQ(r.writes, writes);
     EXPECT_EQ(::SendMessageW(Item(kIdProgress), PBM_GETPOS, 0, 0), 100);
 
@@ -577,7 +577,7 @@ TEST_F(Win32PackedWindowTest, PlayWritesWholeUsbTransfers) {
     WaitIdle();
     r = board->Snapshot();
     EXPECT_EQ(r.writes,
-              (std::vector<tunlet::DWORD>{kChainReadCableBytes, kHubHeadCableBytes, 62 + 1 + 3 + 131 + 4 + 6}));
+              (std::vector<tunlet::DWORD>{kChainReadCableBytes, kHubHeadCableBytes, 65 + 1 + 3 + 131 + 4 + 6}));
     EXPECT_EQ(r.user0.size(), 2 + 128 + 3u);
     EXPECT_EQ(r.state, TapState::RunTestIdle);
     EXPECT_TRUE(boxes.empty());
