@@ -58,8 +58,6 @@ constexpr double ModelTransferSeconds(double bytes, double bits) {
     const double wire = bytes / kModelUsbBytesPerSecond, tck = bits / kModelTckHz;
     return kModelTransferSeconds + (wire > tck ? wire : tck);
 }
-// The USB transfers a write of `bytes` bytes becomes.
-constexpr std::size_t UsbTransfers(std::size_t bytes) { return (bytes + kUsbTransferBytes - 1) / kUsbTransferBytes; }
 
 // Cable bytes of a run of n data bytes: the bytes and one command byte per 63.
 constexpr std::size_t PackedRunBytes(std::size_t n) {
@@ -68,9 +66,5 @@ constexpr std::size_t PackedRunBytes(std::size_t n) {
 
 // The recovery walk of packed mode.
 constexpr std::size_t kPackedRecoverTapBytes = kCutRecoverBytes;
-
-// Writes the shift commands of n data bytes to out (PackedRunBytes(n) bytes); returns
-// the number written.
-std::size_t PackShiftRun(const std::uint8_t* data, std::size_t n, std::uint8_t* out);
 
 }  // namespace tunlet
