@@ -1,13 +1,16 @@
 // What a user waits for is the wire: a model of the time the cable needs for a whole
 // upload, default stream against packed (--packed), for the largest ROM image, a
-// typical tune and a song change of it (header only). Each write is tallied as the
-// cable would take it, and costs
+// 256 KiB ROM, a typical tune and a song change of it (header only). Each write is cut
+// into USB transfers of kUsbTransferBytes (libftdi's chunk size; cable/Cable.h), and
+// each transfer costs, with the constants of link/PackedShift.h,
 //
-//     kTransfer + max(cable bytes / kUsbBytesPerSecond, shifted bits / kTckHz)
+//     kModelTransferSeconds + max(cable bytes / kModelUsbBytesPerSecond, shifted bits / kModelTckHz)
 //
 // (a full-speed USB-Blaster takes about 1 MB/s of cable bytes and shifts at a 6 MHz
 // TCK; each USB transfer costs about 1 ms on top). The counters: cable bytes per data
-// byte of each stream, the modelled seconds of each, and how many times sooner packed is.
+// byte of each stream, its writes and USB transfers, the modelled seconds, the share
+// of the TCK limit (the data's bits at 6 MHz over the modelled time) and how many
+// times sooner packed is.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -23,15 +26,12 @@ namespace {
 
 using namespace tunlet;
 
-constexpr double kUsbBytesPerSecond = 1e6;
-constexpr double kTckHz = 6e6;
-constexpr double kTransfer = 1e-3;
-
 struct WireTally {
     double seconds = 0;
     std::uint64_t cableBytes = 0;
     std::uint64_t shiftedBytes = 0;  // data bytes clocked out by shift commands
     std::uint64_t writes = 0;
+    std::uint64_t transfers = 0;
 };
 
 // A cable that takes every write, follows the byte protocol and adds up the model.
@@ -47,18 +47,22 @@ private:
         explicit Device(WireTally& tally) : tally_(tally) {}
         FT_STATUS Write(const void* buffer, DWORD count, DWORD* written) override {
             const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-            std::uint64_t shifted = 0;
-            for (DWORD i = 0; i < count; ++i) {
-                if (owed_ > 0) {
-                    --owed_;
-                    ++shifted;
-                } else if (bytes[i] & blaster::kShiftMode) {
-                    owed_ = bytes[i] & blaster::kShiftCountMask;
+            for (DWORD from = 0; from < count; from += static_cast<DWORD>(kUsbTransferBytes)) {
+                const DWORD n = std::min<DWORD>(static_cast<DWORD>(kUsbTransferBytes), count - from);
+                std::uint64_t shifted = 0;
+                for (DWORD i = from; i < from + n; ++i) {
+                    if (owed_ > 0) {
+                        --owed_;
+                        ++shifted;
+                    } else if (bytes[i] & blaster::kShiftMode) {
+                        owed_ = bytes[i] & blaster::kShiftCountMask;
+                    }
                 }
+                tally_.seconds += ModelTransferSeconds(n, 8.0 * static_cast<double>(shifted));
+                tally_.shiftedBytes += shifted;
+                ++tally_.transfers;
             }
-            tally_.seconds += kTransfer + std::max(count / kUsbBytesPerSecond, 8.0 * shifted / kTckHz);
             tally_.cableBytes += count;
-            tally_.shiftedBytes += shifted;
             ++tally_.writes;
             *written = count;
             return FT_OK;
@@ -70,7 +74,7 @@ private:
     };
 };
 
-enum class Item { LargestRom, Tune, SongChange };
+enum class Item { LargestRom, Rom256k, Tune, SongChange };
 
 WireTally Upload(Item item, bool packed) {
     auto cable = std::make_shared<TallyCable>();
@@ -79,10 +83,11 @@ WireTally Upload(Item item, bool packed) {
     job.packed = packed;
     FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &job.board);
     job.busy = 1;
-    if (item == Item::LargestRom) {
+    if (item == Item::LargestRom || item == Item::Rom256k) {
+        const bool largest = item == Item::LargestRom;
         job.rom = std::make_unique<NesRom>();
-        job.rom->n16kRomBanks = 255;
-        job.rom->n8kVRomBanks = 255;
+        job.rom->n16kRomBanks = largest ? 255 : 16;
+        job.rom->n8kVRomBanks = largest ? 255 : 0;
         job.rom->pPrgRom = std::make_unique<std::uint8_t[]>(job.rom->PrgSize());
         job.rom->pChrRom = std::make_unique<std::uint8_t[]>(job.rom->ChrSize());
         SendRomThread(job);
@@ -103,8 +108,8 @@ void BM_WireTime(benchmark::State& state) {
         plain = Upload(item, false);
         packed = Upload(item, true);
     }
-    const char* labels[] = {"largest ROM (255 PRG + 255 CHR banks)", "typical tune (db_apu.nsf, 8 blocks)",
-                            "song change (header only)"};
+    const char* labels[] = {"largest ROM (255 PRG + 255 CHR banks)", "256 KiB ROM (16 PRG banks)",
+                            "typical tune (db_apu.nsf, 8 blocks)", "song change (header only)"};
     state.SetLabel(labels[state.range(0)]);
     // The data: every byte the USER0 scan takes, less the preamble's three single shifts.
     const double data = static_cast<double>(plain.shiftedBytes - 3);
@@ -112,10 +117,15 @@ void BM_WireTime(benchmark::State& state) {
     state.counters["packed_cable_per_data"] = static_cast<double>(packed.cableBytes) / data;
     state.counters["default_writes"] = static_cast<double>(plain.writes);
     state.counters["packed_writes"] = static_cast<double>(packed.writes);
+    state.counters["default_usb_transfers"] = static_cast<double>(plain.transfers);
+    state.counters["packed_usb_transfers"] = static_cast<double>(packed.transfers);
     state.counters["default_wire_s"] = plain.seconds;
     state.counters["packed_wire_s"] = packed.seconds;
+    const double tckLimit = 8.0 * data / kModelTckHz;
+    state.counters["default_tck_share"] = tckLimit / plain.seconds;
+    state.counters["packed_tck_share"] = tckLimit / packed.seconds;
     state.counters["packed_sooner_x"] = plain.seconds / packed.seconds;
 }
-BENCHMARK(BM_WireTime)->DenseRange(0, 2)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WireTime)->DenseRange(0, 3)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

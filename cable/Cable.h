@@ -4,6 +4,7 @@
 // device, and FT_Close destroys it, which closes whatever the back end opened.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,6 +24,11 @@ constexpr FT_STATUS FT_NOT_SUPPORTED = 17;
 constexpr FT_STATUS FT_OTHER_ERROR = 18;
 
 constexpr DWORD FT_OPEN_BY_DESCRIPTION = 2;
+
+// The USB transfer size the USB-Blaster back end asks libftdi for (its write chunk
+// size; the vendor DLL decides its own transfers). A write of whole transfers goes
+// out without a short transfer behind it.
+constexpr std::size_t kUsbTransferBytes = 16384;
 
 // How long a read may wait for a whole answer before it returns what came.
 constexpr int kReadTimeoutMs = 1000;

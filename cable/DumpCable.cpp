@@ -1,5 +1,7 @@
 #include "cable/DumpCable.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -34,11 +36,22 @@ bool Access(const std::string& path, int mode) {
 #endif
 }
 
+bool IsDirectory(const std::string& path) {
+#ifdef _WIN32
+    struct _stat64 st;
+    return ::_wstat64(Widen(path).c_str(), &st) == 0 && (st.st_mode & _S_IFDIR) != 0;
+#else
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+#endif
+}
+
 // Why path could not be written, without creating or emptying it: an existing file
 // must be writable, a new one needs a writable folder. Empty when it looks fine.
 std::string WhyNotWritable(const std::string& path) {
     if (path.empty()) return "no file name";
     std::string target = path;
+    if (Access(path, 0) && IsDirectory(path)) return std::strerror(EISDIR);
     if (!Access(path, 0)) {
         const std::size_t slash = path.find_last_of("/\\");
         target = slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);

@@ -14,22 +14,18 @@ constexpr std::uint8_t kOutputEnable = 0x20;
 constexpr std::uint8_t kReadBack = 0x40;
 }  // namespace
 
-TapDecoder::TapDecoder() : chain_(std::make_unique<JtagChain>()) {}
-TapDecoder::TapDecoder(const JtagChain& chain) : chain_(std::make_unique<JtagChain>(chain)) {}
-TapDecoder::TapDecoder(const TapDecoder& other)
-    : state_(other.state_), instruction_(other.instruction_), tck_(other.tck_), tms_(other.tms_),
-      outputEnable_(other.outputEnable_), shiftBytesLeft_(other.shiftBytesLeft_), shiftRead_(other.shiftRead_),
-      tdo_(other.tdo_), chain_(std::make_unique<JtagChain>(*other.chain_)), irShift_(other.irShift_),
-      current_(other.current_), scans_(other.scans_), hasUser1_(other.hasUser1_), user1_(other.user1_),
-      user1Bits_(other.user1Bits_), user0_(other.user0_), leftoverBits_(other.leftoverBits_),
-      leftoverValue_(other.leftoverValue_), clocks_(other.clocks_) {}
-TapDecoder& TapDecoder::operator=(const TapDecoder& other) {
-    if (this != &other) *this = TapDecoder(other);
+ChainCopy::ChainCopy(std::unique_ptr<JtagChain> chain) : chain_(std::move(chain)) {}
+ChainCopy::ChainCopy(const ChainCopy& other) : chain_(std::make_unique<JtagChain>(*other.chain_)) {}
+ChainCopy& ChainCopy::operator=(const ChainCopy& other) {
+    if (this != &other) chain_ = std::make_unique<JtagChain>(*other.chain_);
     return *this;
 }
-TapDecoder::TapDecoder(TapDecoder&&) noexcept = default;
-TapDecoder& TapDecoder::operator=(TapDecoder&&) noexcept = default;
-TapDecoder::~TapDecoder() = default;
+ChainCopy::ChainCopy(ChainCopy&&) noexcept = default;
+ChainCopy& ChainCopy::operator=(ChainCopy&&) noexcept = default;
+ChainCopy::~ChainCopy() = default;
+
+TapDecoder::TapDecoder() : chain_(std::make_unique<JtagChain>()) {}
+TapDecoder::TapDecoder(const JtagChain& chain) : chain_(std::make_unique<JtagChain>(chain)) {}
 
 bool TapDecoder::TdoNow() const { return chain_->Tdo(state_); }
 

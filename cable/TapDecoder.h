@@ -50,15 +50,29 @@ struct JtagScan {
 
 class JtagChain;
 
+// Owns a JtagChain (whose header needs this one); a copy copies the chain, so the
+// decoder's copy is the one the compiler writes.
+class ChainCopy {
+public:
+    explicit ChainCopy(std::unique_ptr<JtagChain> chain);
+    ChainCopy(const ChainCopy& other);
+    ChainCopy& operator=(const ChainCopy& other);
+    ChainCopy(ChainCopy&&) noexcept;
+    ChainCopy& operator=(ChainCopy&&) noexcept;
+    ~ChainCopy();
+    const JtagChain& operator*() const { return *chain_; }
+    JtagChain& operator*() { return *chain_; }
+    const JtagChain* operator->() const { return chain_.get(); }
+    JtagChain* operator->() { return chain_.get(); }
+
+private:
+    std::unique_ptr<JtagChain> chain_;
+};
+
 class TapDecoder {
 public:
     TapDecoder();
     explicit TapDecoder(const JtagChain& chain);  // the devices that answer read-back
-    TapDecoder(const TapDecoder& other);
-    TapDecoder& operator=(const TapDecoder& other);
-    TapDecoder(TapDecoder&&) noexcept;
-    TapDecoder& operator=(TapDecoder&&) noexcept;
-    ~TapDecoder();
 
     // Feeds cable bytes; the bytes the cable sends back for read-back requests are
     // appended to answers when it is given.
@@ -90,7 +104,7 @@ private:
     unsigned shiftBytesLeft_ = 0;
     bool shiftRead_ = false;  // the running byte-shift command asked for read-back
     bool tdo_ = true;         // TDO as the cable samples it now
-    std::unique_ptr<JtagChain> chain_;
+    ChainCopy chain_;
 
     std::uint16_t irShift_ = 0;
     JtagScan current_;

@@ -99,6 +99,7 @@ const FtdiApi& RealFtdiApi() {
         [](ftdi_context* c, unsigned char* b, int n) { return ftdi_read_data(c, b, n); },
         [](ftdi_context* c) { return ftdi_tcioflush(c); },
         [](ftdi_context* c) { return ftdi_get_error_string(c); },
+        [](ftdi_context* c, unsigned int n) { return ftdi_write_data_set_chunksize(c, n); },
     };
     return api;
 }
@@ -122,10 +123,12 @@ CableOpenResult UsbBlasterCable::Open(const char* description) {
         result.reason = OpenFailure(code, api_.errorString(ctx.get()));
         return result;  // ctx freed here
     }
-    // Plain FIFO mode (bit-bang off), a short latency timer, and nothing stale left
-    // to read from an earlier user; no byte is written.
+    // Plain FIFO mode (bit-bang off), a short latency timer, nothing stale left to
+    // read from an earlier user, and writes cut into USB transfers of
+    // kUsbTransferBytes (packed uploads write whole ones); no byte is written.
     if (api_.setBitmode(ctx.get(), 0x00, BITMODE_RESET) < 0 || api_.setLatencyTimer(ctx.get(), kLatencyMs) < 0 ||
-        api_.purge(ctx.get()) < 0) {
+        api_.purge(ctx.get()) < 0 ||
+        api_.setWriteChunksize(ctx.get(), static_cast<unsigned>(kUsbTransferBytes)) < 0) {
         result.status = FT_DEVICE_NOT_OPENED;
         result.reason = std::string("the USB-Blaster cannot be set up (libftdi: ") + api_.errorString(ctx.get()) + ")";
         api_.close(ctx.get());

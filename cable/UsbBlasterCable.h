@@ -26,6 +26,8 @@ struct FtdiApi {
     int (*readData)(ftdi_context*, unsigned char* buffer, int size);
     int (*purge)(ftdi_context*);  // drops what the chip holds in both directions
     const char* (*errorString)(ftdi_context*);
+    // The size of the USB transfers a write is cut into (libftdi's default is 4096).
+    int (*setWriteChunksize)(ftdi_context*, unsigned int chunksize);
 };
 
 // The table of the real library.

@@ -247,22 +247,16 @@ int BadValue(std::ostream& err, const std::string& problem) {
     return kExitUsage;
 }
 
-// What a check that did not pass says, and its exit code.
+// What a check that did not pass says (the text the window's box shows), and its
+// exit code.
 int CheckFailed(const BoardCheck& check, std::ostream& err) {
+    if (check.result == BoardCheck::Result::Ready) return kExitOk;
+    err << FailedCheckMessage(check).text << "\n";
     switch (check.result) {
-        case BoardCheck::Result::NotConnected:
-            err << res::kBoardNotConnected << "\n" << check.text << "\n";
-            return kExitNotConnected;
-        case BoardCheck::Result::Refused:
-            err << check.text << "\n";
-            return kExitChainRefused;
-        case BoardCheck::Result::WriteFailed:
-            err << kWriteError << "\n";
-            return kExitWriteError;
-        case BoardCheck::Result::Ready:
-            break;
+        case BoardCheck::Result::NotConnected: return kExitNotConnected;
+        case BoardCheck::Result::Refused: return kExitChainRefused;
+        default: return kExitWriteError;
     }
-    return kExitOk;
 }
 
 int Scan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
@@ -287,14 +281,10 @@ int Scan(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         SetCableBackend(nullptr);
         return kExitNotConnected;
     }
-    // The chain's answer, and what to say when it did not come.
-    const auto failure = [](ChainRead::Result r) -> BoardCheck {
-        if (r == ChainRead::Result::WriteFailed) return {BoardCheck::Result::WriteFailed, ""};
-        if (const char* reason = NotConnectedReason(r)) return {BoardCheck::Result::NotConnected, reason};
-        return {BoardCheck::Result::Ready, ""};
-    };
+    // What answers, then whether uploads could go, as the check before play decides.
     const ChainRead chain = ReadChain(handle);
-    if (const BoardCheck failed = failure(chain.result); failed.result != BoardCheck::Result::Ready) {
+    if (const BoardCheck failed = CheckOfRead(chain.result);
+        chain.result != ChainRead::Result::TooLong && failed.result != BoardCheck::Result::Ready) {
         FT_Close(handle);
         SetCableBackend(nullptr);
         return CheckFailed(failed, err);
@@ -311,22 +301,21 @@ int Scan(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
             << std::setfill(' ') << ", " << JtagManufacturerName(*id) << ", "
             << (name != nullptr ? name : "unknown part") << "\n";
     }
-    int code = kExitOk;
-    if (chain.result == ChainRead::Result::TooLong) {
-        out << RefusedChainText(chain) << "\n";
-    } else if (chain.devices.size() == 1 && chain.devices[0] && IsAlteraIdcode(*chain.devices[0])) {
+    BoardCheck check{BoardCheck::Result::Refused, RefusedChainText(chain)};
+    if (chain.result == ChainRead::Result::Devices && chain.devices.size() == 1 && chain.devices[0] &&
+        IsAlteraIdcode(*chain.devices[0])) {
         HubInfo hub;
-        if (const BoardCheck failed = failure(ReadHubInfo(handle, hub)); failed.result != BoardCheck::Result::Ready) {
-            code = CheckFailed(failed, err);
-        } else {
+        check = CheckOfRead(ReadHubInfo(handle, hub));
+        if (check.result == BoardCheck::Result::Ready) {
             out << DescribeHub(hub);
+            if (std::string refusal = UploadRefusal(hub); !refusal.empty()) {
+                check = {BoardCheck::Result::Refused, std::move(refusal)};
+            }
         }
-    } else {
-        out << "warning: " << RefusedChainText(chain) << ": uploads need --no-board-check\n";
     }
     FT_Close(handle);
     SetCableBackend(nullptr);
-    return code;
+    return CheckFailed(check, err);
 }
 
 int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {

@@ -1,10 +1,13 @@
 #include "link/BlasterJtag.h"
 
+#include <algorithm>
+#include <cstddef>
+
 namespace tunlet {
 
-namespace {
-
 using namespace blaster;
+
+namespace {
 
 constexpr std::uint8_t L = kStepLow;    // TMS 0
 constexpr std::uint8_t H = kStepHigh;   // TMS 1
@@ -65,40 +68,47 @@ FT_STATUS ShiftByte(FT_HANDLE h, unsigned b) {
     return Send(h, bytes);
 }
 
-void CableBatch::ResetTap() {
-    bytes_.insert(bytes_.end(), kResetTap.begin(), kResetTap.end());
-    tckHigh_ = true;
-}
-void CableBatch::GoShiftIr() {
-    bytes_.insert(bytes_.end(), kGoShiftIr.begin(), kGoShiftIr.end());
-    tckHigh_ = true;
-}
-void CableBatch::IrToShiftDr() {
-    bytes_.insert(bytes_.end(), kIrToShiftDr.begin(), kIrToShiftDr.end());
-    tckHigh_ = true;
-}
-void CableBatch::EndShiftDr() {
-    bytes_.insert(bytes_.end(), kEndShiftDr.begin(), kEndShiftDr.end());
-    tckHigh_ = true;
+FT_STATUS CableBatch::Write(const void* buffer, DWORD count, DWORD* written) {
+    const auto* in = static_cast<const std::uint8_t*>(buffer);
+    for (DWORD i = 0; i < count; ++i) {
+        const std::uint8_t b = in[i];
+        if (owed_ > 0) {
+            --owed_;
+        } else if (b & kShiftMode) {
+            TckLow();  // a walk that ended with TCK high: 0x2C first
+            owed_ = b & kShiftCountMask;
+            if (b & kReadBack) answers_ += owed_;
+        } else {
+            tckHigh_ = (b & kTck) != 0;
+            if (b & kReadBack) ++answers_;
+        }
+        bytes_.push_back(b);
+    }
+    *written = count;
+    return FT_OK;
 }
 
 void CableBatch::Clock(bool tms, bool tdi, bool read) {
     const auto low = static_cast<std::uint8_t>(kStepLow | (tms ? kTms : 0) | (tdi ? kTdi : 0));
-    bytes_.push_back(low);
-    bytes_.push_back(static_cast<std::uint8_t>(low | kTck | (read ? kReadBack : 0)));
-    if (read) ++answers_;
-    tckHigh_ = true;
+    const std::array<std::uint8_t, 2> pair = {low, static_cast<std::uint8_t>(low | kTck | (read ? kReadBack : 0))};
+    DWORD written = 0;
+    Write(pair.data(), 2, &written);
 }
 
 void CableBatch::ReleaseClock() {
-    bytes_.insert(bytes_.end(), {R, R | kTck});
-    tckHigh_ = true;
+    const std::array<std::uint8_t, 2> pair = {R, R | kTck};
+    DWORD written = 0;
+    Write(pair.data(), 2, &written);
+}
+
+void CableBatch::TckLow() {
+    if (tckHigh_) bytes_.push_back(L);  // TMS stays low, TCK falls: no TAP clock
+    tckHigh_ = false;
 }
 
 void CableBatch::ShiftBytes(std::size_t count, std::uint8_t tdi, bool read) {
     if (count == 0) return;
-    if (tckHigh_) bytes_.push_back(L);  // TCK low before a shift command, TMS stays low
-    tckHigh_ = false;
+    TckLow();
     if (!read) {
         for (std::size_t i = 0; i < count; ++i) bytes_.insert(bytes_.end(), {kShiftOne, tdi});
         return;
@@ -112,12 +122,49 @@ void CableBatch::ShiftBytes(std::size_t count, std::uint8_t tdi, bool read) {
     }
 }
 
-FT_STATUS CableBatch::Send(FT_HANDLE h) const {
+void CableBatch::ShiftRun(const std::uint8_t* data, std::size_t n) {
+    if (n == 0) return;
+    TckLow();
+    for (std::size_t i = 0; i < n; i += kMaxShiftBytes) {
+        const std::size_t run = n - i < kMaxShiftBytes ? n - i : kMaxShiftBytes;
+        bytes_.push_back(static_cast<std::uint8_t>(kShiftMode | run));
+        bytes_.insert(bytes_.end(), data + i, data + i + run);
+    }
+}
+
+namespace {
+FT_STATUS WriteAll(FT_HANDLE h, const std::uint8_t* bytes, std::size_t n) {
     DWORD written = 0;
-    const auto count = static_cast<DWORD>(bytes_.size());
-    const FT_STATUS status = FT_Write(h, bytes_.data(), count, &written);
+    const auto count = static_cast<DWORD>(n);
+    const FT_STATUS status = FT_Write(h, bytes, count, &written);
     if (status != FT_OK) return status;
     return written == count ? FT_OK : FT_IO_ERROR;
+}
+}  // namespace
+
+FT_STATUS CableBatch::Send(FT_HANDLE h) {
+    const FT_STATUS status = bytes_.empty() ? FT_OK : WriteAll(h, bytes_.data(), bytes_.size());
+    bytes_.clear();
+    answers_ = 0;
+    return status;
+}
+
+FT_STATUS CableBatch::SendWhole(FT_HANDLE h, std::size_t unit) {
+    std::size_t sent = 0;
+    FT_STATUS status = FT_OK;
+    while (status == FT_OK && bytes_.size() - sent >= unit) {
+        status = WriteAll(h, bytes_.data() + sent, unit);
+        sent += unit;
+    }
+    bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(sent));
+    return status;
+}
+
+FT_STATUS RecoverCutStream(FT_HANDLE h) {
+    std::array<std::uint8_t, kCutRecoverBytes> bytes{};
+    std::fill_n(bytes.begin(), kCutRecoverPad, L);
+    std::copy(kRecoverTap.begin(), kRecoverTap.end(), bytes.begin() + kCutRecoverPad);
+    return Send(h, bytes);
 }
 
 FT_STATUS BeginUserScan(FT_HANDLE h) {

@@ -12,6 +12,10 @@
 //     bit-bang byte set. The uploads use 0x81: one byte follows, nothing is read
 //     back. Packed mode (--packed) sends the data of an upload as commands of up to
 //     63 bytes: link/PackedShift.h.
+//   TCK before a command: the default stream starts the 0x81 after a walk right
+//     after the walk's last byte (0x2D, TCK high), exactly as the board has always
+//     been given it. Everything else (packed commands, read-back) never starts a
+//     command with TCK high: one 0x2C (TMS 0, TCK falls, no TAP clock) goes first.
 //
 // One TAP clock is two bit-bang bytes with the same value, TCK low then high; the
 // TAP samples TMS and TDI on the rising edge.
@@ -23,8 +27,7 @@
 //   Bit-bang byte with bit 6 set: the cable answers one byte, TDO in bit 0. We set
 //     it on the TCK-high byte of a clock, as other JTAG tools do: it reads the bit
 //     that clock shifted out.
-//   TCK must be low before a byte-shift command; the last bit of a scan goes out
-//     bit-bang with TMS 1.
+//   The last bit of a scan goes out bit-bang with TMS 1.
 //
 // The board is one device with a 10-bit instruction register. Each instruction goes
 // in as one shifted byte and two 0 bits. USER1 (0x00E) gets the 9-bit value 0x100,
@@ -55,6 +58,8 @@ constexpr std::uint8_t kShiftMode = 0x80;
 constexpr std::uint8_t kShiftOne = kShiftMode | 1;  // 0x81: shift the one byte that follows
 constexpr std::uint8_t kShiftRead = kShiftMode | kReadBack;  // | n: shift n bytes, answer n bytes
 constexpr std::size_t kMaxShiftBytes = 63;
+constexpr std::uint8_t kShiftCountMask = 0x3F;  // bits 5..0: data bytes after a command
+static_assert(kMaxShiftBytes == kShiftCountMask);
 
 // The first byte of each clock pair (TCK low); the second is the same with kTck.
 constexpr std::uint8_t kStepLow = kOutputEnable | kNcs | kNce;         // 0x2C: TMS 0
@@ -94,14 +99,18 @@ FT_STATUS RecoverTap(FT_HANDLE h);
 // Shift-DR. Stops at the first walk that fails and returns its status.
 FT_STATUS BeginUserScan(FT_HANDLE h);
 
-// Cable bytes that go out in one write, with the read-back they ask for: the scans
-// that read (the board check, tunlet-cli scan) are built here from the same walks.
-class CableBatch {
+// Cable bytes gathered before they go out, with the read-back they ask for and
+// TCK followed as the cable would: the scans that read (the board check, tunlet-cli
+// scan) and the writes of packed mode are built here. The fixed walks write into it
+// as into a cable (ResetTap(&batch)).
+class CableBatch : public CableDevice {
 public:
-    void ResetTap();     // any state -> Run-Test/Idle
-    void GoShiftIr();    // Run-Test/Idle -> Shift-IR
-    void IrToShiftDr();  // last IR bit 0 -> Update-IR -> Shift-DR
-    void EndShiftDr();   // last DR bit 1 -> Update-DR -> Run-Test/Idle, outputs released
+    CableBatch() = default;
+    explicit CableBatch(std::size_t reserve) { bytes_.reserve(reserve); }
+
+    // Appends the bytes, following the commands and bit-bang bytes among them; a
+    // shift command that would start with TCK high gets a 0x2C in front.
+    FT_STATUS Write(const void* buffer, DWORD count, DWORD* written) override;
     // One TAP clock; read asks for the TDO bit it shifts out.
     void Clock(bool tms, bool tdi = false, bool read = false);
     // One clock with TMS low that releases the outputs (Update-DR -> Run-Test/Idle).
@@ -109,21 +118,42 @@ public:
     // Shifts count bytes (TMS low, each the value tdi), as 0x81 commands or, with
     // read, as 0xC0 | n commands whose answers come back.
     void ShiftBytes(std::size_t count, std::uint8_t tdi, bool read);
-    // Sends everything in one write: FT_OK only when every byte went out.
-    FT_STATUS Send(FT_HANDLE h) const;
+    // Shifts n data bytes as commands of up to 63 bytes (packed mode).
+    void ShiftRun(const std::uint8_t* data, std::size_t n);
+
+    // Writes everything gathered (nothing when empty) in one write and starts afresh:
+    // FT_OK only when every byte went out.
+    FT_STATUS Send(FT_HANDLE h);
+    // Writes the gathered bytes in writes of exactly `unit` bytes while at least a
+    // unit is gathered, and keeps the rest for later.
+    FT_STATUS SendWhole(FT_HANDLE h, std::size_t unit);
 
     const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+    std::size_t size() const { return bytes_.size(); }
     std::size_t answers() const { return answers_; }  // bytes the cable will send back
 
 private:
+    void TckLow();  // a shift command must start with TCK low
+
     std::vector<std::uint8_t> bytes_;
     std::size_t answers_ = 0;
-    bool tckHigh_ = false;
+    bool tckHigh_ = false;  // the last bit-bang byte had TCK high
+    unsigned owed_ = 0;     // data bytes the last command gathered still takes
 };
+
+// After a write cut short in a stream of long shift commands (packed mode, read-back
+// scans): a cut command may still owe up to 63 data bytes, so kCutRecoverPad bytes
+// 0x2C (TCK low, TMS low) go first, then RecoverTap's bytes, all in one write. Owed
+// bytes take the pad as data; the rest are bit-bang bytes that clock nothing.
+FT_STATUS RecoverCutStream(FT_HANDLE h);
 
 // Cable bytes of BeginUserScan, EndShiftDr and RecoverTap.
 constexpr std::size_t kBeginUserScanBytes = 62;
 constexpr std::size_t kEndShiftDrBytes = 6;
 constexpr std::size_t kRecoverTapBytes = 15;
+// One pad byte for every data byte a cut command can still owe; RecoverTap's own
+// first byte (TCK low) is one more.
+constexpr std::size_t kCutRecoverPad = blaster::kMaxShiftBytes - 1;
+constexpr std::size_t kCutRecoverBytes = kCutRecoverPad + kRecoverTapBytes;
 
 }  // namespace tunlet

@@ -1,10 +1,14 @@
 #include "link/ChainScan.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <sstream>
 
 #include "link/BlasterJtag.h"
 #include "link/JtagParts.h"
+#include "link/Upload.h"
+#include "res/Strings.h"
 
 namespace tunlet {
 
@@ -12,23 +16,25 @@ namespace {
 
 constexpr std::uint32_t kAllOnes = 0xFFFFFFFF;
 constexpr unsigned kIdcodeBits = 32;
-constexpr unsigned kHubInfoZeroBits = 64;  // wider than the virtual instruction register of usual designs
 constexpr unsigned kNibbleBits = 4;
 constexpr unsigned kNibblesPerWord = 8;
 constexpr unsigned kVirtualJtagNode = 0x08;
-constexpr unsigned kUploadNodeInstructionBits = 8;
+// Uploads load USER1 with 0x100 in 9 bits, the first bit shifted least significant.
+constexpr std::uint32_t kUploadUser1 = 0x100;
+constexpr unsigned kUploadUser1Bits = 9;
 
 struct NodeKind {
     unsigned id;
     const char* name;
+    const char* kind;  // as the check's reason names it
 };
 constexpr NodeKind kNodeKinds[] = {
-    {0x08, "virtual JTAG"},
-    {0x00, "SignalTap"},
-    {0x80, "JTAG UART"},
-    {0x84, "JTAG-to-Avalon master"},
-    {0x04, "serial flash loader"},
-    {0x09, "in-system sources and probes"},
+    {0x08, "virtual JTAG", "a virtual JTAG node"},
+    {0x00, "SignalTap", "a SignalTap node"},
+    {0x80, "JTAG UART", "a JTAG UART"},
+    {0x84, "JTAG-to-Avalon master", "a JTAG-to-Avalon master"},
+    {0x04, "serial flash loader", "a serial flash loader"},
+    {0x09, "in-system sources and probes", "an in-system sources and probes node"},
 };
 
 bool Bit(const std::vector<std::uint8_t>& bytes, std::size_t i) { return (bytes[i / 8] >> (i % 8)) & 1; }
@@ -78,19 +84,15 @@ ChainRead ParseChain(const std::vector<std::uint8_t>& answer) {
 }
 
 // Sends a batch and reads its whole answer; NoAnswer when it did not all come.
-ChainRead::Result RunBatch(FT_HANDLE h, const CableBatch& batch, std::vector<std::uint8_t>& answer) {
+ChainRead::Result RunBatch(FT_HANDLE h, CableBatch& batch, std::vector<std::uint8_t>& answer) {
+    answer.assign(batch.answers(), 0);
     if (batch.Send(h) != FT_OK) {
-        // A cut may have left a read-back shift command waiting for up to 63 data
-        // bytes: a pad of TCK-low bytes feeds it (shifting into no USER register) and
-        // is harmless otherwise; then Run-Test/Idle with the outputs released, as far
-        // as the cable lets us.
-        const std::vector<std::uint8_t> pad(blaster::kMaxShiftBytes, blaster::kStepLow);
-        DWORD written = 0;
-        FT_Write(h, pad.data(), static_cast<DWORD>(pad.size()), &written);
-        RecoverTap(h);
+        // A cut may have left a read-back command waiting for data bytes; the pad feeds
+        // it (shifting into no USER register), then Run-Test/Idle with the outputs
+        // released, as far as the cable lets us.
+        RecoverCutStream(h);
         return ChainRead::Result::WriteFailed;
     }
-    answer.assign(batch.answers(), 0);
     DWORD got = 0;
     if (FT_Read(h, answer.data(), static_cast<DWORD>(answer.size()), &got) != FT_OK) {
         return ChainRead::Result::ReadFailed;
@@ -102,12 +104,12 @@ ChainRead::Result RunBatch(FT_HANDLE h, const CableBatch& batch, std::vector<std
 
 ChainRead ReadChain(FT_HANDLE h) {
     CableBatch batch;
-    batch.ResetTap();                              // Test-Logic-Reset selects IDCODE or BYPASS, then Run-Test/Idle
+    ResetTap(&batch);                              // Test-Logic-Reset selects IDCODE or BYPASS, then Run-Test/Idle
     batch.Clock(true);                             // Select-DR-Scan
     batch.Clock(false);                            // Capture-DR
     batch.Clock(false);                            // Shift-DR
     batch.ShiftBytes(kChainReadAnswerBytes, 0xFF, true);  // ones in, the IDCODEs out
-    batch.EndShiftDr();                            // a last 1, Update-DR, Run-Test/Idle, outputs released
+    EndShiftDr(&batch);                            // a last 1, Update-DR, Run-Test/Idle, outputs released
     std::vector<std::uint8_t> answer;
     const ChainRead::Result sent = RunBatch(h, batch, answer);
     if (sent != ChainRead::Result::Devices) return ChainRead{sent, {}};
@@ -117,92 +119,187 @@ ChainRead ReadChain(FT_HANDLE h) {
 std::string RefusedChainText(const ChainRead& chain) {
     std::string text;
     if (chain.result == ChainRead::Result::TooLong) {
-        text = "the JTAG chain holds more than " + std::to_string(kMaxChainDevices) + " devices";
+        text = "The JTAG chain holds more than " + std::to_string(kMaxChainDevices) + " devices";
     } else {
         const std::size_t n = chain.devices.size();
-        text = "the JTAG chain holds " + std::to_string(n) + (n == 1 ? " device: " : " devices: ");
+        text = "The JTAG chain holds " + std::to_string(n) + (n == 1 ? " device: " : " devices: ");
         for (std::size_t i = 0; i < n; ++i) text += (i == 0 ? "" : ", ") + DescribeJtagDevice(chain.devices[i]);
     }
-    return text + "; Tunlet drives a chain of one Intel FPGA";
+    return text + "; Tunlet drives a chain of one Intel FPGA.";
+}
+
+BoardCheck CheckOfRead(ChainRead::Result result) {
+    if (result == ChainRead::Result::WriteFailed) return {BoardCheck::Result::WriteFailed, ""};
+    if (const char* reason = NotConnectedReason(result)) return {BoardCheck::Result::NotConnected, reason};
+    return {BoardCheck::Result::Ready, ""};
 }
 
 BoardCheck CheckBoard(FT_HANDLE h) {
     using R = ChainRead::Result;
     const ChainRead chain = ReadChain(h);
-    switch (chain.result) {
-        case R::Devices:
-            if (chain.devices.size() == 1 && chain.devices[0] && IsAlteraIdcode(*chain.devices[0])) {
-                return {BoardCheck::Result::Ready, ""};
-            }
-            return {BoardCheck::Result::Refused, RefusedChainText(chain)};
-        case R::TooLong:
-            return {BoardCheck::Result::Refused, RefusedChainText(chain)};
-        case R::WriteFailed:
-            return {BoardCheck::Result::WriteFailed, ""};
-        default:
-            return {BoardCheck::Result::NotConnected, NotConnectedReason(chain.result)};
+    if (chain.result == R::TooLong) return {BoardCheck::Result::Refused, RefusedChainText(chain)};
+    if (chain.result != R::Devices) return CheckOfRead(chain.result);
+    if (chain.devices.size() != 1 || !chain.devices[0] || !IsAlteraIdcode(*chain.devices[0])) {
+        return {BoardCheck::Result::Refused, RefusedChainText(chain)};
     }
+    HubInfo hub;
+    if (const R read = ReadHubHead(h, hub); read != R::Devices) return CheckOfRead(read);
+    std::string refusal = UploadRefusal(hub);
+    if (!refusal.empty()) return {BoardCheck::Result::Refused, std::move(refusal)};
+    return {BoardCheck::Result::Ready, ""};
+}
+
+CheckMessage FailedCheckMessage(const BoardCheck& check) {
+    switch (check.result) {
+        case BoardCheck::Result::NotConnected:
+            return {std::string(res::kBoardNotConnected) + "\n" + check.text, res::kBoardNotConnectedCaption};
+        case BoardCheck::Result::Refused:
+            return {check.text, ""};
+        case BoardCheck::Result::WriteFailed:
+            return {kWriteError, ""};
+        case BoardCheck::Result::Ready:
+            break;
+    }
+    return {};
 }
 
 namespace {
 
 // Reads `words` HUB_INFO words from Run-Test/Idle (or, first, from the Shift-DR that
-// loading USER0 left), each nibble one USER0 scan through Update-DR; ends in
-// Run-Test/Idle with the outputs released.
-void AppendHubReads(CableBatch& batch, unsigned words, bool inShiftDr) {
-    for (unsigned n = 0; n < words * kNibblesPerWord; ++n) {
+// loading USER0 left), each nibble one USER0 scan through Update-DR whose first 4
+// bits come back in one read-back byte; ends in Run-Test/Idle with the outputs
+// released.
+void AppendHubReads(CableBatch& batch, std::size_t words, bool inShiftDr) {
+    for (std::size_t n = 0; n < words * kNibblesPerWord; ++n) {
         if (!inShiftDr) {
             batch.Clock(true);   // Select-DR-Scan
             batch.Clock(false);  // Capture-DR: the next nibble
             batch.Clock(false);  // Shift-DR
         }
         inShiftDr = false;
-        for (unsigned bit = 0; bit + 1 < kNibbleBits; ++bit) batch.Clock(false, false, true);
-        batch.Clock(true, false, true);  // the last bit, to Exit1-DR
-        batch.Clock(true);               // Update-DR: the hub moves to the next nibble
+        batch.ShiftBytes(1, 0x00, true);  // the nibble, then four 0 bits
+        batch.Clock(true);                // one more 0 bit, to Exit1-DR
+        batch.Clock(true);                // Update-DR: the hub moves to the next nibble
     }
     batch.ReleaseClock();  // Run-Test/Idle, outputs released
 }
 
 std::vector<std::uint32_t> Words(const std::vector<std::uint8_t>& answer) {
-    std::vector<std::uint32_t> words(answer.size() / (kNibbleBits * kNibblesPerWord), 0);
-    for (std::size_t i = 0; i < words.size() * kNibbleBits * kNibblesPerWord; ++i) {
-        if (answer[i] & 1) words[i / (kNibbleBits * kNibblesPerWord)] |= std::uint32_t{1} << (i % 32);
+    std::vector<std::uint32_t> words(answer.size() / kNibblesPerWord, 0);
+    for (std::size_t i = 0; i < words.size() * kNibblesPerWord; ++i) {
+        words[i / kNibblesPerWord] |= std::uint32_t{answer[i] & 0xFu} << (kNibbleBits * (i % kNibblesPerWord));
     }
     return words;
 }
 
+bool IsVirtualJtagNode(std::uint32_t node) {
+    return HubField(node) == kVirtualJtagNode && HubManufacturer(node) == kAlteraManufacturer;
+}
+
+const NodeKind* FindNodeKind(unsigned id) {
+    for (const NodeKind& k : kNodeKinds) {
+        if (k.id == id) return &k;
+    }
+    return nullptr;
+}
+
+std::string Hex(unsigned v, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, v);
+    return text;
+}
+
+// What a node is, in a sentence: "a JTAG UART", "an unknown node (id 0x42)".
+std::string NodeKindText(std::uint32_t node) {
+    const NodeKind* k = FindNodeKind(HubField(node));
+    if (k == nullptr) return "an unknown node (id " + Hex(HubField(node), 2) + ")";
+    if (HubManufacturer(node) != kAlteraManufacturer) {
+        return "a node of manufacturer " + Hex(HubManufacturer(node), 3) + " (id " + Hex(HubField(node), 2) + ")";
+    }
+    return k->kind;
+}
+
 }  // namespace
 
-ChainRead::Result ReadHubInfo(FT_HANDLE h, HubInfo& info) {
+UploadTarget UploadTargetOf(std::uint32_t hubWord) {
+    const auto n = static_cast<unsigned>(std::bit_width(HubField(hubWord)));  // address bits for 1..N
+    const unsigned m = HubLow(hubWord);
+    const unsigned width = n + m;
+    UploadTarget t;
+    if (width <= kUploadUser1Bits) {
+        // The register keeps the last `width` bits shifted.
+        const std::uint32_t reg = kUploadUser1 >> (kUploadUser1Bits - width);
+        t.address = reg >> m;
+        t.instruction = reg & ((std::uint32_t{1} << m) - 1);
+        t.instructionKnown = true;
+    } else {
+        // The 9 bits fill the top of the register; its low width - 9 bits, all in the
+        // instruction field (n is at most 8), keep what was captured.
+        t.address = kUploadUser1 >> (kUploadUser1Bits - n);
+        t.instructionKnown = false;
+    }
+    return t;
+}
+
+std::string UploadRefusal(const HubInfo& info) {
+    const unsigned nodes = HubField(info.hub);
+    if (HubManufacturer(info.hub) != kAlteraManufacturer || nodes == 0 || info.nodes.empty()) return kReasonNoHub;
+    if (!IsVirtualJtagNode(info.nodes[0])) {
+        return "Address 1 of the design's hub is " + NodeKindText(info.nodes[0]) + ", not a virtual JTAG node.";
+    }
+    const UploadTarget t = UploadTargetOf(info.hub);
+    if (t.address != 1) {
+        return "Uploads reach address " + std::to_string(t.address) + " of the design's hub, not address 1: it holds " +
+               std::to_string(nodes) + " nodes.";
+    }
+    if (!t.instructionKnown || t.instruction != 0) {
+        const unsigned m = HubLow(info.hub);
+        return "Uploads set only " + std::to_string(kUploadUser1Bits - 1) + " of the " + std::to_string(m) +
+               " instruction bits of the design's hub.";
+    }
+    return "";
+}
+
+ChainRead::Result ReadHubHead(FT_HANDLE h, HubInfo& info) {
     info = HubInfo{};
     CableBatch first;
-    first.ResetTap();
-    first.GoShiftIr();
+    ResetTap(&first);
+    GoShiftIr(&first);
     first.ShiftBytes(1, kUser1, false);  // eight instruction bits
     first.Clock(false);                  // the ninth, 0
-    first.IrToShiftDr();                 // the tenth, 0; Update-IR: USER1; Shift-DR
+    IrToShiftDr(&first);                 // the tenth, 0; Update-IR: USER1; Shift-DR
     first.ShiftBytes(kHubInfoZeroBits / 8 - 1, 0x00, false);
     for (unsigned bit = 0; bit < 7; ++bit) first.Clock(false);
     first.Clock(true);                   // the 64th 0 bit, to Exit1-DR
     first.Clock(true);                   // Update-DR: HUB_INFO selected
     first.Clock(false);                  // Run-Test/Idle
-    first.GoShiftIr();
+    GoShiftIr(&first);
     first.ShiftBytes(1, kUser0, false);
     first.Clock(false);
-    first.IrToShiftDr();                 // Update-IR: USER0; Capture-DR takes nibble 0
-    AppendHubReads(first, 1, true);
+    IrToShiftDr(&first);                 // Update-IR: USER0; Capture-DR takes nibble 0
+    AppendHubReads(first, kHubHeadWords, true);
     std::vector<std::uint8_t> answer;
     const ChainRead::Result r = RunBatch(h, first, answer);
     if (r != ChainRead::Result::Devices) return r;
-    info.hub = Words(answer).front();
-    const unsigned nodes = HubManufacturer(info.hub) == kAlteraManufacturer ? HubField(info.hub) : 0;
-    if (nodes > 0) {
-        CableBatch rest;
-        AppendHubReads(rest, nodes, false);
-        const ChainRead::Result more = RunBatch(h, rest, answer);
-        if (more != ChainRead::Result::Devices) return more;
-        info.nodes = Words(answer);
+    const std::vector<std::uint32_t> words = Words(answer);
+    info.hub = words[0];
+    if (HubManufacturer(info.hub) == kAlteraManufacturer && HubField(info.hub) > 0) info.nodes = {words[1]};
+    return ChainRead::Result::Devices;
+}
+
+ChainRead::Result ReadHubInfo(FT_HANDLE h, HubInfo& info) {
+    const ChainRead::Result head = ReadHubHead(h, info);
+    if (head != ChainRead::Result::Devices || info.nodes.empty()) return head;
+    const std::size_t nodes = HubField(info.hub);
+    std::vector<std::uint8_t> answer;
+    while (info.nodes.size() < nodes) {
+        const std::size_t words = std::min(kHubWordsPerWrite, nodes - info.nodes.size());
+        CableBatch batch;
+        AppendHubReads(batch, words, false);
+        const ChainRead::Result r = RunBatch(h, batch, answer);
+        if (r != ChainRead::Result::Devices) return r;
+        const std::vector<std::uint32_t> more = Words(answer);
+        info.nodes.insert(info.nodes.end(), more.begin(), more.end());
     }
     return ChainRead::Result::Devices;
 }
@@ -218,57 +315,26 @@ const char* NotConnectedReason(ChainRead::Result result) {
 }
 
 const char* HubNodeName(unsigned id) {
-    for (const NodeKind& k : kNodeKinds) {
-        if (k.id == id) return k.name;
-    }
-    return nullptr;
+    const NodeKind* k = FindNodeKind(id);
+    return k != nullptr ? k->name : nullptr;
 }
 
 std::string DescribeHub(const HubInfo& info) {
     std::ostringstream out;
-    if (HubManufacturer(info.hub) != kAlteraManufacturer) {
-        out << "no virtual JTAG hub in the design: it cannot take uploads\n";
-        return out.str();
-    }
+    if (HubManufacturer(info.hub) != kAlteraManufacturer) return out.str();
     const unsigned m = HubLow(info.hub);
     const std::size_t n = info.nodes.size();
     out << "virtual JTAG hub: version " << HubVersion(info.hub) << ", " << n << (n == 1 ? " node" : " nodes")
         << ", widest node instruction " << m << " bits\n";
-    std::size_t firstVirtualJtag = 0;  // its address, 0 for none
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint32_t w = info.nodes[i];
         const char* name = HubNodeName(HubField(w));
-        char id[8];
-        std::snprintf(id, sizeof id, "0x%02X", HubField(w));
-        out << "  node " << i + 1 << ": " << (name != nullptr ? name : "unknown node") << " (id " << id
-            << "), instance " << HubLow(w) << ", version " << HubVersion(w);
+        out << "  node " << i + 1 << ": " << (name != nullptr ? name : "unknown node") << " (id "
+            << Hex(HubField(w), 2) << "), instance " << HubLow(w) << ", version " << HubVersion(w);
         if (HubManufacturer(w) != kAlteraManufacturer) out << ", manufacturer 0x" << std::hex << HubManufacturer(w) << std::dec;
         out << "\n";
-        if (firstVirtualJtag == 0 && HubField(w) == kVirtualJtagNode) firstVirtualJtag = i + 1;
     }
-    std::vector<std::string> why;
-    if (n == 0) {
-        why.push_back("the hub holds no node");
-    } else if (firstVirtualJtag == 0) {
-        why.push_back("no node is a virtual JTAG node");
-    } else if (firstVirtualJtag != 1) {
-        const char* name = HubNodeName(HubField(info.nodes[0]));
-        why.push_back(std::string("node 1 is ") + (name != nullptr ? name : "an unknown node") +
-                      " and the virtual JTAG node sits at address " + std::to_string(firstVirtualJtag) + " of " +
-                      std::to_string(n));
-    } else if (n > 1) {
-        why.push_back("the hub holds " + std::to_string(n) + " nodes, so its node address is wider than the 1 bit uploads send");
-    }
-    if (m != kUploadNodeInstructionBits) {
-        why.push_back("the widest node instruction is " + std::to_string(m) + " bits, not the 8 uploads send");
-    }
-    if (why.empty()) {
-        out << "the design is ready for uploads\n";
-    } else {
-        out << "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but ";
-        for (std::size_t i = 0; i < why.size(); ++i) out << (i == 0 ? "" : "; ") << why[i];
-        out << "\n";
-    }
+    if (UploadRefusal(info).empty()) out << "the design is ready for uploads\n";
     return out.str();
 }
 

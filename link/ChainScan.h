@@ -1,7 +1,8 @@
-// Reading the JTAG chain back before an upload, and the design behind USER1/USER0
+// Reading the JTAG chain and the design behind USER1/USER0 back before an upload, and
 // for tunlet-cli scan. Nothing here touches the bytes of an upload: the check reads
-// the IDCODEs after a reset and leaves the TAP in Run-Test/Idle with the outputs
-// released, and the upload starts with its own reset.
+// the IDCODEs after a reset, then the head of the design's virtual JTAG hub, and
+// leaves the TAP in Run-Test/Idle with the outputs released; the upload starts with
+// its own reset.
 #pragma once
 
 #include <cstdint>
@@ -39,31 +40,10 @@ ChainRead ReadChain(FT_HANDLE h);
 // Shift-DR 6, TCK low 1, one read-back command 1 + 36, the closing walk 6) in one write.
 constexpr std::size_t kChainReadAnswerBytes = (kMaxChainDevices + 1) * 32 / 8;
 constexpr std::size_t kChainReadCableBytes = 12 + 6 + 1 + 1 + kChainReadAnswerBytes + 6;
-constexpr std::size_t kBoardCheckWrites = 1;
 
-// The outcome of the check OpenBoard makes before an upload.
-struct BoardCheck {
-    enum class Result : std::uint8_t {
-        Ready,         // one Altera device: the upload may go
-        NotConnected,  // "FPGA board is not connected." with `text` as the reason
-        Refused,       // a chain Tunlet does not drive: `text` says what it holds
-        WriteFailed,   // "write err"
-    };
-    Result result = Result::NotConnected;
-    std::string text;
-};
-BoardCheck CheckBoard(FT_HANDLE h);
-
-// The reasons the check gives.
-inline constexpr char kReasonNoDevice[] =
-    "the cable answers, but no JTAG device does: is the board powered and the ribbon on its JTAG header?";
-inline constexpr char kReasonStuckLow[] = "TDO is stuck low";
-inline constexpr char kReasonNoAnswer[] = "the cable does not answer reads";
-inline constexpr char kReasonReadFailed[] = "reading from the cable failed";
-
-// "the JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (...);
-// Tunlet drives a chain of one Intel FPGA"
-std::string RefusedChainText(const ChainRead& chain);
+// Every read-back asks at most this many answer bytes in one write and reads them
+// before the next write: the FT245R of clone cables holds 256 (the original's 384).
+constexpr std::size_t kMaxAnswerBytesPerWrite = 256;
 
 // The virtual JTAG hub of the design behind USER1/USER0 as HUB_INFO reports it:
 // word 0 the hub, then one word per node in address order 1..N.
@@ -76,17 +56,99 @@ constexpr unsigned HubField(std::uint32_t w) { return (w >> 19) & 0xFF; }  // N,
 constexpr unsigned HubManufacturer(std::uint32_t w) { return (w >> 8) & 0x7FF; }
 constexpr unsigned HubLow(std::uint32_t w) { return w & 0xFF; }             // m, or a node's instance
 
-// Loads USER1 with 64 zero bits (address 0, instruction 0: HUB_INFO), then reads
-// USER0 in 4-bit scans, each through Update-DR, eight per word, low nibble first.
-// Only for a chain of one Altera device; the uploads never read it. Devices when the
-// words came; NoAnswer, ReadFailed or WriteFailed (after the recovery walk) when not.
+// Reading HUB_INFO: USER1 loaded with kHubInfoZeroBits zero bits (address 0,
+// instruction 0), then USER0 read one nibble per scan through Update-DR, eight per
+// word, low nibble first. Each nibble is one read-back byte (its low 4 bits), so a
+// word is 8 answer bytes. The first write loads USER1 and reads words 0 and 1 (the
+// hub and node 1): that is all the board check needs.
+constexpr unsigned kHubInfoZeroBits = 64;
+constexpr std::size_t kHubWordAnswerBytes = 8;
+constexpr std::size_t kHubHeadWords = 2;
+constexpr std::size_t kHubWordsPerWrite = kMaxAnswerBytesPerWrite / kHubWordAnswerBytes;
+static_assert(kChainReadAnswerBytes <= kMaxAnswerBytesPerWrite);
+static_assert(kHubHeadWords * kHubWordAnswerBytes <= kMaxAnswerBytesPerWrite);
+// One HUB_INFO nibble from Run-Test/Idle or Update-DR: to Shift-DR 6, TCK low 1,
+// read-back 2, Exit1-DR 2, Update-DR 2.
+constexpr std::size_t kHubNibbleCableBytes = 6 + 1 + 2 + 2 + 2;
+// The first hub write: reset 12, to Shift-IR 8, USER1 3 + 2, to Shift-DR 10, 56 zero
+// bits 1 + 14, 8 more clocks 16, Update-DR and Run-Test/Idle 4, to Shift-IR 8, USER0
+// 3 + 2, to Shift-DR 10; then 16 nibbles, the first from Shift-DR (6 bytes less), and
+// the release clock 2.
+constexpr std::size_t kHubHeadCableBytes = 12 + 8 + 5 + 10 + 15 + 16 + 4 + 8 + 5 + 10 +
+                                           kHubHeadWords * 8 * kHubNibbleCableBytes - 6 + 2;
+
+// The board check: the chain, then (for one Altera FPGA) the hub's head. Two USB
+// round trips: one write and one read each.
+constexpr std::size_t kBoardCheckWrites = 2;
+constexpr std::size_t kBoardCheckCableBytes = kChainReadCableBytes + kHubHeadCableBytes;
+constexpr std::size_t kBoardCheckAnswerBytes = kChainReadAnswerBytes + kHubHeadWords * kHubWordAnswerBytes;
+
+// The outcome of the check OpenBoard makes before an upload.
+struct BoardCheck {
+    enum class Result : std::uint8_t {
+        Ready,         // one Altera device whose design takes uploads: the upload may go
+        NotConnected,  // "FPGA board is not connected." with `text` as the reason
+        Refused,       // a chain or a design Tunlet does not drive: `text` says why
+        WriteFailed,   // "write err"
+    };
+    Result result = Result::NotConnected;
+    std::string text;
+};
+// The chain, then the design: one Altera FPGA whose hub puts what uploads load into
+// USER1 (0x100 in 9 bits) on address 1 with instruction 0, and address 1 a virtual
+// JTAG node. Nothing of USER0 is written; the TAP ends in Run-Test/Idle with the
+// outputs released on every path.
+BoardCheck CheckBoard(FT_HANDLE h);
+// The check's outcome for a read that did not give an answer (Ready for Devices).
+BoardCheck CheckOfRead(ChainRead::Result result);
+
+// What the user is told about a check that did not pass: the message box's text and
+// caption. The window shows it in a box; tunlet-cli prints the text.
+struct CheckMessage {
+    std::string text;
+    std::string caption;
+};
+CheckMessage FailedCheckMessage(const BoardCheck& check);
+
+// The reasons the check gives.
+inline constexpr char kReasonNoDevice[] =
+    "The cable answers, but no JTAG device does: is the board powered and the ribbon on its JTAG header?";
+inline constexpr char kReasonStuckLow[] = "TDO is stuck low.";
+inline constexpr char kReasonNoAnswer[] = "The cable does not answer reads.";
+inline constexpr char kReasonReadFailed[] = "Reading from the cable failed.";
+inline constexpr char kReasonNoHub[] = "The FPGA's design has no virtual JTAG hub: it cannot take uploads.";
+
+// "The JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (...);
+// Tunlet drives a chain of one Intel FPGA."
+std::string RefusedChainText(const ChainRead& chain);
+
+// Where the upload's USER1 value (0x100 in 9 bits) points in a hub of n address bits
+// (enough for its N nodes) and m instruction bits, the address above the
+// instruction. Bits the 9 do not reach keep what the hub captured: then the
+// instruction is not known.
+struct UploadTarget {
+    unsigned address = 0;
+    unsigned instruction = 0;
+    bool instructionKnown = false;
+};
+UploadTarget UploadTargetOf(std::uint32_t hubWord);
+// Why uploads cannot go into this design ("" when they reach a virtual JTAG node at
+// address 1 with instruction 0). Needs the hub word and node 1's word.
+std::string UploadRefusal(const HubInfo& info);
+
+// The hub's head (word 0 and node 1) in one write and one read, as the check reads
+// it. Only for a chain of one Altera device. Devices when the words came; NoAnswer,
+// ReadFailed or WriteFailed (after the recovery walk) when not. Ends in Run-Test/Idle
+// with the outputs released.
+ChainRead::Result ReadHubHead(FT_HANDLE h, HubInfo& info);
+// The whole hub for tunlet-cli scan: the head, then the other nodes, at most
+// kHubWordsPerWrite words per write.
 ChainRead::Result ReadHubInfo(FT_HANDLE h, HubInfo& info);
 // The reason "FPGA board is not connected." gives for a chain read that failed
 // (NoDevice, StuckLow, NoAnswer, ReadFailed); null for the others.
 const char* NotConnectedReason(ChainRead::Result result);
-// What scan prints about the design: the hub, each node, and whether uploads (USER1
-// loaded with 0x100 in 9 bits: node 1, an 8-bit instruction) reach a virtual JTAG
-// node, or a line beginning "warning:" that says why not. Lines end in LF.
+// What scan prints about the design: the hub and each node, then "the design is
+// ready for uploads" when UploadRefusal has nothing to say. Lines end in LF.
 std::string DescribeHub(const HubInfo& info);
 const char* HubNodeName(unsigned id);
 

@@ -11,21 +11,25 @@
 //     m / 63 full commands (0xBF) and, when m is no multiple of 63, one last command
 //     with the rest. A block of 4096 bytes is 65 commands of 63 bytes and one of 1
 //     byte (0x81): 4162 cable bytes for 4096 data bytes.
-//   TCK low: the cable starts a byte shift from TCK low, and leaves TCK low when it
-//     is done. A walk ends with TCK high (0x2D), so the first command after a walk
-//     follows one bit-bang byte kStepLow (0x2C: TMS 0, TCK falls, no TAP clock);
-//     commands that follow commands need nothing in between.
+//   TCK low: no shift command starts with TCK high. A walk ends with TCK high
+//     (0x2D), so every command after a walk, the preamble's three 0x81 included,
+//     follows one bit-bang byte kStepLow (0x2C: TMS 0, TCK falls, no TAP clock): the
+//     packed preamble is 65 bytes. Commands that follow commands need nothing in
+//     between: a shift leaves TCK low.
 //   The TAP sees exactly the bits and TMS levels of the default stream: the fixed
 //     walks are the same bytes, and the last data bit still leaves Shift-DR in the
 //     closing walk's first clock. Only the gaps between data bytes get shorter.
-//   Writes: one write per block. The walks and short runs gather into the write of
-//     the data beside them: the preamble, the lead bytes and the header in one write
-//     (the whole stream of a header-only send, trailer and closing walk included),
-//     the trailer and the closing walk in another.
+//   Writes: the stream is gathered (link/BlasterJtag.h, CableBatch) and goes out in
+//     writes of exactly kPackedWriteBytes, the USB transfer size the cable is set
+//     to, so that no write is cut into a full transfer and a small one; what is
+//     left at the end (with the trailer and the closing walk) is one last write. A
+//     header-only send is one write.
 //   Recovery: a write cut short may leave the cable owing a command up to 63 data
-//     bytes, so the recovery walk sends kPackedRecoverPad bytes 0x2C first: bytes
-//     the cable still owes take them as data, the rest are bit-bang bytes with TCK
-//     low that clock nothing.
+//     bytes: RecoverCutStream pads before the recovery walk.
+//
+// The wire model the bench and the README quote: each USB transfer costs
+// kModelTransferSeconds plus the longer of its bytes at kModelUsbBytesPerSecond and
+// its shifted bits at kModelTckHz (a full-speed USB-Blaster's 6 MHz TCK).
 #pragma once
 
 #include <array>
@@ -37,49 +41,30 @@
 namespace tunlet {
 
 namespace blaster {
-constexpr std::uint8_t kShiftCountMask = 0x3F;         // bits 5..0: data bytes after a command
-static_assert(kMaxShiftBytes == kShiftCountMask);      // 63 data bytes per command (0xBF)
 constexpr std::uint8_t kTckLowBeforeShift = kStepLow;  // 0x2C after a walk, before a command
 }  // namespace blaster
+
+// BeginUserScan gathered for packed mode: a 0x2C before each of its three commands.
+constexpr std::size_t kPackedBeginUserScanBytes = kBeginUserScanBytes + 3;
+
+// Packed writes fill whole USB transfers of the cable.
+constexpr std::size_t kPackedWriteBytes = kUsbTransferBytes;
+
+constexpr double kModelTransferSeconds = 1e-3;
+constexpr double kModelUsbBytesPerSecond = 1e6;
+constexpr double kModelTckHz = 6e6;
+// The modelled time of one USB transfer of `bytes` cable bytes that shift `bits` bits.
+constexpr double ModelTransferSeconds(double bytes, double bits) {
+    const double wire = bytes / kModelUsbBytesPerSecond, tck = bits / kModelTckHz;
+    return kModelTransferSeconds + (wire > tck ? wire : tck);
+}
 
 // Cable bytes of a run of n data bytes: the bytes and one command byte per 63.
 constexpr std::size_t PackedRunBytes(std::size_t n) {
     return n + (n + blaster::kMaxShiftBytes - 1) / blaster::kMaxShiftBytes;
 }
 
-// Pad bytes in front of the recovery walk after a cut packed write: one for every data
-// byte a cut command can still owe (the walk's own first byte is one more).
-constexpr std::size_t kPackedRecoverPad = blaster::kMaxShiftBytes - 1;
-constexpr std::size_t kPackedRecoverTapBytes = kPackedRecoverPad + kRecoverTapBytes;
-
-// Writes the shift commands of n data bytes to out (PackedRunBytes(n) bytes); returns
-// the number written.
-std::size_t PackShiftRun(const std::uint8_t* data, std::size_t n, std::uint8_t* out);
-
-// One write of a packed upload, gathered in a fixed buffer. The fixed walks of
-// BlasterJtag write into it as into a cable; Run appends the shift commands of a run
-// of data bytes (after kTckLowBeforeShift when the bytes before left TCK high); Send
-// writes everything gathered to the cable in one checked write.
-class PackedWriter : public CableDevice {
-public:
-    // Room for the largest write: a 4096-byte block, or a header-only tune stream.
-    static constexpr std::size_t kCapacity = 4352;
-
-    FT_STATUS Write(const void* buffer, DWORD count, DWORD* written) override;
-    // False when the run does not fit; nothing is appended then.
-    bool Run(const std::uint8_t* data, std::size_t n);
-    // Writes what was gathered (nothing when empty); true when every byte went out.
-    bool Send(FT_HANDLE h);
-    // After a broken stream: drops what was gathered and sends the recovery walk of
-    // packed mode in one write (kPackedRecoverTapBytes: the pad, then RecoverTap's bytes).
-    FT_STATUS Recover(FT_HANDLE h);
-    std::size_t size() const { return size_; }
-
-private:
-    std::array<std::uint8_t, kCapacity> bytes_{};
-    std::size_t size_ = 0;
-    bool tckHigh_ = false;  // the last bit-bang byte gathered had TCK high
-    unsigned owed_ = 0;     // data bytes still owed to the last command gathered by Write
-};
+// The recovery walk of packed mode.
+constexpr std::size_t kPackedRecoverTapBytes = kCutRecoverBytes;
 
 }  // namespace tunlet

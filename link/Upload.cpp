@@ -25,15 +25,18 @@ constexpr std::size_t kSongByte = 7;
 constexpr std::size_t kLoadedByte = 126;
 constexpr std::size_t kBlockCountByte = 127;
 
-static_assert(PackedRunBytes(kBlockSize) <= PackedWriter::kCapacity);
-static_assert(kBeginUserScanBytes + 1 + PackedRunBytes(2) + PackedRunBytes(kNsfHeaderSize) +
+// Room the packed gatherer never outgrows: less than a write's worth left over, one
+// more block (or the lead and header of a header-only send), the trailer and the walk.
+constexpr std::size_t kPackedGathered = kPackedWriteBytes + PackedRunBytes(kBlockSize) + 256;
+static_assert(kPackedBeginUserScanBytes + 1 + PackedRunBytes(2) + PackedRunBytes(kNsfHeaderSize) +
                   PackedRunBytes(kHeaderOnlyTrailer) + kEndShiftDrBytes <=
-              PackedWriter::kCapacity);
+              kPackedGathered - kPackedWriteBytes);
 
-// The cable of one upload. In packed mode its writes are gathered in `packed` first.
+// The cable of one upload. In packed mode its bytes are gathered in `packed` and go
+// out in writes of whole USB transfers.
 struct Wire {
     FT_HANDLE h;
-    PackedWriter* packed;  // null: the default stream, each walk and run its own write
+    CableBatch* packed;  // null: the default stream, each walk and run its own write
 };
 
 template <std::size_t N>
@@ -53,7 +56,8 @@ bool WriteWords(FT_HANDLE h, const std::array<ShiftWord, N>& words) {
 bool Trailer(const Wire& w, std::size_t zeros) {
     if (w.packed) {
         constexpr std::array<std::uint8_t, kTuneTrailer> kZeros{};
-        return w.packed->Run(kZeros.data(), zeros) && EndShiftDr(w.packed) == FT_OK && w.packed->Send(w.h);
+        w.packed->ShiftRun(kZeros.data(), zeros);
+        return EndShiftDr(w.packed) == FT_OK && w.packed->Send(w.h) == FT_OK;
     }
     const FT_HANDLE h = w.h;
     for (std::size_t i = 0; i < zeros; ++i) {
@@ -66,7 +70,9 @@ bool Trailer(const Wire& w, std::size_t zeros) {
 bool Lead(const Wire& w, std::uint8_t lead) {
     if (w.packed) {
         const std::array<std::uint8_t, 2> bytes = {lead, 0x00};
-        return BeginUserScan(w.packed) == FT_OK && w.packed->Run(bytes.data(), bytes.size());
+        if (BeginUserScan(w.packed) != FT_OK) return false;
+        w.packed->ShiftRun(bytes.data(), bytes.size());
+        return true;
     }
     const FT_HANDLE h = w.h;
     return BeginUserScan(h) == FT_OK && ShiftByte(h, lead) == FT_OK && ShiftByte(h, 0x00) == FT_OK;
@@ -80,7 +86,7 @@ bool Lead(const Wire& w, std::uint8_t lead) {
 unsigned WriteFailed(UploadHost& host, const Wire& w) {
     // A cable that is gone fails this too; there is nothing more to try.
     if (w.packed) {
-        w.packed->Recover(w.h);
+        RecoverCutStream(w.h);
     } else {
         RecoverTap(w.h);
     }
@@ -91,10 +97,13 @@ unsigned WriteFailed(UploadHost& host, const Wire& w) {
 }
 
 // The header: shift words in one write, or in packed mode a run gathered with the
-// lead bytes, which goes out before the first block or with the trailer.
+// lead bytes, which goes out with the first blocks or with the trailer.
 template <std::size_t N>
 bool Header(const Wire& w, const std::uint8_t* bytes, std::array<ShiftWord, N>& words) {
-    if (w.packed) return w.packed->Run(bytes, N);
+    if (w.packed) {
+        w.packed->ShiftRun(bytes, N);
+        return true;
+    }
     ToShiftWords(bytes, words);
     return WriteWords(w.h, words);
 }
@@ -106,25 +115,24 @@ struct TuneBuffers {
     std::array<std::uint8_t, kBlockSize> block{};  // never cleared between reads
     std::array<ShiftWord, kNsfHeaderSize> headerWords{};
     BlockWords blockWords{};
-    PackedWriter packed;
+    CableBatch packed{kPackedGathered};
 };
 
 struct RomBuffers {
     std::array<ShiftWord, kInesHeaderSize> headerWords{};
     BlockWords sliceWords{};
-    PackedWriter packed;
+    CableBatch packed{kPackedGathered};
 };
 
 enum class PhaseEnd { Done, Stopped, WriteFailed };
 
-// One 4096-byte block as one 8192-byte write (in packed mode one 4162-byte write,
-// after the write of what the lead and header gathered), then the write check and
-// the stop check that both uploads make after every block.
+// One 4096-byte block as one 8192-byte write (in packed mode gathered, and the whole
+// USB transfers gathered so far written), then the write check and the stop check
+// that both uploads make after every block.
 PhaseEnd SendBlock(UploadHost& host, const Wire& w, const std::uint8_t* __restrict data, BlockWords& words) {
     if (w.packed) {
-        if (!w.packed->Send(w.h) || !w.packed->Run(data, kBlockSize) || !w.packed->Send(w.h)) {
-            return PhaseEnd::WriteFailed;
-        }
+        w.packed->ShiftRun(data, kBlockSize);
+        if (w.packed->SendWhole(w.h, kPackedWriteBytes) != FT_OK) return PhaseEnd::WriteFailed;
         return host.Busy().load() == 0 ? PhaseEnd::Stopped : PhaseEnd::Done;
     }
     // data never overlaps words: telling the compiler lets it encode whole vectors at a time.
@@ -178,7 +186,7 @@ unsigned SendTuneThread(UploadHost& host) {
     // renamed over it) may have another header, size or layout.
     if (!file || file.Stamp() != tune.stamp) {
         // The USER0 scan stays open; the next upload starts with a TAP reset.
-        if (w.packed && !w.packed->Send(h)) return WriteFailed(host, w);
+        if (w.packed && w.packed->Send(h) != FT_OK) return WriteFailed(host, w);
         host.ShowMessage(kFileNotOpened);
         host.Busy().store(0);
         return 0;

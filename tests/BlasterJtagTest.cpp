@@ -181,7 +181,7 @@ TEST(ChainCheck, ReadsTheChainInOneWriteAndOneRead) {
     ASSERT_EQ(chain.devices.size(), 1u);
     EXPECT_EQ(chain.devices[0], std::optional<std::uint32_t>{0x020F30DD});
     const auto r = s.board->Snapshot();
-    EXPECT_EQ(r.raw, test::kBoardCheck);
+    EXPECT_EQ(r.raw, test::kChainRead);
     EXPECT_EQ(r.writes, std::vector<DWORD>{kChainReadCableBytes});
     EXPECT_EQ(r.reads, 1);
     EXPECT_EQ(r.readBytes, kChainReadAnswerBytes);
@@ -198,11 +198,12 @@ ChainDevice Device(std::optional<std::uint32_t> id, unsigned ir = 10) { return C
 TEST(ChainCheck, EveryOutcome) {
     using R = BoardCheck::Result;
     using Reads = VirtualBoard::Reads;
-    const std::string one = "; Tunlet drives a chain of one Intel FPGA";
+    const std::string one = "; Tunlet drives a chain of one Intel FPGA.";
     std::vector<ChainDevice> eight(8, Device(0x020A10DD));
     std::vector<ChainDevice> nine(9, Device(0x020A10DD));
-    std::string eightText = "the JTAG chain holds 8 devices: ";
+    std::string eightText = "The JTAG chain holds 8 devices: ";
     for (int i = 0; i < 8; ++i) eightText += std::string(i ? ", " : "") + "0x020A10DD (MAX II EPM240)";
+    const ChainDevice newer{0x120F70DD, 10, VirtualHub{}};
     struct Case {
         const char* label;
         std::vector<ChainDevice> chain;
@@ -210,30 +211,32 @@ TEST(ChainCheck, EveryOutcome) {
         Reads reads;
         R result;
         std::string text;
+        bool hubRead = false;  // one Altera device: its hub is read too
     };
     const Case cases[] = {
-        {"the usual board", DefaultBoardChain(), TdoLine::Chain, Reads::Answered, R::Ready, ""},
-        {"an FPGA whose design has no hub", {Device(0x020F30DD)}, TdoLine::Chain, Reads::Answered, R::Ready, ""},
-        {"a newer revision of the part", {Device(0x120F70DD)}, TdoLine::Chain, Reads::Answered, R::Ready, ""},
-        {"an Altera CPLD", {Device(0x020A10DD)}, TdoLine::Chain, Reads::Answered, R::Ready, ""},
+        {"the usual board", DefaultBoardChain(), TdoLine::Chain, Reads::Answered, R::Ready, "", true},
+        {"an FPGA whose design has no hub", {Device(0x020F30DD)}, TdoLine::Chain, Reads::Answered, R::Refused,
+         kReasonNoHub, true},
+        {"a newer revision of the part", {newer}, TdoLine::Chain, Reads::Answered, R::Ready, "", true},
+        {"an Altera CPLD", {Device(0x020A10DD)}, TdoLine::Chain, Reads::Answered, R::Refused, kReasonNoHub, true},
         {"off, TDO high", DefaultBoardChain(), TdoLine::StuckHigh, Reads::Answered, R::NotConnected, kReasonNoDevice},
-        {"off, TDO low", DefaultBoardChain(), TdoLine::StuckLow, Reads::Answered, R::NotConnected, "TDO is stuck low"},
+        {"off, TDO low", DefaultBoardChain(), TdoLine::StuckLow, Reads::Answered, R::NotConnected, "TDO is stuck low."},
         {"nothing on the ribbon", {}, TdoLine::Chain, Reads::Answered, R::NotConnected, kReasonNoDevice},
         {"reads unanswered", DefaultBoardChain(), TdoLine::Chain, Reads::Unanswered, R::NotConnected,
-         "the cable does not answer reads"},
-        {"read fails", DefaultBoardChain(), TdoLine::Chain, Reads::Fail, R::NotConnected, "reading from the cable failed"},
+         "The cable does not answer reads."},
+        {"read fails", DefaultBoardChain(), TdoLine::Chain, Reads::Fail, R::NotConnected, "Reading from the cable failed."},
         {"SoC", {Device(0x4BA00477, 4), Device(0x02D020DD)}, TdoLine::Chain, Reads::Answered, R::Refused,
-         "the JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6)" + one},
+         "The JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6)" + one},
         {"BYPASS first", {Device(std::nullopt, 5), Device(0x020F30DD)}, TdoLine::Chain, Reads::Answered, R::Refused,
-         "the JTAG chain holds 2 devices: a device without IDCODE, 0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III "
+         "The JTAG chain holds 2 devices: a device without IDCODE, 0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III "
          "EP3C25 / Cyclone 10 LP 10CL025)" + one},
         {"only BYPASS", {Device(std::nullopt, 5)}, TdoLine::Chain, Reads::Answered, R::Refused,
-         "the JTAG chain holds 1 device: a device without IDCODE" + one},
+         "The JTAG chain holds 1 device: a device without IDCODE" + one},
         {"not Altera", {Device(0x0362D093, 6)}, TdoLine::Chain, Reads::Answered, R::Refused,
-         "the JTAG chain holds 1 device: 0x0362D093" + one},
+         "The JTAG chain holds 1 device: 0x0362D093" + one},
         {"eight devices", eight, TdoLine::Chain, Reads::Answered, R::Refused, eightText + one},
         {"nine devices", nine, TdoLine::Chain, Reads::Answered, R::Refused,
-         "the JTAG chain holds more than 8 devices" + one},
+         "The JTAG chain holds more than 8 devices" + one},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -244,23 +247,110 @@ TEST(ChainCheck, EveryOutcome) {
         EXPECT_EQ(check.result, c.result);
         EXPECT_EQ(check.text, c.text);
         const auto r = s.board->Snapshot();
-        EXPECT_EQ(r.raw, test::kBoardCheck);
+        EXPECT_EQ(r.raw, c.hubRead ? test::kBoardCheck : test::kChainRead);
+        EXPECT_EQ(r.reads, c.hubRead ? 2 : 1);
         EXPECT_EQ(r.state, TapState::RunTestIdle);
         EXPECT_FALSE(r.outputEnable);
     }
 }
 
-TEST(ChainCheck, FailedWriteEndsWithTheRecoveryWalk) {
-    for (DWORD written : {DWORD{0}, DWORD{30}}) {
+// The designs a board may hold against the check, through the virtual board's chain
+// model: where the 9 bits 0x100 land in a hub register of n address bits (enough for
+// 1..N) above m instruction bits decides, never m alone. The whole check is two writes
+// and two reads; nothing reaches USER0 but HUB_INFO reads. tunlet-cli scan reads every
+// node, at most 256 answer bytes per write.
+TEST(ChainCheck, HubDesigns) {
+    using R = BoardCheck::Result;
+    const HubNode vjtag{}, signalTap{1, 0x00, 0x06E, 0}, uart{1, 0x80, 0x06E, 0};
+    const auto hub = [](std::uint8_t m, std::vector<HubNode> nodes) {
+        VirtualHub h;
+        h.m = m;
+        h.nodes = std::move(nodes);
+        return std::optional<VirtualHub>(h);
+    };
+    struct Case {
+        const char* label;
+        std::optional<VirtualHub> hub;
+        R result;
+        std::string text;
+    };
+    const Case cases[] = {
+        // 9 bits into 1 + 8: 1 0000 0000, address 1, instruction 0.
+        {"one node, m = 8", hub(8, {vjtag}), R::Ready, ""},
+        // 9 bits into 1 + 5: the last 6 stay, 1 00000: address 1, instruction 0.
+        {"one node, m = 5", hub(5, {vjtag}), R::Ready, ""},
+        {"no hub", std::nullopt, R::Refused, "The FPGA's design has no virtual JTAG hub: it cannot take uploads."},
+        {"address 1 not a virtual JTAG node", hub(8, {uart}), R::Refused,
+         "Address 1 of the design's hub is a JTAG UART, not a virtual JTAG node."},
+        {"SignalTap and a JTAG UART first", hub(8, {signalTap, uart, vjtag}), R::Refused,
+         "Address 1 of the design's hub is a SignalTap node, not a virtual JTAG node."},
+        // 9 bits into 2 + 8: 10 0000 000x, address 2.
+        {"3 nodes", hub(8, {vjtag, uart, signalTap}), R::Refused,
+         "Uploads reach address 2 of the design's hub, not address 1: it holds 3 nodes."},
+        // 9 bits into 5 + 8: 10000 0000 xxxx, address 16.
+        {"16 nodes", hub(8, std::vector<HubNode>(16, vjtag)), R::Refused,
+         "Uploads reach address 16 of the design's hub, not address 1: it holds 16 nodes."},
+        // 9 bits into 1 + 9: 1 0000 0000x, the last instruction bit left as captured.
+        {"one node, m = 9", hub(9, {vjtag}), R::Refused,
+         "Uploads set only 8 of the 9 instruction bits of the design's hub."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::vector<ChainDevice> chain = {ChainDevice{kEp4ce22Idcode, 10, c.hub}};
         BoardSession s;
-        s.board->FailWrite(0, written);
-        EXPECT_EQ(CheckBoard(s.handle).result, BoardCheck::Result::WriteFailed);
-        const auto r = s.board->Snapshot();
-        // A pad that ends any shift command the cut left open, then the recovery walk.
-        EXPECT_EQ(r.writes, (std::vector<DWORD>{kChainReadCableBytes, blaster::kMaxShiftBytes, kRecoverTapBytes}));
-        EXPECT_EQ(r.reads, 0);
+        s.board->SetChain(chain);
+        const BoardCheck check = CheckBoard(s.handle);
+        EXPECT_EQ(check.result, c.result);
+        EXPECT_EQ(check.text, c.text);
+        auto r = s.board->Snapshot();
+        EXPECT_EQ(r.raw, test::kBoardCheck);
+        EXPECT_EQ(r.writes, (std::vector<DWORD>{kChainReadCableBytes, kHubHeadCableBytes}));
+        EXPECT_EQ(r.readBytes, kBoardCheckAnswerBytes);
         EXPECT_EQ(r.state, TapState::RunTestIdle);
         EXPECT_FALSE(r.outputEnable);
+        for (const JtagScan& scan : r.scans) {  // USER0 only in 9-bit HUB_INFO reads of zeros
+            if (scan.instruction || scan.ir != kIrUser0) continue;
+            EXPECT_EQ(scan.bits, 9u);
+            EXPECT_EQ(scan.value, 0u);
+        }
+
+        // scan: every node's word, as the model holds it.
+        s.board->Reset();
+        HubInfo info;
+        ASSERT_EQ(ReadHubInfo(s.handle, info), ChainRead::Result::Devices);
+        const std::size_t n = c.hub ? c.hub->nodes.size() : 0;
+        ASSERT_EQ(info.nodes.size(), n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const HubNode& node = c.hub->nodes[i];
+            EXPECT_EQ(info.nodes[i], std::uint32_t{node.version} << 27 | std::uint32_t{node.id} << 19 |
+                                         std::uint32_t{node.manufacturer} << 8 | node.instance);
+        }
+        EXPECT_EQ(UploadRefusal(info), c.text);
+        r = s.board->Snapshot();
+        EXPECT_EQ(r.reads, n > 1 ? 2 : 1);  // 16 nodes: the head, then 15 words of 8 answer bytes
+        EXPECT_EQ(r.state, TapState::RunTestIdle);
+    }
+}
+
+TEST(ChainCheck, FailedWriteEndsWithTheRecoveryWalk) {
+    for (std::size_t write : {0u, 1u}) {
+        for (DWORD written : {DWORD{0}, DWORD{30}}) {
+            BoardSession s;
+            s.board->FailWrite(write, written);
+            EXPECT_EQ(CheckBoard(s.handle).result, BoardCheck::Result::WriteFailed);
+            const auto r = s.board->Snapshot();
+            // A pad that ends any shift command the cut left open, then the recovery walk.
+            std::vector<DWORD> writes = {kChainReadCableBytes, kHubHeadCableBytes};
+            writes.resize(write + 1);
+            writes.push_back(kCutRecoverBytes);
+            EXPECT_EQ(r.writes, writes);
+            EXPECT_EQ(r.reads, static_cast<int>(write));
+            EXPECT_EQ(r.state, TapState::RunTestIdle);
+            EXPECT_FALSE(r.outputEnable);
+            EXPECT_EQ(Bytes(r.raw.end() - 15, r.raw.end()),
+                      (Bytes{0x2C, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D, 0x0C, 0x0D}));
+            EXPECT_EQ(std::count(r.raw.end() - 77, r.raw.end() - 14, 0x2C), 63);
+        }
     }
 }
 
@@ -370,21 +460,15 @@ TEST(HubReport, ReadyOrWhyNot) {
         HubInfo info;
         std::string last;
     };
+    // Why not is the check's reason (ChainCheck.HubDesigns); the listing says only
+    // when uploads can go.
     const Case cases[] = {
-        {"ready", {kHub1x8, {kVjtag}}, "the design is ready for uploads\n"},
-        {"SignalTap first", {kHub3x8, {kSignalTap, kUart, kVjtag}},
-         "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but node 1 is SignalTap and the "
-         "virtual JTAG node sits at address 3 of 3\n"},
-        {"two virtual JTAG nodes", {kHub2x8, {kVjtag, kVjtag}},
-         "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but the hub holds 2 nodes, so its "
-         "node address is wider than the 1 bit uploads send\n"},
-        {"wide instructions", {kHub1x10, {kVjtag}},
-         "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but the widest node instruction is "
-         "10 bits, not the 8 uploads send\n"},
-        {"no virtual JTAG node", {kHub1x8, {kUart}},
-         "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but no node is a virtual JTAG node\n"},
-        {"no hub", {0, {}}, "no virtual JTAG hub in the design: it cannot take uploads\n"},
-        {"ones, not a hub", {0xFFFFFFFF, {}}, "no virtual JTAG hub in the design: it cannot take uploads\n"},
+        {"ready", {kHub1x8, {kVjtag}}, "version 1\nthe design is ready for uploads\n"},
+        {"two virtual JTAG nodes", {kHub2x8, {kVjtag, kVjtag}}, "instance 0, version 1\n"},
+        {"wide instructions", {kHub1x10, {kVjtag}}, "instance 0, version 1\n"},
+        {"no virtual JTAG node", {kHub1x8, {kUart}}, "instance 0, version 1\n"},
+        {"no hub", {0, {}}, ""},
+        {"ones, not a hub", {0xFFFFFFFF, {}}, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -396,9 +480,9 @@ TEST(HubReport, ReadyOrWhyNot) {
               "virtual JTAG hub: version 1, 3 nodes, widest node instruction 8 bits\n"
               "  node 1: SignalTap (id 0x00), instance 0, version 1\n"
               "  node 2: JTAG UART (id 0x80), instance 0, version 1\n"
-              "  node 3: virtual JTAG (id 0x08), instance 0, version 1\n"
-              "warning: uploads load USER1 with 0x100 (node 1, an 8-bit instruction), but node 1 is SignalTap and the "
-              "virtual JTAG node sits at address 3 of 3\n");
+              "  node 3: virtual JTAG (id 0x08), instance 0, version 1\n");
+    EXPECT_EQ(UploadRefusal({kHub1x8, {0x08406F00}}),  // id 0x08 of manufacturer 0x06F
+              "Address 1 of the design's hub is a node of manufacturer 0x06F (id 0x08), not a virtual JTAG node.");
 }
 
 // The hub read through the virtual board's model gives the words the model holds.
@@ -419,14 +503,6 @@ TEST(HubReport, ReadThroughTheVirtualBoard) {
     EXPECT_FALSE(r.outputEnable);
     EXPECT_EQ(r.user1Bits, 64u);
     EXPECT_EQ(r.user1, 0u);
-
-    // A virtual instruction register wider than the 64 zero bits still reads.
-    VirtualHub wide;
-    wide.m = 200;
-    BoardSession w;
-    w.board->SetChain({ChainDevice{kEp4ce22Idcode, 10, wide}});
-    ASSERT_EQ(ReadHubInfo(w.handle, info), ChainRead::Result::Devices);
-    EXPECT_EQ(info.hub, 0x08086EC8u);  // version 1, 1 node, 0x06E, m 200
 }
 
 }  // namespace

@@ -192,14 +192,14 @@ TEST(CliPlay, FailuresAndExitCodes) {
     EXPECT_EQ(nc.err.rfind("FPGA board is not connected.\nno USB-Blaster found", 0), 0u) << nc.err;
 
     // A lost write anywhere is exit 4: in a block, in the preamble, in the closing walk,
-    // in the board check before them; packed, a block write cut after its first command byte.
+    // in the board check before them; packed, a transfer's write cut after its first byte.
     struct Lost {
         std::size_t write;
         DWORD written;
         bool packed;
     };
     for (const Lost& l : {Lost{kBoardCheckWrites + 12, 0, false}, Lost{kBoardCheckWrites + 3, 0, false},
-                          Lost{kBoardCheckWrites + 23, 0, false}, Lost{0, 0, false}, Lost{kBoardCheckWrites + 3, 1, true}}) {
+                          Lost{kBoardCheckWrites + 23, 0, false}, Lost{0, 0, false}, Lost{kBoardCheckWrites + 1, 1, true}}) {
         SCOPED_TRACE(std::to_string(l.write) + (l.packed ? " packed" : ""));
         auto failing = VirtualBoard::Create();
         failing->FailWrite(l.write, l.written);
@@ -214,8 +214,9 @@ TEST(CliPlay, FailuresAndExitCodes) {
     }
 
     // Ctrl-C, SIGTERM or SIGHUP during a block: the block finishes, the closing walk
-    // goes out, the exit status is 128 plus the signal; packed too. On Windows,
-    // Ctrl-Break and a closing console arrive as console events.
+    // goes out, the exit status is 128 plus the signal; packed too, during the first
+    // transfer, which block 3 fills. On Windows, Ctrl-Break and a closing console
+    // arrive as console events.
     struct Stop {
         int signal;
         bool packed;
@@ -233,7 +234,7 @@ TEST(CliPlay, FailuresAndExitCodes) {
         SCOPED_TRACE(std::to_string(stop.signal) + (stop.packed ? " packed" : ""));
         auto interrupted = VirtualBoard::Create();
         interrupted->SetWriteFault([stop](std::size_t index, DWORD) -> std::optional<DWORD> {
-            if (index != kBoardCheckWrites + (stop.packed ? 3 : 13)) return std::nullopt;
+            if (index != kBoardCheckWrites + (stop.packed ? 0 : 13)) return std::nullopt;
 #ifdef _WIN32
             if (stop.consoleEvent != 0) {
                 OnConsoleEvent(stop.consoleEvent);
@@ -249,7 +250,7 @@ TEST(CliPlay, FailuresAndExitCodes) {
         EXPECT_EQ(ir.code, 128 + stop.signal);
         EXPECT_EQ(ir.err, "tunlet-cli: stopped\n");
         const auto rec = interrupted->Snapshot();
-        EXPECT_EQ(rec.user0.size(), 2 + 128 + 3 * 4096 + 4u);
+        EXPECT_EQ(rec.user0.size(), 2 + 128 + (stop.packed ? 4 : 3) * 4096 + 4u);
         EXPECT_EQ(rec.state, TapState::RunTestIdle);
     }
 
@@ -265,6 +266,7 @@ TEST(CliPlay, FailuresAndExitCodes) {
         {{"play", apu, "--loud"}, 2, "unknown option '--loud'"},
         {{"play", "/nonexistent/x.nsf", "--cable", "virtual"}, 1, "Not an NSF tune or iNES ROM"},
         {{"play", apu, "--cable", "dump:/nonexistent/dir/f"}, 3, "cannot create the dump"},
+        {{"play", apu, "--cable", "dump:/tmp"}, 3, "cannot create the dump file /tmp: Is a directory"},
         {{"play", apu, "--cable", "dump:/dev/full"}, 4, "write err"},
         {{"play", apu, "--track-seconds", "5"}, 2, "--track-seconds goes with --playlist"},
         {{"play", apu, "--playlist", "--song", "2"}, 2, "--song and --playlist do not go together"},
@@ -408,16 +410,19 @@ TEST(CliPlay, BoardCheckExitCodes) {
         std::vector<std::string> extra;
         int code;
         std::string err;
+        int reads;
     };
     const Case cases[] = {
         {"off", DefaultBoardChain(), TdoLine::StuckHigh, {}, 3,
-         std::string("FPGA board is not connected.\n") + kReasonNoDevice + "\n"},
+         std::string("FPGA board is not connected.\n") + kReasonNoDevice + "\n", 1},
         {"ARM and FPGA", {ChainDevice{0x4BA00477, 4, {}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}}, TdoLine::Chain, {}, 5,
-         "the JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6); "
-         "Tunlet drives a chain of one Intel FPGA\n"},
+         "The JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6); "
+         "Tunlet drives a chain of one Intel FPGA.\n", 1},
+        {"a design without hub", {ChainDevice{kEp4ce22Idcode, 10, std::nullopt}}, TdoLine::Chain, {}, 5,
+         "The FPGA's design has no virtual JTAG hub: it cannot take uploads.\n", 2},
         {"ARM and FPGA, unchecked", {ChainDevice{0x4BA00477, 4, {}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}},
-         TdoLine::Chain, {"--no-board-check"}, 0, ""},
-        {"off, unchecked", DefaultBoardChain(), TdoLine::StuckLow, {"--no-board-check"}, 0, ""},
+         TdoLine::Chain, {"--no-board-check"}, 0, "", 0},
+        {"off, unchecked", DefaultBoardChain(), TdoLine::StuckLow, {"--no-board-check"}, 0, "", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -428,16 +433,17 @@ TEST(CliPlay, BoardCheckExitCodes) {
         const CliRun r = CliWith(args, board);
         EXPECT_EQ(r.code, c.code);
         EXPECT_EQ(r.err, c.err);
-        EXPECT_EQ(board->Snapshot().hasUser1, c.code == 0);
-        EXPECT_EQ(board->Snapshot().reads, c.extra.empty() ? 1 : 0);
+        // The upload's 9-bit USER1 value only when it was sent.
+        EXPECT_EQ(board->Snapshot().user1Bits == 9, c.code == 0);
+        EXPECT_EQ(board->Snapshot().reads, c.reads);
     }
 }
 
 TEST(CliPlay, VirtualBoardReportListsTheCheck) {
     const CliRun r = Cli({"play", test::DataFile("db_apu.nsf"), "--cable", "virtual", "--header-only"});
     ASSERT_EQ(r.code, 0);
-    EXPECT_EQ(r.out.rfind("virtual board received " + std::to_string(kChainReadCableBytes + 334) +
-                              " cable bytes in 16 writes\n  DR scan: 289 bits into IDCODE",
+    EXPECT_EQ(r.out.rfind("virtual board received " + std::to_string(kBoardCheckCableBytes + 334) +
+                              " cable bytes in 17 writes\n  DR scan: 289 bits into IDCODE",
                           0),
               0u)
         << r.out;
@@ -566,16 +572,17 @@ TEST(CliPlay, PackedSendsTheSameBitsInFewerBytes) {
         EXPECT_EQ(plain.out.substr(plain.out.find('\n')), packed.out.substr(packed.out.find('\n')));
         EXPECT_NE(plain.out.substr(0, plain.out.find('\n')), packed.out.substr(0, packed.out.find('\n')));
     }
-    // db_apu.nsf, padded to 8 blocks: preamble, 0x2C, lead and header runs, 8 blocks of
-    // 65 commands of 63 bytes and one of 1, the trailer run and the closing walk.
+    // db_apu.nsf, padded to 8 blocks: the packed preamble (a 0x2C before each of its
+    // three commands), 0x2C, lead and header runs, 8 blocks of 65 commands of 63 bytes
+    // and one of 1, the trailer run and the closing walk.
     ASSERT_EQ(Cli({"play", test::DataFile("db_apu.nsf"), "--cable", "dump:" + dump, "--packed"}).code, 0);
     const test::Bytes bytes = test::ReadAll(dump);
-    ASSERT_EQ(bytes.size(), 62 + 1 + 3 + 131 + 8 * 4162 + 5 + 6u);
-    EXPECT_EQ(bytes[62], 0x2C);
-    EXPECT_EQ(bytes[63], 0x82);
-    EXPECT_EQ(bytes[66], 0xBF);
-    EXPECT_EQ(bytes[66 + 131], 0xBF);                   // the first block's first command
-    EXPECT_EQ(bytes[66 + 131 + 65 * 64], 0x81);         // its last partial run
+    ASSERT_EQ(bytes.size(), 65 + 1 + 3 + 131 + 8 * 4162 + 5 + 6u);
+    EXPECT_EQ(bytes[65], 0x2C);
+    EXPECT_EQ(bytes[66], 0x82);
+    EXPECT_EQ(bytes[69], 0xBF);
+    EXPECT_EQ(bytes[69 + 131], 0xBF);                   // the first block's first command
+    EXPECT_EQ(bytes[69 + 131 + 65 * 64], 0x81);         // its last partial run
     EXPECT_EQ(bytes[bytes.size() - 11], 0x84);          // the trailer
     EXPECT_EQ(bytes[bytes.size() - 2], 0x0C);
 

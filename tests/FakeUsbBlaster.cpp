@@ -24,6 +24,7 @@ namespace {
 constexpr std::uint8_t kBulkOut = 0x02;
 constexpr std::uint8_t kBulkIn = 0x81;
 constexpr std::size_t kPacketSize = 64;
+constexpr std::size_t kAnswerRoom = 256;  // the answer buffer of an FT245R
 // The FT245's two status bytes: modem status (CTS, DSR and the fixed bit 0) and line
 // status (transmitter empty).
 constexpr std::uint8_t kModemStatus = 0x31;
@@ -94,6 +95,7 @@ struct FakeUsbBlaster::State {
     std::vector<std::uint8_t> received;
     std::vector<Request> requests;
     std::size_t transfers = 0;
+    std::vector<std::size_t> transferSizes;
     std::size_t readTransfers = 0;
     TapDecoder tap;
     std::deque<std::uint8_t> answers;  // read-back the cable has not sent yet
@@ -148,6 +150,7 @@ struct FakeUsbBlaster::State {
             done[client].push_back({urbData, 0, actual});
         } else if (urb->endpoint == kBulkOut) {
             const std::size_t n = transfers++;
+            transferSizes.push_back(static_cast<std::size_t>(urb->buffer_length));
             if (vanishFrom && n >= *vanishFrom) gone = true;
             if (gone) {
                 g_object_unref(urbData);
@@ -163,7 +166,13 @@ struct FakeUsbBlaster::State {
                 std::vector<std::uint8_t> answer;
                 tap.Feed(bytes, static_cast<std::size_t>(urb->buffer_length), &answer);
                 answers.insert(answers.end(), answer.begin(), answer.end());
-                done[client].push_back({urbData, 0, urb->buffer_length});
+                if (answers.size() > kAnswerRoom) {
+                    // The chip's answer buffer is full: the cable takes no more bytes
+                    // until the host reads, and the host is still writing.
+                    held[client].push_back({urbData, 0, 0});
+                } else {
+                    done[client].push_back({urbData, 0, urb->buffer_length});
+                }
             }
         } else if (urb->endpoint == kBulkIn) {
             ++readTransfers;
@@ -409,6 +418,11 @@ std::vector<FakeUsbBlaster::Request> FakeUsbBlaster::Requests() const {
 std::size_t FakeUsbBlaster::Transfers() const {
     std::lock_guard lock(state_->mutex);
     return state_->transfers;
+}
+
+std::vector<std::size_t> FakeUsbBlaster::TransferSizes() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->transferSizes;
 }
 
 }  // namespace tunlet::test

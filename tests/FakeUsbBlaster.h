@@ -6,6 +6,8 @@
 // Read-back is answered from a modelled JTAG chain (by default one EP4CE22 with a
 // virtual JTAG hub) on bulk IN as the FTDI chip sends it: two status bytes at the
 // head of every 64-byte packet, a packet of status bytes alone when nothing waits.
+// As an FT245R clone, it holds at most 256 answer bytes: a write that asks for more
+// before the host reads stalls until it times out.
 // The process must run under umockdev's preload library (umockdev-wrapper).
 #pragma once
 
@@ -59,6 +61,7 @@ public:
     std::vector<std::uint8_t> Received() const;  // every byte that reached bulk OUT
     std::vector<Request> Requests() const;
     std::size_t Transfers() const;                // bulk OUT transfers submitted
+    std::vector<std::size_t> TransferSizes() const;  // the size of each, in order
 
     struct State;  // shared with umockdev's thread
 

@@ -14,10 +14,11 @@ namespace {
 using test::Bytes;
 using test::TempDir;
 
-// The board check's write, then the preamble 8, lead bytes 2, header 1 (packed: the
-// preamble, lead bytes and header in one).
+// The board check's writes, then the preamble 8, lead bytes 2, header 1.
 constexpr std::size_t kFirstBlockWrite = kBoardCheckWrites + 11;
-constexpr std::size_t kFirstPackedBlockWrite = kBoardCheckWrites + 1;
+// Packed: the stream in writes of one whole USB transfer, the rest with the trailer.
+constexpr std::size_t kTransfer = 16384;
+constexpr std::size_t kPackedBlock = 4162;
 
 struct Media {
     const char* label;
@@ -27,9 +28,22 @@ struct Media {
     std::size_t trailer;
     bool packed = false;
 
-    std::size_t FirstBlockWrite() const { return packed ? kFirstPackedBlockWrite : kFirstBlockWrite; }
+    // Packed: the preamble (65 bytes), 0x2C, the lead bytes' and the header's commands.
+    std::size_t PackedHead() const { return 65 + 1 + 3 + (rom ? 17 : 131); }
+    std::size_t FullTransfers() const { return (PackedHead() + blocks * kPackedBlock) / kTransfer; }
     // The board check, the preamble, lead bytes, header, blocks, trailer and closing walk.
-    std::size_t Writes() const { return FirstBlockWrite() + blocks + (packed ? 1 : trailer + 1); }
+    std::size_t Writes() const {
+        return packed ? kBoardCheckWrites + FullTransfers() + 1 : kFirstBlockWrite + blocks + trailer + 1;
+    }
+    // Where a Stop can fall: after each block write, or packed after each transfer.
+    std::size_t Stops() const { return packed ? FullTransfers() : blocks; }
+    std::size_t StopWrite(std::size_t stop) const { return (packed ? kBoardCheckWrites : kFirstBlockWrite) + stop; }
+    // The blocks sent when the Stop came during that write: packed, the block that
+    // filled the transfer is the last.
+    std::size_t BlocksBeforeStop(std::size_t stop) const {
+        if (!packed) return stop + 1;
+        return ((stop + 1) * kTransfer - PackedHead() + kPackedBlock - 1) / kPackedBlock;
+    }
 };
 
 const Media kMedia[] = {
@@ -111,21 +125,22 @@ TEST(FaultInjection, WriteFailureAtEveryWrite) {
             ++cases;
         }
     }
+    // Packed: 200 + 10 * 4162 and 86 + 12 * 4162 bytes before the trailer.
     EXPECT_EQ(cases, (kBoardCheckWrites + 11 + 10 + 4 + 1) + (kBoardCheckWrites + 11 + 12 + 3 + 1) +
-                         (kBoardCheckWrites + 1 + 10 + 1) + (kBoardCheckWrites + 1 + 12 + 1));
+                         (kBoardCheckWrites + 2 + 1) + (kBoardCheckWrites + 3 + 1));
 }
 
 TEST(FaultInjection, StopAtEveryBlock) {
     for (const Media& m : kMedia) {
-        for (std::size_t block = 0; block < m.blocks; ++block) {
-            SCOPED_TRACE(testing::Message() << m.label << ", block " << block);
+        for (std::size_t stop = 0; stop < m.Stops(); ++stop) {
+            SCOPED_TRACE(testing::Message() << m.label << ", stop " << stop);
             Rig rig;
             rig.Load(m);
             rig.board->Reset();
-            rig.board->HoldWrite(m.FirstBlockWrite() + block);
+            rig.board->HoldWrite(m.StopWrite(stop));
             rig.dlg.OnSend();
             ASSERT_TRUE(rig.board->WaitHeld());
-            rig.dlg.OnSend();  // Stop while block `block` is on its way
+            rig.dlg.OnSend();  // Stop while that write is on its way
             EXPECT_EQ(rig.win.items[kIdSend].text, "Play");
             rig.dlg.OnTimer(1);  // the worker still runs: the cable stays open
             EXPECT_TRUE(rig.board->IsOpen());
@@ -135,7 +150,7 @@ TEST(FaultInjection, StopAtEveryBlock) {
             rig.ExpectIdleWithClosingWalk();
             const std::size_t header = m.rom ? 2 + 16 : 2 + 128;
             const std::size_t trailer = m.rom ? 3 : 4;
-            EXPECT_EQ(rig.board->Snapshot().user0.size(), header + (block + 1) * 4096 + trailer);
+            EXPECT_EQ(rig.board->Snapshot().user0.size(), header + m.BlocksBeforeStop(stop) * 4096 + trailer);
             EXPECT_EQ(rig.dlg.fTuneLoaded, 0);
             rig.board->Reset();
             rig.dlg.OnSend();

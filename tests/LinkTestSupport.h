@@ -33,17 +33,24 @@ public:
 // The 62 preamble bytes as the board's designers wrote them down.
 extern const Bytes kPreamble;
 extern const Bytes kEnding;
-// The board check that goes before an upload: reset, Shift-DR, 36 bytes of ones
-// read back, the closing walk.
+// Packed mode's preamble: the same walks, and a 0x2C (TCK low) before each of its
+// three shift commands, which follow walks that end with TCK high.
+extern const Bytes kPackedPreamble;
+// The board check that goes before an upload: the chain read (reset, Shift-DR, 36
+// bytes of ones read back, the closing walk), then the hub's head (USER1 loaded with
+// 64 zero bits, USER0 selected, 16 nibbles read back one byte each).
+extern const Bytes kChainRead;
+extern const Bytes kHubHead;
 extern const Bytes kBoardCheck;
 
 // Preamble, one shift word per payload byte, ending.
 Bytes ExpectedStream(const Bytes& payload);
 
 // Packed mode: one run of data bytes as shift commands, 63 bytes to a command
-// (0x80 | 63 = 0xBF) and a last command with the rest.
+// (0x80 | 63 = 0xBF) and a last command with the rest, from a table of the run
+// lengths the uploads use.
 Bytes PackedRun(const Bytes& run);
-// Preamble, TCK brought low (0x2C), each run packed on its own, ending.
+// Packed preamble, TCK brought low (0x2C), each run packed on its own, ending.
 Bytes ExpectedPackedStream(const std::vector<Bytes>& runs);
 
 // Installs a fresh virtual board as the cable back end and opens it.

@@ -92,12 +92,14 @@ TEST_F(PlayerDlgTest, StartUpProbeOpensAndClosesOnce) {
     const auto r = board->Snapshot();
     EXPECT_EQ(r.opens, 1);
     EXPECT_EQ(r.closes, 1);
-    // Only the board check: one write that reads the IDCODEs, one read, no USER register.
-    EXPECT_EQ(r.bytes, kChainReadCableBytes);
-    EXPECT_EQ(r.reads, 1);
-    ASSERT_EQ(r.scans.size(), 1u);
+    // Only the board check: the IDCODEs, then the hub's head (USER1 given the 64 zero
+    // bits of HUB_INFO), two reads; nothing of an upload.
+    EXPECT_EQ(r.bytes, kBoardCheckCableBytes);
+    EXPECT_EQ(r.reads, 2);
+    ASSERT_FALSE(r.scans.empty());
     EXPECT_EQ(r.scans[0].ir, kIrIdcode);
-    EXPECT_FALSE(r.hasUser1);
+    EXPECT_EQ(r.user1Bits, 64u);
+    EXPECT_EQ(r.user1, 0u);
     EXPECT_EQ(r.state, TapState::RunTestIdle);
     EXPECT_FALSE(r.outputEnable);
     EXPECT_TRUE(win.Boxes().empty());
@@ -117,9 +119,9 @@ TEST_F(PlayerDlgTest, BoardCheckBoxesAtStartUpAndPlay) {
     const Case cases[] = {
         {"off", DefaultBoardChain(), TdoLine::StuckHigh, nc + kReasonNoDevice, "Ready"},
         {"two FPGAs", {ChainDevice{0x020F30DD, 10, {}}, ChainDevice{0x020F70DD, 10, {}}}, TdoLine::Chain,
-         "the JTAG chain holds 2 devices: 0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP "
+         "The JTAG chain holds 2 devices: 0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP "
          "10CL025), 0x020F70DD (Cyclone IV E EP4CE115 / Cyclone III EP3C120 / Cyclone 10 LP 10CL120); Tunlet drives "
-         "a chain of one Intel FPGA",
+         "a chain of one Intel FPGA.",
          ""},
     };
     for (const Case& c : cases) {
@@ -146,7 +148,7 @@ TEST_F(PlayerDlgTest, BoardCheckBoxesAtStartUpAndPlay) {
         EXPECT_EQ(r.opens, 2);
         EXPECT_EQ(r.closes, 2);
         EXPECT_FALSE(r.hasUser1);  // nothing of the upload
-        EXPECT_EQ(r.bytes, 2 * kChainReadCableBytes);
+        EXPECT_EQ(r.bytes, 2 * kChainReadCableBytes);  // the chain alone, refused before its hub
         d.OnDestroy();
     }
 }

@@ -320,8 +320,8 @@ TEST_F(QtWindowTest, BoardCheckBoxes) {
          QString::fromUtf8("FPGA board is not connected.\n") + QString::fromUtf8(kReasonNoDevice)},
         {{ChainDevice{0x4BA00477, 4, std::nullopt}, ChainDevice{0x02D020DD, 10, VirtualHub{}}}, TdoLine::Chain,
          QCoreApplication::applicationName(),
-         QStringLiteral("the JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V "
-                        "5CSEA6/5CSEBA6); Tunlet drives a chain of one Intel FPGA")},
+         QStringLiteral("The JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V "
+                        "5CSEA6/5CSEBA6); Tunlet drives a chain of one Intel FPGA.")},
     };
     for (const Case& c : cases) {
         board->SetChain(c.chain, c.line);
@@ -415,7 +415,7 @@ TEST(QtAppStart, FileArgumentLoadsAndPlaysIntoTheVirtualBoard) {
         const QString report = panel->toPlainText();
         // What the last Play sent: its board check, then the upload.
         EXPECT_TRUE(report.startsWith(QStringLiteral("virtual board received %1 cable bytes")
-                                          .arg(kChainReadCableBytes + 62 + 2 * (2 + 128 + 8 * 4096 + 4) + 6)))
+                                          .arg(kBoardCheckCableBytes + 62 + 2 * (2 + 128 + 8 * 4096 + 4) + 6)))
             << report.toStdString();
         EXPECT_EQ(report.count(QStringLiteral("into IDCODE")), 1);
         EXPECT_TRUE(report.contains(QStringLiteral("USER0: 32902 bytes")));
@@ -426,7 +426,7 @@ TEST(QtAppStart, FileArgumentLoadsAndPlaysIntoTheVirtualBoard) {
         qobject_cast<QPushButton*>(window.Control(kIdSend))->click();
         window.PumpUntil([&] { return dlg.IsIdle(); });
         const QString second = panel->toPlainText();
-        EXPECT_TRUE(second.startsWith(QStringLiteral("virtual board received %1 cable bytes in ").arg(kChainReadCableBytes + 334)))
+        EXPECT_TRUE(second.startsWith(QStringLiteral("virtual board received %1 cable bytes in ").arg(kBoardCheckCableBytes + 334)))
             << second.toStdString();
         EXPECT_TRUE(second.contains(QStringLiteral("USER0: 133 bytes")));
         dlg.OnDestroy();
@@ -485,17 +485,18 @@ TEST(QtAppStart, PackedWindowDumpEqualsCommandLineDump) {
         play->click();
         window.PumpUntil([&] { return dlg.IsIdle(); });
         auto r = cable.board->Snapshot();
-        std::vector<DWORD> writes = {kChainReadCableBytes, 62 + 1 + 3 + 131};  // the board check first
-        writes.insert(writes.end(), 8, 4162);
-        writes.push_back(5 + 6);
+        // The board check first, then whole USB transfers of the 200 + 8 * 4162 bytes
+        // before the trailer, and the rest.
+        const std::vector<DWORD> writes = {kChainReadCableBytes, kHubHeadCableBytes, 16384, 16384,
+                                           65 + 1 + 3 + 131 + 8 * 4162 - 2 * 16384 + 5 + 6};
         EXPECT_EQ(r.writes, writes);
         EXPECT_EQ(r.user0.size(), 2 + 128 + 8 * 4096 + 4u);
-        const test::Bytes windowBytes(r.raw.begin() + kChainReadCableBytes, r.raw.end());
+        const test::Bytes windowBytes(r.raw.begin() + kBoardCheckCableBytes, r.raw.end());
         cable.board->Reset();
         play->click();  // the tune is on the board: its header alone, in one write
         window.PumpUntil([&] { return dlg.IsIdle(); });
         r = cable.board->Snapshot();
-        EXPECT_EQ(r.writes, (std::vector<DWORD>{kChainReadCableBytes, 62 + 1 + 3 + 131 + 4 + 6}));
+        EXPECT_EQ(r.writes, (std::vector<DWORD>{kChainReadCableBytes, kHubHeadCableBytes, 65 + 1 + 3 + 131 + 4 + 6}));
         EXPECT_EQ(r.user0.size(), 2 + 128 + 3u);
         dlg.OnDestroy();
         SetCableBackend(nullptr);

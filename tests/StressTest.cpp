@@ -78,7 +78,7 @@ public:
             // Writes fail now and then (unplugged, timed out), block writes most often as
             // they carry most of the bytes; any write may be slow.
             // The recovery walk is spared: a cable that fails that too cannot be helped.
-            const bool block = count == kBlockCableBytes || count == PackedRunBytes(kBlockSize);
+            const bool block = count == kBlockCableBytes || count == kPackedWriteBytes;
             const bool recovery = count == kRecoverTapBytes || count == kPackedRecoverTapBytes;
             const unsigned permille = block ? 30u : recovery ? 0u : 8u;
             if (r % 1000 < permille) return static_cast<DWORD>((r >> 20) % count);
@@ -189,7 +189,7 @@ private:
         if (boxes.size() == boxesSeen_) return;
         Check(boxes.size() == boxesSeen_ + 1 && boxes.back().text == "write err", "a board check showed a stray box");
         const auto r = board_->Snapshot();
-        Check(!r.writes.empty() && r.writes.back() == kRecoverTapBytes, "a failed board check without its recovery walk");
+        Check(!r.writes.empty() && r.writes.back() == kCutRecoverBytes, "a failed board check without its recovery walk");
         Check(r.state == TapState::RunTestIdle && !r.outputEnable, "the TAP is not idle after a failed board check");
         boxesSeen_ = boxes.size();
         ++totals_.writeErrors;

@@ -90,7 +90,7 @@ TEST(TuneUpload, HeaderOnlyIs334Bytes) {
         const Bytes payload = TunePayload(file, 32768, 3, true);
         if (packed) {
             Bytes header(payload.begin() + 2, payload.begin() + 130);
-            Bytes expected = test::kPreamble;
+            Bytes expected = test::kPackedPreamble;
             expected.insert(expected.end(), {0x2C, 0x82, 0x0C, 0x00, 0xBF});
             expected.insert(expected.end(), header.begin(), header.begin() + 63);
             expected.push_back(0xBF);
@@ -99,9 +99,9 @@ TEST(TuneUpload, HeaderOnlyIs334Bytes) {
             expected.insert(expected.end(), header.begin() + 126, header.end());
             expected.insert(expected.end(), {0x83, 0x00, 0x00, 0x00});
             expected.insert(expected.end(), test::kEnding.begin(), test::kEnding.end());
-            EXPECT_EQ(expected.size(), 62 + 1 + 3 + 131 + 4 + 6u);
+            EXPECT_EQ(expected.size(), 65 + 1 + 3 + 131 + 4 + 6u);
             EXPECT_TRUE(r.raw == expected);
-            EXPECT_EQ(r.writes, std::vector<DWORD>{207});
+            EXPECT_EQ(r.writes, std::vector<DWORD>{210});
         } else {
             ASSERT_EQ(r.raw.size(), 334u);
             EXPECT_EQ(r.raw, test::ExpectedStream(payload));
@@ -218,8 +218,8 @@ TEST(TuneUpload, MoreThan255Blocks) {
     EXPECT_EQ(host.progress[257], 4096 * 257 * 100 / (4096 * 257 + 1));
 }
 
-// In the default stream and the packed one alike; packed, the block goes out in one
-// write, then the trailer and the closing walk in one more.
+// In the default stream and the packed one alike; packed, the whole USB transfers
+// gathered up to that block go out, then the rest with the trailer and the closing walk.
 TEST(TuneUpload, StopAfterChosenBlock) {
     for (bool packed : {false, true}) {
         for (int stopAt : {0, 3, 5, 7}) {
@@ -243,7 +243,7 @@ TEST(TuneUpload, StopAfterChosenBlock) {
             payload.insert(payload.end(), 4, 0);
             ExpectAtTap(r, payload);
             if (packed) {
-                EXPECT_EQ(r.writes.size(), 1 + stopAt + 1 + 1u);
+                EXPECT_EQ(r.writes.size(), (65 + 1 + 3 + 131 + (stopAt + 1) * 4162u) / 16384 + 1);
             }
             // No progress for the stopped block, and no 100: a stopped send never looks done.
             EXPECT_EQ(host.progress.size(), static_cast<std::size_t>(stopAt));
@@ -374,10 +374,10 @@ TEST(TuneUpload, MissingFile) {
         EXPECT_EQ(host.messages, std::vector<std::string>{"file dont open"});
         EXPECT_EQ(host.busy, 0);
         EXPECT_TRUE(host.progress.empty());
-        Bytes expected = test::kPreamble;
+        Bytes expected = packed ? test::kPackedPreamble : test::kPreamble;
         if (packed) {
             expected.insert(expected.end(), {0x2C, 0x82, 0x0C, 0x00});
-            EXPECT_EQ(r.writes, std::vector<DWORD>{66});
+            EXPECT_EQ(r.writes, std::vector<DWORD>{69});
         } else {
             expected.insert(expected.end(), {0x81, 0x0C, 0x81, 0x00});
         }
@@ -510,10 +510,11 @@ TEST(UploadFaults, EveryWriteOfEveryUpload) {
         {"tune", false, false, kFirstTuneBlockWrite + 8 + 4 + 1},
         {"header-only tune", false, true, kFirstTuneBlockWrite + 3 + 1},
         {"ROM", true, false, kFirstRomSliceWrite + 10 + 3 + 1},
-        // Packed: the head, each block, the trailer with the closing walk.
-        {"packed tune", false, false, 1 + 8 + 1, true},
+        // Packed: whole USB transfers of 16384 bytes, then the rest with the trailer
+        // and the closing walk (200 + 8 * 4162 and 86 + 10 * 4162 bytes before it).
+        {"packed tune", false, false, 2 + 1, true},
         {"packed header-only tune", false, true, 1, true},
-        {"packed ROM", true, false, 1 + 10 + 1, true},
+        {"packed ROM", true, false, 2 + 1, true},
     };
     // How much of the failed write still went out: none, up to a shift command whose
     // data bytes were lost (a packed block write starts with a command owing 63), or
@@ -616,10 +617,11 @@ TEST(PackedStream, RunsOfShiftCommands) {
         SCOPED_TRACE(c.n);
         Bytes data(c.n);
         for (std::size_t i = 0; i < c.n; ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 3);
-        Bytes out(c.n + c.commands.size() + 1, 0xEE);
-        ASSERT_EQ(PackShiftRun(data.data(), c.n, out.data()), c.n + c.commands.size());
+        CableBatch batch;  // TCK low: nothing goes before the first command
+        batch.ShiftRun(data.data(), c.n);
+        const Bytes& out = batch.bytes();
+        ASSERT_EQ(out.size(), c.n + c.commands.size());
         EXPECT_EQ(PackedRunBytes(c.n), c.n + c.commands.size());
-        EXPECT_EQ(out.back(), 0xEE);  // nothing past the run
         // Walk the commands: each is followed by as many data bytes as it says.
         std::size_t pos = 0, next = 0;
         for (std::uint8_t command : c.commands) {
@@ -634,9 +636,10 @@ TEST(PackedStream, RunsOfShiftCommands) {
     EXPECT_EQ(PackedRunBytes(4096), 4162u);
 }
 
-// Full sends: preamble, lead bytes and header in the first write, one write per
-// block, the trailer and closing walk in the last; progress as in the default mode.
-TEST(PackedStream, FullSendsWriteWholeBlocks) {
+// Full sends: the stream goes out in writes of exactly one USB transfer (16384
+// bytes) while the blocks come, the rest with the trailer and the closing walk in
+// the last; progress as in the default mode.
+TEST(PackedStream, FullSendsWriteWholeUsbTransfers) {
     struct Case {
         const char* label;
         bool rom;
@@ -647,6 +650,7 @@ TEST(PackedStream, FullSendsWriteWholeBlocks) {
         {"tune of 32768 bytes", false, 32768, 0, 0},
         {"tune of 40000 bytes", false, 40000, 0, 0},
         {"ROM 2 PRG + 1 CHR", true, 0, 2, 1},
+        {"ROM 16 PRG + 0 CHR", true, 0, 16, 0},
         {"ROM without banks", true, 0, 0, 0},
     };
     for (const auto& c : cases) {
@@ -687,16 +691,23 @@ TEST(PackedStream, FullSendsWriteWholeBlocks) {
             }
             runs.emplace_back(payload.end() - trailer, payload.end());
             EXPECT_TRUE(r.raw == test::ExpectedPackedStream(runs));
-            std::vector<DWORD> writes;
-            const DWORD first = 62 + 1 + 3 + (head == 128 ? 131 : 17);
-            const DWORD last = 1 + trailer + 6;
-            if (blocks == 0) {
-                writes = {first + last};
-            } else {
-                writes = {first};
-                writes.insert(writes.end(), blocks, 4162);
-                writes.push_back(last);
+            // No shift command starts with TCK high (the cable's bit 0 of the last
+            // bit-bang byte), wherever the writes are cut.
+            bool tckHigh = false;
+            for (std::size_t i = 0, owed = 0; i < r.raw.size(); ++i) {
+                if (owed > 0) {
+                    --owed;
+                } else if (r.raw[i] & 0x80) {
+                    EXPECT_FALSE(tckHigh) << "command at cable byte " << i;
+                    owed = r.raw[i] & 0x3F;
+                    tckHigh = false;
+                } else {
+                    tckHigh = (r.raw[i] & 0x01) != 0;
+                }
             }
+            const std::size_t beforeTrailer = 65 + 1 + 3 + (head == 128 ? 131 : 17) + blocks * 4162;
+            std::vector<DWORD> writes(beforeTrailer / 16384, 16384);
+            writes.push_back(static_cast<DWORD>(beforeTrailer % 16384 + 1 + trailer + 6));
             EXPECT_EQ(r.writes, writes);
             EXPECT_EQ(host.busy, 0);
         }

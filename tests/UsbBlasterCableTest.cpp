@@ -23,6 +23,7 @@ struct FakeFtdi {
     int vendor = 0, product = 0;
     std::string description;
     int bitmodeMask = -1, bitmodeMode = -1, latency = -1;
+    unsigned chunksize = 0;
     ftdi_context ctx{};
 };
 FakeFtdi* g_fake = nullptr;
@@ -67,6 +68,10 @@ const FtdiApi kFakeApi{
         return 0;
     },
     [](ftdi_context*) { return "fake error"; },
+    [](ftdi_context*, unsigned int n) {
+        g_fake->chunksize = n;
+        return 0;
+    },
 };
 
 class UsbBlasterCableTest : public testing::Test {
@@ -118,6 +123,7 @@ TEST_F(UsbBlasterCableTest, OpensByIdsAndDescriptionAndWritesNothingOfItsOwn) {
     EXPECT_EQ(fake.bitmodeMode, BITMODE_RESET);
     EXPECT_EQ(fake.latency, 2);
     EXPECT_EQ(fake.purges, 1);  // nothing stale from an earlier user is read
+    EXPECT_EQ(fake.chunksize, kUsbTransferBytes);
     EXPECT_EQ(fake.writes, 0);
     EXPECT_TRUE(CableCanRead(h));
     EXPECT_EQ(CableOpenFailure(), "");

@@ -525,9 +525,9 @@ TEST_F(Win32WindowTest, BoardCheckBoxes) {
         std::wstring caption, text;
     };
     const Case cases[] = {
-        {DefaultBoardChain(), TdoLine::StuckLow, L"Ready", L"FPGA board is not connected.\nTDO is stuck low"},
+        {DefaultBoardChain(), TdoLine::StuckLow, L"Ready", L"FPGA board is not connected.\nTDO is stuck low."},
         {{ChainDevice{0x0362D093, 6, std::nullopt}}, TdoLine::Chain, L"",
-         L"the JTAG chain holds 1 device: 0x0362D093; Tunlet drives a chain of one Intel FPGA"},
+         L"The JTAG chain holds 1 device: 0x0362D093; Tunlet drives a chain of one Intel FPGA."},
     };
     for (const Case& c : cases) {
         board->SetChain(c.chain, c.line);
@@ -558,16 +558,17 @@ protected:
     Win32PackedWindowTest() { options.packed = true; }
 };
 
-TEST_F(Win32PackedWindowTest, PlayWritesWholeBlocks) {
+TEST_F(Win32PackedWindowTest, PlayWritesWholeUsbTransfers) {
     Drop(test::DataFile("db_apu.nsf"));
     Click(kIdSend);
     WaitIdle();
     auto r = board->Snapshot();
     EXPECT_EQ(r.user0.size(), 2 + 128 + 8 * 4096 + 4u);
-    // The start-up probe's board check, Play's board check, then the upload.
-    std::vector<tunlet::DWORD> writes = {kChainReadCableBytes, kChainReadCableBytes, 62 + 1 + 3 + 131};
-    writes.insert(writes.end(), 8, 4162);
-    writes.push_back(5 + 6);
+    // The start-up probe's board check, Play's board check, then whole USB transfers
+    // of the 200 + 8 * 4162 bytes before the trailer, and the rest.
+    const std::vector<tunlet::DWORD> writes = {kChainReadCableBytes, kHubHeadCableBytes, kChainReadCableBytes,
+                                               kHubHeadCableBytes,   16384,              16384,
+                                               65 + 1 + 3 + 131 + 8 * 4162 - 2 * 16384 + 5 + 6};
     EXPECT_EQ(r.writes, writes);
     EXPECT_EQ(::SendMessageW(Item(kIdProgress), PBM_GETPOS, 0, 0), 100);
 
@@ -575,7 +576,8 @@ TEST_F(Win32PackedWindowTest, PlayWritesWholeBlocks) {
     Click(kIdSend);  // the tune is on the board: its header alone, in one write
     WaitIdle();
     r = board->Snapshot();
-    EXPECT_EQ(r.writes, (std::vector<tunlet::DWORD>{kChainReadCableBytes, 62 + 1 + 3 + 131 + 4 + 6}));
+    EXPECT_EQ(r.writes,
+              (std::vector<tunlet::DWORD>{kChainReadCableBytes, kHubHeadCableBytes, 65 + 1 + 3 + 131 + 4 + 6}));
     EXPECT_EQ(r.user0.size(), 2 + 128 + 3u);
     EXPECT_EQ(r.state, TapState::RunTestIdle);
     EXPECT_TRUE(boxes.empty());
