@@ -20,6 +20,7 @@
 #include <string_view>
 #include <thread>
 
+#include "app/BoardScan.h"
 #include "app/LoadFile.h"
 #include "link/ChainScan.h"
 #include "link/JtagParts.h"
@@ -266,43 +267,10 @@ int Scan(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         SetCableBackend(nullptr);
         return kExitNotConnected;
     }
-    // The chain's answer, and what to say when it did not come.
-    const auto failure = [](ChainRead::Result r) -> BoardCheck {
-        if (r == ChainRead::Result::WriteFailed) return {BoardCheck::Result::WriteFailed, ""};
-        if (const char* reason = NotConnectedReason(r)) return {BoardCheck::Result::NotConnected, reason};
-        return {BoardCheck::Result::Ready, ""};
-    };
-    const ChainRead chain = ReadChain(handle);
-    if (const BoardCheck failed = failure(chain.result); failed.result != BoardCheck::Result::Ready) {
-        FT_Close(handle);
-        SetCableBackend(nullptr);
-        return CheckFailed(failed, err);
-    }
-    for (std::size_t i = 0; i < chain.devices.size(); ++i) {
-        const std::optional<std::uint32_t>& id = chain.devices[i];
-        out << "device " << i + 1 << ": ";
-        if (!id) {
-            out << "no IDCODE (BYPASS only)\n";
-            continue;
-        }
-        const char* name = JtagPartName(*id);
-        out << "0x" << std::hex << std::uppercase << std::setw(8) << std::setfill('0') << *id << std::dec
-            << std::setfill(' ') << ", " << JtagManufacturerName(*id) << ", "
-            << (name != nullptr ? name : "unknown part") << "\n";
-    }
-    int code = kExitOk;
-    if (chain.result == ChainRead::Result::TooLong) {
-        out << RefusedChainText(chain) << "\n";
-    } else if (chain.devices.size() == 1 && chain.devices[0] && IsAlteraIdcode(*chain.devices[0])) {
-        HubInfo hub;
-        if (const BoardCheck failed = failure(ReadHubInfo(handle, hub)); failed.result != BoardCheck::Result::Ready) {
-            code = CheckFailed(failed, err);
-        } else {
-            out << DescribeHub(hub);
-        }
-    } else {
-        out << "warning: " << RefusedChainText(chain) << ": uploads need --no-board-check\n";
-    }
+    std::string text;
+    const BoardCheck failed = ScanBoard(handle, text);
+    out << text;
+    const int code = CheckFailed(failed, err);
     FT_Close(handle);
     SetCableBackend(nullptr);
     return code;
