@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QSettings>
 #include <QShortcut>
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -90,6 +91,7 @@ void ExpectSameCentre(const QRect& a, const QRect& b) {
 class QtWindowTest : public testing::Test {
 protected:
     void SetUp() override {
+        QSettings(QStringLiteral("Tunlet"), QStringLiteral("tunlet")).clear();  // no settings of an earlier test
         SetCableBackend(board);
         dlg.Attach(window);
         ASSERT_EQ(dlg.OnCreate(), 0);
