@@ -146,23 +146,25 @@ void QtPlayerWindow::Post(std::function<void()> task) {
 
 void QtPlayerWindow::AddBoardPanel() {
     if (boardPanel_ != nullptr) return;
-    // In dialog units, as the template: below the bottom row, as wide as the summary.
-    const int top = res::FindDialogTemplate(res::kIddPlayerDialog)->cy;
-    constexpr int kHeight = 100;
-    const int bottom = top + kHeight + 3;
+    // Below the bottom row, as wide as the summary.
+    constexpr int kHeight = res::kBoardPanelHeight;
     boardPanel_ = new QPlainTextEdit(this);
     boardPanel_->setReadOnly(true);
     boardPanel_->setPlaceholderText(QStringLiteral("What the virtual board receives shows here after Play."));
-    // At its smallest the panel is short and scrolls, so the window fits a small screen.
-    panelPlace_ = ToPixels(3, top + res::kBoardPanelGap, 179, res::kBoardPanelMinHeight);
-    const int smallest = ToPixels(0, 0, 0, top + res::kBoardPanelGap + res::kBoardPanelMinHeight + 3).height();
-    int wanted = ToPixels(0, 0, 0, bottom + res::kBoardPanelGap).height();
+    // At its smallest the panel is short and scrolls: on a small screen (1366 x 768 at
+    // 144 DPI) it shrinks (down to a sliver) so that the window still fits.
+    const int gap = ToPixels(0, 0, 0, res::kBoardPanelGap).height();
+    int least = ToPixels(0, 0, 0, res::kBoardPanelMinHeight).height();
+    int wanted = ToPixels(0, 0, 0, kHeight).height();
     if (const QScreen* screen = this->screen()) {
         const int frame = frameGeometry().height() - height();
-        wanted = std::max(smallest, std::min(wanted, screen->availableGeometry().height() - std::max(frame, 40)));
+        const int room = screen->availableGeometry().height() - frame - height() - 2 * gap;
+        least = std::max(8, std::min(least, room));
+        wanted = std::max(least, std::min(wanted, room));
     }
-    setMinimumSize(minimumWidth(), smallest);
-    resize(width(), wanted);
+    panelPlace_ = QRect(ToPixels(3, 0, 179, 0).x(), height() + gap, ToPixels(0, 0, 179, 0).width(), least);
+    setMinimumSize(minimumWidth(), height() + 2 * gap + least);
+    resize(width(), height() + 2 * gap + wanted);
     boardPanel_->show();
     Relayout();
 }

@@ -95,11 +95,19 @@ void Win32PlayerWindow::AddBoardPanel() {
     const int grow = least.top + least.bottom + least.top;
     smallest_.cy += grow;
     smallestClient_.cy += grow;
+    // On a small screen (1366 x 768 at 144 DPI) the panel shrinks, down to a sliver,
+    // so that the window still fits its monitor's work area.
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
     ::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
-    const LONG room = monitor.rcWork.bottom - monitor.rcWork.top;
-    const LONG height = std::max<LONG>(smallest_.cy, std::min<LONG>(smallest_.cy + wanted.bottom - least.bottom, room));
+    const LONG room = monitor.rcWork.bottom - monitor.rcWork.top - smallest_.cy;
+    const LONG panel = std::max<LONG>(8, least.bottom + std::min<LONG>(0, room));
+    const LONG shrink = std::max<LONG>(0, least.bottom - panel);
+    smallest_.cy -= shrink;
+    smallestClient_.cy -= shrink;
+    places_[res::kIdBoardPanel].bottom -= shrink;
+    const LONG height = std::max<LONG>(smallest_.cy, std::min<LONG>(smallest_.cy + shrink + wanted.bottom - least.bottom,
+                                                                     monitor.rcWork.bottom - monitor.rcWork.top));
     ::SetWindowPos(hwnd_, nullptr, 0, 0, smallest_.cx, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     Relayout();
 }
