@@ -532,6 +532,7 @@ TEST_F(Win32WindowTest, Resizing) {
 // after each Play; the summary box keeps the file's summary.
 TEST(Win32AppStart, VirtualBoardPanel) {
     InitWin32Controls();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tunlet");
     const CableChoice cable = ChooseCable("virtual");
     AppOptions options;
     options.file = test::DataFile("db_apu.nsf");

@@ -76,8 +76,8 @@ void Win32PlayerWindow::AddBoardPanel() {
     if (boardPanel_ != nullptr || hwnd_ == nullptr) return;
     // Under everything the template holds, as wide as the summary box: short at the
     // smallest size (it scrolls), taller when the screen has room.
-    RECT client{};
-    ::GetClientRect(hwnd_, &client);
+    // Below the controls at the window's smallest size (it may have opened larger).
+    const RECT client{0, 0, smallestClient_.cx, smallestClient_.cy};
     RECT least{3, res::kBoardPanelGap, 179, res::kBoardPanelMinHeight};
     ::MapDialogRect(hwnd_, &least);
     RECT wanted{0, 0, 0, res::kBoardPanelHeight};
