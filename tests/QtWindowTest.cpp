@@ -305,14 +305,17 @@ TEST_F(QtWindowTest, TrackListRowsPlayTheirSong) {
 TEST_F(QtWindowTest, OpenWithCtrlO) {
     DropFile(test::DataFile("clip_5b.nes"));
     QString title, folder;
-    QTimer::singleShot(50, [&] {
+    // Answers the dialog once it is up, however long it takes to come.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr) return;
+        if (dialog == nullptr || !title.isEmpty()) return;
         title = dialog->windowTitle();
         folder = dialog->directory().absolutePath();
         dialog->selectFile(QString::fromStdString(test::DataFile("db_apu.nsf")));
         QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
     });
+    answer.start(10);
     bool pressed = false;
     for (QShortcut* shortcut : window.findChildren<QShortcut*>()) {
         if (shortcut->key() == QKeySequence(Qt::CTRL | Qt::Key_O)) {
