@@ -164,24 +164,6 @@ void CPlayerDlg::OnDropFiles(const std::vector<std::string>& paths) {
     ShowLoad(LoadFile(loadPath_.c_str(), tune, pRom), -1);
 }
 
-void CPlayerDlg::OnOK(int focusId) {
-    // Enter on the track list plays the row it is on.
-    if (focusId == kIdTrackList) {
-        OnTrackChosen(Window().ListSelection(kIdTrackList));
-        return;
-    }
-    if (focusId != kIdPath) return;
-    std::string typed;
-    Window().ExchangeText(kIdPath, typed, true);
-    // Blanks around it and the quotes of a path copied from Explorer are not part of it.
-    const auto first = typed.find_first_not_of(" \t");
-    if (first == std::string::npos) return;
-    typed = typed.substr(first, typed.find_last_not_of(" \t") - first + 1);
-    if (typed.size() >= 2 && typed.front() == '"' && typed.back() == '"') typed = typed.substr(1, typed.size() - 2);
-    if (typed.empty()) return;
-    OnDropFiles({typed});
-}
-
 bool CPlayerDlg::ShowLoad(LoadOutcome outcome, int songPos) {
     // Whatever played belongs to the file before: nothing advances from it, and a
     // transfer still winding down does not start a track of this one.

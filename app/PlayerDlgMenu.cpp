@@ -1,10 +1,28 @@
-// The player dialog's window menu (Open, the board's entries, About), painting and
-// shutdown.
+// The player dialog's keys and window menu (Enter, Open, the board's entries, About),
+// painting and shutdown.
 #include "app/AboutDlg.h"
 #include "app/BoardScan.h"
 #include "app/PlayerDlg.h"
 
 namespace tunlet {
+
+void CPlayerDlg::OnOK(int focusId) {
+    // Enter on the track list plays the row it is on.
+    if (focusId == kIdTrackList) {
+        OnTrackChosen(Window().ListSelection(kIdTrackList));
+        return;
+    }
+    if (focusId != kIdPath) return;
+    std::string typed;
+    Window().ExchangeText(kIdPath, typed, true);
+    // Blanks around it and the quotes of a path copied from Explorer are not part of it.
+    const auto first = typed.find_first_not_of(" \t");
+    if (first == std::string::npos) return;
+    typed = typed.substr(first, typed.find_last_not_of(" \t") - first + 1);
+    if (typed.size() >= 2 && typed.front() == '"' && typed.back() == '"') typed = typed.substr(1, typed.size() - 2);
+    if (typed.empty()) return;
+    OnDropFiles({typed});
+}
 
 void CPlayerDlg::RememberFolder(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");

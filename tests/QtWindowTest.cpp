@@ -147,6 +147,10 @@ TEST_F(QtWindowTest, TemplateControlsAndStartUpState) {
     EXPECT_EQ(window.MenuEntries()[1].second, QStringLiteral("Open...\tCtrl+O"));
     EXPECT_EQ(window.MenuEntries()[6].first, 16);
     EXPECT_EQ(window.MenuEntries()[6].second, QString::fromUtf8("Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
+    // The keys that open it and Open: Shift+F10, the Menu key and Ctrl+O.
+    std::set<QString> keys;
+    for (const QShortcut* shortcut : window.findChildren<QShortcut*>()) keys.insert(shortcut->key().toString());
+    EXPECT_EQ(keys, (std::set<QString>{QStringLiteral("Shift+F10"), QStringLiteral("Menu"), QStringLiteral("Ctrl+O")}));
     // Layout follows the template: summary above slider above the bottom row.
     EXPECT_LT(Get<QLineEdit>(kIdPath)->geometry().bottom(), Get<QPlainTextEdit>(kIdInfo)->geometry().top());
     EXPECT_LE(Get<QPlainTextEdit>(kIdInfo)->geometry().bottom(), Get<QSlider>(kIdSongSlider)->geometry().top());
