@@ -48,14 +48,14 @@ const DialogTemplate kAboutDialog{
 
 // A fixed-width text (a board's scan, the help) to read, select and copy.
 const DialogTemplate kTextBox{
-    103, 300, 180, "Courier New", 9, "Tunlet",
+    103, 360, 180, "Courier New", 9, "Tunlet",
     kPopup | kCaption | kSysMenu | kModalFrame | kSetFont, 0,
     {
-        {1020, kClassEdit, "", 3, 3, 294, 155,
+        {1020, kClassEdit, "", 3, 3, 354, 155,
          kChild | kVisible | kBorder | kVScroll | kHScroll | kTabStop | kEditMultiline | kEditAutoVScroll |
              kEditAutoHScroll | kEditReadOnly,
          0},
-        {1, kClassButton, "OK", 247, 162, 50, 14, kChild | kVisible | kDefPushButton | kTabStop, 0},
+        {1, kClassButton, "OK", 307, 162, 50, 14, kChild | kVisible | kDefPushButton | kTabStop, 0},
     },
 };
 

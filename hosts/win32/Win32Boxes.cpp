@@ -53,6 +53,10 @@ INT_PTR CALLBACK TextBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         ::SetPropW(hwnd, L"TunletFont", font);
         ::SendDlgItemMessageW(hwnd, kIdTextBox, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         ::SetDlgItemTextW(hwnd, kIdTextBox, text->c_str());
+        // From the first line, nothing selected; OK has the focus (Enter closes).
+        ::SendDlgItemMessageW(hwnd, kIdTextBox, EM_SETSEL, 0, 0);
+        ::SendDlgItemMessageW(hwnd, kIdTextBox, EM_SCROLLCARET, 0, 0);
+        ::SetFocus(::GetDlgItem(hwnd, IDOK));
         RECT area{};
         if (HWND owner = ::GetWindow(hwnd, GW_OWNER); owner != nullptr && ::GetWindowRect(owner, &area)) {
             CentreIn(hwnd, area);
@@ -62,7 +66,7 @@ INT_PTR CALLBACK TextBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             ::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
             CentreIn(hwnd, monitor.rcWork);
         }
-        return TRUE;
+        return FALSE;  // the focus was set
     }
     if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
         ::EndDialog(hwnd, IDOK);
