@@ -30,7 +30,18 @@ enum ControlId : int {
     kIdTrackList = 1010,    // the tune's tracks in play order
     kIdAutoAdvance = 1011,  // check box
     kIdTimeLeft = 1012,     // time left on the track playing
+    kIdPrevious = 1013,     // the entry before in play order
+    kIdTextBox = 1020,      // the text of a fixed-width box (template 103)
 };
+
+// The icon a message box shows.
+enum class BoxIcon { Error, Warning };
+
+// What the Open dialog offers: its title and filters (name, patterns), the same in
+// every host; patterns match in any case.
+inline constexpr char kOpenTitle[] = "Open";
+inline constexpr char kOpenFilterName[] = "Tunes, ROMs and playlists";
+inline constexpr char kOpenPatterns[] = "*.nsf *.nsfe *.nes *.m3u";
 
 // An icon loaded from the resources (its resource id; 0 for none).
 struct IconHandle {
@@ -62,8 +73,11 @@ public:
     virtual void SetListRows(int id, const std::vector<std::string>& rows) = 0;
     virtual void SetListRow(int id, int row, const std::string& text) = 0;
     virtual int ListSelection(int id) = 0;
+    // Selects the row (-1: none) and scrolls it into view.
+    virtual void SetListSelection(int id, int row) = 0;
     // A check box's state (UI thread).
     virtual bool IsChecked(int id) = 0;
+    virtual void SetChecked(int id, bool checked) = 0;
 
     // The progress bar (0..100). Any thread; never waits for the UI thread.
     virtual void SetProgressPos(int pos) = 0;
@@ -76,9 +90,22 @@ public:
     virtual void SetTimer(int id, int periodMs) = 0;
     virtual void KillTimer(int id) = 0;
 
-    // A message box owned by the dialog with an OK button. An empty caption shows the
-    // application's name. Any thread; returns once the box has been dismissed.
-    virtual void MessageBox(const std::string& text, const std::string& caption) = 0;
+    // A message box owned by the dialog and centred on it, with its icon and an OK
+    // button. An empty caption shows the program's name. Any thread; returns once the
+    // box has been dismissed.
+    virtual void MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) = 0;
+    // A box owned by the dialog showing text in a fixed-width font that can be selected
+    // and copied (template 103). UI thread.
+    virtual void ShowText(const std::string& caption, const std::string& text) = 0;
+    // The system's dialog for opening a file, titled kOpenTitle with kOpenPatterns and
+    // all files, starting in folder ("" for its own choice). UI thread. False when
+    // nothing was chosen.
+    virtual bool ChooseFile(const std::string& folder, std::string& path) = 0;
+
+    // The settings kept between runs (the user's configuration, the registry on
+    // Windows): "" when unset. A store that cannot be read or written is ignored.
+    virtual std::string ReadSetting(const std::string& name) = 0;
+    virtual void WriteSetting(const std::string& name, const std::string& value) = 0;
 
     // Data exchange of an edit control: save false shows text, save true reads it back.
     virtual void ExchangeText(int id, std::string& text, bool save) = 0;
@@ -88,8 +115,10 @@ public:
 
     // Window decorations.
     virtual void DragAcceptFiles(bool accept) = 0;
-    // Appends a separator and the entry to the system menu; false if there is none.
+    // Appends the entry to the system menu (command 0: a separator); false if there is
+    // none. A checkable entry shows a tick where CheckSystemMenu puts one.
     virtual bool AppendSystemMenu(int command, const std::string& text) = 0;
+    virtual void CheckSystemMenu(int command, bool checked) = 0;
     virtual IconHandle LoadIcon(int resource) = 0;
     virtual void SetIcon(IconHandle icon, bool big) = 0;
     virtual bool IsIconic() = 0;

@@ -1,9 +1,10 @@
 #include "app/PlayerDlg.h"
 
+#include <algorithm>
 #include <chrono>
+#include <string_view>
 #include <utility>
 
-#include "app/AboutDlg.h"
 #include "app/LoadFile.h"
 #include "app/MakeCrLf.h"
 #include "app/SummaryTabs.h"
@@ -39,8 +40,20 @@ void CPlayerDlg::DoDataExchange(bool save) {
 bool CPlayerDlg::OnInitDialog() {
     DoDataExchange(false);
 
+    // The window's menu: Open and the board's entries, then About.
+    Window().AppendSystemMenu(0, "");
+    Window().AppendSystemMenu(kOpenCommand, "Open...\tCtrl+O");
+    Window().AppendSystemMenu(kSendWholeCommand, "Send whole tune");
+    Window().AppendSystemMenu(kBoardDetailsCommand, "Board details...");
+    Window().AppendSystemMenu(kBoardCheckCommand, "Check the board before sending");
+    if (!boardCheckForced_) boardCheck_ = Window().ReadSetting(kBoardCheckSetting) != "0";
+    Window().CheckSystemMenu(kBoardCheckCommand, boardCheck_);
     const std::string about = res::LoadString(res::kIdsAboutBox);
-    if (!about.empty()) Window().AppendSystemMenu(kAboutCommand, about);
+    if (!about.empty()) {
+        Window().AppendSystemMenu(0, "");
+        Window().AppendSystemMenu(kAboutCommand, about);
+    }
+    Window().SetChecked(kIdAutoAdvance, Window().ReadSetting(kAutoAdvanceSetting) == "1");
 
     hIcon = Window().LoadIcon(res::kIdrMainFrame);
     Window().SetIcon(hIcon, true);
@@ -48,8 +61,7 @@ bool CPlayerDlg::OnInitDialog() {
 
     Window().SetItemText(kIdSend, "Play");
     Window().EnableItem(kIdSend, false);
-    Window().EnableItem(kIdNext, false);
-    Window().EnableItem(kIdSongSlider, false);
+    EnableSongControls(false);
 
     fBusy = 0;
     fTuneLoaded = 0;
@@ -64,8 +76,8 @@ bool CPlayerDlg::OnInitDialog() {
 
 void CPlayerDlg::OpenBoard() {
     if (FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &hBoard) != FT_OK) {
-        Window().MessageBox(res::kBoardNotConnected, res::kBoardNotConnectedCaption);
         hBoard = nullptr;
+        Fail(NotConnectedBox(CableOpenFailure()));
         return;
     }
     // A cable that answers reads tells whether the board is there and is one Tunlet
@@ -74,24 +86,11 @@ void CPlayerDlg::OpenBoard() {
     const BoardCheck check = CheckBoard(hBoard);
     // A board found off or not answering may have lost the tune it held: once it is
     // back, the next Play sends the tune whole.
-    if (check.result != BoardCheck::Result::Ready) fTuneLoaded = 0;
-    switch (check.result) {
-        case BoardCheck::Result::Ready:
-            return;
-        case BoardCheck::Result::NotConnected:
-            CloseBoard();
-            Window().MessageBox(std::string(res::kBoardNotConnected) + "\n" + check.text,
-                                res::kBoardNotConnectedCaption);
-            return;
-        case BoardCheck::Result::Refused:
-            CloseBoard();
-            Window().MessageBox(check.text, "");
-            return;
-        case BoardCheck::Result::WriteFailed:
-            CloseBoard();
-            ShowMessage(kWriteError);
-            return;
-    }
+    if (check.result == BoardCheck::Result::Ready) return;
+    fTuneLoaded = 0;
+    CloseBoard();
+    if (check.result == BoardCheck::Result::WriteFailed) transferFailed_ = true;
+    Fail(CheckBox(check));
 }
 
 FT_STATUS CPlayerDlg::CloseBoard() {
@@ -103,7 +102,25 @@ FT_STATUS CPlayerDlg::CloseBoard() {
 
 void CPlayerDlg::ShowMessage(const char* text) {
     transferFailed_ = true;
-    Window().MessageBox(text, "");
+    const std::string_view t(text);
+    if (t == kWriteError) {
+        Box(WriteErrorBox(CableWriteFailure()));
+    } else if (t == kFileNotOpened && tune.pszPath) {
+        Box(FileBox(tune.pszPath.get()));
+    } else {
+        Box(PlainBox(text));
+    }
+}
+
+void CPlayerDlg::Box(const BoxText& box) {
+    ++boxes_;
+    Window().MessageBox(box.text, box.caption, box.icon);
+    --boxes_;
+}
+
+void CPlayerDlg::Fail(const BoxText& box) {
+    EndRun();
+    Box(box);
 }
 
 void CPlayerDlg::SetProgress(int position) {
@@ -116,6 +133,7 @@ void CPlayerDlg::SetProgress(int position) {
 
 void CPlayerDlg::EnableSongControls(bool enable) {
     Window().EnableItem(kIdNext, enable);
+    Window().EnableItem(kIdPrevious, enable);
     Window().EnableItem(kIdSongSlider, enable);
 }
 
@@ -129,25 +147,8 @@ void CPlayerDlg::OnDropFiles(const std::vector<std::string>& paths) {
 
     fTuneLoaded = 0;
     loadPath_ = strPath;
+    RememberFolder(loadPath_);
     ShowLoad(LoadFile(loadPath_.c_str(), tune, pRom), -1);
-}
-
-void CPlayerDlg::OnOK(int focusId) {
-    // Enter on the track list plays the row it is on.
-    if (focusId == kIdTrackList) {
-        OnTrackChosen(Window().ListSelection(kIdTrackList));
-        return;
-    }
-    if (focusId != kIdPath) return;
-    std::string typed;
-    Window().ExchangeText(kIdPath, typed, true);
-    // Blanks around it and the quotes of a path copied from Explorer are not part of it.
-    const auto first = typed.find_first_not_of(" \t");
-    if (first == std::string::npos) return;
-    typed = typed.substr(first, typed.find_last_not_of(" \t") - first + 1);
-    if (typed.size() >= 2 && typed.front() == '"' && typed.back() == '"') typed = typed.substr(1, typed.size() - 2);
-    if (typed.empty()) return;
-    OnDropFiles({typed});
 }
 
 bool CPlayerDlg::ShowLoad(LoadOutcome outcome, int songPos) {
@@ -156,7 +157,11 @@ bool CPlayerDlg::ShowLoad(LoadOutcome outcome, int songPos) {
     EndRun();
     sending_ = kNoTrack;
     const bool playable = outcome.kind == LoadKind::Tune || outcome.kind == LoadKind::Rom;
-    entries_ = outcome.kind == LoadKind::Tune ? PlayEntries(tune.tracks, tune.nSongs) : std::vector<PlaylistEntry>{};
+    if (outcome.kind == LoadKind::Tune) {
+        album_.Load(PlayEntries(tune.tracks, tune.nSongs), !tune.tracks.entries.empty());
+    } else {
+        album_.Load({}, false);
+    }
     ShowTracks();
     if (!playable) {
         // Nothing half read is kept, so nothing can be played until a good file comes.
@@ -200,7 +205,8 @@ bool CPlayerDlg::ReloadIfChanged() {
     const int song = Window().SliderPos();
     fTuneLoaded = 0;
     if (ShowLoad(LoadFile(loadPath_.c_str(), tune, pRom), song)) return true;
-    ShowMessage(kFileNotOpened);
+    transferFailed_ = true;
+    Fail(FileBox(loadPath_));
     return false;
 }
 
@@ -217,7 +223,7 @@ void CPlayerDlg::OnSend() {
     // Play starts only from idle: while winding down the click is ignored.
     if (WorkerRunning() || hBoard != nullptr) return;
     const int chosen = std::exchange(chosen_, -1);
-    const std::size_t entriesBefore = entries_.size();
+    const std::size_t entriesBefore = Entries().size();
     if (!ReloadIfChanged()) return;
     const bool haveRom = pRom != nullptr;
     if (!haveRom && tune.fValid == 0) return;  // nothing to send: leave the cable alone
@@ -230,8 +236,9 @@ void CPlayerDlg::OnSend() {
     Window().SetItemText(kIdSend, "Stop");
     if (!haveRom) nSong = Window().SliderPos() + 1;
     // The row chosen still stands for this song unless a reload changed the list.
-    sending_ = chosen >= 0 && entries_.size() == entriesBefore && static_cast<std::size_t>(chosen) < entries_.size() &&
-                       entries_[static_cast<std::size_t>(chosen)].song == nSong
+    const auto& entries = Entries();
+    sending_ = chosen >= 0 && entries.size() == entriesBefore && static_cast<std::size_t>(chosen) < entries.size() &&
+                       entries[static_cast<std::size_t>(chosen)].song == nSong
                    ? chosen
                    : -1;
     transferFailed_ = false;
@@ -251,24 +258,35 @@ void CPlayerDlg::OnSend() {
         fBusy = 0;
         Window().SetItemText(kIdSend, "Play");
         CloseBoard();
-        Window().MessageBox(kNoThread, "");
+        Fail(PlainBox(kNoThread));
         return;
     }
     Window().SetTimer(kPollTimer, kPollPeriodMs);
 }
 
-void CPlayerDlg::OnNext() {
+void CPlayerDlg::OnNext() { Step(1); }
+
+void CPlayerDlg::OnPrevious() { Step(-1); }
+
+void CPlayerDlg::Step(int by) {
     if (!IsIdle()) return;  // ignored during a transfer and while winding down
+    if (!pRom && album_.HasPlayOrder()) {
+        const int song = Window().SliderPos() + 1;
+        PlayEntry(by > 0 ? album_.NextEntry(song) : album_.PreviousEntry(song));
+        return;
+    }
     UpdateData(true);
     const int last = pRom ? 0 : static_cast<int>(tune.nSongs) - 1;
     const int pos = Window().SliderPos();
-    const int next = pos == last ? 0 : Window().SliderPos() + 1;
+    const int next = by > 0 ? (pos >= last ? 0 : pos + 1) : (pos <= 0 ? std::max(last, 0) : pos - 1);
     Window().SetSliderPos(next, true);
     ShowSongLabel();
     OnSend();
 }
 
 void CPlayerDlg::OnTimer(int id) {
+    // A box's own message loop hands us its timers: nothing acts until it is gone.
+    if (BoxUp()) return;
     if (id == kTrackTimer) {
         OnTrackTimer();
         return;
@@ -280,7 +298,8 @@ void CPlayerDlg::OnTimer(int id) {
     // the transfer all the same.
     if (CloseBoard() != FT_OK) {
         fTuneLoaded = 0;
-        ShowMessage(kWriteError);
+        transferFailed_ = true;
+        Fail(WriteErrorBox(CableWriteFailure()));
     }
     // A tune's song that reached the board, not stopped and without a failure, plays
     // from now on; anything else ends what played before.
@@ -298,113 +317,67 @@ std::int64_t CPlayerDlg::Now() const {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-std::string CPlayerDlg::RowText(const PlaylistEntry& e, int position, bool playing) {
-    std::string row = playing ? "> " : "  ";
-    const std::string title = e.title.empty() ? "Song " + std::to_string(e.song) : e.title;
-    AppendFormat(row, "%2d  %s  %s", position, title.c_str(), FormatDuration(e.PlayMs()).c_str());
-    if (e.fEffect) row += "  (sound effect)";
-    return row;
-}
+void CPlayerDlg::ShowTracks() { Window().SetListRows(kIdTrackList, album_.Rows()); }
 
-std::string CPlayerDlg::SongLabel(int song, int songs, const std::string& title) {
-    if (songs < 1) return "";
-    std::string label;
-    AppendFormat(label, "Song %d of %d", song, songs);
-    if (!title.empty()) label += ": " + title;
-    return label;
-}
-
-void CPlayerDlg::ShowTracks() {
-    std::vector<std::string> rows;
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        rows.push_back(RowText(entries_[i], static_cast<int>(i + 1), static_cast<int>(i) == playing_));
-    }
-    Window().SetListRows(kIdTrackList, rows);
-}
-
-void CPlayerDlg::MarkRow(int index, bool playing) {
-    if (index < 0 || static_cast<std::size_t>(index) >= entries_.size()) return;
-    Window().SetListRow(kIdTrackList, index, RowText(entries_[static_cast<std::size_t>(index)], index + 1, playing));
+void CPlayerDlg::MarkRow(int index) {
+    if (index < 0) return;
+    Window().SetListRow(kIdTrackList, index, album_.Row(index));
 }
 
 void CPlayerDlg::ShowSongLabel() {
-    if (pRom || tune.fValid == 0) {
-        Window().SetItemText(kIdSongLabel, "");
-        return;
-    }
-    const int song = Window().SliderPos() + 1;
-    // The title the list shows for the song, else the tune's own.
-    std::string title;
-    for (const PlaylistEntry& e : entries_) {
-        if (e.song == song && !e.title.empty()) {
-            title = e.title;
-            break;
-        }
-    }
-    Window().SetItemText(kIdSongLabel, SongLabel(song, tune.nSongs, title));
+    const bool songs = !pRom && tune.fValid != 0;
+    Window().SetItemText(kIdSongLabel, songs ? album_.SongLabel(Window().SliderPos() + 1, tune.nSongs) : "");
 }
 
-void CPlayerDlg::ShowTimeLeft() {
-    if (playing_ < 0) {
-        Window().SetItemText(kIdTimeLeft, "");
-        return;
-    }
-    const std::int64_t left = trackStart_ + entries_[static_cast<std::size_t>(playing_)].TotalMs() - Now();
-    Window().SetItemText(kIdTimeLeft, FormatDuration(left + 999) + " left");
-}
+void CPlayerDlg::ShowTimeLeft() { Window().SetItemText(kIdTimeLeft, album_.TimeLeftText(Now())); }
 
 void CPlayerDlg::TrackStarted() {
-    int index = static_cast<std::size_t>(sending_) < entries_.size() ? sending_ : -1;
-    if (index < 0) {
-        // Play, Next or the slider: the song's first entry in play order.
-        for (std::size_t i = 0; i < entries_.size(); ++i) {
-            if (entries_[i].song == nSong) {
-                index = static_cast<int>(i);
-                break;
-            }
-        }
-    }
+    // A row or an advance names its entry; Play, Next or the slider the song's own.
+    const int index = static_cast<std::size_t>(sending_) < Entries().size() ? sending_ : album_.Current(nSong);
     EndRun();
     if (index < 0) return;  // a song the playlist leaves out: no clock for it
-    playing_ = index;
-    trackStart_ = Now();
-    MarkRow(playing_, true);
+    album_.Start(index, Now());
+    MarkRow(index);
+    Window().SetListSelection(kIdTrackList, index);
     Window().SetTimer(kTrackTimer, kTrackPeriodMs);
     ShowTimeLeft();
 }
 
 void CPlayerDlg::EndRun() {
-    const int was = std::exchange(playing_, -1);
-    MarkRow(was, false);
+    MarkRow(album_.End());
     Window().KillTimer(kTrackTimer);
     Window().SetItemText(kIdTimeLeft, "");
 }
 
 void CPlayerDlg::OnTrackTimer() {
-    if (playing_ < 0) {
+    if (album_.Playing() < 0) {
         Window().KillTimer(kTrackTimer);
         return;
     }
     ShowTimeLeft();
-    const PlaylistEntry& e = entries_[static_cast<std::size_t>(playing_)];
-    if (Now() - trackStart_ < e.TotalMs() || !Window().IsChecked(kIdAutoAdvance)) return;
+    if (!album_.Over(Now())) return;
+    // Its time is over: without Auto-advance the run ends with it.
+    if (!Window().IsChecked(kIdAutoAdvance)) {
+        EndRun();
+        return;
+    }
     // Never during a transfer: the advance waits until the dialog is idle again.
     if (!IsIdle()) return;
     // The next entry in play order that is music; after the last one, stay idle.
-    for (std::size_t i = static_cast<std::size_t>(playing_) + 1; i < entries_.size(); ++i) {
-        if (!entries_[i].fEffect) {
-            PlayEntry(static_cast<int>(i));
-            // A Play that could not start (no cable) ends the run, as a failed transfer does.
-            if (fBusy.load() == 0 && !WorkerRunning()) EndRun();
-            return;
-        }
+    const int next = album_.AdvanceEntry();
+    if (next < 0) {
+        EndRun();
+        return;
     }
-    EndRun();
+    PlayEntry(next);
+    // A Play that could not start (no cable) has ended the run before its box showed.
+    if (fBusy.load() == 0 && !WorkerRunning()) EndRun();
 }
 
 void CPlayerDlg::PlayEntry(int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= Entries().size()) return;
     UpdateData(true);
-    Window().SetSliderPos(entries_[static_cast<std::size_t>(index)].song - 1, true);
+    Window().SetSliderPos(Entries()[static_cast<std::size_t>(index)].song - 1, true);
     ShowSongLabel();
     chosen_ = index;
     OnSend();
@@ -412,46 +385,17 @@ void CPlayerDlg::PlayEntry(int index) {
 }
 
 void CPlayerDlg::OnTrackChosen(int row) {
-    if (!IsIdle() || row < 0 || static_cast<std::size_t>(row) >= entries_.size()) return;
+    if (!IsIdle() || row < 0 || static_cast<std::size_t>(row) >= Entries().size()) return;
     PlayEntry(row);
 }
 
 void CPlayerDlg::OnAutoAdvance() {
-    // The box is read at each tick: unticked, nothing advances and the clock only shows
-    // the time left; ticked again, a track whose time is over moves on at the next tick.
-    ShowTimeLeft();
+    const bool on = Window().IsChecked(kIdAutoAdvance);
+    Window().WriteSetting(kAutoAdvanceSetting, on ? "1" : "0");
+    // Unticked, the run ends: the track plays on, but nothing follows it.
+    if (!on) EndRun();
 }
 
 void CPlayerDlg::OnSongSlider() { ShowSongLabel(); }
-
-void CPlayerDlg::OnDestroy() {
-    fBusy = 0;
-    if (hThread.Started()) {
-        // Let the worker's last progress update and any message box it shows complete.
-        Window().PumpUntil([this] { return !hThread.Running(); });
-        hThread.Join();
-    }
-    // The transfer is over: a cable left open by it is closed now.
-    CloseBoard();
-    if (pRom) {
-        pRom->Release();
-        pRom.reset();
-    }
-}
-
-bool CPlayerDlg::OnSysCommand(unsigned id) {
-    if ((id & 0xFFF0) != kAboutCommand) return false;
-    CAboutDlg about(Window());
-    about.DoModal();
-    return true;
-}
-
-bool CPlayerDlg::OnPaint() {
-    if (!Window().IsIconic()) return false;
-    const ClientRect rect = Window().GetClientRect();
-    const int size = Window().SystemIconSize();
-    Window().DrawIcon(hIcon, (rect.width - size + 1) / 2, (rect.height - size + 1) / 2);
-    return true;
-}
 
 }  // namespace tunlet

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/Album.h"
+#include "app/Boxes.h"
 #include "app/LoadFile.h"
 #include "app/WorkerThread.h"
 #include "link/Upload.h"
@@ -37,7 +39,16 @@ class CPlayerDlg : public UploadHost {
 public:
     static constexpr int kPollTimer = 1;
     static constexpr int kPollPeriodMs = 100;
+    // The window menu's commands (system menu ids: multiples of 16 below 0xF000).
     static constexpr int kAboutCommand = 0x0010;
+    static constexpr int kOpenCommand = 0x0020;
+    static constexpr int kSendWholeCommand = 0x0030;
+    static constexpr int kBoardDetailsCommand = 0x0040;
+    static constexpr int kBoardCheckCommand = 0x0050;
+    // The names of the settings kept between runs.
+    static constexpr char kFolderSetting[] = "LastFolder";
+    static constexpr char kAutoAdvanceSetting[] = "AutoAdvance";
+    static constexpr char kBoardCheckSetting[] = "BoardCheck";
     // The track clock: time left and Auto-advance, while a track plays.
     static constexpr int kTrackTimer = 2;
     static constexpr int kTrackPeriodMs = 250;
@@ -57,8 +68,12 @@ public:
     // again (the host shows what a virtual board received); nothing by default.
     void SetTransferEnded(std::function<void()> ended) { transferEnded_ = std::move(ended); }
     // Whether OpenBoard reads the JTAG chain back before it lets an upload go (on by
-    // default; --no-board-check turns it off).
-    void SetBoardCheck(bool check) { boardCheck_ = check; }
+    // default, and as the menu's tick was left; --no-board-check turns it off for the run).
+    void SetBoardCheck(bool check) {
+        boardCheck_ = check;
+        boardCheckForced_ = !check;
+    }
+    bool BoardCheckOn() const { return boardCheck_; }
     // Called on the UI thread as Play starts a transfer, before the cable opens.
     void SetTransferStarting(std::function<void()> starting) { transferStarting_ = std::move(starting); }
     // --packed: every later Play sends the data as packed shift commands; set before
@@ -77,6 +92,9 @@ public:
     void OnOK(int focusId);
     void OnSend();
     void OnNext();
+    void OnPrevious();
+    // Ctrl+O and the menu's Open...: the system's file dialog, then a load as a drop.
+    void OnOpen();
     void OnTimer(int id);
     void OnDestroy();
     void OnTrackChosen(int row);  // double-click or Enter on a row of the track list
@@ -96,13 +114,12 @@ public:
     bool WorkerRunning() const { return hThread.Running(); }
     // No transfer, no worker, cable closed: Play may start one.
     bool IsIdle() const { return fBusy.load() == 0 && !WorkerRunning() && hBoard == nullptr; }
-    // The track list's entries in play order (none for a ROM), and the one playing
-    // (-1: none).
-    const std::vector<PlaylistEntry>& Entries() const { return entries_; }
-    int PlayingEntry() const { return playing_; }
-    // The texts the dialog shows for a track row and beside the slider.
-    static std::string RowText(const PlaylistEntry& entry, int position, bool playing);
-    static std::string SongLabel(int song, int songs, const std::string& title);
+    // The track list's album: entries in play order (none for a ROM), the one playing.
+    const Album& TrackAlbum() const { return album_; }
+    const std::vector<PlaylistEntry>& Entries() const { return album_.Entries(); }
+    int PlayingEntry() const { return album_.Playing(); }
+    // A message box of the dialog is up now (timers wait until it is gone).
+    bool BoxUp() const { return boxes_.load() != 0; }
 
     // What the upload worker sees.
     FT_HANDLE Board() const override { return hBoard; }
@@ -131,6 +148,16 @@ public:
     static constexpr char kNoThread[] = "The transfer could not be started: no worker thread could be created.";
 
 private:
+    // Shows a box; while it is up no timer acts. Any thread.
+    void Box(const BoxText& box);
+    // A failure on the UI thread: the Auto-advance run ends before its box shows.
+    void Fail(const BoxText& box);
+    // The menu's board entries.
+    void ShowBoardDetails();
+    void ToggleBoardCheck();
+    void SendWhole();
+    // The folder of the last file loaded, kept for Open.
+    void RememberFolder(const std::string& path);
     void EnableSongControls(bool enable);
     // Shows what a load gave, as a drop does: the summary, the slider (on songPos when
     // the tune has it, else on its starting song) and the buttons. False when nothing
@@ -145,7 +172,10 @@ private:
     void ShowTracks();
     void ShowSongLabel();
     void ShowTimeLeft();
-    void MarkRow(int index, bool playing);
+    void MarkRow(int index);
+    // Next and Previous: the entry the album picks, or a step of the slider (wrapping)
+    // for a tune without a play order and a ROM.
+    void Step(int by);
     // After a tune's song reached the board whole: its entry is playing from now on.
     void TrackStarted();
     // No track is playing any more: nothing advances.
@@ -159,6 +189,8 @@ private:
     std::function<void()> transferStarting_;
     std::function<void()> transferEnded_;
     bool boardCheck_ = true;
+    bool boardCheckForced_ = false;  // --no-board-check: the menu's tick is not kept
+    std::atomic<int> boxes_{0};
     bool packed_ = false;
     // Counts Play and Stop (UI thread only); a worker's progress counts while it matches.
     unsigned transfer_ = 0;
@@ -169,14 +201,12 @@ private:
     // The path the loaded file came from (a playlist, or the tune itself).
     std::string loadPath_;
     Clock clock_;
-    std::vector<PlaylistEntry> entries_;
-    int playing_ = -1;       // the entry playing
+    Album album_;
     int chosen_ = -1;        // the entry the next Play is for, when a row or the advance chose it
     // The entry the running transfer sends; -1: the first of its song; kNoTrack: the
     // file was replaced since (a drop while winding down), so no track starts.
     static constexpr int kNoTrack = -2;
     int sending_ = -1;
-    std::int64_t trackStart_ = 0;
 };
 
 }  // namespace tunlet

@@ -12,6 +12,7 @@ struct CableLayer {
     std::shared_ptr<CableBackend> backend;
     std::unordered_map<CableDevice*, std::unique_ptr<CableDevice>> open;
     std::string lastFailure;
+    std::string lastWriteFailure;
 };
 
 CableLayer& Layer() {
@@ -25,6 +26,30 @@ void SetCableBackend(std::shared_ptr<CableBackend> backend) {
     CableLayer& layer = Layer();
     std::lock_guard lock(layer.mutex);
     layer.backend = std::move(backend);
+}
+
+// The reason a write's status gives.
+std::string WriteFailureText(FT_STATUS status) {
+    switch (status) {
+        case FT_DEVICE_NOT_FOUND:
+        case FT_IO_ERROR:
+        case FT_INVALID_HANDLE:
+            return "the cable stopped taking data: was the USB-Blaster unplugged during the transfer?";
+        default:
+            return "the cable refused the data (status " + std::to_string(status) + ")";
+    }
+}
+
+void NoteWriteFailure(FT_STATUS status) {
+    CableLayer& layer = Layer();
+    std::lock_guard lock(layer.mutex);
+    layer.lastWriteFailure = WriteFailureText(status);
+}
+
+std::string CableWriteFailure() {
+    CableLayer& layer = Layer();
+    std::lock_guard lock(layer.mutex);
+    return layer.lastWriteFailure;
 }
 
 std::string CableOpenFailure() {
@@ -63,6 +88,7 @@ FT_STATUS FT_OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle) {
         return result.status;
     }
     layer.lastFailure.clear();
+    layer.lastWriteFailure.clear();
     CableDevice* raw = result.device.get();
     layer.open.emplace(raw, std::move(result.device));
     *handle = raw;
@@ -75,6 +101,7 @@ FT_STATUS FT_Write(FT_HANDLE handle, const void* buffer, DWORD count, DWORD* wri
     DWORD sent = 0;
     const FT_STATUS status = handle->Write(buffer, count, &sent);
     if (written != nullptr) *written = sent;
+    if (status != FT_OK) NoteWriteFailure(status);
     return status;
 }
 
@@ -103,6 +130,11 @@ FT_STATUS FT_Close(FT_HANDLE handle) {
     // Closed outside the lock.
     const FT_STATUS status = device->Close();
     device.reset();
+    if (status != FT_OK) {
+        CableLayer& layer = Layer();
+        std::lock_guard lock(layer.mutex);
+        layer.lastWriteFailure = "the last bytes were lost when the cable was closed (a full disk, or the cable went away)";
+    }
     return status;
 }
 

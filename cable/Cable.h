@@ -73,6 +73,9 @@ public:
 void SetCableBackend(std::shared_ptr<CableBackend> backend);
 // Why the last failed FT_OpenEx failed ("" after a successful one).
 std::string CableOpenFailure();
+// Why the last failed FT_Write (or a close that lost bytes) failed, for people; ""
+// when none failed since the last successful FT_OpenEx.
+std::string CableWriteFailure();
 
 FT_STATUS FT_OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle);
 FT_STATUS FT_Write(FT_HANDLE handle, const void* buffer, DWORD count, DWORD* written);

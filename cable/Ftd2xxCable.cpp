@@ -63,7 +63,9 @@ const Library* Load(const std::string& name, std::string& problem) {
     auto lib = std::make_unique<Library>();
     lib->module = LoadFromTrustedFolders(name);
     if (lib->module == nullptr) {
-        problem = "the cable driver " + name + " is not installed";
+        problem = "the cable driver " + name +
+                  " is not installed: Tunlet looks for it in its own folder and in Windows' System32 folder, "
+                  "where the USB-Blaster's driver (Quartus, or FTDI's D2XX driver) puts it";
         return nullptr;
     }
     lib->openEx = Resolve<OpenExFn>(lib->module, "FT_OpenEx");

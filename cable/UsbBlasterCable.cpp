@@ -71,8 +71,9 @@ std::string OpenFailure(int code, const char* libraryText) {
             break;
         case -4:
             reason =
-                "the USB-Blaster cannot be opened: no permission (install the udev rule "
-                "res/51-usb-blaster.rules, then plug the cable in again)";
+                "the USB-Blaster cannot be opened: no permission (the udev rule "
+                "/usr/lib/udev/rules.d/60-tunlet-usb-blaster.rules, which the Debian package installs, "
+                "gives it; plug the cable in again after installing)";
             break;
         case -5:
             reason = "the USB-Blaster is busy: another program (or a kernel driver) is using it";

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <thread>
 
+#include "app/BoardScan.h"
+#include "app/Boxes.h"
 #include "app/LoadFile.h"
 #include "link/ChainScan.h"
 #include "link/JtagParts.h"
@@ -225,8 +227,13 @@ public:
     void ShowMessage(const char* text) override {
         std::lock_guard lock(mutex_);
         EndBar();
+        if (std::string_view(text) == kWriteError) {
+            // The window's words: "write err", then why, when the cable said.
+            err_ << WriteErrorBox(CableWriteFailure()).text << "\n";
+            writeError = true;
+            return;
+        }
         err_ << text << "\n";
-        if (std::string_view(text) == kWriteError) writeError = true;
         if (std::string_view(text) == kFileNotOpened) fileError = true;
     }
     void EndBar() {
@@ -251,7 +258,7 @@ int BadValue(std::ostream& err, const std::string& problem) {
 // exit code.
 int CheckFailed(const BoardCheck& check, std::ostream& err) {
     if (check.result == BoardCheck::Result::Ready) return kExitOk;
-    err << FailedCheckMessage(check).text << "\n";
+    err << CheckBox(check).text << "\n";
     switch (check.result) {
         case BoardCheck::Result::NotConnected: return kExitNotConnected;
         case BoardCheck::Result::Refused: return kExitChainRefused;
@@ -281,38 +288,9 @@ int Scan(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         SetCableBackend(nullptr);
         return kExitNotConnected;
     }
-    // What answers, then whether uploads could go, as the check before play decides.
-    const ChainRead chain = ReadChain(handle);
-    if (const BoardCheck failed = CheckOfRead(chain.result);
-        chain.result != ChainRead::Result::TooLong && failed.result != BoardCheck::Result::Ready) {
-        FT_Close(handle);
-        SetCableBackend(nullptr);
-        return CheckFailed(failed, err);
-    }
-    for (std::size_t i = 0; i < chain.devices.size(); ++i) {
-        const std::optional<std::uint32_t>& id = chain.devices[i];
-        out << "device " << i + 1 << ": ";
-        if (!id) {
-            out << "no IDCODE (BYPASS only)\n";
-            continue;
-        }
-        const char* name = JtagPartName(*id);
-        out << "0x" << std::hex << std::uppercase << std::setw(8) << std::setfill('0') << *id << std::dec
-            << std::setfill(' ') << ", " << JtagManufacturerName(*id) << ", "
-            << (name != nullptr ? name : "unknown part") << "\n";
-    }
-    BoardCheck check{BoardCheck::Result::Refused, RefusedChainText(chain)};
-    if (chain.result == ChainRead::Result::Devices && chain.devices.size() == 1 && chain.devices[0] &&
-        IsAlteraIdcode(*chain.devices[0])) {
-        HubInfo hub;
-        check = CheckOfRead(ReadHubInfo(handle, hub));
-        if (check.result == BoardCheck::Result::Ready) {
-            out << DescribeHub(hub);
-            if (std::string refusal = UploadRefusal(hub); !refusal.empty()) {
-                check = {BoardCheck::Result::Refused, std::move(refusal)};
-            }
-        }
-    }
+    std::string text;
+    const BoardCheck check = ScanBoard(handle, text);
+    out << text;
     FT_Close(handle);
     SetCableBackend(nullptr);
     return CheckFailed(check, err);

@@ -149,20 +149,6 @@ BoardCheck CheckBoard(FT_HANDLE h) {
     return {BoardCheck::Result::Ready, ""};
 }
 
-CheckMessage FailedCheckMessage(const BoardCheck& check) {
-    switch (check.result) {
-        case BoardCheck::Result::NotConnected:
-            return {std::string(res::kBoardNotConnected) + "\n" + check.text, res::kBoardNotConnectedCaption};
-        case BoardCheck::Result::Refused:
-            return {check.text, ""};
-        case BoardCheck::Result::WriteFailed:
-            return {kWriteError, ""};
-        case BoardCheck::Result::Ready:
-            break;
-    }
-    return {};
-}
-
 namespace {
 
 // Reads `words` HUB_INFO words from Run-Test/Idle (or, first, from the Shift-DR that

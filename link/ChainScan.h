@@ -102,14 +102,6 @@ BoardCheck CheckBoard(FT_HANDLE h);
 // The check's outcome for a read that did not give an answer (Ready for Devices).
 BoardCheck CheckOfRead(ChainRead::Result result);
 
-// What the user is told about a check that did not pass: the message box's text and
-// caption. The window shows it in a box; tunlet-cli prints the text.
-struct CheckMessage {
-    std::string text;
-    std::string caption;
-};
-CheckMessage FailedCheckMessage(const BoardCheck& check);
-
 // The reasons the check gives.
 inline constexpr char kReasonNoDevice[] =
     "The cable answers, but no JTAG device does: is the board powered and the ribbon on its JTAG header?";

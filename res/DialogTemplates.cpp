@@ -8,13 +8,14 @@ using namespace style;
 
 const DialogTemplate kPlayerDialog{
     102, 186, 294, "ＭＳ ゴシック", 9, "NES NSF Player on FPGA",
-    kPopup | kVisible | kCaption | kSysMenu | kMinimizeBox | kModalFrame | kSetFont, kExAppWindow,
+    kPopup | kVisible | kCaption | kSysMenu | kMinimizeBox | kMaximizeBox | kThickFrame | kModalFrame | kSetFont,
+    kExAppWindow,
     {
         {2, kClassButton, "Close", 151, 182, 31, 14, kChild | kVisible | kPushButton | kTabStop, 0},
         {1000, kClassButton, "Send", 3, 182, 34, 14, kChild | kVisible | kPushButton | kTabStop, 0},
+        // Long lines wrap; a scroll bar shows when the text is taller than the box.
         {1002, kClassEdit, "", 3, 30, 179, 126,
-         kChild | kVisible | kBorder | kTabStop | kEditMultiline | kEditAutoHScroll | kEditReadOnly | kEditWantReturn,
-         0},
+         kChild | kVisible | kBorder | kVScroll | kTabStop | kEditMultiline | kEditReadOnly | kEditWantReturn, 0},
         {1003, kClassEdit, "", 3, 16, 179, 12, kChild | kVisible | kBorder | kTabStop | kEditRight | kEditAutoHScroll,
          kExRight | kExRtlReading},
         {-1, kClassStatic, "Please drag and drop a NSF or NES file.", 3, 6, 165, 8,
@@ -24,12 +25,13 @@ const DialogTemplate kPlayerDialog{
          kChild | kVisible | kTabStop | kTrackAutoTicks | kTrackTop, 0},
         {1008, kClassButton, "Next", 42, 182, 28, 14, kChild | kVisible | kPushButton | kTabStop, 0},
         // Below the original layout: the song the slider points at, the track list,
-        // Auto-advance and the time left on the track playing.
+        // Auto-advance, the time left on the track playing and Previous.
         {1009, kClassStatic, "", 3, 200, 179, 8, kChild | kVisible | kStaticLeft | kStaticNoPrefix, 0},
-        {1010, kClassListBox, "", 3, 210, 179, 66,
+        {1010, kClassListBox, "", 3, 210, 179, 62,
          kChild | kVisible | kBorder | kVScroll | kTabStop | kListNotify | kListNoIntegralHeight, 0},
-        {1011, kClassButton, "Auto-advance", 3, 280, 80, 10, kChild | kVisible | kAutoCheckBox | kTabStop, 0},
-        {1012, kClassStatic, "", 100, 281, 82, 8, kChild | kVisible | kStaticRight | kStaticNoPrefix, 0},
+        {1011, kClassButton, "Auto-advance", 3, 279, 70, 10, kChild | kVisible | kAutoCheckBox | kTabStop, 0},
+        {1012, kClassStatic, "", 76, 280, 62, 8, kChild | kVisible | kStaticRight | kStaticNoPrefix, 0},
+        {1013, kClassButton, "Previous", 142, 276, 40, 14, kChild | kVisible | kPushButton | kTabStop, 0},
     },
 };
 
@@ -44,12 +46,69 @@ const DialogTemplate kAboutDialog{
     },
 };
 
+// A fixed-width text (a board's scan, the help) to read, select and copy.
+const DialogTemplate kTextBox{
+    103, 360, 180, "Courier New", 9, "Tunlet",
+    kPopup | kCaption | kSysMenu | kModalFrame | kSetFont, 0,
+    {
+        {1020, kClassEdit, "", 3, 3, 354, 155,
+         kChild | kVisible | kBorder | kVScroll | kHScroll | kTabStop | kEditMultiline | kEditAutoVScroll |
+             kEditAutoHScroll | kEditReadOnly,
+         0},
+        {1, kClassButton, "OK", 307, 162, 50, 14, kChild | kVisible | kDefPushButton | kTabStop, 0},
+    },
+};
+
+// How each control of the player dialog follows the window: the bands of extra
+// height it moves below and the one it grows with, and what it does with extra width.
+constexpr int kSummaryBand = 1, kListBand = 2, kPanelBand = 4;
+struct Anchor {
+    int id;
+    int moveBands, growBands;
+    bool growX, moveX;
+};
+constexpr Anchor kAnchors[] = {
+    {2, kSummaryBand, 0, false, true},          {1000, kSummaryBand, 0, false, false},
+    {1002, 0, kSummaryBand, true, false},       {1003, 0, 0, true, false},
+    {1004, kSummaryBand, 0, true, false},       {1007, kSummaryBand, 0, true, false},
+    {1008, kSummaryBand, 0, false, false},      {1009, kSummaryBand, 0, true, false},
+    {1010, kSummaryBand, kListBand, true, false},
+    {1011, kSummaryBand | kListBand, 0, false, false},
+    {1012, kSummaryBand | kListBand, 0, false, true},
+    {1013, kSummaryBand | kListBand, 0, false, true},
+    {kIdBoardPanel, kSummaryBand | kListBand, kPanelBand, true, false},
+};
+
 }  // namespace
 
 const DialogTemplate* FindDialogTemplate(int id) {
     if (id == kPlayerDialog.id) return &kPlayerDialog;
     if (id == kAboutDialog.id) return &kAboutDialog;
+    if (id == kTextBox.id) return &kTextBox;
     return nullptr;
+}
+
+Rect PlaceControl(int id, Rect r, int dx, int dy, bool panel) {
+    dx = dx < 0 ? 0 : dx;
+    dy = dy < 0 ? 0 : dy;
+    // With a panel it takes half the extra height, the summary and the list a quarter
+    // each; without, the summary and the list half each.
+    const int summary = panel ? dy / 4 : dy / 2;
+    const int list = panel ? dy / 4 : dy - summary;
+    const int board = panel ? dy - summary - list : 0;
+    const auto share = [&](int bands) {
+        return ((bands & kSummaryBand) ? summary : 0) + ((bands & kListBand) ? list : 0) +
+               ((bands & kPanelBand) ? board : 0);
+    };
+    for (const Anchor& a : kAnchors) {
+        if (a.id != id) continue;
+        r.y += share(a.moveBands);
+        r.cy += share(a.growBands);
+        if (a.growX) r.cx += dx;
+        if (a.moveX) r.x += dx;
+        break;
+    }
+    return r;
 }
 
 }  // namespace tunlet::res

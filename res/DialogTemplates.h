@@ -16,9 +16,12 @@ constexpr std::uint32_t kCaption = 0x00C00000;
 constexpr std::uint32_t kBorder = 0x00800000;
 constexpr std::uint32_t kVScroll = 0x00200000;
 constexpr std::uint32_t kSysMenu = 0x00080000;
+constexpr std::uint32_t kThickFrame = 0x00040000;   // dialog: resizable
+constexpr std::uint32_t kHScroll = 0x00100000;
 constexpr std::uint32_t kMinimizeBox = 0x00020000;  // dialog (a control's kGroup)
 constexpr std::uint32_t kGroup = 0x00020000;
 constexpr std::uint32_t kTabStop = 0x00010000;
+constexpr std::uint32_t kMaximizeBox = 0x00010000;  // dialog (a control's kTabStop)
 constexpr std::uint32_t kModalFrame = 0x80;   // dialog
 constexpr std::uint32_t kSetFont = 0x40;      // dialog
 constexpr std::uint32_t kExAppWindow = 0x00040000;
@@ -30,6 +33,7 @@ constexpr std::uint32_t kDefPushButton = 0x1;
 constexpr std::uint32_t kAutoCheckBox = 0x3;
 constexpr std::uint32_t kEditRight = 0x2;
 constexpr std::uint32_t kEditMultiline = 0x4;
+constexpr std::uint32_t kEditAutoVScroll = 0x40;
 constexpr std::uint32_t kEditAutoHScroll = 0x80;
 constexpr std::uint32_t kEditReadOnly = 0x800;
 constexpr std::uint32_t kEditWantReturn = 0x1000;
@@ -72,6 +76,30 @@ struct DialogTemplate {
 
 // The template with this id, or null.
 const DialogTemplate* FindDialogTemplate(int id);
+
+constexpr int kIddTextBox = 103;  // a fixed-width text to read and copy, with OK
+
+// The panel the window adds under the player dialog's controls for what a virtual
+// board received: its id, the gap above it and its smallest and first height, in
+// dialog units.
+constexpr int kIdBoardPanel = 1014;
+constexpr int kBoardPanelGap = 3;
+constexpr int kBoardPanelMinHeight = 40;
+constexpr int kBoardPanelHeight = 100;
+
+// A rectangle in pixels (or dialog units).
+struct Rect {
+    int x, y, cx, cy;
+    bool operator==(const Rect&) const = default;
+};
+
+// Where a control of the player dialog goes in a window dx, dy pixels larger than its
+// smallest size, from its place at that size. The controls keep their order and their
+// places relative to one another: the summary box, the track list and the board
+// panel (when there is one) take the extra height; the controls as wide as the
+// dialog and the progress bar the extra width; Close and the controls right of the
+// track list stay at the right edge.
+Rect PlaceControl(int id, Rect smallest, int dx, int dy, bool panel);
 
 // Short enough for its 119 dialog units at any scale of the dialog font.
 inline constexpr char kAboutSecondLine[] = "NES music to an FPGA board";

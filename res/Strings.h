@@ -9,6 +9,8 @@ inline constexpr char kAboutMenuEntry[] = "Tunlet のﾊﾞｰｼﾞｮﾝ情報
 // What the program says when the cable cannot be opened.
 inline constexpr char kBoardNotConnected[] = "FPGA board is not connected.";
 inline constexpr char kBoardNotConnectedCaption[] = "Ready";
+// The caption of every other box.
+inline constexpr char kAppName[] = "Tunlet";
 
 // Returns the string with this id, or "" when the table has none.
 inline const char* LoadString(int id) { return id == kIdsAboutBox ? kAboutMenuEntry : ""; }

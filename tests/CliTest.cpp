@@ -20,6 +20,10 @@
 namespace tunlet {
 namespace {
 
+// A lost write, as the window's box says it: the old first line, then why.
+constexpr char kWriteErrLines[] =
+    "write err\nThe cable stopped taking data: was the USB-Blaster unplugged during the transfer?\n";
+
 struct CliRun {
     int code;
     std::string out, err;
@@ -207,7 +211,7 @@ TEST(CliPlay, FailuresAndExitCodes) {
         if (l.packed) args.push_back("--packed");
         const CliRun we = CliWith(args, failing);
         EXPECT_EQ(we.code, 4);
-        EXPECT_EQ(we.err, "write err\n");
+        EXPECT_EQ(we.err, kWriteErrLines);
         EXPECT_EQ(failing->Snapshot().state, TapState::RunTestIdle);
         EXPECT_FALSE(failing->Snapshot().outputEnable);
         EXPECT_FALSE(failing->IsOpen());
@@ -416,10 +420,10 @@ TEST(CliPlay, BoardCheckExitCodes) {
         {"off", DefaultBoardChain(), TdoLine::StuckHigh, {}, 3,
          std::string("FPGA board is not connected.\n") + kReasonNoDevice + "\n", 1},
         {"ARM and FPGA", {ChainDevice{0x4BA00477, 4, {}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}}, TdoLine::Chain, {}, 5,
-         "The JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6); "
-         "Tunlet drives a chain of one Intel FPGA.\n", 1},
+         "Tunlet cannot send to this board.\nThe JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), "
+         "0x02D020DD (Cyclone V 5CSEA6/5CSEBA6); Tunlet drives a chain of one Intel FPGA.\n", 1},
         {"a design without hub", {ChainDevice{kEp4ce22Idcode, 10, std::nullopt}}, TdoLine::Chain, {}, 5,
-         "The FPGA's design has no virtual JTAG hub: it cannot take uploads.\n", 2},
+         "Tunlet cannot send to this board.\nThe FPGA's design has no virtual JTAG hub: it cannot take uploads.\n", 2},
         {"ARM and FPGA, unchecked", {ChainDevice{0x4BA00477, 4, {}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}},
          TdoLine::Chain, {"--no-board-check"}, 0, "", 0},
         {"off, unchecked", DefaultBoardChain(), TdoLine::StuckLow, {"--no-board-check"}, 0, "", 0},
@@ -466,7 +470,7 @@ TEST(CliScan, VirtualBoardAndUsage) {
     failing->FailWrite(0, 0);
     const CliRun f = CliWith({"scan"}, failing);
     EXPECT_EQ(f.code, 4);
-    EXPECT_EQ(f.err, "write err\n");
+    EXPECT_EQ(f.err, kWriteErrLines);
 }
 
 TEST(CliPlay, SongChoosesHeaderByte7) {

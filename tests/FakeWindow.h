@@ -1,8 +1,10 @@
 // A window for the dialog logic that records what the dialog does to it. Message
 // boxes from other threads wait, as they would on a real UI thread, until the test's
-// "UI thread" pumps.
+// "UI thread" pumps. A box runs the window's timers that are due while it is up, as
+// a real box's message loop does.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -25,11 +27,19 @@ public:
         std::string text;
         bool enabled = true;
     };
+    // A box's first line and the reason below it ("" for a box of one line).
     struct Box {
         std::string text;
         std::string caption;
         bool fromUiThread = true;
+        BoxIcon icon = BoxIcon::Error;
+        std::string reason;
     };
+    static Box MakeBox(const std::string& text, const std::string& caption, bool ui, BoxIcon icon) {
+        const std::size_t end = text.find('\n');
+        if (end == std::string::npos) return {text, caption, ui, icon, ""};
+        return {text.substr(0, end), caption, ui, icon, text.substr(end + 1)};
+    }
 
     // Everything below is read by the test on the UI thread.
     std::map<int, Item> items;
@@ -47,7 +57,7 @@ public:
 
     FakeWindow() : ui_(std::this_thread::get_id()) {
         for (int id : {kIdCancel, kIdSend, kIdInfo, kIdPath, kIdProgress, kIdSongSlider, kIdNext, kIdSongLabel,
-                       kIdTrackList, kIdAutoAdvance, kIdTimeLeft})
+                       kIdTrackList, kIdAutoAdvance, kIdTimeLeft, kIdPrevious})
             items[id] = {};
         items[kIdSend].text = "Send";
     }
@@ -72,7 +82,15 @@ public:
     }
     void SetListRow(int, int row, const std::string& text) override { rows.at(static_cast<std::size_t>(row)) = text; }
     int ListSelection(int) override { return selection; }
+    void SetListSelection(int, int row) override { selection = row; }
     bool IsChecked(int id) override { return checked.count(id) != 0; }
+    void SetChecked(int id, bool on) override {
+        if (on) {
+            checked.insert(id);
+        } else {
+            checked.erase(id);
+        }
+    }
 
     void SetProgressPos(int pos) override {
         {
@@ -105,15 +123,24 @@ public:
     void SetTimer(int id, int) override { timers.insert(id); }
     void KillTimer(int id) override { timers.erase(id); }
 
-    void MessageBox(const std::string& text, const std::string& caption) override {
-        std::unique_lock lock(mutex_);
+    // The dialog's OnTimer, which a box's message loop calls with each due timer.
+    std::function<void(int)> onTimer;
+    int boxDepth = 0;     // boxes up now, one inside the other
+    int maxBoxDepth = 0;  // the most that were ever up at once
+
+    void MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) override {
         if (std::this_thread::get_id() == ui_) {
-            boxes_.push_back({text, caption, true});
+            {
+                std::lock_guard lock(mutex_);
+                boxes_.push_back(MakeBox(text, caption, true, icon));
+            }
+            RunTimersInBox();
             return;
         }
+        std::unique_lock lock(mutex_);
         // Hand the box to the UI thread and wait until it has been dismissed there.
         const std::size_t ticket = ++queued_;
-        pending_.push_back({text, caption, false});
+        pending_.push_back(MakeBox(text, caption, false, icon));
         changed_.notify_all();
         changed_.wait(lock, [&] { return dismissed_ >= ticket; });
     }
@@ -139,10 +166,31 @@ public:
         while (!pending_.empty()) {
             boxes_.push_back(pending_.front());
             pending_.pop_front();
+            lock.unlock();
+            RunTimersInBox();
+            lock.lock();
             ++dismissed_;
         }
         changed_.notify_all();
     }
+
+    std::vector<std::pair<std::string, std::string>> texts;  // fixed-width boxes: caption, text
+    void ShowText(const std::string& caption, const std::string& text) override {
+        texts.emplace_back(caption, text);
+        RunTimersInBox();
+    }
+    // What the Open dialog answers (nothing chosen when empty), and the folders it started in.
+    std::string fileToChoose;
+    std::vector<std::string> openFolders;
+    bool ChooseFile(const std::string& folder, std::string& path) override {
+        openFolders.push_back(folder);
+        RunTimersInBox();
+        path = fileToChoose;
+        return !path.empty();
+    }
+    std::map<std::string, std::string> settings;
+    std::string ReadSetting(const std::string& name) override { return settings.count(name) ? settings[name] : ""; }
+    void WriteSetting(const std::string& name, const std::string& value) override { settings[name] = value; }
 
     void ExchangeText(int id, std::string& text, bool save) override {
         if (save) {
@@ -155,9 +203,16 @@ public:
     void DragAcceptFiles(bool accept) override { dragAccepted = accept; }
     bool AppendSystemMenu(int command, const std::string& text) override {
         if (!hasSystemMenu) return false;
-        systemMenu.emplace_back(0, "");
         systemMenu.emplace_back(command, text);
         return true;
+    }
+    std::set<int> menuTicks;
+    void CheckSystemMenu(int command, bool on) override {
+        if (on) {
+            menuTicks.insert(command);
+        } else {
+            menuTicks.erase(command);
+        }
     }
     IconHandle LoadIcon(int resource) override { return IconHandle{resource}; }
     void SetIcon(IconHandle, bool big) override { iconsSet.push_back(big); }
@@ -167,6 +222,7 @@ public:
     void DrawIcon(IconHandle, int x, int y) override { iconDraws.emplace_back(x, y); }
     int RunModal(int templateId) override {
         ++modalRuns;
+        RunTimersInBox();
         return templateId == 100 ? 1 : 0;
     }
     void PumpUntil(const std::function<bool()>& done) override {
@@ -181,6 +237,20 @@ public:
     }
 
 private:
+    // Each timer set now fires once while the box is up (boxes inside boxes stop at a
+    // depth no window would reach, so a test sees them instead of a stack overflow).
+    void RunTimersInBox() {
+        ++boxDepth;
+        maxBoxDepth = std::max(maxBoxDepth, boxDepth);
+        if (onTimer && boxDepth < 8) {
+            const std::set<int> due = timers;
+            for (const int id : due) {
+                if (timers.count(id) != 0) onTimer(id);
+            }
+        }
+        --boxDepth;
+    }
+
     std::thread::id ui_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;

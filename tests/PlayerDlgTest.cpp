@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "app/Boxes.h"
 #include "app/PlayerDlg.h"
 #include "app/SummaryTabs.h"
 #include "link/ChainScan.h"
@@ -29,6 +30,7 @@ protected:
 
     void Start(bool connected = true) {
         board->SetConnected(connected);
+        win.onTimer = [this](int id) { dlg.OnTimer(id); };
         dlg.Attach(win);
         ASSERT_EQ(dlg.OnCreate(), 0);
         ASSERT_TRUE(dlg.OnInitDialog());
@@ -78,8 +80,15 @@ TEST_F(PlayerDlgTest, StartUpWithBoard) {
     EXPECT_EQ(win.edits[kIdPath], "");
     EXPECT_EQ(win.edits[kIdInfo], "");
     EXPECT_TRUE(win.Boxes().empty());
-    ASSERT_EQ(win.systemMenu.size(), 2u);
-    EXPECT_EQ(win.systemMenu[1], (std::pair<int, std::string>{16, "Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."}));
+    using Entry = std::pair<int, std::string>;
+    EXPECT_EQ(win.systemMenu, (std::vector<Entry>{{0, ""},
+                                                  {0x20, "Open...\tCtrl+O"},
+                                                  {0x30, "Send whole tune"},
+                                                  {0x40, "Board details..."},
+                                                  {0x50, "Check the board before sending"},
+                                                  {0, ""},
+                                                  {16, "Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."}}));
+    EXPECT_EQ(win.menuTicks, std::set<int>{0x50});
     EXPECT_EQ(win.iconsSet, (std::vector<bool>{true, false}));
     EXPECT_EQ(dlg.hBoard, nullptr);
 }
@@ -113,16 +122,16 @@ TEST_F(PlayerDlgTest, BoardCheckBoxesAtStartUpAndPlay) {
         const char* label;
         std::vector<ChainDevice> chain;
         TdoLine line;
-        std::string text, caption;
+        std::string text, reason, caption;
     };
-    const std::string nc = "FPGA board is not connected.\n";
     const Case cases[] = {
-        {"off", DefaultBoardChain(), TdoLine::StuckHigh, nc + kReasonNoDevice, "Ready"},
+        {"off", DefaultBoardChain(), TdoLine::StuckHigh, "FPGA board is not connected.", Capitalised(kReasonNoDevice),
+         "Ready"},
         {"two FPGAs", {ChainDevice{0x020F30DD, 10, {}}, ChainDevice{0x020F70DD, 10, {}}}, TdoLine::Chain,
-         "The JTAG chain holds 2 devices: 0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP "
+         "Tunlet cannot send to this board.", "The JTAG chain holds 2 devices: 0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP "
          "10CL025), 0x020F70DD (Cyclone IV E EP4CE115 / Cyclone III EP3C120 / Cyclone 10 LP 10CL120); Tunlet drives "
          "a chain of one Intel FPGA.",
-         ""},
+         "Tunlet"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -131,6 +140,7 @@ TEST_F(PlayerDlgTest, BoardCheckBoxesAtStartUpAndPlay) {
         SetCableBackend(b);
         FakeWindow w;
         CPlayerDlg d;
+        w.onTimer = [&d](int id) { d.OnTimer(id); };
         d.Attach(w);
         d.OnCreate();
         d.OnInitDialog();
@@ -140,7 +150,9 @@ TEST_F(PlayerDlgTest, BoardCheckBoxesAtStartUpAndPlay) {
         ASSERT_EQ(boxes.size(), 2u);  // the start-up probe, then Play
         for (const auto& box : boxes) {
             EXPECT_EQ(box.text, c.text);
+            EXPECT_EQ(box.reason, c.reason);
             EXPECT_EQ(box.caption, c.caption);
+            EXPECT_EQ(box.icon, BoxIcon::Warning);
         }
         EXPECT_TRUE(d.IsIdle());
         EXPECT_EQ(w.items[kIdSend].text, "Play");
@@ -586,7 +598,7 @@ TEST_F(PlayerDlgTest, WriteErrorThenPlaySendsWholeTune) {
     const auto boxes = win.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "write err");
-    EXPECT_EQ(boxes[0].caption, "");
+    EXPECT_EQ(boxes[0].caption, "Tunlet");
     EXPECT_FALSE(boxes[0].fromUiThread);
     EXPECT_EQ(dlg.fTuneLoaded, 0);
     board->SetWriteFault(nullptr);
@@ -669,7 +681,7 @@ TEST_F(PlayerDlgTest, SystemCommandsAndPainting) {
         unsigned id;
         bool about;
     };
-    const Case cases[] = {{16, true}, {31, true}, {0x10 | 0x10000, true}, {15, false}, {32, false}, {0xF060, false}};
+    const Case cases[] = {{16, true}, {31, true}, {0x10 | 0x10000, true}, {15, false}, {0x60, false}, {0xF060, false}};
     for (const auto& c : cases) {
         const int before = win.modalRuns;
         EXPECT_EQ(dlg.OnSysCommand(c.id), c.about) << c.id;
@@ -717,14 +729,16 @@ protected:
 };
 
 TEST_F(AutoAdvanceTest, PlaysTheAlbumInOrderSkippingEffects) {
-    ASSERT_EQ(win.rows, (std::vector<std::string>{"   1  Three  0:20", "   2  Two  0:05  (sound effect)",
-                                                  "   3  One  0:10", "   4  Four  2:30"}));
+    // Each row shows its song number, as tunlet-cli info prints it.
+    ASSERT_EQ(win.rows, (std::vector<std::string>{"   3  Three  0:20", "   2  Two  0:05  (sound effect)",
+                                                  "   1  One  0:10", "   4  Four  2:30"}));
     dlg.OnTrackChosen(0);  // a row plays its song, the tune whole the first time
     Finish();
     EXPECT_EQ(SentSong(), 3);
     EXPECT_FALSE(HeaderOnly());
     EXPECT_EQ(dlg.PlayingEntry(), 0);
-    EXPECT_EQ(win.rows[0], ">  1  Three  0:20");
+    EXPECT_EQ(win.rows[0], ">  3  Three  0:20");
+    EXPECT_EQ(win.selection, 0);
     EXPECT_EQ(win.items[kIdTimeLeft].text, "0:21 left");  // time plus fade
     EXPECT_EQ(win.items[kIdSongLabel].text, "Song 3 of 4: Three");
 
@@ -757,6 +771,9 @@ TEST_F(AutoAdvanceTest, PlaysTheAlbumInOrderSkippingEffects) {
             EXPECT_EQ(board->Snapshot().opens, 0);
         }
         EXPECT_EQ(dlg.PlayingEntry(), step.playing);
+        if (step.playing >= 0) {
+            EXPECT_EQ(win.selection, step.playing);  // the highlight follows
+        }
         ExpectIdle();
     }
     EXPECT_EQ(win.timers.count(CPlayerDlg::kTrackTimer), 0u);
@@ -783,18 +800,27 @@ TEST_F(AutoAdvanceTest, WaitsForATransferAndEndsOnDropFailureOrUntick) {
     Tick(9999);
     EXPECT_EQ(board->Snapshot().opens, 1);
 
-    // Unticked, its time passes without an advance.
+    // Unticked, the run ends at once: no mark, no clock, and ticking again later
+    // starts nothing.
     win.checked.clear();
+    dlg.OnAutoAdvance();
+    EXPECT_EQ(dlg.PlayingEntry(), -1);
+    EXPECT_EQ(win.rows[2], "   1  One  0:10");
+    EXPECT_EQ(win.items[kIdTimeLeft].text, "");
+    EXPECT_EQ(win.timers.count(CPlayerDlg::kTrackTimer), 0u);
+    EXPECT_EQ(win.settings[CPlayerDlg::kAutoAdvanceSetting], "0");
+    win.checked.insert(kIdAutoAdvance);
     dlg.OnAutoAdvance();
     Tick(5000);
     EXPECT_EQ(board->Snapshot().opens, 1);
-    EXPECT_EQ(dlg.PlayingEntry(), 2);
-    win.checked.insert(kIdAutoAdvance);
 
     // A failed transfer ends it: nothing advances from there.
+    dlg.OnTrackChosen(2);
+    Finish();
+    ASSERT_EQ(dlg.PlayingEntry(), 2);
     board->Reset();
     board->FailWrite(9, 0);
-    Tick(1);
+    Tick(10001);
     Finish();
     ASSERT_EQ(win.Boxes().size(), 1u);
     EXPECT_EQ(win.Boxes()[0].text, "write err");
@@ -835,17 +861,16 @@ TEST_F(AutoAdvanceTest, SongLabelFollowsSliderAndNext) {
     win.SetSliderPos(3, true);
     dlg.OnSongSlider();
     EXPECT_EQ(win.items[kIdSongLabel].text, "Song 4 of 4: Four");
-    dlg.OnNext();  // wraps to song 1
-    EXPECT_EQ(win.items[kIdSongLabel].text, "Song 1 of 4: One");
+    dlg.OnNext();  // song 4 is the last entry: Next wraps to the first, song 3
+    EXPECT_EQ(win.items[kIdSongLabel].text, "Song 3 of 4: Three");
     Finish();
-    // Play and Next mark the song's first entry in play order.
-    EXPECT_EQ(dlg.PlayingEntry(), 2);
+    EXPECT_EQ(dlg.PlayingEntry(), 0);
     // Rows are ignored while a transfer runs, as Next is.
     board->HoldWrite(9);
     dlg.OnSend();
     ASSERT_TRUE(board->WaitHeld());
-    dlg.OnTrackChosen(0);
-    EXPECT_EQ(win.sliderPos, 0);
+    dlg.OnTrackChosen(3);
+    EXPECT_EQ(win.sliderPos, 2);
     board->ReleaseHeld();
     Finish();
     // A ROM has no tracks and no song label.
@@ -853,8 +878,213 @@ TEST_F(AutoAdvanceTest, SongLabelFollowsSliderAndNext) {
     EXPECT_TRUE(win.rows.empty());
     EXPECT_EQ(win.items[kIdSongLabel].text, "");
     // Labels from the dialog's own texts.
-    EXPECT_EQ(CPlayerDlg::SongLabel(3, 5, ""), "Song 3 of 5");
-    EXPECT_EQ(CPlayerDlg::RowText(PlaylistEntry{7, "", 3723000, -1, false}, 12, true), "> 12  Song 7  1:02:03");
+    EXPECT_EQ(Album::SongLabel(3, 5, ""), "Song 3 of 5");
+    EXPECT_EQ(Album::RowText(PlaylistEntry{7, "", 3723000, -1, false}, true), ">  7  Song 7  1:02:03");
+}
+
+// Next, Previous, rows and the slider over the album's play order (3, 2, 1, 4), and
+// over a tune without one: what is sent, which entry is playing, marked and selected.
+TEST_F(AutoAdvanceTest, NavigationFollowsThePlayOrder) {
+    enum Action { kRow, kNext, kPrevious, kSlider, kDrop };
+    struct Step {
+        const char* label;
+        Action action;
+        int arg;      // the row, the slider's position
+        int song;     // sent in header byte 7
+        int playing;  // -1: none
+    };
+    const Step steps[] = {
+        {"a row", kRow, 0, 3, 0},
+        {"Next", kNext, 0, 2, 1},  // the sound effect too: Next skips nothing
+        {"Next", kNext, 0, 1, 2},
+        {"Next", kNext, 0, 4, 3},
+        {"Next wraps", kNext, 0, 3, 0},
+        {"Previous wraps", kPrevious, 0, 4, 3},
+        {"Previous", kPrevious, 0, 1, 2},
+        {"the slider picks any song", kSlider, 1, 2, 1},
+        {"Next from there", kNext, 0, 1, 2},
+        {"no play order", kDrop, 0, 0, -1},
+        {"Next steps the songs", kNext, 0, 3, 2},
+        {"Next wraps to song 1", kNext, 0, 1, 0},
+        {"Previous wraps to the last song", kPrevious, 0, 3, 2},
+        {"Previous", kPrevious, 0, 2, 1},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.label);
+        board->Reset();
+        switch (step.action) {
+            case kRow: dlg.OnTrackChosen(step.arg); break;
+            case kNext: dlg.OnNext(); break;
+            case kPrevious: dlg.OnPrevious(); break;
+            case kSlider:
+                win.SetSliderPos(step.arg, true);
+                dlg.OnSend();
+                break;
+            case kDrop: Drop(Tune(3, 2)); break;
+        }
+        if (step.action == kDrop) continue;
+        Finish();
+        EXPECT_EQ(SentSong(), step.song);
+        EXPECT_EQ(dlg.PlayingEntry(), step.playing);
+        EXPECT_EQ(win.selection, step.playing);
+        for (std::size_t i = 0; i < win.rows.size(); ++i) {
+            EXPECT_EQ(win.rows[i][0] == '>', static_cast<int>(i) == step.playing) << i;
+        }
+    }
+}
+
+// Auto-advance off: when the track's time is over, its mark and time left go.
+TEST_F(AutoAdvanceTest, MarkGoesWhenTheTimeIsOverWithoutAutoAdvance) {
+    win.checked.clear();
+    dlg.OnTrackChosen(2);  // song 1, 10 s
+    Finish();
+    Tick(9000);
+    EXPECT_EQ(win.items[kIdTimeLeft].text, "0:01 left");
+    EXPECT_EQ(win.rows[2], ">  1  One  0:10");
+    Tick(1000);
+    EXPECT_EQ(dlg.PlayingEntry(), -1);
+    EXPECT_EQ(win.rows[2], "   1  One  0:10");
+    EXPECT_EQ(win.items[kIdTimeLeft].text, "");
+    EXPECT_EQ(win.timers.count(CPlayerDlg::kTrackTimer), 0u);
+}
+
+// A box's message loop runs the window's timers. The cable gone at an advance: the
+// run ends before its one box shows, and no box opens inside it; a box of the window
+// (About) keeps the timers from acting while it is up.
+TEST_F(AutoAdvanceTest, NoTimerActsWhileABoxIsUp) {
+    dlg.OnTrackChosen(2);  // song 1, 10 s, then song 4
+    Finish();
+    now += 10000;
+    dlg.OnSysCommand(CPlayerDlg::kAboutCommand);  // the track's time is over while About is up
+    EXPECT_EQ(win.modalRuns, 1);
+    EXPECT_EQ(dlg.PlayingEntry(), 2);
+    EXPECT_EQ(board->Snapshot().opens, 1);
+
+    board->SetConnected(false);
+    Tick(1);
+    const auto boxes = win.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "FPGA board is not connected.");
+    EXPECT_EQ(win.maxBoxDepth, 1);
+    EXPECT_EQ(dlg.PlayingEntry(), -1);
+    EXPECT_EQ(win.timers.count(CPlayerDlg::kTrackTimer), 0u);
+    ExpectIdle();
+}
+
+// Every box's first line, its reason below, its caption and its icon.
+TEST(BoxTexts, FirstLineReasonCaptionIcon) {
+    struct Case {
+        const char* label;
+        BoxText box;
+        std::string text, caption;
+        BoxIcon icon;
+    };
+    const TempDir dir;
+    const std::string gone = dir.path() + "/gone.nsf";
+    const Case cases[] = {
+        {"no driver", NotConnectedBox("the cable driver FTD2XX.dll is not installed: Tunlet looks for it in X"),
+         "FPGA board is not connected.\nThe cable driver FTD2XX.dll is not installed: Tunlet looks for it in X", "Ready",
+         BoxIcon::Warning},
+        {"no reason", NotConnectedBox(""), "FPGA board is not connected.", "Ready", BoxIcon::Warning},
+        {"refused", RefusedBox("The FPGA's design has no virtual JTAG hub: it cannot take uploads."),
+         "Tunlet cannot send to this board.\nThe FPGA's design has no virtual JTAG hub: it cannot take uploads.",
+         "Tunlet", BoxIcon::Warning},
+        {"unplugged", WriteErrorBox("the cable stopped taking data"), "write err\nThe cable stopped taking data", "Tunlet",
+         BoxIcon::Error},
+        {"write err alone", WriteErrorBox(""), "write err", "Tunlet", BoxIcon::Error},
+        {"file gone", FileBox(gone),
+         "file dont open\nTunlet cannot open " + gone + ": it is not there any more, or cannot be read", "Tunlet",
+         BoxIcon::Error},
+        {"a folder", FileBox(dir.path()), "file dont open\nTunlet cannot open " + dir.path() + ": it is a folder", "Tunlet", BoxIcon::Error},
+        {"own text", PlainBox("the transfer could not start."), "The transfer could not start.", "Tunlet",
+         BoxIcon::Error},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(c.box, (BoxText{c.text, c.caption, c.icon}));
+    }
+}
+
+// Wired to the boxes: a write that fails says why, a tune gone says which file.
+TEST_F(PlayerDlgTest, BoxesSayWhy) {
+    Start();
+    const std::string path = Tune(1, 1);
+    Drop(path);
+    board->FailWrite(kFirstBlockWrite + 2, 10);
+    dlg.OnSend();
+    Finish();
+    std::remove(path.c_str());
+    board->SetWriteFault(nullptr);
+    dlg.OnSend();
+    Finish();
+    const auto boxes = win.Boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].reason, "The cable stopped taking data: was the USB-Blaster unplugged during the transfer?");
+    EXPECT_EQ(boxes[1].text, "file dont open");
+    EXPECT_NE(boxes[1].reason.find(path), std::string::npos) << boxes[1].reason;
+    board->SetConnected(false);
+    dlg.OnSend();
+    EXPECT_EQ(win.Boxes().back().reason, Capitalised(CableOpenFailure()));
+    EXPECT_FALSE(CableOpenFailure().empty());
+}
+
+// Open: the system's dialog from the folder of the last file, loading as a drop
+// does, refused during a transfer; the settings kept between runs come back.
+TEST_F(PlayerDlgTest, OpenAndSettings) {
+    win.settings[CPlayerDlg::kAutoAdvanceSetting] = "1";
+    win.settings[CPlayerDlg::kBoardCheckSetting] = "0";
+    Start();
+    EXPECT_TRUE(win.IsChecked(kIdAutoAdvance));
+    EXPECT_FALSE(dlg.BoardCheckOn());
+    EXPECT_TRUE(win.menuTicks.empty());
+    dlg.OnSysCommand(CPlayerDlg::kBoardCheckCommand);
+    EXPECT_TRUE(dlg.BoardCheckOn());
+    EXPECT_EQ(win.settings[CPlayerDlg::kBoardCheckSetting], "1");
+
+    dlg.OnOpen();  // nothing chosen: nothing changes
+    win.fileToChoose = Tune(3, 1);
+    dlg.OnSysCommand(CPlayerDlg::kOpenCommand);
+    EXPECT_EQ(win.edits[kIdPath], win.fileToChoose);
+    EXPECT_EQ(win.openFolders, (std::vector<std::string>{"", ""}));
+    EXPECT_EQ(win.settings[CPlayerDlg::kFolderSetting], dir.path());
+
+    board->HoldWrite(kFirstBlockWrite);
+    dlg.OnSend();
+    ASSERT_TRUE(board->WaitHeld());
+    win.fileToChoose = Rom();
+    dlg.OnOpen();
+    EXPECT_EQ(win.openFolders.size(), 2u);
+    EXPECT_EQ(dlg.pRom, nullptr);
+    board->ReleaseHeld();
+    Finish();
+    dlg.OnOpen();
+    EXPECT_EQ(win.openFolders.back(), dir.path());
+    EXPECT_NE(dlg.pRom, nullptr);
+}
+
+// The board from the window: its scan in a fixed-width box, the check's tick, and
+// the tune sent whole again.
+TEST_F(PlayerDlgTest, BoardMenuEntries) {
+    Start();
+    dlg.OnSysCommand(CPlayerDlg::kBoardDetailsCommand);
+    ASSERT_EQ(win.texts.size(), 1u);
+    EXPECT_EQ(win.texts[0].first, "Board details");
+    EXPECT_EQ(win.texts[0].second.rfind("device 1: 0x020F30DD, Altera, ", 0), 0u) << win.texts[0].second;
+    EXPECT_FALSE(board->IsOpen());
+
+    board->Reset();
+    board->SetChain(DefaultBoardChain(), TdoLine::StuckHigh);
+    dlg.OnSysCommand(CPlayerDlg::kBoardCheckCommand);  // off: the board is not read first
+    EXPECT_FALSE(dlg.BoardCheckOn());
+    Drop(Tune(2, 1));
+    dlg.OnSend();
+    Finish();
+    EXPECT_EQ(board->Snapshot().reads, 0);
+    board->Reset();
+    dlg.OnSysCommand(CPlayerDlg::kSendWholeCommand);
+    Finish();
+    EXPECT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
+    EXPECT_TRUE(win.Boxes().empty());
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QSettings>
+#include <QShortcut>
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QListWidget>
@@ -27,6 +30,7 @@
 
 #include "hosts/qt/QtPlayerApp.h"
 #include "cli/Cli.h"
+#include "app/Boxes.h"
 #include "app/PlayerDlg.h"
 #include "cable/CableChoice.h"
 #include "cable/VirtualBoard.h"
@@ -87,6 +91,7 @@ void ExpectSameCentre(const QRect& a, const QRect& b) {
 class QtWindowTest : public testing::Test {
 protected:
     void SetUp() override {
+        QSettings(QStringLiteral("Tunlet"), QStringLiteral("tunlet")).clear();  // no settings of an earlier test
         SetCableBackend(board);
         dlg.Attach(window);
         ASSERT_EQ(dlg.OnCreate(), 0);
@@ -129,7 +134,8 @@ TEST_F(QtWindowTest, TemplateControlsAndStartUpState) {
     EXPECT_EQ(Get<QSlider>(kIdSongSlider)->tickPosition(), QSlider::TicksAbove);
     ASSERT_NE(Get<QPlainTextEdit>(kIdInfo), nullptr);
     EXPECT_TRUE(Get<QPlainTextEdit>(kIdInfo)->isReadOnly());
-    EXPECT_EQ(Get<QPlainTextEdit>(kIdInfo)->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(Get<QPlainTextEdit>(kIdInfo)->verticalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
+    EXPECT_EQ(Get<QPlainTextEdit>(kIdInfo)->lineWrapMode(), QPlainTextEdit::WidgetWidth);
     EXPECT_TRUE(Get<QPlainTextEdit>(kIdInfo)->toPlainText().isEmpty());
     ASSERT_NE(Get<QLineEdit>(kIdPath), nullptr);
     EXPECT_TRUE(Get<QLineEdit>(kIdPath)->alignment() & Qt::AlignRight);
@@ -137,9 +143,14 @@ TEST_F(QtWindowTest, TemplateControlsAndStartUpState) {
     ASSERT_NE(Get<QProgressBar>(kIdProgress), nullptr);
     EXPECT_EQ(Get<QProgressBar>(kIdProgress)->maximum(), 100);
     EXPECT_TRUE(window.acceptDrops());
-    ASSERT_EQ(window.MenuEntries().size(), 1u);
-    EXPECT_EQ(window.MenuEntries()[0].first, 16);
-    EXPECT_EQ(window.MenuEntries()[0].second, QString::fromUtf8("Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
+    ASSERT_EQ(window.MenuEntries().size(), 7u);
+    EXPECT_EQ(window.MenuEntries()[1].second, QStringLiteral("Open...\tCtrl+O"));
+    EXPECT_EQ(window.MenuEntries()[6].first, 16);
+    EXPECT_EQ(window.MenuEntries()[6].second, QString::fromUtf8("Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
+    // The keys that open it and Open: Shift+F10, the Menu key and Ctrl+O.
+    std::set<QString> keys;
+    for (const QShortcut* shortcut : window.findChildren<QShortcut*>()) keys.insert(shortcut->key().toString());
+    EXPECT_EQ(keys, (std::set<QString>{QStringLiteral("Shift+F10"), QStringLiteral("Menu"), QStringLiteral("Ctrl+O")}));
     // Layout follows the template: summary above slider above the bottom row.
     EXPECT_LT(Get<QLineEdit>(kIdPath)->geometry().bottom(), Get<QPlainTextEdit>(kIdInfo)->geometry().top());
     EXPECT_LE(Get<QPlainTextEdit>(kIdInfo)->geometry().bottom(), Get<QSlider>(kIdSongSlider)->geometry().top());
@@ -255,8 +266,8 @@ TEST_F(QtWindowTest, TrackListRowsPlayTheirSong) {
     auto* list = Get<QListWidget>(kIdTrackList);
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->count(), 4);
-    EXPECT_EQ(list->item(0)->text(), QStringLiteral("   1  Overworld  1:30"));
-    EXPECT_EQ(list->item(3)->text(), QStringLiteral("   4  Ending  2:30"));
+    EXPECT_EQ(list->item(0)->text(), QStringLiteral("   3  Overworld  1:30"));
+    EXPECT_EQ(list->item(3)->text(), QStringLiteral("   5  Ending  2:30"));
     EXPECT_EQ(Get<QLabel>(kIdSongLabel)->text(), QStringLiteral("Song 1 of 5: Title Screen"));
     ASSERT_NE(Get<QCheckBox>(kIdAutoAdvance), nullptr);
     EXPECT_EQ(Get<QCheckBox>(kIdAutoAdvance)->text(), QStringLiteral("Auto-advance"));
@@ -265,7 +276,7 @@ TEST_F(QtWindowTest, TrackListRowsPlayTheirSong) {
     window.PumpUntil([&] { return dlg.IsIdle(); });
     ASSERT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
     EXPECT_EQ(board->Snapshot().user0[2 + 7], 3);
-    EXPECT_EQ(list->item(0)->text(), QStringLiteral(">  1  Overworld  1:30"));
+    EXPECT_EQ(list->item(0)->text(), QStringLiteral(">  3  Overworld  1:30"));
     EXPECT_EQ(Get<QLabel>(kIdTimeLeft)->text(), QStringLiteral("1:30 left"));
     EXPECT_EQ(Get<QLabel>(kIdSongLabel)->text(), QStringLiteral("Song 3 of 5: Overworld"));
 
@@ -293,6 +304,53 @@ TEST_F(QtWindowTest, TrackListRowsPlayTheirSong) {
     EXPECT_LE(Get<QCheckBox>(kIdAutoAdvance)->geometry().bottom(), window.height());
 }
 
+// Ctrl+O shows the file dialog, titled "Open", in the folder of the last file; the
+// file chosen loads as a drop.
+TEST_F(QtWindowTest, OpenWithCtrlO) {
+    DropFile(test::DataFile("clip_5b.nes"));
+    QString title, folder;
+    // Answers the dialog once it is up, however long it takes to come.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || !title.isEmpty()) return;
+        title = dialog->windowTitle();
+        folder = dialog->directory().absolutePath();
+        dialog->selectFile(QString::fromStdString(test::DataFile("db_apu.nsf")));
+        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+    });
+    answer.start(10);
+    bool pressed = false;
+    for (QShortcut* shortcut : window.findChildren<QShortcut*>()) {
+        if (shortcut->key() == QKeySequence(Qt::CTRL | Qt::Key_O)) {
+            emit shortcut->activated();
+            pressed = true;
+        }
+    }
+    ASSERT_TRUE(pressed);
+    EXPECT_EQ(title, QStringLiteral("Open"));
+    EXPECT_EQ(folder.toStdString() + "/", test::DataFile(""));
+    EXPECT_TRUE(Get<QPlainTextEdit>(kIdInfo)->toPlainText().startsWith(QStringLiteral("SongName : db_apu test")));
+}
+
+// The window grows and shrinks back to the template's size, never below it: the
+// summary and the list take the height, Close keeps to the right edge.
+TEST_F(QtWindowTest, Resizing) {
+    const QSize smallest = window.size();
+    EXPECT_EQ(window.minimumSize(), smallest);
+    const QRect summary = Get<QPlainTextEdit>(kIdInfo)->geometry(), close = Get<QPushButton>(kIdCancel)->geometry();
+    const QRect tick = Get<QCheckBox>(kIdAutoAdvance)->geometry();
+    window.resize(smallest + QSize(100, 200));
+    QApplication::processEvents();
+    EXPECT_EQ(Get<QPlainTextEdit>(kIdInfo)->geometry(), summary.adjusted(0, 0, 100, 100));
+    EXPECT_EQ(Get<QPushButton>(kIdCancel)->geometry(), close.translated(100, 100));
+    EXPECT_EQ(Get<QCheckBox>(kIdAutoAdvance)->geometry(), tick.translated(0, 200));
+    window.resize(smallest - QSize(50, 50));
+    QApplication::processEvents();
+    EXPECT_EQ(window.size(), smallest);
+    EXPECT_EQ(Get<QPlainTextEdit>(kIdInfo)->geometry(), summary);
+}
+
 TEST_F(QtWindowTest, WriteErrorBoxFromWorker) {
     DropFile(test::DataFile("clip_5b.nes"));
     board->FailWrite(kBoardCheckWrites + 12, 0);
@@ -300,8 +358,9 @@ TEST_F(QtWindowTest, WriteErrorBoxFromWorker) {
     Get<QPushButton>(kIdSend)->click();
     window.PumpUntil([&] { return dlg.IsIdle(); });
     ASSERT_EQ(dismiss.titles().size(), 1);
-    EXPECT_EQ(dismiss.titles()[0], QCoreApplication::applicationName());
+    EXPECT_EQ(dismiss.titles()[0], QStringLiteral("Tunlet"));
     EXPECT_EQ(dismiss.seen()[0].owner, &window);  // owned by the window
+    ExpectSameCentre(dismiss.seen()[0].geometry, window.frameGeometry());
     EXPECT_EQ(board->Snapshot().state, TapState::RunTestIdle);
 }
 
@@ -317,10 +376,10 @@ TEST_F(QtWindowTest, BoardCheckBoxes) {
     };
     const Case cases[] = {
         {DefaultBoardChain(), TdoLine::StuckHigh, QStringLiteral("Ready"),
-         QString::fromUtf8("FPGA board is not connected.\n") + QString::fromUtf8(kReasonNoDevice)},
+         QString::fromUtf8("FPGA board is not connected.\n") + QString::fromStdString(Capitalised(kReasonNoDevice))},
         {{ChainDevice{0x4BA00477, 4, std::nullopt}, ChainDevice{0x02D020DD, 10, VirtualHub{}}}, TdoLine::Chain,
-         QCoreApplication::applicationName(),
-         QStringLiteral("The JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V "
+         QStringLiteral("Tunlet"),
+         QStringLiteral("Tunlet cannot send to this board.\nThe JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V "
                         "5CSEA6/5CSEBA6); Tunlet drives a chain of one Intel FPGA.")},
     };
     for (const Case& c : cases) {
@@ -578,6 +637,9 @@ TEST(QtText, ReadableWhateverTheEncoding) {
 
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // The settings the window keeps go to a folder of the run's own, never the user's.
+    char config[] = "/tmp/tunlet-qt-config-XXXXXX";
+    if (mkdtemp(config) != nullptr) setenv("XDG_CONFIG_HOME", config, 1);
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -21,7 +21,8 @@ namespace {
 const std::map<std::string, std::uint32_t> kStyles = {
     {"WS_POPUP", 0x80000000},  {"WS_CHILD", 0x40000000},     {"WS_VISIBLE", 0x10000000},
     {"WS_CAPTION", 0x00C00000}, {"WS_BORDER", 0x00800000},   {"WS_SYSMENU", 0x00080000},
-    {"WS_MINIMIZEBOX", 0x00020000},
+    {"WS_MINIMIZEBOX", 0x00020000}, {"WS_MAXIMIZEBOX", 0x00010000}, {"WS_THICKFRAME", 0x00040000},
+    {"WS_HSCROLL", 0x00100000}, {"ES_AUTOVSCROLL", 0x40},
     {"WS_GROUP", 0x00020000},   {"WS_TABSTOP", 0x00010000},  {"DS_MODALFRAME", 0x80},
     {"DS_SETFONT", 0x40},       {"WS_EX_APPWINDOW", 0x40000}, {"WS_EX_RIGHT", 0x1000},
     {"WS_EX_RTLREADING", 0x2000}, {"BS_PUSHBUTTON", 0x0},    {"BS_DEFPUSHBUTTON", 0x1},
@@ -110,7 +111,7 @@ Parsed ReadDialog(const std::string& script, int id) {
 TEST(ResourceScript, DialogsMatchTheTemplates) {
     const std::string script = Script();
     ASSERT_FALSE(script.empty()) << "res/win32/tunlet.rc not found";
-    for (int id : {res::kIddPlayerDialog, res::kIddAboutBox}) {
+    for (int id : {res::kIddPlayerDialog, res::kIddAboutBox, res::kIddTextBox}) {
         SCOPED_TRACE(id);
         const res::DialogTemplate& want = *res::FindDialogTemplate(id);
         const Parsed got = ReadDialog(script, id);
@@ -158,9 +159,10 @@ TEST(ResourceScript, OriginalLayoutKeptNewControlsBelow) {
     };
     const Control kAdded[] = {
         {1009, "", "static", 3, 200, 179, 8},
-        {1010, "", "listbox", 3, 210, 179, 66},
-        {1011, "Auto-advance", "button", 3, 280, 80, 10},
-        {1012, "", "static", 100, 281, 82, 8},
+        {1010, "", "listbox", 3, 210, 179, 62},
+        {1011, "Auto-advance", "button", 3, 279, 70, 10},
+        {1012, "", "static", 76, 280, 62, 8},
+        {1013, "Previous", "button", 142, 276, 40, 14},
     };
     ASSERT_EQ(got.dialog.controls.size(), std::size(kOriginal) + std::size(kAdded));
     std::size_t i = 0;
@@ -182,6 +184,29 @@ TEST(ResourceScript, OriginalLayoutKeptNewControlsBelow) {
     }
     EXPECT_EQ(got.dialog.cx, 186);
     EXPECT_GT(got.dialog.cy, 201);
+}
+
+// A larger window: the summary and the track list share the extra height (with the
+// board panel, it takes half), wide controls take the extra width, Close and the
+// controls right of the list keep to the right edge, the rest keep their places.
+TEST(ResourceScript, ControlsFollowTheWindowsSize) {
+    struct Case {
+        int id;
+        bool panel;
+        res::Rect want;
+    };
+    const res::Rect r{10, 20, 30, 40};
+    const Case cases[] = {
+        {1002, false, {10, 20, 130, 90}},  {1010, false, {10, 70, 130, 90}}, {1011, false, {10, 120, 30, 40}},
+        {2, false, {110, 70, 30, 40}},     {1013, false, {110, 120, 30, 40}}, {1003, false, {10, 20, 130, 40}},
+        {1000, false, {10, 70, 30, 40}},   {-1, false, {10, 20, 30, 40}},
+        {1002, true, {10, 20, 130, 65}},   {1010, true, {10, 45, 130, 65}},
+        {res::kIdBoardPanel, true, {10, 70, 130, 90}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(res::PlaceControl(c.id, r, 100, 100, c.panel), c.want) << c.id << (c.panel ? " panel" : "");
+    }
+    EXPECT_EQ(res::PlaceControl(1002, r, -5, -5, false), r);  // never below the smallest size
 }
 
 TEST(ResourceScript, StringsAndVersion) {

@@ -7,6 +7,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <dlgs.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -89,7 +90,8 @@ BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
         g_closeMainUnderBox = false;
         ::PostMessageW(g_main, WM_CLOSE, 0, 0);
     }
-    ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    // The Open dialog is cancelled (its OK would wait for a name).
+    ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(box.caption == L"Open" ? IDCANCEL : IDOK, BN_CLICKED), 0);
     return TRUE;
 }
 
@@ -99,6 +101,7 @@ class Win32WindowTest : public testing::Test {
 protected:
     void SetUp() override {
         InitWin32Controls();
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tunlet");  // no settings of an earlier test
         SetCableBackend(board);
         g_boxes = &boxes;
         timer = ::SetTimer(nullptr, 0, 20, CloseBoxes);
@@ -186,6 +189,14 @@ TEST_F(Win32WindowTest, DialogFromTheResourceScript) {
     wchar_t entry[128] = {};
     ::GetMenuStringW(menu, static_cast<UINT>(count - 1), entry, 128, MF_BYPOSITION);
     EXPECT_EQ(std::wstring(entry), Widen("Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
+    // Open and the board's entries before it, the board check ticked.
+    std::vector<UINT> ids;
+    for (int i = count - 7; i < count; ++i) ids.push_back(::GetMenuItemID(menu, i));
+    EXPECT_EQ(ids, (std::vector<UINT>{0, 0x20, 0x30, 0x40, 0x50, 0, 16}));
+    EXPECT_EQ(::GetMenuState(menu, 0x50, MF_BYCOMMAND) & MF_CHECKED, static_cast<UINT>(MF_CHECKED));
+    // Resizable and maximisable.
+    EXPECT_TRUE(::GetWindowLongW(window.Handle(), GWL_STYLE) & WS_THICKFRAME);
+    EXPECT_TRUE(::GetWindowLongW(window.Handle(), GWL_STYLE) & WS_MAXIMIZEBOX);
     EXPECT_EQ(board->Snapshot().opens, 1);  // the start-up probe
     // A minimize box, and the window in the middle of the screen.
     EXPECT_TRUE(::GetWindowLongW(window.Handle(), GWL_STYLE) & WS_MINIMIZEBOX);
@@ -207,17 +218,19 @@ TEST_F(Win32WindowTest, MinimizedAndRestoredKeepsItsState) {
     EXPECT_EQ(Text(kIdInfo).rfind(L"SongName : db_apu test\r\n", 0), 0u);
 }
 
-// Enter never ends the program: not on the Close button, not on Play, not as the
-// dialog's OK command; in the path box it loads the typed path as a drop would.
+// Enter on a focused push button presses it; in the summary box and as the dialog's
+// OK command it ends nothing; in the path box it loads the typed path as a drop would.
 TEST_F(Win32WindowTest, EnterLoadsTheTypedPathAndNeverCloses) {
     Drop(test::DataFile("clip_5b.nes"));
-    for (int id : {kIdCancel, kIdSend, kIdInfo}) {
-        Focus(id);
-        PressEnter(Item(id));
-        ASSERT_NE(window.Handle(), nullptr) << id;
-        EXPECT_TRUE(::IsWindow(window.Handle()));
-        EXPECT_EQ(board->Snapshot().opens, 1) << id;  // nor was Play pressed
-    }
+    Focus(kIdInfo);
+    PressEnter(Item(kIdInfo));
+    ASSERT_NE(window.Handle(), nullptr);
+    EXPECT_EQ(board->Snapshot().opens, 1);  // Play was not pressed
+    Focus(kIdSend);
+    PressEnter(Item(kIdSend));
+    WaitIdle();
+    EXPECT_EQ(board->Snapshot().opens, 2);  // Play was pressed
+    ASSERT_NE(window.Handle(), nullptr);
     Focus(kIdNext);
     ::SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     ASSERT_NE(window.Handle(), nullptr);
@@ -315,7 +328,7 @@ TEST_F(Win32WindowTest, TrackListRowsPlayTheirSong) {
     ASSERT_EQ(::SendMessageW(list, LB_GETCOUNT, 0, 0), 4);
     wchar_t row[128] = {};
     ::SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(row));
-    EXPECT_EQ(std::wstring(row), L"   1  Overworld  1:30");
+    EXPECT_EQ(std::wstring(row), L"   3  Overworld  1:30");
     EXPECT_EQ(Text(kIdSongLabel), L"Song 1 of 5: Title Screen");
 
     // A double-click on row 1 plays song 3; the row is marked as playing.
@@ -325,7 +338,7 @@ TEST_F(Win32WindowTest, TrackListRowsPlayTheirSong) {
     ASSERT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
     EXPECT_EQ(board->Snapshot().user0[2 + 7], 3);
     ::SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(row));
-    EXPECT_EQ(std::wstring(row), L">  1  Overworld  1:30");
+    EXPECT_EQ(std::wstring(row), L">  3  Overworld  1:30");
     EXPECT_EQ(Text(kIdSongLabel), L"Song 3 of 5: Overworld");
     EXPECT_EQ(Text(kIdTimeLeft), L"1:30 left");
     // TUNLET_SCREENSHOT_PAUSE_MS keeps the window up that long, Auto-advance ticked,
@@ -392,9 +405,13 @@ TEST_F(Win32WindowTest, StopThenWriteErrorBoxFromTheWorker) {
     Click(kIdSend);
     WaitIdle();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, L"write err");
+    EXPECT_EQ(boxes[0].text.rfind(L"write err\n", 0), 0u);  // and the reason below
     EXPECT_EQ(boxes[0].owner, window.Handle());
-    EXPECT_EQ(boxes[0].caption, L"tunlet_win32_tests");  // the program's name
+    EXPECT_EQ(boxes[0].caption, L"Tunlet");
+    EXPECT_TRUE(boxes[0].icon);
+    RECT main{};
+    ::GetWindowRect(window.Handle(), &main);
+    ExpectSameCentre(boxes[0].rect, main);
     EXPECT_FALSE(board->IsOpen());
 }
 
@@ -407,7 +424,7 @@ TEST_F(Win32WindowTest, CloseWhileTheWorkersBoxIsUp) {
     Click(kIdSend);
     window.PumpUntil([&] { return window.Handle() == nullptr; });
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, L"write err");
+    EXPECT_EQ(boxes[0].text.rfind(L"write err", 0), 0u);
     EXPECT_FALSE(g_closeMainUnderBox);
     EXPECT_TRUE(dlg.IsIdle());
     EXPECT_FALSE(board->IsOpen());
@@ -427,8 +444,7 @@ TEST_F(Win32WindowTest, AboutBoxFromTheSystemMenu) {
 }
 
 // The program's own modal loop, keys queued as the keyboard queues them: Enter on the
-// focused Close button (which the dialog manager would press) ends nothing; Escape
-// then ends the dialog.
+// focused Close button presses it, as in every dialog, and the dialog ends.
 Win32PlayerWindow* g_modal = nullptr;
 int g_modalSteps = 0;
 
@@ -453,7 +469,7 @@ void CALLBACK ModalStep(HWND, UINT, UINT_PTR, ::DWORD) {
     ++g_modalSteps;
 }
 
-TEST(Win32Modal, EnterInTheModalLoopNeverCloses) {
+TEST(Win32Modal, EnterOnTheFocusedCloseButtonPressesIt) {
     InitWin32Controls();
     SetCableBackend(VirtualBoard::Create());
     {
@@ -465,16 +481,58 @@ TEST(Win32Modal, EnterInTheModalLoopNeverCloses) {
         window.RunModal();
         ::KillTimer(nullptr, timer);
         g_modal = nullptr;
-        // Ended by the Escape of the second step, not by the Enter of the first.
-        EXPECT_EQ(g_modalSteps, 2);
+        // Ended by the Enter of the first step.
+        EXPECT_EQ(g_modalSteps, 1);
     }
     SetCableBackend(nullptr);
+}
+
+// Ctrl+O shows the system's Open dialog, owned by the window, from the folder of the
+// last file; cancelled, nothing changes. (What a chosen file does is the dialog's.)
+TEST_F(Win32WindowTest, OpenWithCtrlO) {
+    Drop(test::DataFile("clip_5b.nes"));
+    BYTE keys[256] = {};
+    ::GetKeyboardState(keys);
+    keys[VK_CONTROL] = 0x80;
+    ::SetKeyboardState(keys);
+    ::PostMessageW(Item(kIdPath), WM_KEYDOWN, 'O', 1);
+    int rounds = 0;
+    window.PumpUntil([&] { return rounds++ > 0; });
+    keys[VK_CONTROL] = 0;
+    ::SetKeyboardState(keys);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"Open");
+    EXPECT_EQ(boxes[0].owner, window.Handle());
+    EXPECT_NE(dlg.pRom, nullptr);
+}
+
+// Larger than the template: the summary and the list take the height, Close keeps to
+// the right edge; the smallest size the frame allows is the template's.
+TEST_F(Win32WindowTest, Resizing) {
+    RECT window0{}, summary0{}, close0{};
+    ::GetWindowRect(window.Handle(), &window0);
+    ::GetWindowRect(Item(kIdInfo), &summary0);
+    ::GetWindowRect(Item(kIdCancel), &close0);
+    ::SetWindowPos(window.Handle(), nullptr, 0, 0, window0.right - window0.left + 100,
+                   window0.bottom - window0.top + 200, SWP_NOMOVE | SWP_NOZORDER);
+    RECT summary{}, close{};
+    ::GetWindowRect(Item(kIdInfo), &summary);
+    ::GetWindowRect(Item(kIdCancel), &close);
+    EXPECT_EQ(summary.right - summary.left, summary0.right - summary0.left + 100);
+    EXPECT_EQ(summary.bottom - summary.top, summary0.bottom - summary0.top + 100);
+    EXPECT_EQ(close.left - close0.left, 100);
+    EXPECT_EQ(close.top - close0.top, 100);
+    MINMAXINFO info{};
+    ::SendMessageW(window.Handle(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(info.ptMinTrackSize.x, window0.right - window0.left);
+    EXPECT_EQ(info.ptMinTrackSize.y, window0.bottom - window0.top);
 }
 
 // tunlet --cable virtual: a panel under the controls shows what the board received
 // after each Play; the summary box keeps the file's summary.
 TEST(Win32AppStart, VirtualBoardPanel) {
     InitWin32Controls();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tunlet");
     const CableChoice cable = ChooseCable("virtual");
     AppOptions options;
     options.file = test::DataFile("db_apu.nsf");
@@ -526,8 +584,9 @@ TEST_F(Win32WindowTest, BoardCheckBoxes) {
     };
     const Case cases[] = {
         {DefaultBoardChain(), TdoLine::StuckLow, L"Ready", L"FPGA board is not connected.\nTDO is stuck low."},
-        {{ChainDevice{0x0362D093, 6, std::nullopt}}, TdoLine::Chain, L"",
-         L"The JTAG chain holds 1 device: 0x0362D093; Tunlet drives a chain of one Intel FPGA."},
+        {{ChainDevice{0x0362D093, 6, std::nullopt}}, TdoLine::Chain, L"Tunlet",
+         L"Tunlet cannot send to this board.\nThe JTAG chain holds 1 device: 0x0362D093; Tunlet drives a chain of "
+         L"one Intel FPGA."},
     };
     for (const Case& c : cases) {
         board->SetChain(c.chain, c.line);

@@ -14,7 +14,8 @@ bool StartQtPlayer(CPlayerDlg& dlg, QtPlayerWindow& window, const AppOptions& op
         window.AddBoardPanel();
         ReportVirtualBoard(dlg, options.board, [&window](const std::string& report) { window.SetBoardReport(report); });
     }
-    dlg.OnInitDialog();  // the board probe reports a missing cable before the window shows
+    window.RestorePlace();  // so that the start-up box shows where the window will
+    dlg.OnInitDialog();     // the board probe reports a missing cable before the window shows
     if (!options.file.empty()) dlg.OnDropFiles({options.file});
     return true;
 }
@@ -23,7 +24,8 @@ bool CPlayerApp::InitInstance(const AppOptions& options) {
     CPlayerDlg dlg;
     QtPlayerWindow window(dlg);
     if (!StartQtPlayer(dlg, window, options)) return false;
-    window.exec();    // Close, Escape, the close box and Enter all end it
+    window.exec();  // Close, Escape and the close box end it
+    window.SavePlace();
     dlg.OnDestroy();  // stops and waits for a running transfer while the UI still answers
     return false;
 }

@@ -11,6 +11,11 @@
 #include <QDropEvent>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QScreen>
+#include <QSettings>
+#include <QShortcut>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -45,6 +50,16 @@ QtPlayerWindow::QtPlayerWindow(CPlayerDlg& dlg, QWidget* parent)
     : QtTemplateDialog(*res::FindDialogTemplate(res::kIddPlayerDialog), parent), dlg_(dlg) {
     connect(static_cast<QPushButton*>(Control(kIdSend)), &QPushButton::clicked, this, [this] { dlg_.OnSend(); });
     connect(static_cast<QPushButton*>(Control(kIdNext)), &QPushButton::clicked, this, [this] { dlg_.OnNext(); });
+    connect(static_cast<QPushButton*>(Control(kIdPrevious)), &QPushButton::clicked, this, [this] { dlg_.OnPrevious(); });
+    // Resizable and maximisable, never below the template's size.
+    setMinimumSize(size());
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+    setSizeGripEnabled(true);
+    connect(new QShortcut(QKeySequence::Open, this), &QShortcut::activated, this, [this] { dlg_.OnOpen(); });
+    for (const QKeySequence& key : {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)}) {
+        connect(new QShortcut(key, this), &QShortcut::activated, this, [this] { ShowMenuAtFocus(); });
+    }
     auto* list = static_cast<QListWidget*>(Control(kIdTrackList));
     connect(list, &QListWidget::itemDoubleClicked, this, [this, list](QListWidgetItem* item) {
         dlg_.OnTrackChosen(list->row(item));
@@ -80,9 +95,20 @@ int QtPlayerWindow::ListSelection(int id) {
     return list != nullptr ? list->currentRow() : -1;
 }
 
+void QtPlayerWindow::SetListSelection(int id, int row) {
+    auto* list = qobject_cast<QListWidget*>(Control(id));
+    if (list == nullptr) return;
+    list->setCurrentRow(row);
+    if (list->item(row) != nullptr) list->scrollToItem(list->item(row));
+}
+
 bool QtPlayerWindow::IsChecked(int id) {
     auto* box = qobject_cast<QAbstractButton*>(Control(id));
     return box != nullptr && box->isChecked();
+}
+
+void QtPlayerWindow::SetChecked(int id, bool checked) {
+    if (auto* box = qobject_cast<QAbstractButton*>(Control(id))) box->setChecked(checked);
 }
 
 void QtPlayerWindow::EnableItem(int id, bool enable) {
@@ -120,16 +146,27 @@ void QtPlayerWindow::Post(std::function<void()> task) {
 
 void QtPlayerWindow::AddBoardPanel() {
     if (boardPanel_ != nullptr) return;
-    // In dialog units, as the template: below the bottom row, as wide as the summary.
-    const int top = res::FindDialogTemplate(res::kIddPlayerDialog)->cy;
-    constexpr int kHeight = 100;
-    const int bottom = top + kHeight + 3;
+    // Below the bottom row, as wide as the summary.
+    constexpr int kHeight = res::kBoardPanelHeight;
     boardPanel_ = new QPlainTextEdit(this);
     boardPanel_->setReadOnly(true);
     boardPanel_->setPlaceholderText(QStringLiteral("What the virtual board receives shows here after Play."));
-    boardPanel_->setGeometry(ToPixels(3, top, 179, kHeight));
-    setFixedSize(width(), ToPixels(0, 0, 0, bottom).height());
+    // At its smallest the panel is short and scrolls: on a small screen (1366 x 768 at
+    // 144 DPI) it shrinks (down to a sliver) so that the window still fits.
+    const int gap = ToPixels(0, 0, 0, res::kBoardPanelGap).height();
+    int least = ToPixels(0, 0, 0, res::kBoardPanelMinHeight).height();
+    int wanted = ToPixels(0, 0, 0, kHeight).height();
+    if (const QScreen* screen = this->screen()) {
+        const int frame = frameGeometry().height() - height();
+        const int room = screen->availableGeometry().height() - frame - height() - 2 * gap;
+        least = std::max(8, std::min(least, room));
+        wanted = std::max(least, std::min(wanted, room));
+    }
+    panelPlace_ = QRect(ToPixels(3, 0, 179, 0).x(), height() + gap, ToPixels(0, 0, 179, 0).width(), least);
+    setMinimumSize(minimumWidth(), height() + 2 * gap + least);
+    resize(width(), height() + 2 * gap + wanted);
     boardPanel_->show();
+    Relayout();
 }
 
 void QtPlayerWindow::SetBoardReport(const std::string& text) {
@@ -169,18 +206,77 @@ void QtPlayerWindow::timerEvent(QTimerEvent* event) {
     QtTemplateDialog::timerEvent(event);
 }
 
-void QtPlayerWindow::ShowBox(const QString& text, const QString& caption) {
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+void QtPlayerWindow::ShowBox(const QString& text, const QString& caption, BoxIcon icon) {
+    QMessageBox box(icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::Critical, caption, text,
+                    QMessageBox::Ok, this);
     box.exec();
 }
 
-void QtPlayerWindow::MessageBox(const std::string& text, const std::string& caption) {
+void QtPlayerWindow::MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) {
     if (QThread::currentThread() == thread()) {
-        ShowBox(DisplayText(text), caption.empty() ? QCoreApplication::applicationName() : DisplayText(caption));
+        ShowBox(DisplayText(text), DisplayText(caption.empty() ? res::kAppName : caption), icon);
     } else {
         // The worker waits here until the box on the UI thread has been dismissed.
-        RunOnUiThreadAndWait(*this, [this, text, caption] { MessageBox(text, caption); });
+        RunOnUiThreadAndWait(*this, [this, text, caption, icon] { MessageBox(text, caption, icon); });
     }
+}
+
+void QtPlayerWindow::ShowText(const std::string& caption, const std::string& text) {
+    QtTemplateDialog box(*res::FindDialogTemplate(res::kIddTextBox), this);
+    box.setWindowTitle(DisplayText(caption));
+    auto* edit = static_cast<QPlainTextEdit*>(box.Control(kIdTextBox));
+    edit->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    edit->setPlainText(DisplayText(text));
+    box.exec();
+}
+
+bool QtPlayerWindow::ChooseFile(const std::string& folder, std::string& path) {
+    // The patterns in both cases: the file system's own matching may heed case.
+    const QString patterns = QString::fromUtf8(kOpenPatterns);
+    QFileDialog dialog(this, QString::fromUtf8(kOpenTitle), DisplayText(folder),
+                       QString::fromUtf8(kOpenFilterName) + " (" + patterns + " " + patterns.toUpper() +
+                           ");;All files (*)");
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    path = QFile::encodeName(dialog.selectedFiles().front()).toStdString();
+    return true;
+}
+
+// The user's configuration folder (~/.config/Tunlet/tunlet.conf); a store that cannot
+// be read or written reads as empty and keeps nothing, silently.
+std::string QtPlayerWindow::ReadSetting(const std::string& name) {
+    const QSettings settings(QStringLiteral("Tunlet"), QStringLiteral("tunlet"));
+    return settings.value(QString::fromStdString(name)).toString().toUtf8().toStdString();
+}
+
+void QtPlayerWindow::WriteSetting(const std::string& name, const std::string& value) {
+    QSettings settings(QStringLiteral("Tunlet"), QStringLiteral("tunlet"));
+    settings.setValue(QString::fromStdString(name), QString::fromUtf8(value.c_str()));
+}
+
+void QtPlayerWindow::RestorePlace() {
+    const QByteArray saved = QByteArray::fromBase64(QByteArray::fromStdString(ReadSetting("Window")));
+    if (!saved.isEmpty() && restoreGeometry(saved)) return;
+    if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+}
+
+void QtPlayerWindow::SavePlace() { WriteSetting("Window", saveGeometry().toBase64().toStdString()); }
+
+void QtPlayerWindow::resizeEvent(QResizeEvent* event) {
+    QtTemplateDialog::resizeEvent(event);
+    Relayout();
+}
+
+void QtPlayerWindow::Relayout() {
+    const int dx = width() - minimumWidth(), dy = height() - minimumHeight();
+    const bool panel = boardPanel_ != nullptr;
+    const auto place = [&](int id, const QRect& r) {
+        const res::Rect p = res::PlaceControl(id, {r.x(), r.y(), r.width(), r.height()}, dx, dy, panel);
+        return QRect(p.x, p.y, p.cx, p.cy);
+    };
+    for (const auto& [id, r] : TemplatePlaces()) Control(id)->setGeometry(place(id, r));
+    if (panel) boardPanel_->setGeometry(place(res::kIdBoardPanel, panelPlace_));
 }
 
 void QtPlayerWindow::ExchangeText(int id, std::string& text, bool save) {
@@ -225,6 +321,14 @@ bool QtPlayerWindow::AppendSystemMenu(int command, const std::string& text) {
     // The desktop gives the program no system menu: the entries go to the context menu.
     menu_.emplace_back(command, DisplayText(text));
     return true;
+}
+
+void QtPlayerWindow::CheckSystemMenu(int command, bool checked) {
+    if (checked) {
+        ticked_.insert(command);
+    } else {
+        ticked_.erase(command);
+    }
 }
 
 IconHandle QtPlayerWindow::LoadIcon(int resource) { return IconHandle{resource == res::kIdrMainFrame ? resource : 0}; }
@@ -284,16 +388,38 @@ void QtPlayerWindow::dropEvent(QDropEvent* event) {
     dlg_.OnDropFiles(paths);
 }
 
+void QtPlayerWindow::FillMenu(QMenu& menu) {
+    for (const auto& [command, text] : menu_) {
+        if (command == 0) {
+            menu.addSeparator();
+            continue;
+        }
+        // The shortcut after a tab shows at the right of the entry.
+        QAction* action = menu.addAction(text.section(QLatin1Char('\t'), 0, 0));
+        if (text.contains(QLatin1Char('\t'))) action->setShortcut(QKeySequence(text.section(QLatin1Char('\t'), 1)));
+        action->setShortcutContext(Qt::WidgetShortcut);  // the window's own shortcut acts
+        const unsigned id = static_cast<unsigned>(command);
+        if (id == CPlayerDlg::kBoardCheckCommand) {
+            action->setCheckable(true);
+            action->setChecked(MenuTicked(command));
+        }
+        connect(action, &QAction::triggered, this, [this, id] { dlg_.OnSysCommand(id); });
+    }
+}
+
 void QtPlayerWindow::contextMenuEvent(QContextMenuEvent* event) {
     if (menu_.empty()) return;
     QMenu menu(this);
-    for (const auto& [command, text] : menu_) {
-        menu.addSeparator();
-        QAction* action = menu.addAction(text);
-        const unsigned id = static_cast<unsigned>(command);
-        connect(action, &QAction::triggered, this, [this, id] { dlg_.OnSysCommand(id); });
-    }
+    FillMenu(menu);
     menu.exec(event->globalPos());
+}
+
+void QtPlayerWindow::ShowMenuAtFocus() {
+    if (menu_.empty()) return;
+    QWidget* focus = focusWidget() != nullptr ? focusWidget() : this;
+    QMenu menu(this);
+    FillMenu(menu);
+    menu.exec(focus->mapToGlobal(focus->rect().center()));
 }
 
 void QtPlayerWindow::paintEvent(QPaintEvent* event) {

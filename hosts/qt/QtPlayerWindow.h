@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 class QPainter;
 class QSocketNotifier;
 class QPlainTextEdit;
+class QMenu;
 
 namespace tunlet {
 
@@ -34,16 +36,23 @@ public:
     void SetListRows(int id, const std::vector<std::string>& rows) override;
     void SetListRow(int id, int row, const std::string& text) override;
     int ListSelection(int id) override;
+    void SetListSelection(int id, int row) override;
     bool IsChecked(int id) override;
+    void SetChecked(int id, bool checked) override;
     void SetProgressPos(int pos) override;
     void Post(std::function<void()> task) override;
     void SetTimer(int id, int periodMs) override;
     void KillTimer(int id) override;
-    void MessageBox(const std::string& text, const std::string& caption) override;
+    void MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) override;
+    void ShowText(const std::string& caption, const std::string& text) override;
+    bool ChooseFile(const std::string& folder, std::string& path) override;
+    std::string ReadSetting(const std::string& name) override;
+    void WriteSetting(const std::string& name, const std::string& value) override;
     void ExchangeText(int id, std::string& text, bool save) override;
     void SetTabStops(int id, const std::vector<int>& stops) override;
     void DragAcceptFiles(bool accept) override;
     bool AppendSystemMenu(int command, const std::string& text) override;
+    void CheckSystemMenu(int command, bool checked) override;
     IconHandle LoadIcon(int resource) override;
     void SetIcon(IconHandle icon, bool big) override;
     bool IsIconic() override;
@@ -58,10 +67,19 @@ public:
     void AddBoardPanel();
     void SetBoardReport(const std::string& text);
 
+    // The window's size and place as the last run left them (else the middle of the
+    // screen), and kept for the next run.
+    void RestorePlace();
+    void SavePlace();
+
     // The local paths of a drop, as 8-bit strings (what OnDropFiles gets).
     static std::vector<std::string> LocalPaths(const QList<QUrl>& urls);
-    // The entries the About command and its kin appear under (the context menu).
+    // The window's menu (the context menu, Shift+F10 and the Menu key): its entries
+    // in order, command 0 for a separator, and the commands ticked now.
     const std::vector<std::pair<int, QString>>& MenuEntries() const { return menu_; }
+    bool MenuTicked(int command) const { return ticked_.count(command) != 0; }
+    // Builds the menu as the keys and the right button show it.
+    void FillMenu(QMenu& menu);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -69,12 +87,16 @@ protected:
     void timerEvent(QTimerEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     // Enter goes to the dialog, which loads a typed path; it never closes the window.
     void OnEnter() override { dlg_.OnOK(FocusedId()); }
 
 private:
-    void ShowBox(const QString& text, const QString& caption);
+    void ShowBox(const QString& text, const QString& caption, BoxIcon icon);
     void RunPosted();
+    void ShowMenuAtFocus();
+    // Puts every control where the window's size wants it.
+    void Relayout();
 
     // A file descriptor closed with its owner.
     class Fd {
@@ -91,6 +113,8 @@ private:
     std::map<int, int> timers_;            // our timer id -> Qt's
     std::map<int, std::string> shown_;     // the bytes last shown in each edit
     std::vector<std::pair<int, QString>> menu_;
+    std::set<int> ticked_;
+    QRect panelPlace_;  // the board panel's place at the smallest size
     QPainter* painter_ = nullptr;          // set while paintEvent runs
     // Tasks posted from other threads, and the event counter that wakes the UI thread.
     PostedTasks posted_;

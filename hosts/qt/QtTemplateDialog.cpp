@@ -71,7 +71,10 @@ QtTemplateDialog::QtTemplateDialog(const res::DialogTemplate& t, QWidget* parent
             w->resize(std::max(w->width(), kIconSize), std::max(w->height(), kIconSize));
         }
         w->setFocusPolicy((c.style & res::style::kTabStop) ? Qt::StrongFocus : Qt::NoFocus);
-        if (c.id != -1) controls_[c.id] = w;
+        if (c.id != -1) {
+            controls_[c.id] = w;
+            places_[c.id] = w->geometry();
+        }
         if (auto* button = qobject_cast<QPushButton*>(w)) {
             if (c.id == 1) connect(button, &QPushButton::clicked, this, &QDialog::accept);
             if (c.id == 2) connect(button, &QPushButton::clicked, this, &QDialog::reject);
@@ -121,9 +124,11 @@ QWidget* QtTemplateDialog::MakeControl(const res::ControlTemplate& c) {
         if (c.style & s::kEditMultiline) {
             auto* e = new QPlainTextEdit(this);
             e->setReadOnly((c.style & s::kEditReadOnly) != 0);
-            e->setLineWrapMode(QPlainTextEdit::NoWrap);  // lines scroll sideways, never wrap
-            e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-            e->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            // Without sideways scrolling long lines wrap at the box's width.
+            const bool sideways = (c.style & (s::kEditAutoHScroll | s::kHScroll)) != 0;
+            e->setLineWrapMode(sideways ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
+            e->setHorizontalScrollBarPolicy((c.style & s::kHScroll) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+            e->setVerticalScrollBarPolicy((c.style & s::kVScroll) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
             e->setPlainText(text);
             return e;
         }

@@ -34,6 +34,8 @@ public:
     QRect ToPixels(int x, int y, int cx, int cy) const;
     // The id of the control that has the focus, or 0.
     int FocusedId() const;
+    // Each control with an id and its place in pixels at the template's size.
+    const std::map<int, QRect>& TemplatePlaces() const { return places_; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -45,6 +47,7 @@ private:
     QWidget* MakeControl(const res::ControlTemplate& c);
 
     std::map<int, QWidget*> controls_;
+    std::map<int, QRect> places_;
     int baseX_ = 8;  // average character width in pixels
     int baseY_ = 16; // character height in pixels
 };

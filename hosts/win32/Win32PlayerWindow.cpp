@@ -4,11 +4,14 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 #include "app/MakeCrLf.h"
 #include "app/PlayerDlg.h"
+#include "hosts/win32/Win32Boxes.h"
 #include "hosts/win32/Win32Text.h"
+#include "res/DialogTemplates.h"
 #include "res/Strings.h"
 
 namespace tunlet {
@@ -17,32 +20,6 @@ namespace {
 
 // Posted to the dialog when another thread has queued a task for the UI thread.
 constexpr UINT kRunPosted = WM_APP + 1;
-
-// The application's name, which boxes without a caption of their own show: the
-// program file's name without its extension.
-std::wstring AppName() {
-    wchar_t path[MAX_PATH];
-    const ::DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring name(path, n);
-    name = name.substr(name.find_last_of(L"\\/") + 1);
-    return name.substr(0, name.find_last_of(L'.'));
-}
-
-// Puts window in the middle of area, kept inside the work area of its monitor.
-void CentreIn(HWND window, const RECT& area) {
-    RECT r{};
-    ::GetWindowRect(window, &r);
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof monitor;
-    ::GetMonitorInfoW(::MonitorFromRect(&area, MONITOR_DEFAULTTONEAREST), &monitor);
-    const RECT& work = monitor.rcWork;
-    const LONG width = r.right - r.left, height = r.bottom - r.top;
-    LONG x = area.left + (area.right - area.left - width) / 2;
-    LONG y = area.top + (area.bottom - area.top - height) / 2;
-    x = std::max(work.left, std::min(x, work.right - width));
-    y = std::max(work.top, std::min(y, work.bottom - height));
-    ::SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
 
 // The main window in the middle of the work area of the monitor it is on.
 void CentreOnScreen(HWND window) {
@@ -121,6 +98,17 @@ void Win32PlayerWindow::RunModal() {
 
 bool Win32PlayerWindow::FilterMessage(const MSG& msg) {
     if (hwnd_ == nullptr || (msg.hwnd != hwnd_ && !::IsChild(hwnd_, msg.hwnd))) return false;
+    // Ctrl+O, wherever the focus is (its character, 0x0F, goes nowhere).
+    const bool ctrl = ::GetKeyState(VK_CONTROL) < 0;
+    if (msg.message == WM_KEYDOWN && msg.wParam == 'O' && ctrl && ::GetKeyState(VK_MENU) >= 0) {
+        dlg_.OnOpen();
+        return true;
+    }
+    if (msg.message == WM_CHAR && msg.wParam == 0x0F) return true;
+    // A push button with the focus takes Enter as a click (the dialog manager does it).
+    if (msg.hwnd != hwnd_ && (::SendMessageW(msg.hwnd, WM_GETDLGCODE, 0, 0) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))) {
+        return false;
+    }
     const bool enter = (msg.message == WM_KEYDOWN || msg.message == WM_KEYUP) && msg.wParam == VK_RETURN;
     const bool enterChar = msg.message == WM_CHAR && msg.wParam == L'\r';
     if (!enter && !enterChar) return false;
@@ -145,6 +133,7 @@ void Win32PlayerWindow::End() {
         return;
     }
     ending_ = true;
+    SavePlace();
     dlg_.OnDestroy();  // stops and waits for a running transfer while the window answers
     if (modal_) {
         ::EndDialog(hwnd_, IDCANCEL);
@@ -159,8 +148,12 @@ INT_PTR CALLBACK Win32PlayerWindow::DialogProc(HWND hwnd, UINT message, WPARAM w
         auto* self = reinterpret_cast<Win32PlayerWindow*>(lParam);
         ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
         self->hwnd_ = hwnd;
+        self->NotePlaces();
+        // Where the window opens, before start-up, so that its box shows there.
+        const bool restored = self->RestorePlace();
+        if (!restored) CentreOnScreen(hwnd);
         if (self->onInit_) self->onInit_();
-        CentreOnScreen(hwnd);  // after start-up, which may have made it taller
+        if (!restored) CentreOnScreen(hwnd);  // start-up may have made it taller
         return TRUE;  // the focus goes to the first tab stop
     }
     auto* self = reinterpret_cast<Win32PlayerWindow*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
@@ -183,6 +176,9 @@ INT_PTR Win32PlayerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
                 case kIdNext:
                     dlg_.OnNext();
                     return TRUE;
+                case kIdPrevious:
+                    dlg_.OnPrevious();
+                    return TRUE;
                 case kIdAutoAdvance:
                     dlg_.OnAutoAdvance();
                     return TRUE;
@@ -202,6 +198,15 @@ INT_PTR Win32PlayerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         case WM_CLOSE:  // the caption's close box
             End();
             return TRUE;
+        case WM_GETMINMAXINFO:  // never smaller than the template (and a short board panel)
+            if (smallest_.cx > 0) {
+                auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+                info->ptMinTrackSize = {smallest_.cx, smallest_.cy};
+            }
+            return TRUE;
+        case WM_SIZE:
+            if (wParam != SIZE_MINIMIZED) Relayout();
+            return FALSE;
         case WM_DROPFILES: {
             auto drop = reinterpret_cast<HDROP>(wParam);
             std::vector<std::string> paths;
@@ -287,6 +292,14 @@ void Win32PlayerWindow::SetListRow(int id, int row, const std::string& text) {
     if (selected == row) ::SendDlgItemMessageW(hwnd_, id, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
 }
 
+void Win32PlayerWindow::SetListSelection(int id, int row) {
+    ::SendDlgItemMessageW(hwnd_, id, LB_SETCURSEL, static_cast<WPARAM>(row), 0);  // scrolls it into view
+}
+
+void Win32PlayerWindow::SetChecked(int id, bool checked) {
+    ::CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
 int Win32PlayerWindow::ListSelection(int id) {
     const LRESULT selected = ::SendDlgItemMessageW(hwnd_, id, LB_GETCURSEL, 0, 0);
     return selected == LB_ERR ? -1 : static_cast<int>(selected);
@@ -315,15 +328,34 @@ void Win32PlayerWindow::SetTimer(int id, int periodMs) {
 
 void Win32PlayerWindow::KillTimer(int id) { ::KillTimer(hwnd_, static_cast<UINT_PTR>(id)); }
 
-void Win32PlayerWindow::MessageBox(const std::string& text, const std::string& caption) {
+void Win32PlayerWindow::MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) {
     if (OnUiThread()) {
-        const std::wstring title = caption.empty() ? AppName() : DisplayText(caption);
+        const std::wstring title = DisplayText(caption.empty() ? res::kAppName : caption);
         const BoxScope box(*this);
-        ::MessageBoxW(hwnd_, DisplayText(text).c_str(), title.c_str(), MB_OK);
+        ShowMessageBox(hwnd_, DisplayText(text), title, icon == BoxIcon::Warning ? MB_ICONWARNING : MB_ICONERROR);
         return;
     }
     // The worker waits until the box, shown on the UI thread, has been dismissed.
-    RunOnUiThreadAndWait(*this, [this, text, caption] { MessageBox(text, caption); });
+    RunOnUiThreadAndWait(*this, [this, text, caption, icon] { MessageBox(text, caption, icon); });
+}
+
+void Win32PlayerWindow::ShowText(const std::string& caption, const std::string& text) {
+    const BoxScope box(*this);
+    ShowTextBox(instance_, hwnd_, DisplayText(caption), DisplayText(text));
+}
+
+bool Win32PlayerWindow::ChooseFile(const std::string& folder, std::string& path) {
+    const BoxScope box(*this);
+    std::wstring chosen;
+    if (!ChooseOpenFile(hwnd_, Widen(folder), chosen)) return false;
+    path = Narrow(chosen);
+    return true;
+}
+
+std::string Win32PlayerWindow::ReadSetting(const std::string& name) { return Narrow(ReadRegistrySetting(Widen(name))); }
+
+void Win32PlayerWindow::WriteSetting(const std::string& name, const std::string& value) {
+    WriteRegistrySetting(Widen(name), Widen(value));
 }
 
 void Win32PlayerWindow::ExchangeText(int id, std::string& text, bool save) {
@@ -354,44 +386,23 @@ void Win32PlayerWindow::SetTabStops(int id, const std::vector<int>& stops) {
     ::InvalidateRect(::GetDlgItem(hwnd_, id), nullptr, TRUE);
 }
 
-void Win32PlayerWindow::AddBoardPanel() {
-    if (boardPanel_ != nullptr || hwnd_ == nullptr) return;
-    // Under everything the template holds, as wide as the summary box, 92 dialog units tall.
-    RECT client{};
-    ::GetClientRect(hwnd_, &client);
-    RECT margin{3, 0, 179, 92};
-    ::MapDialogRect(hwnd_, &margin);
-    RECT gap{0, 0, 0, 3};
-    ::MapDialogRect(hwnd_, &gap);
-    boardPanel_ = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                                    WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY |
-                                        ES_AUTOVSCROLL,
-                                    margin.left, client.bottom, margin.right, margin.bottom, hwnd_, nullptr,
-                                    instance_, nullptr);
-    if (boardPanel_ == nullptr) return;
-    ::SendMessageW(boardPanel_, WM_SETFONT, ::SendMessageW(hwnd_, WM_GETFONT, 0, 0), FALSE);
-    ::SetWindowTextW(boardPanel_, L"What the virtual board receives shows here after Play.");
-    RECT window{};
-    ::GetWindowRect(hwnd_, &window);
-    ::SetWindowPos(hwnd_, nullptr, 0, 0, window.right - window.left,
-                   window.bottom - window.top + margin.bottom + gap.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void Win32PlayerWindow::SetBoardReport(const std::string& text) {
-    if (boardPanel_ == nullptr) return;
-    std::string shown = text;
-    MakeCrLf(shown);  // the edit breaks lines at CR LF only
-    ::SetWindowTextW(boardPanel_, DisplayText(shown).c_str());
-}
-
 void Win32PlayerWindow::DragAcceptFiles(bool accept) { ::DragAcceptFiles(hwnd_, accept); }
 
 bool Win32PlayerWindow::AppendSystemMenu(int command, const std::string& text) {
     HMENU menu = ::GetSystemMenu(hwnd_, FALSE);
     if (menu == nullptr) return false;
-    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    ::AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(command), Widen(text).c_str());
+    if (command == 0) {
+        ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    } else {
+        ::AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(command), Widen(text).c_str());
+    }
     return true;
+}
+
+void Win32PlayerWindow::CheckSystemMenu(int command, bool checked) {
+    if (HMENU menu = ::GetSystemMenu(hwnd_, FALSE)) {
+        ::CheckMenuItem(menu, static_cast<UINT>(command), MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+    }
 }
 
 IconHandle Win32PlayerWindow::LoadIcon(int resource) {

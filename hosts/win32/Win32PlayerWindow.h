@@ -49,16 +49,23 @@ public:
     void SetListRows(int id, const std::vector<std::string>& rows) override;
     void SetListRow(int id, int row, const std::string& text) override;
     int ListSelection(int id) override;
+    void SetListSelection(int id, int row) override;
     bool IsChecked(int id) override;
+    void SetChecked(int id, bool checked) override;
     void SetProgressPos(int pos) override;
     void Post(std::function<void()> task) override;
     void SetTimer(int id, int periodMs) override;
     void KillTimer(int id) override;
-    void MessageBox(const std::string& text, const std::string& caption) override;
+    void MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) override;
+    void ShowText(const std::string& caption, const std::string& text) override;
+    bool ChooseFile(const std::string& folder, std::string& path) override;
+    std::string ReadSetting(const std::string& name) override;
+    void WriteSetting(const std::string& name, const std::string& value) override;
     void ExchangeText(int id, std::string& text, bool save) override;
     void SetTabStops(int id, const std::vector<int>& stops) override;
     void DragAcceptFiles(bool accept) override;
     bool AppendSystemMenu(int command, const std::string& text) override;
+    void CheckSystemMenu(int command, bool checked) override;
     IconHandle LoadIcon(int resource) override;
     void SetIcon(IconHandle icon, bool big) override;
     bool IsIconic() override;
@@ -74,15 +81,22 @@ public:
     void SetBoardReport(const std::string& text);
     HWND BoardPanel() const { return boardPanel_; }
 
-    // Sees the dialog's messages before the dialog manager does: Enter goes to the
-    // dialog's OnOK (it never ends the dialog, not even on the focused Close button).
-    // True when the message has been handled.
+    // Sees the dialog's messages before the dialog manager does: Enter on a push button
+    // presses it, as in every dialog; elsewhere it goes to the dialog's OnOK (the path
+    // box loads, a track row plays). Ctrl+O opens a file. True when handled.
     bool FilterMessage(const MSG& msg);
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     bool OnUiThread() const { return ::GetCurrentThreadId() == uiThread_; }
+    // The controls' places at the smallest size, then the window kept at least that big
+    // and its controls placed for its size.
+    void NotePlaces();
+    void Relayout();
+    // The window's size and place: as the last run left it, else centred; kept at the end.
+    bool RestorePlace();
+    void SavePlace();
     // Counts a box shown on the UI thread for as long as it is up.
     class BoxScope {
     public:
@@ -108,6 +122,9 @@ private:
     HWND boardPanel_ = nullptr;              // a child of the dialog, destroyed with it
     std::map<int, HICON> icons_;
     std::map<int, std::string> shown_;       // the bytes last shown in each edit
+    std::map<int, RECT> places_;             // each control at the smallest size (client pixels)
+    SIZE smallest_{};                        // the window's smallest size, frame included
+    SIZE smallestClient_{};
     PostedTasks posted_;
 };
 

@@ -7,6 +7,7 @@
 
 #include "app/PlayerApp.h"
 #include "cable/CableChoice.h"
+#include "hosts/win32/Win32Boxes.h"
 #include "hosts/win32/Win32Text.h"
 #include "res/RunningMark.h"
 
@@ -30,13 +31,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     std::optional<tunlet::AppOptions> options =
         tunlet::ParseAppArgs(static_cast<int>(argv.size()), argv.data(), text, code);
     if (!options) {
-        // A window program has no console: help, version and usage errors show in a box.
-        ::MessageBoxW(nullptr, tunlet::Widen(text).c_str(), L"tunlet", code == 0 ? MB_ICONINFORMATION : MB_ICONERROR);
+        // A window program has no console: help and version show in a box that keeps
+        // their columns (a fixed-width font), usage errors in a message box.
+        if (code == 0) {
+            tunlet::ShowTextBox(::GetModuleHandleW(nullptr), nullptr, L"Tunlet", tunlet::Widen(text));
+        } else {
+            tunlet::ShowMessageBox(nullptr, tunlet::Widen(text), L"Tunlet", MB_ICONERROR);
+        }
         return code;
     }
     const tunlet::CableChoice cable = tunlet::ChooseWindowCable(options->cable);
     if (!cable.backend) {
-        ::MessageBoxW(nullptr, tunlet::Widen("unknown cable '" + options->cable + "': use " + tunlet::kCableChoices).c_str(), L"tunlet", MB_ICONERROR);
+        tunlet::ShowMessageBox(nullptr, tunlet::Widen("Unknown cable '" + options->cable + "': use " + tunlet::kCableChoices),
+                               L"Tunlet", MB_ICONERROR);
         return 2;
     }
     options->board = cable.board;

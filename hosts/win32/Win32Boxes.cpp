@@ -1,0 +1,169 @@
+#include "hosts/win32/Win32Boxes.h"
+
+#include <commdlg.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "app/DialogWindow.h"
+#include "hosts/win32/Win32Text.h"
+#include "res/DialogTemplates.h"
+
+namespace tunlet {
+
+void CentreIn(HWND window, const RECT& area) {
+    RECT r{};
+    ::GetWindowRect(window, &r);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromRect(&area, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& work = monitor.rcWork;
+    const LONG width = r.right - r.left, height = r.bottom - r.top;
+    LONG x = area.left + (area.right - area.left - width) / 2;
+    LONG y = area.top + (area.bottom - area.top - height) / 2;
+    x = std::max(work.left, std::min(x, work.right - width));
+    y = std::max(work.top, std::min(y, work.bottom - height));
+    ::SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+namespace {
+
+// The owner a box about to open on this thread is centred on.
+thread_local HWND t_centreOn = nullptr;
+thread_local HHOOK t_hook = nullptr;
+
+LRESULT CALLBACK CentreHook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE && t_centreOn != nullptr) {
+        RECT owner{};
+        if (::GetWindowRect(t_centreOn, &owner)) CentreIn(reinterpret_cast<HWND>(wParam), owner);
+        t_centreOn = nullptr;  // boxes inside this one centre themselves
+    }
+    return ::CallNextHookEx(t_hook, code, wParam, lParam);
+}
+
+// The fixed-width font of the text box, for as long as the box is up.
+INT_PTR CALLBACK TextBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        const auto* text = reinterpret_cast<const std::wstring*>(lParam);
+        HDC dc = ::GetDC(hwnd);
+        const int height = -::MulDiv(9, ::GetDeviceCaps(dc, LOGPIXELSY), 72);
+        ::ReleaseDC(hwnd, dc);
+        HFONT font = ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                   CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Consolas");
+        ::SetPropW(hwnd, L"TunletFont", font);
+        ::SendDlgItemMessageW(hwnd, kIdTextBox, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        ::SetDlgItemTextW(hwnd, kIdTextBox, text->c_str());
+        // From the first line, nothing selected; OK has the focus (Enter closes).
+        ::SendDlgItemMessageW(hwnd, kIdTextBox, EM_SETSEL, 0, 0);
+        ::SendDlgItemMessageW(hwnd, kIdTextBox, EM_SCROLLCARET, 0, 0);
+        ::SetFocus(::GetDlgItem(hwnd, IDOK));
+        RECT area{};
+        if (HWND owner = ::GetWindow(hwnd, GW_OWNER); owner != nullptr && ::GetWindowRect(owner, &area)) {
+            CentreIn(hwnd, area);
+        } else {
+            MONITORINFO monitor{};
+            monitor.cbSize = sizeof monitor;
+            ::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+            CentreIn(hwnd, monitor.rcWork);
+        }
+        return FALSE;  // the focus was set
+    }
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+        ::EndDialog(hwnd, IDOK);
+        return TRUE;
+    }
+    if (message == WM_DESTROY) {
+        if (auto font = static_cast<HFONT>(::RemovePropW(hwnd, L"TunletFont"))) ::DeleteObject(font);
+    }
+    return FALSE;
+}
+
+HKEY OpenSettings(bool write) {
+    HKEY key = nullptr;
+    const LONG status = write ? ::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE,
+                                                  nullptr, &key, nullptr)
+                              : ::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, &key);
+    return status == ERROR_SUCCESS ? key : nullptr;
+}
+
+}  // namespace
+
+int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
+    t_centreOn = owner;
+    t_hook = ::SetWindowsHookExW(WH_CBT, CentreHook, nullptr, ::GetCurrentThreadId());
+    const int result = ::MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK | flags);
+    if (t_hook != nullptr) ::UnhookWindowsHookEx(t_hook);
+    t_hook = nullptr;
+    t_centreOn = nullptr;
+    return result;
+}
+
+void ShowTextBox(HINSTANCE instance, HWND owner, const std::wstring& caption, const std::wstring& text) {
+    // The edit breaks lines at CR LF only.
+    std::wstring shown;
+    for (const wchar_t c : text) {
+        if (c == L'\n' && (shown.empty() || shown.back() != L'\r')) shown += L'\r';
+        shown += c;
+    }
+    struct Caption {
+        static INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+            if (message == WM_INITDIALOG) {
+                const auto* texts = reinterpret_cast<const std::pair<std::wstring, std::wstring>*>(lParam);
+                ::SetWindowTextW(hwnd, texts->first.c_str());
+                return TextBoxProc(hwnd, message, wParam, reinterpret_cast<LPARAM>(&texts->second));
+            }
+            return TextBoxProc(hwnd, message, wParam, lParam);
+        }
+    };
+    const std::pair<std::wstring, std::wstring> texts{caption, shown};
+    ::DialogBoxParamW(instance, MAKEINTRESOURCEW(res::kIddTextBox), owner, Caption::Proc,
+                      reinterpret_cast<LPARAM>(&texts));
+}
+
+bool ChooseOpenFile(HWND owner, const std::wstring& folder, std::wstring& path) {
+    // Name, patterns (Windows matches them in any case), name, patterns, end.
+    const std::wstring patterns = Widen(kOpenPatterns);
+    std::wstring semicolons = patterns;
+    std::replace(semicolons.begin(), semicolons.end(), L' ', L';');
+    std::wstring filter = Widen(kOpenFilterName) + L" (" + patterns + L")" + L'\0' + semicolons + L'\0' +
+                          L"All files (*.*)" + L'\0' + L"*.*" + L'\0' + L'\0';
+    std::vector<wchar_t> file(32768, L'\0');
+    const std::wstring title = Widen(kOpenTitle);
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = filter.c_str();
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    ofn.lpstrTitle = title.c_str();
+    ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (!::GetOpenFileNameW(&ofn)) return false;
+    path = file.data();
+    return !path.empty();
+}
+
+std::wstring ReadRegistrySetting(const std::wstring& name) {
+    HKEY key = OpenSettings(false);
+    if (key == nullptr) return L"";
+    std::wstring value(1024, L'\0');
+    DWORD bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    DWORD type = 0;
+    const LONG status =
+        ::RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &bytes);
+    ::RegCloseKey(key);
+    if (status != ERROR_SUCCESS || type != REG_SZ) return L"";
+    value.resize(bytes / sizeof(wchar_t));
+    while (!value.empty() && value.back() == L'\0') value.pop_back();
+    return value;
+}
+
+void WriteRegistrySetting(const std::wstring& name, const std::wstring& value) {
+    HKEY key = OpenSettings(true);
+    if (key == nullptr) return;
+    ::RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    ::RegCloseKey(key);
+}
+
+}  // namespace tunlet

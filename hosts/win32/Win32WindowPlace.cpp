@@ -1,0 +1,122 @@
+// The player window's size and place: its controls follow its size, it is never
+// smaller than the template (with a short board panel), and it opens where the last
+// run left it.
+#include <algorithm>
+#include <cstdio>
+
+#include "app/MakeCrLf.h"
+#include "hosts/win32/Win32PlayerWindow.h"
+#include "hosts/win32/Win32Text.h"
+#include "res/DialogTemplates.h"
+#include "res/Strings.h"
+
+namespace tunlet {
+
+void Win32PlayerWindow::NotePlaces() {
+    for (const res::ControlTemplate& c : res::FindDialogTemplate(res::kIddPlayerDialog)->controls) {
+        HWND item = c.id == -1 ? nullptr : ::GetDlgItem(hwnd_, c.id);
+        if (item == nullptr) continue;
+        RECT r{};
+        ::GetWindowRect(item, &r);
+        ::MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&r), 2);
+        places_[c.id] = r;
+    }
+    RECT window{}, client{};
+    ::GetWindowRect(hwnd_, &window);
+    ::GetClientRect(hwnd_, &client);
+    smallest_ = {window.right - window.left, window.bottom - window.top};
+    smallestClient_ = {client.right, client.bottom};
+}
+
+void Win32PlayerWindow::Relayout() {
+    if (places_.empty()) return;
+    RECT client{};
+    ::GetClientRect(hwnd_, &client);
+    const int dx = client.right - smallestClient_.cx, dy = client.bottom - smallestClient_.cy;
+    for (const auto& [id, r] : places_) {
+        const res::Rect p = res::PlaceControl(id, {r.left, r.top, r.right - r.left, r.bottom - r.top}, dx, dy,
+                                              boardPanel_ != nullptr);
+        HWND item = id == res::kIdBoardPanel ? boardPanel_ : ::GetDlgItem(hwnd_, id);
+        ::SetWindowPos(item, nullptr, p.x, p.y, p.cx, p.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    ::InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+bool Win32PlayerWindow::RestorePlace() {
+    RECT r{};
+    int maximized = 0;
+    const std::string saved = ReadSetting("Window");
+    if (std::sscanf(saved.c_str(), "%ld,%ld,%ld,%ld,%d", &r.left, &r.top, &r.right, &r.bottom, &maximized) != 5) {
+        return false;
+    }
+    // Only a place on a screen there is now, and never below the smallest size.
+    RECT screen{::GetSystemMetrics(SM_XVIRTUALSCREEN), ::GetSystemMetrics(SM_YVIRTUALSCREEN), 0, 0};
+    screen.right = screen.left + ::GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    screen.bottom = screen.top + ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    RECT seen{};
+    if (!::IntersectRect(&seen, &r, &screen)) return false;
+    ::SetWindowPos(hwnd_, nullptr, r.left, r.top, std::max<LONG>(r.right - r.left, smallest_.cx),
+                   std::max<LONG>(r.bottom - r.top, smallest_.cy), SWP_NOZORDER | SWP_NOACTIVATE);
+    if (maximized != 0) ::ShowWindow(hwnd_, SW_MAXIMIZE);
+    return true;
+}
+
+void Win32PlayerWindow::SavePlace() {
+    WINDOWPLACEMENT place{};
+    place.length = sizeof place;
+    if (hwnd_ == nullptr || !::GetWindowPlacement(hwnd_, &place)) return;
+    const RECT& r = place.rcNormalPosition;
+    char text[96];
+    std::snprintf(text, sizeof text, "%ld,%ld,%ld,%ld,%d", r.left, r.top, r.right, r.bottom,
+                  place.showCmd == SW_SHOWMAXIMIZED ? 1 : 0);
+    WriteSetting("Window", text);
+}
+
+void Win32PlayerWindow::AddBoardPanel() {
+    if (boardPanel_ != nullptr || hwnd_ == nullptr) return;
+    // Under everything the template holds, as wide as the summary box: short at the
+    // smallest size (it scrolls), taller when the screen has room.
+    // Below the controls at the window's smallest size (it may have opened larger).
+    const RECT client{0, 0, smallestClient_.cx, smallestClient_.cy};
+    RECT least{3, res::kBoardPanelGap, 179, res::kBoardPanelMinHeight};
+    ::MapDialogRect(hwnd_, &least);
+    RECT wanted{0, 0, 0, res::kBoardPanelHeight};
+    ::MapDialogRect(hwnd_, &wanted);
+    boardPanel_ = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                                    WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY |
+                                        ES_AUTOVSCROLL,
+                                    least.left, client.bottom + least.top, least.right, least.bottom, hwnd_, nullptr,
+                                    instance_, nullptr);
+    if (boardPanel_ == nullptr) return;
+    ::SendMessageW(boardPanel_, WM_SETFONT, ::SendMessageW(hwnd_, WM_GETFONT, 0, 0), FALSE);
+    ::SetWindowTextW(boardPanel_, L"What the virtual board receives shows here after Play.");
+    places_[res::kIdBoardPanel] = {least.left, client.bottom + least.top, least.left + least.right,
+                                   client.bottom + least.top + least.bottom};
+    const int grow = least.top + least.bottom + least.top;
+    smallest_.cy += grow;
+    smallestClient_.cy += grow;
+    // On a small screen (1366 x 768 at 144 DPI) the panel shrinks, down to a sliver,
+    // so that the window still fits its monitor's work area.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const LONG room = monitor.rcWork.bottom - monitor.rcWork.top - smallest_.cy;
+    const LONG panel = std::max<LONG>(8, least.bottom + std::min<LONG>(0, room));
+    const LONG shrink = std::max<LONG>(0, least.bottom - panel);
+    smallest_.cy -= shrink;
+    smallestClient_.cy -= shrink;
+    places_[res::kIdBoardPanel].bottom -= shrink;
+    const LONG height = std::max<LONG>(smallest_.cy, std::min<LONG>(smallest_.cy + shrink + wanted.bottom - least.bottom,
+                                                                     monitor.rcWork.bottom - monitor.rcWork.top));
+    ::SetWindowPos(hwnd_, nullptr, 0, 0, smallest_.cx, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    Relayout();
+}
+
+void Win32PlayerWindow::SetBoardReport(const std::string& text) {
+    if (boardPanel_ == nullptr) return;
+    std::string shown = text;
+    MakeCrLf(shown);  // the edit breaks lines at CR LF only
+    ::SetWindowTextW(boardPanel_, DisplayText(shown).c_str());
+}
+
+}  // namespace tunlet
