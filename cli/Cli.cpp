@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <iterator>
 #include <cerrno>
@@ -109,12 +110,26 @@ int Info(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
 // ask the running upload to stop, as Stop does: the block in flight completes, the
 // closing walk leaves the TAP in Run-Test/Idle, and the exit status is 128 plus the
 // signal.
-std::atomic<std::int32_t>* g_busy = nullptr;
-volatile std::sig_atomic_t g_signal = 0;
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::atomic<std::int32_t>*>::is_always_lock_free,
+              "a signal handler may only touch lock-free atomics");
+std::atomic<std::atomic<std::int32_t>*> g_busy{nullptr};
+std::atomic<int> g_signal{0};
+// Stop requests between reading g_busy and their last use of what it points to.
+std::atomic<int> g_stopsUnderway{0};
 
 extern "C" void OnStopSignal(int sig) {
-    g_signal = sig;
-    if (g_busy != nullptr) g_busy->store(0);
+    g_stopsUnderway.fetch_add(1);
+    g_signal.store(sig);
+    if (std::atomic<std::int32_t>* busy = g_busy.load()) busy->store(0);
+    g_stopsUnderway.fetch_sub(1);
+}
+
+// Points stop requests at busy, or (null) at nothing. Once this returns with null, no
+// stop request touches the old flag again: one that had read the pointer is over.
+void AimStopRequests(std::atomic<std::int32_t>* busy) {
+    g_busy.store(busy);
+    if (busy != nullptr) return;
+    while (g_stopsUnderway.load() != 0) std::this_thread::yield();
 }
 
 #ifdef _WIN32
@@ -124,35 +139,33 @@ constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGBREAK};
 // Console control events arrive here, on a thread of their own.
 BOOL WINAPI OnConsoleControl(::DWORD event) { return OnConsoleEvent(event) ? TRUE : FALSE; }
 
-// Set once the command's outcome is known, with the exit code it gives.
+// Set while no transfer runs: the command's outcome is written.
 HANDLE EndedEvent() {
-    static const HANDLE ended = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    static const HANDLE ended = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
     return ended;
 }
-std::atomic<int> g_exitCode{kExitOk};
 
 class InterruptGuard {
 public:
     explicit InterruptGuard(std::atomic<std::int32_t>& busy) {
         g_signal = 0;
-        g_busy = &busy;
         ::ResetEvent(EndedEvent());
-        ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+        AimStopRequests(&busy);
         for (std::size_t i = 0; i < std::size(kStopSignals); ++i) old_[i] = std::signal(kStopSignals[i], OnStopSignal);
+        // Registered for the program's life: Windows holds its list of handlers while
+        // one runs, so taking this one off would wait for a closing console's handler,
+        // which waits for this command to end. Outside a transfer it leaves Ctrl-C and
+        // Ctrl-Break to Windows.
+        static const bool registered = ::SetConsoleCtrlHandler(OnConsoleControl, TRUE) != FALSE;
+        static_cast<void>(registered);
     }
     ~InterruptGuard() {
         for (std::size_t i = 0; i < std::size(kStopSignals); ++i) std::signal(kStopSignals[i], old_[i]);
-        ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
-        g_busy = nullptr;
+        AimStopRequests(nullptr);
+        ::SetEvent(EndedEvent());
     }
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
-
-    // The command's outcome is written: a console being closed may end the process now.
-    void End(int code) {
-        g_exitCode = code;
-        ::SetEvent(EndedEvent());
-    }
 
 private:
     void (*old_[std::size(kStopSignals)])(int) = {};
@@ -164,7 +177,7 @@ class InterruptGuard {
 public:
     explicit InterruptGuard(std::atomic<std::int32_t>& busy) {
         g_signal = 0;
-        g_busy = &busy;
+        AimStopRequests(&busy);
         struct sigaction sa {};
         sa.sa_handler = OnStopSignal;
         sigemptyset(&sa.sa_mask);
@@ -172,12 +185,10 @@ public:
     }
     ~InterruptGuard() {
         for (std::size_t i = 0; i < std::size(kStopSignals); ++i) sigaction(kStopSignals[i], &old_[i], nullptr);
-        g_busy = nullptr;
+        AimStopRequests(nullptr);
     }
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
-
-    void End(int) {}
 
 private:
     struct sigaction old_[std::size(kStopSignals)] {};
@@ -213,8 +224,12 @@ public:
 
     bool writeError = false;
     bool fileError = false;
+    // The upload went out whole: only then does it put the bar at 100 (after a stop
+    // it stays below).
+    bool whole = false;
 
     void SetProgress(int position) override {
+        if (position == 100) whole = true;
         if (!bar_) return;
         std::lock_guard lock(mutex_);
         constexpr int kWidth = 40;
@@ -400,9 +415,19 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     const std::int64_t payload = User0Bytes(host);  // before the worker marks the tune loaded
     InterruptGuard guard(host.busy);
     // One upload, or one per track of the playlist: the first whole, then each next
-    // one's header alone once the track before is over.
+    // one's header alone once the track before is over. A stop request that comes
+    // after an upload's last stop check finds it sent whole: only a stop that cut a
+    // transfer short or came before or between uploads counts.
     const std::size_t count = playlist ? tracks.size() : 1;
+    bool stopped = false;
     for (std::size_t i = 0; i < count; ++i) {
+        host.whole = false;
+        host.busy = 1;
+        // After busy is set: a request that came before would otherwise be lost.
+        if (g_signal != 0) {
+            stopped = true;
+            break;
+        }
         if (playlist) {
             const PlaylistEntry& t = tracks[i];
             host.song = t.song;
@@ -410,7 +435,6 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
                 << FormatDuration(t.PlayMs()) << ")\n";
             out.flush();
         }
-        host.busy = 1;
         std::thread worker([&host] {
             if (host.rom) {
                 SendRomThread(host);
@@ -420,10 +444,21 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         });
         worker.join();
         host.EndBar();
-        if (host.writeError || host.fileError || g_signal || i + 1 == count) break;
+        if (host.writeError || host.fileError) break;
+        if (g_signal != 0 && !host.whole) {
+            stopped = true;
+            break;
+        }
+        if (i + 1 == count) break;
         const std::int64_t ms = trackSeconds ? static_cast<std::int64_t>(*trackSeconds * 1000) : tracks[i].TotalMs();
-        if (!WaitOrInterrupted(ms)) break;
+        if (!WaitOrInterrupted(ms)) {
+            stopped = true;
+            break;
+        }
     }
+    // Decided here: a signal while the cable closes or the outcome is printed comes
+    // after the transfer.
+    const int stopSignal = stopped ? g_signal.load() : 0;
     host.EndBar();
     // A dump whose last bytes could not be kept is a failed transfer too.
     if (FT_Close(handle) != FT_OK && !host.writeError && !host.fileError) host.ShowMessage(kWriteError);
@@ -433,9 +468,9 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         if (virtualBoard) out << VirtualBoard::Describe(virtualBoard->Snapshot());
         if (host.fileError) return static_cast<int>(kExitFile);
         if (host.writeError) return static_cast<int>(kExitWriteError);
-        if (g_signal) {
+        if (stopSignal != 0) {
             err << "tunlet-cli: stopped\n";
-            return kExitSignalBase + g_signal;
+            return kExitSignalBase + stopSignal;
         }
         // The playlist's lines told what went to the board; else it is said in one line.
         if (playlist) return static_cast<int>(kExitOk);
@@ -450,7 +485,6 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     }();
     out.flush();
     err.flush();
-    guard.End(code);
     return code;
 }
 
@@ -475,12 +509,19 @@ int ConsoleEventSignal(unsigned long event) {
 bool OnConsoleEvent(unsigned long event) {
     const int sig = ConsoleEventSignal(event);
     if (sig == 0) return false;
-    OnStopSignal(sig);
-    if (sig == SIGTERM) {
-        // Windows ends the process once this returns (and after 5 s at the latest):
-        // wait for the transfer to wind down, then end with the command's own code.
-        if (::WaitForSingleObject(EndedEvent(), 4500) == WAIT_OBJECT_0) ::ExitProcess(static_cast<UINT>(g_exitCode.load()));
+    if (sig != SIGTERM) {
+        // Outside a transfer Ctrl-C and Ctrl-Break end the program, as Windows does.
+        if (g_busy.load() == nullptr) return false;
+        OnStopSignal(sig);
+        return true;
     }
+    OnStopSignal(sig);
+    // Windows ends the process once this returns, with a code of its own (and after
+    // 5 s at the latest). Wait for the transfer to wind down and the command to end,
+    // then never return: the main thread's own exit ends the process with the
+    // command's code, and ending it from here could cut the main thread off while it
+    // holds a lock the exit needs.
+    if (::WaitForSingleObject(EndedEvent(), 4500) == WAIT_OBJECT_0) ::Sleep(INFINITE);
     return true;
 }
 #endif

@@ -42,8 +42,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 // closing the console, logoff and shutdown SIGTERM; 0 for none.
 int ConsoleEventSignal(unsigned long event);
 // tunlet-cli's console control handler: false for an event it leaves to Windows.
-// During a transfer an event stops it as Ctrl-C does; for a closing console it waits
-// until the command has ended and ends the process with its exit code.
+// During a transfer an event stops it as Ctrl-C does; outside one Ctrl-C and
+// Ctrl-Break are left to Windows. For a closing console it waits until the command
+// has ended and then holds its thread, so that the program's own exit ends the
+// process with the command's exit code.
 bool OnConsoleEvent(unsigned long event);
 #endif
 

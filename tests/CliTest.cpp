@@ -220,25 +220,29 @@ TEST(CliPlay, FailuresAndExitCodes) {
     // Ctrl-C, SIGTERM or SIGHUP during a block: the block finishes, the closing walk
     // goes out, the exit status is 128 plus the signal; packed too, during the first
     // transfer, which block 3 fills. On Windows, Ctrl-Break and a closing console
-    // arrive as console events.
+    // arrive as console events. During the closing walk nothing is left to stop: the
+    // upload is sent.
     struct Stop {
         int signal;
         bool packed;
         unsigned long consoleEvent;  // 0: raised as a signal
+        bool atClosingWalk = false;
     };
-    std::vector<Stop> stops = {{SIGINT, false, 0}, {SIGINT, true, 0}, {SIGTERM, false, 0}};
+    std::vector<Stop> stops = {{SIGINT, false, 0}, {SIGINT, true, 0}, {SIGTERM, false, 0}, {SIGTERM, false, 0, true}};
 #ifdef _WIN32
     stops.push_back({SIGBREAK, false, CTRL_BREAK_EVENT});
     EXPECT_EQ(ConsoleEventSignal(CTRL_CLOSE_EVENT), SIGTERM);
     EXPECT_EQ(ConsoleEventSignal(CTRL_C_EVENT), SIGINT);
+    EXPECT_FALSE(OnConsoleEvent(CTRL_C_EVENT));  // no transfer: Windows' own Ctrl-C
 #else
     stops.push_back({SIGHUP, true, 0});
 #endif
     for (const Stop& stop : stops) {
-        SCOPED_TRACE(std::to_string(stop.signal) + (stop.packed ? " packed" : ""));
+        SCOPED_TRACE(std::to_string(stop.signal) + (stop.packed ? " packed" : "") + (stop.atClosingWalk ? " late" : ""));
+        const std::size_t at = kBoardCheckWrites + (stop.atClosingWalk ? 23 : stop.packed ? 0 : 13);
         auto interrupted = VirtualBoard::Create();
-        interrupted->SetWriteFault([stop](std::size_t index, DWORD) -> std::optional<DWORD> {
-            if (index != kBoardCheckWrites + (stop.packed ? 0 : 13)) return std::nullopt;
+        interrupted->SetWriteFault([stop, at](std::size_t index, DWORD) -> std::optional<DWORD> {
+            if (index != at) return std::nullopt;
 #ifdef _WIN32
             if (stop.consoleEvent != 0) {
                 OnConsoleEvent(stop.consoleEvent);
@@ -251,11 +255,18 @@ TEST(CliPlay, FailuresAndExitCodes) {
         std::vector<std::string> args = {"play", test::DataFile("db_apu.nsf")};
         if (stop.packed) args.push_back("--packed");
         const CliRun ir = CliWith(args, interrupted);
+        const auto rec = interrupted->Snapshot();
+        EXPECT_EQ(rec.state, TapState::RunTestIdle);
+        if (stop.atClosingWalk) {
+            EXPECT_EQ(ir.code, 0);
+            EXPECT_EQ(ir.err, "");
+            EXPECT_NE(ir.out.find("sent " + args[1] + ", song 1 of 1: 32902 bytes\n"), std::string::npos) << ir.out;
+            EXPECT_EQ(rec.user0.size(), 2 + 128 + 8 * 4096 + 4u);
+            continue;
+        }
         EXPECT_EQ(ir.code, 128 + stop.signal);
         EXPECT_EQ(ir.err, "tunlet-cli: stopped\n");
-        const auto rec = interrupted->Snapshot();
         EXPECT_EQ(rec.user0.size(), 2 + 128 + (stop.packed ? 4 : 3) * 4096 + 4u);
-        EXPECT_EQ(rec.state, TapState::RunTestIdle);
     }
 
     struct Case {
