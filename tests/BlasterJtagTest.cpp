@@ -257,8 +257,8 @@ TEST(ChainCheck, EveryOutcome) {
 // The designs a board may hold against the check, through the virtual board's chain
 // model: where the 9 bits 0x100 land in a hub register of n address bits (enough for
 // 1..N) above m instruction bits decides, never m alone. The whole check is two writes
-// and two reads; nothing reaches USER0 but HUB_INFO reads. tunlet-cli scan reads every
-// node, at most 256 answer bytes per write.
+// and two reads, the same bytes whatever the design (nothing of an upload). tunlet-cli
+// scan reads every node, at most 256 answer bytes per write.
 TEST(ChainCheck, HubDesigns) {
     using R = BoardCheck::Result;
     const HubNode vjtag{}, signalTap{1, 0x00, 0x06E, 0}, uart{1, 0x80, 0x06E, 0};
@@ -308,11 +308,6 @@ TEST(ChainCheck, HubDesigns) {
         EXPECT_EQ(r.readBytes, kBoardCheckAnswerBytes);
         EXPECT_EQ(r.state, TapState::RunTestIdle);
         EXPECT_FALSE(r.outputEnable);
-        for (const JtagScan& scan : r.scans) {  // USER0 only in 9-bit HUB_INFO reads of zeros
-            if (scan.instruction || scan.ir != kIrUser0) continue;
-            EXPECT_EQ(scan.bits, 9u);
-            EXPECT_EQ(scan.value, 0u);
-        }
 
         // scan: every node's word, as the model holds it.
         s.board->Reset();

@@ -72,9 +72,6 @@ TEST(CliInfo, ExitCodes) {
         {{"info", "a", "b"}, 2, "", "tunlet-cli: info takes"},
         {{"frobnicate"}, 2, "", "tunlet-cli: unknown command 'frobnicate'"},
         {{"--version"}, 0, "tunlet-cli 1.0.0.1\n", ""},
-        {{"info", dir.Write("short.nsf", test::Bytes{'N', 'E', 'S', 'M', 0x1A, 0x01})}, 1, "",
-         "tunlet-cli: " + dir.path() + "/short.nsf: This NSF tune cannot be played: the NSF header is cut short: "
-         "6 of 128 bytes.\n"},
     };
 #ifndef _WIN32
     // Nothing that is not a regular file is waited on: a pipe without a writer would
@@ -97,22 +94,6 @@ TEST(CliInfo, ExitCodes) {
         EXPECT_EQ(help.code, 0) << asked;
         EXPECT_NE(help.out.find("info FILE"), std::string::npos) << asked;
     }
-}
-
-// info prints the window's text: header fields decoded each in its own encoding, in
-// UTF-8, and the songs of a tune without metadata listed.
-TEST(CliInfo, PrintsTheTextTheWindowShows) {
-    test::TempDir dir;
-    test::NsfSpec spec;
-    spec.songs = 3;
-    spec.name = "\x83\x5C\x83\x8B";  // ソル in Shift-JIS
-    spec.artist = "\xE4\xBD\x9C";       // 作 in UTF-8
-    const CliRun r = Cli({"info", dir.Write("t.nsf", test::MakeNsf(spec, 10))});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out.rfind("SongName : \xE3\x82\xBD\xE3\x83\xAB\nArtist   : \xE4\xBD\x9C\n", 0), 0u) << r.out;
-    const std::string tail = "ExtraSound: 00 \n\nTracks:\n  1  2:30\n  2  2:30\n  3  2:30\n";
-    ASSERT_GE(r.out.size(), tail.size());
-    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
 }
 
 }  // namespace
@@ -425,19 +406,16 @@ TEST(CliPlay, BoardCheckExitCodes) {
         std::vector<std::string> extra;
         int code;
         std::string err;
-        int reads;
     };
     const Case cases[] = {
         {"off", DefaultBoardChain(), TdoLine::StuckHigh, {}, 3,
-         std::string("FPGA board is not connected.\n") + kReasonNoDevice + "\n", 1},
+         std::string("FPGA board is not connected.\n") + kReasonNoDevice + "\n"},
         {"ARM and FPGA", {ChainDevice{0x4BA00477, 4, {}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}}, TdoLine::Chain, {}, 5,
          "Tunlet cannot send to this board.\nThe JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), "
-         "0x02D020DD (Cyclone V 5CSEA6/5CSEBA6); Tunlet drives a chain of one Intel FPGA.\n", 1},
-        {"a design without hub", {ChainDevice{kEp4ce22Idcode, 10, std::nullopt}}, TdoLine::Chain, {}, 5,
-         "Tunlet cannot send to this board.\nThe FPGA's design has no virtual JTAG hub: it cannot take uploads.\n", 2},
+         "0x02D020DD (Cyclone V 5CSEA6/5CSEBA6); Tunlet drives a chain of one Intel FPGA.\n"},
         {"ARM and FPGA, unchecked", {ChainDevice{0x4BA00477, 4, {}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}},
-         TdoLine::Chain, {"--no-board-check"}, 0, "", 0},
-        {"off, unchecked", DefaultBoardChain(), TdoLine::StuckLow, {"--no-board-check"}, 0, "", 0},
+         TdoLine::Chain, {"--no-board-check"}, 0, ""},
+        {"off, unchecked", DefaultBoardChain(), TdoLine::StuckLow, {"--no-board-check"}, 0, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -450,7 +428,7 @@ TEST(CliPlay, BoardCheckExitCodes) {
         EXPECT_EQ(r.err, c.err);
         // The upload's 9-bit USER1 value only when it was sent.
         EXPECT_EQ(board->Snapshot().user1Bits == 9, c.code == 0);
-        EXPECT_EQ(board->Snapshot().reads, c.reads);
+        EXPECT_EQ(board->Snapshot().reads, c.extra.empty() ? 1 : 0);
     }
 }
 
