@@ -174,24 +174,34 @@ Function ${UN}CloseTunletOrQuit
     Sleep 250
     IntOp $round $round + 1
   ${Loop}
+  ; A program that holds the files without the mark (a Tunlet older than the mark)
+  ; ends the run too.
   Call ${UN}WaitForFiles
+  ${If} $0 == 1
+    SetErrorLevel ${EXIT_IN_USE}
+    Quit
+  ${EndIf}
 FunctionEnd
 
 ; Interactive runs: the user closes Tunlet, or cancels before anything changed.
+; Files held without the mark count as a running Tunlet.
 Function ${UN}AskToCloseTunlet
   ${Do}
     Call ${UN}CheckRunning
-    ${IfThen} $running == 0 ${|} ${ExitDo} ${|}
+    ${If} $running == 0
+      Call ${UN}WaitForFiles
+      ${IfThen} $0 == 0 ${|} ${ExitDo} ${|}
+    ${EndIf}
     ${IfNot} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Tunlet is running.$\r$\nClose every Tunlet window and tunlet-cli, then press Retry." IDRETRY`
       SetErrorLevel 1
       Quit
     ${EndIf}
   ${Loop}
-  Call ${UN}WaitForFiles
 FunctionEnd
 
 ; A program that has just let go of the mark may hold its file for a moment longer
 ; while it ends: wait (at most 5 seconds) until the programs' files can be written.
+; $0: 0 when they can, 1 when they are still in use.
 Function ${UN}WaitForFiles
   StrCpy $round 0
   ${Do}
@@ -229,8 +239,9 @@ FunctionEnd
 ; ---------------------------------------------------------------------------
 ; The install folder on the user's PATH (HKCU\Environment). The entry added is
 ; recorded in the Apps & features entry as PathEntry; the uninstaller removes that
-; one entry and keeps every other character of PATH as it was. A PATH too long to
-; read whole is never written.
+; one entry and keeps every other character of PATH as it was; so does a new install
+; into another folder, or without the component. A PATH too long to read whole is
+; never written.
 Var path       ; the user's PATH
 Var pathType   ; 1 REG_SZ, 2 REG_EXPAND_SZ, 0 none
 Var pathOk     ; 1 when $path holds all of it
@@ -302,7 +313,51 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+; Drops the PATH entry ENTRY (as recorded, same case) from $path with one separator:
+; the one before it, or for the first entry the one after it.
+!macro DropPathEntry ENTRY
+  !insertmacro FindPathEntry S== "${ENTRY}"
+  ${If} $4 == 0
+    IntOp $3 $3 + 1
+    StrCpy $path $path "" $3
+  ${ElseIf} $4 > 0
+    IntOp $4 $4 - 1
+    StrCpy $0 $path "" $3
+    ${If} $4 == 0
+      StrCpy $path $0
+    ${Else}
+      StrCpy $path $path $4
+      StrCpy $path "$path$0"
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+!macro RemoveFromPathFunction UN
+; Removes the entry recorded as PathEntry, if it is still there, and the record.
+Function ${UN}RemoveFromPath
+  ReadRegStr $8 HKCU "${UNINSTALL_KEY}" "PathEntry"
+  ${IfThen} $8 == "" ${|} Return ${|}
+  Call ${UN}ReadUserPath
+  ${If} $pathOk != 1
+    DetailPrint "PATH left as it was: it is too long to change safely"
+    Return
+  ${EndIf}
+  StrCpy $9 $path
+  !insertmacro DropPathEntry "$8"
+  ${IfThen} $path S!= $9 ${|} Call ${UN}WriteUserPath ${|}
+  DeleteRegValue HKCU "${UNINSTALL_KEY}" "PathEntry"
+FunctionEnd
+!macroend
+!insertmacro RemoveFromPathFunction ""
+!insertmacro RemoveFromPathFunction "un."
+
+; Adds the install folder; an entry an earlier install into another folder added goes.
 Function AddToPath
+  ReadRegStr $8 HKCU "${UNINSTALL_KEY}" "PathEntry"
+  ${If} $8 != ""
+  ${AndIf} $8 != "$INSTDIR"
+    Call RemoveFromPath
+  ${EndIf}
   Call ReadUserPath
   ${If} $pathOk != 1
     DetailPrint "PATH left as it was: it is too long to change safely"
@@ -334,34 +389,6 @@ Function AddToPath
   WriteRegStr HKCU "${UNINSTALL_KEY}" "PathEntry" "$INSTDIR"
 FunctionEnd
 
-Function un.RemoveFromPath
-  ReadRegStr $8 HKCU "${UNINSTALL_KEY}" "PathEntry"
-  ${IfThen} $8 == "" ${|} Return ${|}
-  Call un.ReadUserPath
-  ${If} $pathOk != 1
-    DetailPrint "PATH left as it was: it is too long to change safely"
-    Return
-  ${EndIf}
-  !insertmacro FindPathEntry S== "$8"
-  ${IfThen} $4 < 0 ${|} Return ${|}
-  ; $4 the entry's start, $3 its end. Drop it with one separator: the one before it,
-  ; or for the first entry the one after it.
-  ${If} $4 == 0
-    IntOp $3 $3 + 1
-    StrCpy $path $path "" $3
-  ${Else}
-    IntOp $4 $4 - 1
-    StrCpy $0 $path "" $3
-    ${If} $4 == 0
-      StrCpy $path $0
-    ${Else}
-      StrCpy $path $path $4
-      StrCpy $path "$path$0"
-    ${EndIf}
-  ${EndIf}
-  Call un.WriteUserPath
-FunctionEnd
-
 ; ---------------------------------------------------------------------------
 Section "Tunlet" SecProgram
   SectionIn RO
@@ -390,6 +417,12 @@ SectionEnd
 
 Section /o "Add tunlet-cli to PATH (for this user)" SecPath
   Call AddToPath
+SectionEnd
+; Unticked on an install over one that added the PATH entry: the entry goes.
+Section "-"
+  ${IfNot} ${SectionIsSelected} ${SecPath}
+    Call RemoveFromPath
+  ${EndIf}
 SectionEnd
 
 Function .onInit
