@@ -171,11 +171,16 @@ void QtPlayerWindow::AddBoardPanel() {
     FitScreen(baseHeight_ - least + std::max(least, wanted));
 }
 
-// The height the screen's available area holds for the window, frame included.
+// The height the screen's available area holds for the window, frame included (before
+// the window manager has framed it, a title bar's height).
 int QtPlayerWindow::ScreenRoom() const {
     const QScreen* screen = this->screen();
     if (screen == nullptr) return std::numeric_limits<int>::max() / 2;
-    return screen->availableGeometry().height() - (frameGeometry().height() - height());
+    int frame = frameGeometry().height() - height();
+    if (frame == 0 && !testAttribute(Qt::WA_WState_Created)) {
+        frame = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    }
+    return screen->availableGeometry().height() - frame;
 }
 
 // The smallest height is the template's, or what the screen holds (the summary and
