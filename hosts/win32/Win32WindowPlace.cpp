@@ -118,7 +118,8 @@ void Win32PlayerWindow::AddBoardPanel() {
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
     ::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
-    const LONG over = smallest_.cy + 2 * least.top + least.bottom - spare_ - (monitor.rcWork.bottom - monitor.rcWork.top);
+    const LONG room = monitor.rcWork.bottom - monitor.rcWork.top;
+    const LONG over = smallest_.cy + 2 * least.top + least.bottom - spare_ - room;
     const LONG panel = over > 0 ? std::max<LONG>(8, least.bottom - over) : least.bottom;
     places_[res::kIdBoardPanel].bottom -= least.bottom - panel;
     smallest_.cy += 2 * least.top + panel;
