@@ -1,5 +1,7 @@
 #include "res/DialogTemplates.h"
 
+#include <algorithm>
+
 namespace tunlet::res {
 
 namespace {
@@ -88,14 +90,22 @@ const DialogTemplate* FindDialogTemplate(int id) {
     return nullptr;
 }
 
-Rect PlaceControl(int id, Rect r, int dx, int dy, bool panel) {
+Rect PlaceControl(int id, Rect r, int dx, int dy, bool panel, int room) {
     dx = dx < 0 ? 0 : dx;
-    dy = dy < 0 ? 0 : dy;
-    // With a panel it takes half the extra height, the summary and the list a quarter
-    // each; without, the summary and the list half each.
-    const int summary = panel ? dy / 4 : dy / 2;
-    const int list = panel ? dy / 4 : dy - summary;
-    const int board = panel ? dy - summary - list : 0;
+    int summary = 0, list = 0, board = 0;
+    if (dy >= 0) {
+        // With a panel it takes half the extra height, the summary and the list a
+        // quarter each; without, the summary and the list half each.
+        summary = panel ? dy / 4 : dy / 2;
+        list = panel ? dy / 4 : dy - summary;
+        board = panel ? dy - summary - list : 0;
+    } else {
+        // Short of height, down to the floor: the summary and the list give it up in
+        // proportion to what each can spare; the board panel keeps its height.
+        dy = std::max(dy, -std::max(room, 0));
+        summary = dy * kSummarySpare / (kSummarySpare + kListSpare);
+        list = dy - summary;
+    }
     const auto share = [&](int bands) {
         return ((bands & kSummaryBand) ? summary : 0) + ((bands & kListBand) ? list : 0) +
                ((bands & kPanelBand) ? board : 0);

@@ -93,13 +93,20 @@ struct Rect {
     bool operator==(const Rect&) const = default;
 };
 
+// How many dialog units of height the summary box (126 tall) and the track list (62)
+// can give up on a small screen, each keeping about three lines of text.
+constexpr int kSummarySpare = 96;
+constexpr int kListSpare = 32;
+
 // Where a control of the player dialog goes in a window dx, dy pixels larger than its
 // smallest size, from its place at that size. The controls keep their order and their
 // places relative to one another: the summary box, the track list and the board
 // panel (when there is one) take the extra height; the controls as wide as the
 // dialog and the progress bar the extra width; Close and the controls right of the
-// track list stay at the right edge.
-Rect PlaceControl(int id, Rect smallest, int dx, int dy, bool panel);
+// track list stay at the right edge. A negative dy (a screen shorter than the
+// template) shrinks the summary and the list and moves what lies below them up, by at
+// most room pixels (kSummarySpare + kListSpare dialog units at the caller's scale).
+Rect PlaceControl(int id, Rect smallest, int dx, int dy, bool panel, int room = 0);
 
 // Short enough for its 119 dialog units at any scale of the dialog font.
 inline constexpr char kAboutSecondLine[] = "NES music to an FPGA board";

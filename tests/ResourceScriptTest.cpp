@@ -207,6 +207,16 @@ TEST(ResourceScript, ControlsFollowTheWindowsSize) {
         EXPECT_EQ(res::PlaceControl(c.id, r, 100, 100, c.panel), c.want) << c.id << (c.panel ? " panel" : "");
     }
     EXPECT_EQ(res::PlaceControl(1002, r, -5, -5, false), r);  // never below the smallest size
+    // Short of height: the summary and the list give it up three to one, what lies
+    // below moves up, the panel keeps its height, and no more than room goes.
+    const res::Rect tall{10, 20, 30, 200};
+    const Case shorter[] = {
+        {1002, false, {10, 20, 30, 152}}, {1010, false, {10, -28, 30, 184}}, {1003, false, {10, 20, 30, 200}},
+        {1011, false, {10, -44, 30, 200}}, {res::kIdBoardPanel, true, {10, -44, 30, 200}},
+    };
+    for (const Case& c : shorter) EXPECT_EQ(res::PlaceControl(c.id, tall, 0, -64, c.panel, 128), c.want) << c.id;
+    EXPECT_EQ(res::PlaceControl(1002, tall, 0, -500, false, 128), (res::Rect{10, 20, 30, 104}));
+    EXPECT_EQ(res::PlaceControl(1013, tall, 0, -500, true, 128), (res::Rect{10, -108, 30, 200}));
 }
 
 TEST(ResourceScript, StringsAndVersion) {

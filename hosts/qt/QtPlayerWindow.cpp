@@ -36,7 +36,9 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <limits>
 #include <memory>
 #include <mutex>
 
@@ -51,8 +53,12 @@ QtPlayerWindow::QtPlayerWindow(CPlayerDlg& dlg, QWidget* parent)
     connect(static_cast<QPushButton*>(Control(kIdSend)), &QPushButton::clicked, this, [this] { dlg_.OnSend(); });
     connect(static_cast<QPushButton*>(Control(kIdNext)), &QPushButton::clicked, this, [this] { dlg_.OnNext(); });
     connect(static_cast<QPushButton*>(Control(kIdPrevious)), &QPushButton::clicked, this, [this] { dlg_.OnPrevious(); });
-    // Resizable and maximisable, never below the template's size.
+    // Resizable and maximisable, never below the template's size unless the screen
+    // is smaller: then the summary and the track list give up some height.
     setMinimumSize(size());
+    baseHeight_ = height();
+    spare_ = ToPixels(0, 0, 0, res::kSummarySpare + res::kListSpare).height();
+    FitScreen(height());
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     setWindowFlag(Qt::WindowMaximizeButtonHint, true);
     setSizeGripEnabled(true);
@@ -151,21 +157,39 @@ void QtPlayerWindow::AddBoardPanel() {
     boardPanel_ = new QPlainTextEdit(this);
     boardPanel_->setReadOnly(true);
     boardPanel_->setPlaceholderText(QStringLiteral("What the virtual board receives shows here after Play."));
-    // At its smallest the panel is short and scrolls: on a small screen (1366 x 768 at
-    // 144 DPI) it shrinks (down to a sliver) so that the window still fits.
+    // At its smallest the panel is short and scrolls. On a small screen (1366 x 768 at
+    // 144 DPI) the summary and the list give up height first, then the panel shrinks
+    // (down to a sliver), so that the window still fits.
     const int gap = ToPixels(0, 0, 0, res::kBoardPanelGap).height();
     int least = ToPixels(0, 0, 0, res::kBoardPanelMinHeight).height();
-    int wanted = ToPixels(0, 0, 0, kHeight).height();
-    if (const QScreen* screen = this->screen()) {
-        const int frame = frameGeometry().height() - height();
-        const int room = screen->availableGeometry().height() - frame - height() - 2 * gap;
-        least = std::max(8, std::min(least, room));
-        wanted = std::max(least, std::min(wanted, room));
-    }
-    panelPlace_ = QRect(ToPixels(3, 0, 179, 0).x(), height() + gap, ToPixels(0, 0, 179, 0).width(), least);
-    setMinimumSize(minimumWidth(), height() + 2 * gap + least);
-    resize(width(), height() + 2 * gap + wanted);
+    const int wanted = ToPixels(0, 0, 0, kHeight).height();
+    const int over = baseHeight_ + 2 * gap + least - spare_ - ScreenRoom();
+    if (over > 0) least = std::max(8, least - over);
+    panelPlace_ = QRect(ToPixels(3, 0, 179, 0).x(), baseHeight_ + gap, ToPixels(0, 0, 179, 0).width(), least);
+    baseHeight_ += 2 * gap + least;
     boardPanel_->show();
+    FitScreen(baseHeight_ - least + std::max(least, wanted));
+}
+
+// The height the screen's available area holds for the window, frame included (before
+// the window manager has framed it, a title bar's height).
+int QtPlayerWindow::ScreenRoom() const {
+    const QScreen* screen = this->screen();
+    if (screen == nullptr) return std::numeric_limits<int>::max() / 2;
+    int frame = frameGeometry().height() - height();
+    if (frame == 0 && !testAttribute(Qt::WA_WState_Created)) {
+        frame = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    }
+    return screen->availableGeometry().height() - frame;
+}
+
+// The smallest height is the template's, or what the screen holds (the summary and
+// the list shrinking, to a floor); the window opens at wanted, or what the screen holds.
+void QtPlayerWindow::FitScreen(int wanted) {
+    const int room = ScreenRoom();
+    const int least = std::max(baseHeight_ - spare_, std::min(baseHeight_, room));
+    setMinimumSize(minimumWidth(), least);
+    resize(width(), std::max(least, std::min(wanted, room)));
     Relayout();
 }
 
@@ -269,10 +293,11 @@ void QtPlayerWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void QtPlayerWindow::Relayout() {
-    const int dx = width() - minimumWidth(), dy = height() - minimumHeight();
+    if (baseHeight_ == 0) return;
+    const int dx = width() - minimumWidth(), dy = height() - baseHeight_;
     const bool panel = boardPanel_ != nullptr;
     const auto place = [&](int id, const QRect& r) {
-        const res::Rect p = res::PlaceControl(id, {r.x(), r.y(), r.width(), r.height()}, dx, dy, panel);
+        const res::Rect p = res::PlaceControl(id, {r.x(), r.y(), r.width(), r.height()}, dx, dy, panel, spare_);
         return QRect(p.x, p.y, p.cx, p.cy);
     };
     for (const auto& [id, r] : TemplatePlaces()) Control(id)->setGeometry(place(id, r));

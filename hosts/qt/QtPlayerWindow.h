@@ -97,6 +97,8 @@ private:
     void ShowMenuAtFocus();
     // Puts every control where the window's size wants it.
     void Relayout();
+    int ScreenRoom() const;
+    void FitScreen(int wanted);
 
     // A file descriptor closed with its owner.
     class Fd {
@@ -114,7 +116,9 @@ private:
     std::map<int, std::string> shown_;     // the bytes last shown in each edit
     std::vector<std::pair<int, QString>> menu_;
     std::set<int> ticked_;
-    QRect panelPlace_;  // the board panel's place at the smallest size
+    QRect panelPlace_;  // the board panel's place at the template's size
+    int baseHeight_ = 0;  // the template's height (and the short panel's): the controls' places hold there
+    int spare_ = 0;       // how much of it the summary and the list can give up, in pixels
     QPainter* painter_ = nullptr;          // set while paintEvent runs
     // Tasks posted from other threads, and the event counter that wakes the UI thread.
     PostedTasks posted_;

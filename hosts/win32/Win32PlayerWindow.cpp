@@ -198,10 +198,10 @@ INT_PTR Win32PlayerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         case WM_CLOSE:  // the caption's close box
             End();
             return TRUE;
-        case WM_GETMINMAXINFO:  // never smaller than the template (and a short board panel)
+        case WM_GETMINMAXINFO:  // never smaller than the template (and a short board panel) the screen holds
             if (smallest_.cx > 0) {
                 auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-                info->ptMinTrackSize = {smallest_.cx, smallest_.cy};
+                info->ptMinTrackSize = {smallest_.cx, leastHeight_ > 0 ? leastHeight_ : smallest_.cy};
             }
             return TRUE;
         case WM_SIZE:

@@ -90,9 +90,11 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     bool OnUiThread() const { return ::GetCurrentThreadId() == uiThread_; }
-    // The controls' places at the smallest size, then the window kept at least that big
+    // The controls' places at the template's size, then the window kept at least that big (or what the screen holds)
     // and its controls placed for its size.
     void NotePlaces();
+    // Keeps the window's height within its monitor's work area, opening at wanted.
+    void FitScreen(LONG wanted);
     void Relayout();
     // The window's size and place: as the last run left it, else centred; kept at the end.
     bool RestorePlace();
@@ -123,8 +125,10 @@ private:
     std::map<int, HICON> icons_;
     std::map<int, std::string> shown_;       // the bytes last shown in each edit
     std::map<int, RECT> places_;             // each control at the smallest size (client pixels)
-    SIZE smallest_{};                        // the window's smallest size, frame included
+    SIZE smallest_{};                        // the template's size (and a short panel), frame included
     SIZE smallestClient_{};
+    LONG leastHeight_ = 0;  // the smallest height on this screen: at most smallest_.cy
+    int spare_ = 0;         // how much height the summary and the list can give up, in pixels
     PostedTasks posted_;
 };
 

@@ -1,6 +1,6 @@
 // The player window's size and place: its controls follow its size, it is never
-// smaller than the template (with a short board panel), and it opens where the last
-// run left it.
+// smaller than the template (with a short board panel) unless the screen is, and it
+// opens where the last run left it.
 #include <algorithm>
 #include <cstdio>
 
@@ -26,6 +26,26 @@ void Win32PlayerWindow::NotePlaces() {
     ::GetClientRect(hwnd_, &client);
     smallest_ = {window.right - window.left, window.bottom - window.top};
     smallestClient_ = {client.right, client.bottom};
+    RECT spare{0, 0, 0, res::kSummarySpare + res::kListSpare};
+    ::MapDialogRect(hwnd_, &spare);
+    spare_ = spare.bottom;
+    FitScreen(smallest_.cy);
+}
+
+// On a small screen (1366 x 768 at 144 DPI) the summary and the list give up height,
+// down to a floor, so that the window fits its monitor's work area.
+void Win32PlayerWindow::FitScreen(LONG wanted) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const LONG room = monitor.rcWork.bottom - monitor.rcWork.top;
+    leastHeight_ = std::max<LONG>(smallest_.cy - spare_, std::min<LONG>(smallest_.cy, room));
+    RECT window{};
+    ::GetWindowRect(hwnd_, &window);
+    ::SetWindowPos(hwnd_, nullptr, 0, 0, window.right - window.left,
+                   std::max<LONG>(leastHeight_, std::min<LONG>(wanted, room)),
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    Relayout();
 }
 
 void Win32PlayerWindow::Relayout() {
@@ -35,7 +55,7 @@ void Win32PlayerWindow::Relayout() {
     const int dx = client.right - smallestClient_.cx, dy = client.bottom - smallestClient_.cy;
     for (const auto& [id, r] : places_) {
         const res::Rect p = res::PlaceControl(id, {r.left, r.top, r.right - r.left, r.bottom - r.top}, dx, dy,
-                                              boardPanel_ != nullptr);
+                                              boardPanel_ != nullptr, spare_);
         HWND item = id == res::kIdBoardPanel ? boardPanel_ : ::GetDlgItem(hwnd_, id);
         ::SetWindowPos(item, nullptr, p.x, p.y, p.cx, p.cy, SWP_NOZORDER | SWP_NOACTIVATE);
     }
@@ -56,7 +76,7 @@ bool Win32PlayerWindow::RestorePlace() {
     RECT seen{};
     if (!::IntersectRect(&seen, &r, &screen)) return false;
     ::SetWindowPos(hwnd_, nullptr, r.left, r.top, std::max<LONG>(r.right - r.left, smallest_.cx),
-                   std::max<LONG>(r.bottom - r.top, smallest_.cy), SWP_NOZORDER | SWP_NOACTIVATE);
+                   std::max<LONG>(r.bottom - r.top, leastHeight_), SWP_NOZORDER | SWP_NOACTIVATE);
     if (maximized != 0) ::ShowWindow(hwnd_, SW_MAXIMIZE);
     return true;
 }
@@ -92,24 +112,19 @@ void Win32PlayerWindow::AddBoardPanel() {
     ::SetWindowTextW(boardPanel_, L"What the virtual board receives shows here after Play.");
     places_[res::kIdBoardPanel] = {least.left, client.bottom + least.top, least.left + least.right,
                                    client.bottom + least.top + least.bottom};
-    const int grow = least.top + least.bottom + least.top;
-    smallest_.cy += grow;
-    smallestClient_.cy += grow;
-    // On a small screen (1366 x 768 at 144 DPI) the panel shrinks, down to a sliver,
-    // so that the window still fits its monitor's work area.
+    // On a small screen (1366 x 768 at 144 DPI) the summary and the list give up
+    // height first, then the panel shrinks (down to a sliver), so that the window
+    // still fits its monitor's work area.
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
     ::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
-    const LONG room = monitor.rcWork.bottom - monitor.rcWork.top - smallest_.cy;
-    const LONG panel = std::max<LONG>(8, least.bottom + std::min<LONG>(0, room));
-    const LONG shrink = std::max<LONG>(0, least.bottom - panel);
-    smallest_.cy -= shrink;
-    smallestClient_.cy -= shrink;
-    places_[res::kIdBoardPanel].bottom -= shrink;
-    const LONG height = std::max<LONG>(smallest_.cy, std::min<LONG>(smallest_.cy + shrink + wanted.bottom - least.bottom,
-                                                                     monitor.rcWork.bottom - monitor.rcWork.top));
-    ::SetWindowPos(hwnd_, nullptr, 0, 0, smallest_.cx, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    Relayout();
+    const LONG room = monitor.rcWork.bottom - monitor.rcWork.top;
+    const LONG over = smallest_.cy + 2 * least.top + least.bottom - spare_ - room;
+    const LONG panel = over > 0 ? std::max<LONG>(8, least.bottom - over) : least.bottom;
+    places_[res::kIdBoardPanel].bottom -= least.bottom - panel;
+    smallest_.cy += 2 * least.top + panel;
+    smallestClient_.cy += 2 * least.top + panel;
+    FitScreen(smallest_.cy - panel + std::max<LONG>(panel, wanted.bottom));
 }
 
 void Win32PlayerWindow::SetBoardReport(const std::string& text) {
