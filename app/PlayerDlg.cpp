@@ -113,9 +113,8 @@ void CPlayerDlg::ShowMessage(const char* text) {
 }
 
 void CPlayerDlg::Box(const BoxText& box) {
-    ++boxes_;
+    const BoxScope up(boxes_);
     Window().MessageBox(box.text, box.caption, box.icon);
-    --boxes_;
 }
 
 void CPlayerDlg::Fail(const BoxText& box) {

@@ -191,6 +191,17 @@ private:
     bool boardCheck_ = true;
     bool boardCheckForced_ = false;  // --no-board-check: the menu's tick is not kept
     std::atomic<int> boxes_{0};
+    // Counts a box (or a dialog) of the window while it is up: no timer acts meanwhile.
+    class BoxScope {
+    public:
+        explicit BoxScope(std::atomic<int>& boxes) : boxes_(boxes) { ++boxes_; }
+        ~BoxScope() { --boxes_; }
+        BoxScope(const BoxScope&) = delete;
+        BoxScope& operator=(const BoxScope&) = delete;
+
+    private:
+        std::atomic<int>& boxes_;
+    };
     bool packed_ = false;
     // Counts Play and Stop (UI thread only); a worker's progress counts while it matches.
     unsigned transfer_ = 0;

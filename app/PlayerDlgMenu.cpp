@@ -34,9 +34,11 @@ void CPlayerDlg::OnOpen() {
     // Refused while a transfer runs or winds down, as a drop is.
     if (fBusy.load() != 0 || WorkerRunning()) return;
     std::string path;
-    ++boxes_;
-    const bool chosen = Window().ChooseFile(Window().ReadSetting(kFolderSetting), path);
-    --boxes_;
+    bool chosen = false;
+    {
+        const BoxScope up(boxes_);
+        chosen = Window().ChooseFile(Window().ReadSetting(kFolderSetting), path);
+    }
     if (chosen && !path.empty()) OnDropFiles({path});
 }
 
@@ -68,18 +70,15 @@ void CPlayerDlg::ShowBoardDetails() {
     std::string text;
     const BoardCheck scan = ScanBoard(handle, text);
     FT_Close(handle);
-    if (scan.result == BoardCheck::Result::NotConnected) {
-        fTuneLoaded = 0;  // a board found off may have lost its tune
-        Fail(NotConnectedBox(scan.text));
+    if (scan.result == BoardCheck::Result::NotConnected || scan.result == BoardCheck::Result::WriteFailed) {
+        if (scan.result == BoardCheck::Result::NotConnected) fTuneLoaded = 0;  // a board found off may have lost its tune
+        Fail(CheckBox(scan));
         return;
     }
-    if (scan.result == BoardCheck::Result::WriteFailed) {
-        Fail(WriteErrorBox(CableWriteFailure()));
-        return;
-    }
-    ++boxes_;
+    // What it found, and why uploads cannot go when they cannot, as scan prints it.
+    if (scan.result == BoardCheck::Result::Refused) text += scan.text + "\n";
+    const BoxScope up(boxes_);
     Window().ShowText("Board details", text);
-    --boxes_;
 }
 
 void CPlayerDlg::OnDestroy() {
@@ -100,10 +99,9 @@ void CPlayerDlg::OnDestroy() {
 bool CPlayerDlg::OnSysCommand(unsigned id) {
     switch (id & 0xFFF0) {
         case kAboutCommand: {
-            ++boxes_;
+            const BoxScope up(boxes_);
             CAboutDlg about(Window());
             about.DoModal();
-            --boxes_;
             return true;
         }
         case kOpenCommand:

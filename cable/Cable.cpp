@@ -40,10 +40,10 @@ std::string WriteFailureText(FT_STATUS status) {
     }
 }
 
-void NoteWriteFailure(FT_STATUS status) {
+void NoteWriteFailure(std::string why) {
     CableLayer& layer = Layer();
     std::lock_guard lock(layer.mutex);
-    layer.lastWriteFailure = WriteFailureText(status);
+    layer.lastWriteFailure = std::move(why);
 }
 
 std::string CableWriteFailure() {
@@ -101,7 +101,7 @@ FT_STATUS FT_Write(FT_HANDLE handle, const void* buffer, DWORD count, DWORD* wri
     DWORD sent = 0;
     const FT_STATUS status = handle->Write(buffer, count, &sent);
     if (written != nullptr) *written = sent;
-    if (status != FT_OK) NoteWriteFailure(status);
+    if (status != FT_OK) NoteWriteFailure(WriteFailureText(status));
     return status;
 }
 
@@ -131,9 +131,7 @@ FT_STATUS FT_Close(FT_HANDLE handle) {
     const FT_STATUS status = device->Close();
     device.reset();
     if (status != FT_OK) {
-        CableLayer& layer = Layer();
-        std::lock_guard lock(layer.mutex);
-        layer.lastWriteFailure = "the last bytes were lost when the cable was closed (a full disk, or the cable went away)";
+        NoteWriteFailure("the last bytes were lost when the cable was closed (a full disk, or the cable went away)");
     }
     return status;
 }

@@ -299,7 +299,7 @@ int Scan(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     SetCableBackend(choice.backend);
     FT_HANDLE handle = nullptr;
     if (FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK) {
-        err << res::kBoardNotConnected << "\n" << CableOpenFailure() << "\n";
+        err << NotConnectedBox(CableOpenFailure()).text << "\n";
         SetCableBackend(nullptr);
         return kExitNotConnected;
     }
@@ -396,7 +396,7 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     SetCableBackend(backend);
     FT_HANDLE handle = nullptr;
     if (FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK) {
-        err << res::kBoardNotConnected << "\n" << CableOpenFailure() << "\n";
+        err << NotConnectedBox(CableOpenFailure()).text << "\n";
         SetCableBackend(nullptr);
         return kExitNotConnected;
     }

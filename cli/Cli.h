@@ -23,7 +23,6 @@ enum CliExit : int {
     kExitWriteError = 4,
     kExitChainRefused = 5,  // the JTAG chain is not one Intel FPGA
     kExitSignalBase = 128,  // stopped by a signal: 128 plus its number
-    kExitInterrupted = 130,  // Ctrl-C
 };
 
 struct CliEnvironment {

@@ -7,8 +7,6 @@
 
 #include "link/BlasterJtag.h"
 #include "link/JtagParts.h"
-#include "link/Upload.h"
-#include "res/Strings.h"
 
 namespace tunlet {
 

@@ -40,10 +40,6 @@
 
 namespace tunlet {
 
-namespace blaster {
-constexpr std::uint8_t kTckLowBeforeShift = kStepLow;  // 0x2C after a walk, before a command
-}  // namespace blaster
-
 // BeginUserScan gathered for packed mode: a 0x2C before each of its three commands.
 constexpr std::size_t kPackedBeginUserScanBytes = kBeginUserScanBytes + 3;
 
@@ -63,8 +59,5 @@ constexpr double ModelTransferSeconds(double bytes, double bits) {
 constexpr std::size_t PackedRunBytes(std::size_t n) {
     return n + (n + blaster::kMaxShiftBytes - 1) / blaster::kMaxShiftBytes;
 }
-
-// The recovery walk of packed mode.
-constexpr std::size_t kPackedRecoverTapBytes = kCutRecoverBytes;
 
 }  // namespace tunlet

@@ -174,7 +174,7 @@ TEST(CliPlay, FailuresAndExitCodes) {
     unplugged->SetConnected(false);
     const CliRun nc = CliWith({"play", test::DataFile("db_apu.nsf")}, unplugged);
     EXPECT_EQ(nc.code, 3);
-    EXPECT_EQ(nc.err.rfind("FPGA board is not connected.\nno USB-Blaster found", 0), 0u) << nc.err;
+    EXPECT_EQ(nc.err.rfind("FPGA board is not connected.\nNo USB-Blaster found", 0), 0u) << nc.err;
 
     // A lost write anywhere is exit 4: in a block, in the preamble, in the closing walk,
     // in the board check before them; packed, a transfer's write cut after its first byte.
@@ -261,8 +261,8 @@ TEST(CliPlay, FailuresAndExitCodes) {
         {{"play", apu, "--song"}, 2, "--song needs a value"},
         {{"play", apu, "--loud"}, 2, "unknown option '--loud'"},
         {{"play", "/nonexistent/x.nsf", "--cable", "virtual"}, 1, "Not an NSF tune or iNES ROM"},
-        {{"play", apu, "--cable", "dump:/nonexistent/dir/f"}, 3, "cannot create the dump"},
-        {{"play", apu, "--cable", "dump:/tmp"}, 3, "cannot create the dump file /tmp: Is a directory"},
+        {{"play", apu, "--cable", "dump:/nonexistent/dir/f"}, 3, "Cannot create the dump"},
+        {{"play", apu, "--cable", "dump:/tmp"}, 3, "Cannot create the dump file /tmp: Is a directory"},
         {{"play", apu, "--cable", "dump:/dev/full"}, 4, "write err"},
         {{"play", apu, "--track-seconds", "5"}, 2, "--track-seconds goes with --playlist"},
         {{"play", apu, "--playlist", "--song", "2"}, 2, "--song and --playlist do not go together"},

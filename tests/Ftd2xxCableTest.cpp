@@ -96,7 +96,7 @@ TEST(Ftd2xxCable, OpenFailuresSayWhy) {
         const char* reason;
     };
     const Case cases[] = {
-        {"no-such-driver.dll", "the cable driver no-such-driver.dll is not installed"},
+        {"no-such-driver.dll", "The cable driver no-such-driver.dll is not installed"},
         {Beside("ftd2xx_nowrite.dll"), "lacks FT_Write"},
         {Beside("ftd2xx_noread.dll"), "lacks FT_Read"},
         {Beside("ftd2xx_standin.dll"), "not plugged in"},  // the library says: no cable

@@ -79,7 +79,7 @@ public:
             // they carry most of the bytes; any write may be slow.
             // The recovery walk is spared: a cable that fails that too cannot be helped.
             const bool block = count == kBlockCableBytes || count == kPackedWriteBytes;
-            const bool recovery = count == kRecoverTapBytes || count == kPackedRecoverTapBytes;
+            const bool recovery = count == kRecoverTapBytes || count == kCutRecoverBytes;
             const unsigned permille = block ? 30u : recovery ? 0u : 8u;
             if (r % 1000 < permille) return static_cast<DWORD>((r >> 20) % count);
             if (r % 1000 < 60) std::this_thread::sleep_for(std::chrono::microseconds((r >> 32) % 300));
@@ -311,7 +311,7 @@ private:
         if (!fileError) {
             // Packed, the closing walk shares its write with the trailer (and with a
             // header-only send): the TAP check below sees it.
-            const DWORD lastWalk = !writeError ? kEndShiftDrBytes : packed_ ? kPackedRecoverTapBytes : kRecoverTapBytes;
+            const DWORD lastWalk = !writeError ? kEndShiftDrBytes : packed_ ? kCutRecoverBytes : kRecoverTapBytes;
             const bool shared = packed_ && !writeError;
             Check(!r.writes.empty() && (shared || r.writes.back() == lastWalk), "an upload ended without its closing walk");
             Check(r.state == TapState::RunTestIdle && !r.outputEnable, "the TAP is not idle after an upload");

@@ -553,7 +553,7 @@ TEST(UploadFaults, EveryWriteOfEveryUpload) {
                 EXPECT_EQ(host.loaded, 0);
                 EXPECT_EQ(std::count(host.progress.begin(), host.progress.end(), 100), 0);
                 ASSERT_EQ(r.writes.size(), failAt + 2);
-                EXPECT_EQ(r.writes.back(), k.packed ? kPackedRecoverTapBytes : kRecoverTapBytes);
+                EXPECT_EQ(r.writes.back(), k.packed ? kCutRecoverBytes : kRecoverTapBytes);
                 EXPECT_EQ(r.state, TapState::RunTestIdle);
                 EXPECT_FALSE(r.outputEnable);
             }

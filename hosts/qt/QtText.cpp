@@ -1,21 +1,13 @@
 #include "hosts/qt/QtText.h"
 
-#include <QByteArray>
-#include <QStringDecoder>
+#include "media/TextCoding.h"
 
 namespace tunlet {
 
 QString DisplayText(const std::string& bytes) {
-    const QByteArray raw(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(raw);
-    if (!utf8.hasError()) return text;
-    QStringDecoder sjis("Shift_JIS", QStringDecoder::Flag::Stateless);
-    if (sjis.isValid()) {
-        text = sjis.decode(raw);
-        if (!sjis.hasError()) return text;
-    }
-    return QString::fromLatin1(raw);  // every byte is some character: nothing is dropped
+    // The one decoding the summaries and tunlet-cli use.
+    const std::string utf8 = TextToUtf8(bytes);
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
 }  // namespace tunlet

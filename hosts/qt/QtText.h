@@ -1,5 +1,5 @@
-// 8-bit texts (paths, NSF titles) shown in Qt widgets. Titles are often Shift-JIS and
-// sometimes Latin-1, so bytes that are not UTF-8 are decoded so they stay readable.
+// 8-bit texts (paths, summaries) shown in Qt widgets: bytes that are not UTF-8 are
+// read as Shift-JIS or Windows-1252, as tune texts are, so they stay readable.
 #pragma once
 
 #include <QString>

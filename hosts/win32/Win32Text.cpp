@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "media/TextCoding.h"
+
 namespace tunlet {
 
 namespace {
@@ -23,10 +25,9 @@ bool Decode(unsigned codePage, const std::string& bytes, std::wstring& out) {
 }  // namespace
 
 std::wstring DisplayText(const std::string& bytes) {
+    // The one decoding the summaries and tunlet-cli use, always well-formed UTF-8.
     std::wstring text;
-    if (Decode(CP_UTF8, bytes, text) || Decode(932, bytes, text)) return text;
-    text.clear();
-    for (unsigned char c : bytes) text += static_cast<wchar_t>(c);  // Latin-1
+    Decode(CP_UTF8, TextToUtf8(bytes), text);
     return text;
 }
 

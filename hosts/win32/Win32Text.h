@@ -1,5 +1,5 @@
 // Texts shown in Windows' controls: the program's 8-bit texts are UTF-8 paths and
-// NSF titles that are often Shift-JIS and sometimes Latin-1.
+// summaries, decoded as tune texts are when they are not UTF-8.
 #pragma once
 
 #include <string>
@@ -8,8 +8,8 @@
 
 namespace tunlet {
 
-// Bytes as they should look: UTF-8 when they are, else Shift-JIS, else Latin-1, so
-// that nothing is dropped.
+// Bytes as they should look: UTF-8 when they are, else Shift-JIS, else Windows-1252,
+// so that nothing is dropped.
 std::wstring DisplayText(const std::string& bytes);
 
 }  // namespace tunlet
