@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMenu>
+#include <QTest>
 #include <QFileDialog>
 #include <QSettings>
 #include <QShortcut>
@@ -53,6 +55,7 @@ public:
         QWidget* owner;
         QRect geometry;
         bool picture;
+        bool fixedWidth;  // a text box in a fixed-width font, read-only
     };
     BoxDismisser() {
         QObject::connect(&timer_, &QTimer::timeout, [this] {
@@ -64,8 +67,11 @@ public:
                     const QPixmap shown = label->pixmap();
                     picture |= !shown.isNull() && label->width() >= shown.width() && label->height() >= shown.height();
                 }
-                seen_.push_back({modal->parentWidget(), modal->frameGeometry(), picture});
+                const auto* edit = modal->findChild<QPlainTextEdit*>();
+                const bool fixed = edit != nullptr && QFontInfo(edit->font()).fixedPitch() && edit->isReadOnly();
+                seen_.push_back({modal->parentWidget(), modal->frameGeometry(), picture, fixed});
                 if (auto* box = qobject_cast<QMessageBox*>(modal)) texts_.push_back(box->text());
+                if (edit != nullptr) texts_.push_back(edit->toPlainText());
                 QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
             }
         });
@@ -351,6 +357,34 @@ TEST_F(QtWindowTest, Resizing) {
     EXPECT_EQ(Get<QPlainTextEdit>(kIdInfo)->geometry(), summary);
 }
 
+// Shift+F10 and the Menu key open the window's menu; its Board details entry shows
+// the scan in a fixed-width box the user can select and copy from.
+TEST_F(QtWindowTest, MenuKeysAndBoardDetails) {
+    QApplication::setActiveWindow(&window);
+    BoxDismisser dismiss;
+    for (const auto& [key, modifiers] : {std::pair{Qt::Key_F10, Qt::ShiftModifier}, {Qt::Key_Menu, Qt::NoModifier}}) {
+        bool found = false;
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (menu == nullptr || found) return;
+            for (QAction* action : menu->actions()) {
+                if (action->text() != QStringLiteral("Board details...")) continue;
+                found = true;
+                menu->setActiveAction(action);
+                QTest::keyClick(menu, key == Qt::Key_Menu ? Qt::Key_Return : Qt::Key_Escape);
+            }
+        });
+        look.start(10);
+        QTest::keyClick(&window, key, modifiers);
+        EXPECT_TRUE(found) << key;
+    }
+    ASSERT_EQ(dismiss.texts().size(), 1);
+    EXPECT_EQ(dismiss.titles()[0], QStringLiteral("Board details"));
+    EXPECT_TRUE(dismiss.texts()[0].startsWith(QStringLiteral("device 1: 0x020F30DD, Altera, ")));
+    EXPECT_TRUE(dismiss.seen()[0].fixedWidth);
+}
+
 TEST_F(QtWindowTest, WriteErrorBoxFromWorker) {
     DropFile(test::DataFile("clip_5b.nes"));
     board->FailWrite(kBoardCheckWrites + 12, 0);
@@ -490,6 +524,42 @@ TEST(QtAppStart, FileArgumentLoadsAndPlaysIntoTheVirtualBoard) {
         EXPECT_TRUE(second.contains(QStringLiteral("USER0: 133 bytes")));
         dlg.OnDestroy();
     }
+    SetCableBackend(nullptr);
+}
+
+// The window opens where the last run left it, its start-up box centred there; a
+// place saved taller than the screen comes back fitting it.
+TEST(QtAppStart, PlaceComesBackWithTheStartUpBoxOnIt) {
+    QSettings(QStringLiteral("Tunlet"), QStringLiteral("tunlet")).clear();
+    const auto board = VirtualBoard::Create();
+    SetCableBackend(board);
+    const QRect room = QApplication::primaryScreen()->availableGeometry();
+    const auto run = [&](const std::function<void(QtPlayerWindow&)>& use) {
+        CPlayerDlg dlg;
+        QtPlayerWindow window(dlg);
+        ASSERT_TRUE(StartQtPlayer(dlg, window, {}));
+        window.show();
+        use(window);
+        window.SavePlace();
+        dlg.OnDestroy();
+    };
+    QRect left;
+    run([&](QtPlayerWindow& window) {
+        window.setGeometry(QRect(room.topLeft() + QPoint(200, 40), window.size() + QSize(50, 20)));
+        left = window.geometry();
+    });
+    board->SetConnected(false);
+    BoxDismisser dismiss;
+    run([&](QtPlayerWindow& window) {
+        EXPECT_EQ(window.geometry(), left);
+        ASSERT_EQ(dismiss.seen().size(), 1u);
+        ExpectSameCentre(dismiss.seen()[0].geometry, window.frameGeometry());
+        window.resize(window.width(), room.height() * 2);
+    });
+    run([&](QtPlayerWindow& window) {
+        EXPECT_LE(window.frameGeometry().height(), room.height());
+        EXPECT_GE(window.frameGeometry().top(), room.top());
+    });
     SetCableBackend(nullptr);
 }
 

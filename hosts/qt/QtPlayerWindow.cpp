@@ -281,7 +281,19 @@ void QtPlayerWindow::WriteSetting(const std::string& name, const std::string& va
 
 void QtPlayerWindow::RestorePlace() {
     const QByteArray saved = QByteArray::fromBase64(QByteArray::fromStdString(ReadSetting("Window")));
-    if (!saved.isEmpty() && restoreGeometry(saved)) return;
+    if (!saved.isEmpty() && restoreGeometry(saved)) {
+        // A size kept from a larger screen (or a smaller scale) shrinks to fit this one,
+        // and the window moves up as far as it must to show whole.
+        if (isMaximized()) return;
+        FitScreen(height());
+        if (const QScreen* screen = this->screen()) {
+            const QRect area = screen->availableGeometry();
+            const int titleBar = area.height() - ScreenRoom();
+            const int top = std::max(area.top() + titleBar, std::min(y(), area.bottom() + 1 - height()));
+            if (top != y()) move(pos().x(), pos().y() + top - y());
+        }
+        return;
+    }
     if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
 }
 
