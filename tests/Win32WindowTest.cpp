@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <vector>
 
@@ -59,6 +60,8 @@ HWND g_main = nullptr;
 // Set: the next box found gets the main window closed under it first (the taskbar's
 // close, taskkill without /F), then its OK.
 bool g_closeMainUnderBox = false;
+// What a user types in the Open dialog's name box.
+std::wstring g_openName;
 
 BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
     wchar_t cls[32] = {};
@@ -90,12 +93,24 @@ BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
         g_closeMainUnderBox = false;
         ::PostMessageW(g_main, WM_CLOSE, 0, 0);
     }
-    // The Open dialog is cancelled (its OK would wait for a name).
-    ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(box.caption == L"Open" ? IDCANCEL : IDOK, BN_CLICKED), 0);
+    // The Open dialog gets a name typed in its name box, as a user would type it.
+    if (box.caption == L"Open") ::SetDlgItemTextW(hwnd, cmb13, g_openName.c_str());
+    ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return TRUE;
 }
 
 void CALLBACK CloseBoxes(HWND, UINT, UINT_PTR, ::DWORD) { ::EnumThreadWindows(::GetCurrentThreadId(), CloseBox, 0); }
+
+RECT WorkArea(HWND hwnd) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    return monitor.rcWork;
+}
+void ExpectSameCentre(const RECT& a, const RECT& b) {
+    EXPECT_LE(std::abs((a.left + a.right) / 2 - (b.left + b.right) / 2), 1);
+    EXPECT_LE(std::abs((a.top + a.bottom) / 2 - (b.top + b.bottom) / 2), 1);
+}
 
 class Win32WindowTest : public testing::Test {
 protected:
@@ -151,17 +166,6 @@ protected:
         int rounds = 0;
         window.PumpUntil([&] { return rounds++ > 0; });
     }
-    static RECT WorkArea(HWND hwnd) {
-        MONITORINFO monitor{};
-        monitor.cbSize = sizeof monitor;
-        ::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
-        return monitor.rcWork;
-    }
-    static void ExpectSameCentre(const RECT& a, const RECT& b) {
-        EXPECT_LE(std::abs((a.left + a.right) / 2 - (b.left + b.right) / 2), 1);
-        EXPECT_LE(std::abs((a.top + a.bottom) / 2 - (b.top + b.bottom) / 2), 1);
-    }
-
     std::shared_ptr<VirtualBoard> board = VirtualBoard::Create();
     AppOptions options;  // what tunlet.exe's command line gave
     CPlayerDlg dlg;
@@ -487,10 +491,11 @@ TEST(Win32Modal, EnterOnTheFocusedCloseButtonPressesIt) {
     SetCableBackend(nullptr);
 }
 
-// Ctrl+O shows the system's Open dialog, owned by the window, from the folder of the
-// last file; cancelled, nothing changes. (What a chosen file does is the dialog's.)
+// Ctrl+O shows the system's Open dialog, owned by the window, in the folder of the
+// last file: a name typed there loads as a drop.
 TEST_F(Win32WindowTest, OpenWithCtrlO) {
     Drop(test::DataFile("clip_5b.nes"));
+    g_openName = L"db_apu.nsf";
     BYTE keys[256] = {};
     ::GetKeyboardState(keys);
     keys[VK_CONTROL] = 0x80;
@@ -503,7 +508,7 @@ TEST_F(Win32WindowTest, OpenWithCtrlO) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, L"Open");
     EXPECT_EQ(boxes[0].owner, window.Handle());
-    EXPECT_NE(dlg.pRom, nullptr);
+    EXPECT_EQ(Text(kIdInfo).rfind(L"SongName : db_apu test", 0), 0u) << Narrow(Text(kIdInfo));
 }
 
 // Larger than the template: the summary and the list take the height, Close keeps to
@@ -569,6 +574,54 @@ TEST(Win32AppStart, VirtualBoardPanel) {
         EXPECT_EQ(std::wstring(info).rfind(L"SongName : db_apu test", 0), 0u);
         window.End();
     }
+    SetCableBackend(nullptr);
+}
+
+// The window opens where the last run left it, its start-up box centred there; a
+// place saved taller than the screen comes back fitting it.
+TEST(Win32AppStart, PlaceComesBackWithTheStartUpBoxOnIt) {
+    InitWin32Controls();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tunlet");
+    const auto board = VirtualBoard::Create();
+    SetCableBackend(board);
+    std::vector<Box> boxes;
+    g_boxes = &boxes;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 20, CloseBoxes);
+    const RECT work = WorkArea(nullptr);
+    const auto run = [&](const std::function<void(HWND)>& use) {
+        CPlayerDlg dlg;
+        Win32PlayerWindow window(dlg, [&] { StartWin32Player(dlg, window, {}); });
+        ASSERT_NE(window.Create(), nullptr);
+        g_main = window.Handle();
+        use(window.Handle());
+        window.End();
+        g_main = nullptr;
+    };
+    RECT left{};
+    run([&](HWND hwnd) {
+        RECT r{};
+        ::GetWindowRect(hwnd, &r);
+        ::SetWindowPos(hwnd, nullptr, work.left + 200, work.top + 40, r.right - r.left + 50, r.bottom - r.top + 20,
+                       SWP_NOZORDER);
+        ::GetWindowRect(hwnd, &left);
+    });
+    board->SetConnected(false);
+    run([&](HWND hwnd) {
+        RECT r{};
+        ::GetWindowRect(hwnd, &r);
+        EXPECT_TRUE(::EqualRect(&r, &left));
+        ASSERT_EQ(boxes.size(), 1u);
+        ExpectSameCentre(boxes[0].rect, r);
+        ::SetWindowPos(hwnd, nullptr, 0, 0, r.right - r.left, 2 * (work.bottom - work.top), SWP_NOMOVE | SWP_NOZORDER);
+    });
+    run([&](HWND hwnd) {
+        RECT r{};
+        ::GetWindowRect(hwnd, &r);
+        EXPECT_GE(r.top, work.top);
+        EXPECT_LE(r.bottom, work.bottom);
+    });
+    ::KillTimer(nullptr, timer);
+    g_boxes = nullptr;
     SetCableBackend(nullptr);
 }
 

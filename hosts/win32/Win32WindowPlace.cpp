@@ -75,8 +75,18 @@ bool Win32PlayerWindow::RestorePlace() {
     screen.bottom = screen.top + ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
     RECT seen{};
     if (!::IntersectRect(&seen, &r, &screen)) return false;
-    ::SetWindowPos(hwnd_, nullptr, r.left, r.top, std::max<LONG>(r.right - r.left, smallest_.cx),
-                   std::max<LONG>(r.bottom - r.top, leastHeight_), SWP_NOZORDER | SWP_NOACTIVATE);
+    // A size kept from a larger screen (or a smaller scale) shrinks to fit the work
+    // area of the monitor it comes back on, and moves as far as it must to show whole.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& work = monitor.rcWork;
+    const LONG cx = std::max<LONG>(std::min<LONG>(r.right - r.left, work.right - work.left), smallest_.cx);
+    const LONG cy = std::max<LONG>(std::min<LONG>(r.bottom - r.top, work.bottom - work.top), leastHeight_);
+    LONG x = r.left, y = r.top;
+    if (cx < r.right - r.left) x = std::max<LONG>(work.left, std::min<LONG>(x, work.right - cx));
+    if (cy < r.bottom - r.top) y = std::max<LONG>(work.top, std::min<LONG>(y, work.bottom - cy));
+    ::SetWindowPos(hwnd_, nullptr, x, y, cx, cy, SWP_NOZORDER | SWP_NOACTIVATE);
     if (maximized != 0) ::ShowWindow(hwnd_, SW_MAXIMIZE);
     return true;
 }
@@ -85,7 +95,14 @@ void Win32PlayerWindow::SavePlace() {
     WINDOWPLACEMENT place{};
     place.length = sizeof place;
     if (hwnd_ == nullptr || !::GetWindowPlacement(hwnd_, &place)) return;
-    const RECT& r = place.rcNormalPosition;
+    // The normal place counts from the work area's corner (a taskbar at the top or the
+    // left moves it); the screen's own corner is what the next run places it from.
+    RECT r = place.rcNormalPosition;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (::GetMonitorInfoW(::MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        ::OffsetRect(&r, monitor.rcWork.left - monitor.rcMonitor.left, monitor.rcWork.top - monitor.rcMonitor.top);
+    }
     char text[96];
     std::snprintf(text, sizeof text, "%ld,%ld,%ld,%ld,%d", r.left, r.top, r.right, r.bottom,
                   place.showCmd == SW_SHOWMAXIMIZED ? 1 : 0);
