@@ -554,11 +554,13 @@ TEST(QtAppStart, PlaceComesBackWithTheStartUpBoxOnIt) {
         EXPECT_EQ(window.geometry(), left);
         ASSERT_EQ(dismiss.seen().size(), 1u);
         ExpectSameCentre(dismiss.seen()[0].geometry, window.frameGeometry());
-        window.resize(window.width(), room.height() * 2);
+        window.resize(room.size() * 2);
     });
     run([&](QtPlayerWindow& window) {
         EXPECT_LE(window.frameGeometry().height(), room.height());
+        EXPECT_LE(window.width(), room.width());  // the side borders come once it is framed
         EXPECT_GE(window.frameGeometry().top(), room.top());
+        EXPECT_GE(window.frameGeometry().left(), room.left());
     });
     SetCableBackend(nullptr);
 }

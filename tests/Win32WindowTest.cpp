@@ -633,13 +633,15 @@ TEST(Win32AppStart, PlaceComesBackWithTheStartUpBoxOnIt) {
         EXPECT_TRUE(::EqualRect(&r, &left));
         ASSERT_EQ(boxes.size(), 1u);
         ExpectSameCentre(boxes[0].rect, r);
-        ::SetWindowPos(hwnd, nullptr, 0, 0, r.right - r.left, 2 * (work.bottom - work.top), SWP_NOMOVE | SWP_NOZORDER);
+        ::SetWindowPos(hwnd, nullptr, 0, 0, 2 * (work.right - work.left), 2 * (work.bottom - work.top),
+                       SWP_NOMOVE | SWP_NOZORDER);
     });
     run([&](HWND hwnd) {
         RECT r{};
         ::GetWindowRect(hwnd, &r);
-        EXPECT_GE(r.top, work.top);
-        EXPECT_LE(r.bottom, work.bottom);
+        RECT inside{};
+        ::IntersectRect(&inside, &r, &work);
+        EXPECT_TRUE(::EqualRect(&inside, &r));
     });
     ::KillTimer(nullptr, timer);
     g_boxes = nullptr;

@@ -289,8 +289,10 @@ void QtPlayerWindow::RestorePlace() {
         if (const QScreen* screen = this->screen()) {
             const QRect area = screen->availableGeometry();
             const int titleBar = area.height() - ScreenRoom();
+            resize(std::max(minimumWidth(), std::min(width(), area.width())), height());
+            const int left = std::max(area.left(), std::min(x(), area.right() + 1 - width()));
             const int top = std::max(area.top() + titleBar, std::min(y(), area.bottom() + 1 - height()));
-            if (top != y()) move(pos().x(), pos().y() + top - y());
+            if (left != x() || top != y()) move(pos() + QPoint(left - x(), top - y()));
         }
         return;
     }
