@@ -360,9 +360,9 @@ TEST_F(QtWindowTest, Resizing) {
 // Shift+F10 and the Menu key open the window's menu; its Board details entry shows
 // the scan in a fixed-width box the user can select and copy from.
 TEST_F(QtWindowTest, MenuKeysAndBoardDetails) {
-    QApplication::setActiveWindow(&window);
     BoxDismisser dismiss;
     for (const auto& [key, modifiers] : {std::pair{Qt::Key_F10, Qt::ShiftModifier}, {Qt::Key_Menu, Qt::NoModifier}}) {
+        QApplication::setActiveWindow(&window);  // back from the menu before
         bool found = false;
         QTimer look;
         QObject::connect(&look, &QTimer::timeout, [&] {
