@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QFile>
+#include <QDir>
 #include <QMenu>
 #include <QTest>
 #include <QFileDialog>
@@ -562,6 +565,31 @@ TEST(QtAppStart, PlaceComesBackWithTheStartUpBoxOnIt) {
         EXPECT_GE(window.frameGeometry().top(), room.top());
         EXPECT_GE(window.frameGeometry().left(), room.left());
     });
+    SetCableBackend(nullptr);
+}
+
+// A settings file that is damaged, or that cannot be read or written (a folder in its
+// place), starts no box and stops nothing: the window opens and closes as without one.
+TEST(QtAppStart, DamagedSettingsAreIgnored) {
+    const QString file = QSettings(QStringLiteral("Tunlet"), QStringLiteral("tunlet")).fileName();
+    SetCableBackend(VirtualBoard::Create());
+    for (const bool folder : {false, true}) {
+        QFile::remove(file);
+        QDir().mkpath(folder ? file : QFileInfo(file).path());
+        QFile junk(file);
+        if (!folder && junk.open(QIODevice::WriteOnly)) junk.write("[General\nWindow=@ByteArray(\x01\xff\nLastFolder=\"\x80\n\0\0");
+        junk.close();
+        BoxDismisser dismiss;
+        CPlayerDlg dlg;
+        QtPlayerWindow window(dlg);
+        ASSERT_TRUE(StartQtPlayer(dlg, window, {}));
+        window.show();
+        qobject_cast<QCheckBox*>(window.Control(kIdAutoAdvance))->click();
+        window.SavePlace();
+        dlg.OnDestroy();
+        EXPECT_TRUE(dismiss.titles().isEmpty()) << folder;
+    }
+    QDir(file).removeRecursively();
     SetCableBackend(nullptr);
 }
 

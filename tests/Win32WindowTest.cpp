@@ -598,8 +598,8 @@ TEST(Win32AppStart, VirtualBoardPanel) {
     SetCableBackend(nullptr);
 }
 
-// The window opens where the last run left it, its start-up box centred there; a
-// place saved taller than the screen comes back fitting it.
+// A damaged store is ignored; the window opens where the last run left it, its
+// start-up box centred there; a place saved larger than the screen comes back fitting it.
 TEST(Win32AppStart, PlaceComesBackWithTheStartUpBoxOnIt) {
     InitWin32Controls();
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tunlet");
@@ -609,6 +609,11 @@ TEST(Win32AppStart, PlaceComesBackWithTheStartUpBoxOnIt) {
     g_boxes = &boxes;
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 20, CloseBoxes);
     const RECT work = WorkArea(nullptr);
+    // The first run finds values of the wrong type, as a damaged store would hold.
+    const DWORD junk = 0xFFFFFFFF;
+    for (const wchar_t* name : {L"Window", L"AutoAdvance", L"LastFolder"}) {
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Tunlet", name, REG_DWORD, &junk, sizeof junk);
+    }
     const auto run = [&](const std::function<void(HWND)>& use) {
         CPlayerDlg dlg;
         Win32PlayerWindow window(dlg, [&] { StartWin32Player(dlg, window, {}); });
@@ -625,6 +630,7 @@ TEST(Win32AppStart, PlaceComesBackWithTheStartUpBoxOnIt) {
         ::SetWindowPos(hwnd, nullptr, work.left + 200, work.top + 40, r.right - r.left + 50, r.bottom - r.top + 20,
                        SWP_NOZORDER);
         ::GetWindowRect(hwnd, &left);
+        EXPECT_TRUE(boxes.empty());
     });
     board->SetConnected(false);
     run([&](HWND hwnd) {
