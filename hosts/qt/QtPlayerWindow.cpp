@@ -283,7 +283,7 @@ void QtPlayerWindow::RestorePlace() {
     const QByteArray saved = QByteArray::fromBase64(QByteArray::fromStdString(ReadSetting("Window")));
     if (!saved.isEmpty() && restoreGeometry(saved)) {
         // A size kept from a larger screen (or a smaller scale) shrinks to fit this one,
-        // and the window moves up as far as it must to show whole.
+        // and the window moves as far as it must to show whole.
         if (isMaximized()) return;
         FitScreen(height());
         if (const QScreen* screen = this->screen()) {
