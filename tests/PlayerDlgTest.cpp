@@ -1062,8 +1062,8 @@ TEST_F(PlayerDlgTest, OpenAndSettings) {
     EXPECT_NE(dlg.pRom, nullptr);
 }
 
-// The board from the window: its scan in a fixed-width box, the check's tick, and
-// the tune sent whole again.
+// The board from the window: its scan in a fixed-width box, and the tune sent whole
+// again once it is on the board.
 TEST_F(PlayerDlgTest, BoardMenuEntries) {
     Start();
     dlg.OnSysCommand(CPlayerDlg::kBoardDetailsCommand);
@@ -1072,14 +1072,9 @@ TEST_F(PlayerDlgTest, BoardMenuEntries) {
     EXPECT_EQ(win.texts[0].second.rfind("device 1: 0x020F30DD, Altera, ", 0), 0u) << win.texts[0].second;
     EXPECT_FALSE(board->IsOpen());
 
-    board->Reset();
-    board->SetChain(DefaultBoardChain(), TdoLine::StuckHigh);
-    dlg.OnSysCommand(CPlayerDlg::kBoardCheckCommand);  // off: the board is not read first
-    EXPECT_FALSE(dlg.BoardCheckOn());
     Drop(Tune(2, 1));
     dlg.OnSend();
     Finish();
-    EXPECT_EQ(board->Snapshot().reads, 0);
     board->Reset();
     dlg.OnSysCommand(CPlayerDlg::kSendWholeCommand);
     Finish();

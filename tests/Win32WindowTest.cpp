@@ -54,7 +54,6 @@ struct Box {
     RECT rect{};
     bool icon = false;        // an icon static shows an icon
     bool linesFit = true;     // every text static's text fits it at 96 and 144 dpi
-    bool fixedWidth = false;  // a read-only edit in a fixed-width font shows the text
 };
 std::vector<Box>* g_boxes = nullptr;
 HWND g_main = nullptr;
@@ -76,17 +75,6 @@ BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
     const res::DialogTemplate* about = res::FindDialogTemplate(res::kIddAboutBox);
     for (HWND child = ::GetWindow(hwnd, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
         ::GetClassNameW(child, cls, 32);
-        if (_wcsicmp(cls, L"edit") == 0 && (::GetWindowLongW(child, GWL_STYLE) & ES_READONLY) != 0) {
-            box.text.resize(4096);
-            box.text.resize(static_cast<std::size_t>(::GetWindowTextW(child, box.text.data(), 4096)));
-            HDC dc = ::GetDC(child);
-            HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(child, WM_GETFONT, 0, 0)));
-            TEXTMETRICW metrics{};
-            ::GetTextMetricsW(dc, &metrics);
-            ::SelectObject(dc, old);
-            ::ReleaseDC(child, dc);
-            box.fixedWidth = (metrics.tmPitchAndFamily & TMPF_FIXED_PITCH) == 0;  // the bit means variable pitch
-        }
         if (_wcsicmp(cls, L"static") != 0) continue;
         if ((::GetWindowLongW(child, GWL_STYLE) & 0x1F) == SS_ICON) {
             box.icon |= ::SendMessageW(child, STM_GETICON, 0, 0) != 0;
@@ -521,15 +509,6 @@ TEST_F(Win32WindowTest, OpenWithCtrlO) {
     EXPECT_EQ(boxes[0].caption, L"Open");
     EXPECT_EQ(boxes[0].owner, window.Handle());
     EXPECT_EQ(Text(kIdInfo).rfind(L"SongName : db_apu test", 0), 0u) << Narrow(Text(kIdInfo));
-}
-
-// Board details shows the scan in a fixed-width box the user can select and copy from.
-TEST_F(Win32WindowTest, BoardDetailsInAFixedWidthBox) {
-    dlg.OnSysCommand(CPlayerDlg::kBoardDetailsCommand);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, L"Board details");
-    EXPECT_EQ(boxes[0].text.rfind(L"device 1: 0x020F30DD, Altera, ", 0), 0u) << Narrow(boxes[0].text);
-    EXPECT_TRUE(boxes[0].fixedWidth);
 }
 
 // Larger than the template: the summary and the list take the height, Close keeps to
