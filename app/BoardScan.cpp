@@ -11,10 +11,8 @@ BoardCheck ScanBoard(FT_HANDLE handle, std::string& text) {
     text.clear();
     // What answers, then whether uploads could go, as the check before an upload decides.
     const ChainRead chain = ReadChain(handle);
-    if (const BoardCheck failed = CheckOfRead(chain.result);
-        chain.result != ChainRead::Result::TooLong && failed.result != BoardCheck::Result::Ready) {
-        return failed;
-    }
+    BoardCheck check = CheckOfChain(chain);
+    if (check.result != BoardCheck::Result::Ready && check.result != BoardCheck::Result::Refused) return check;
     std::ostringstream out;
     for (std::size_t i = 0; i < chain.devices.size(); ++i) {
         const std::optional<std::uint32_t>& id = chain.devices[i];
@@ -28,17 +26,11 @@ BoardCheck ScanBoard(FT_HANDLE handle, std::string& text) {
             << std::setfill(' ') << ", " << JtagManufacturerName(*id) << ", "
             << (name != nullptr ? name : "unknown part") << "\n";
     }
-    BoardCheck check{BoardCheck::Result::Refused, RefusedChainText(chain)};
-    if (chain.result == ChainRead::Result::Devices && chain.devices.size() == 1 && chain.devices[0] &&
-        IsAlteraIdcode(*chain.devices[0])) {
+    if (check.result == BoardCheck::Result::Ready) {
         HubInfo hub;
-        check = CheckOfRead(ReadHubInfo(handle, hub));
-        if (check.result == BoardCheck::Result::Ready) {
-            out << DescribeHub(hub);
-            if (std::string refusal = UploadRefusal(hub); !refusal.empty()) {
-                check = {BoardCheck::Result::Refused, std::move(refusal)};
-            }
-        }
+        const ChainRead::Result read = ReadHubInfo(handle, hub);
+        if (read == ChainRead::Result::Devices) out << DescribeHub(hub);
+        check = CheckOfHub(read, hub);
     }
     text = out.str();
     return check;

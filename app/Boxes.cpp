@@ -47,22 +47,20 @@ BoxText WriteErrorBox(const std::string& reason) { return {WithReason(kWriteErro
 BoxText FileBox(const std::string& path) {
     std::string why;
     switch (StatFile(path.c_str())) {
-        case FileKind::Regular:
-            why = "it cannot be read";
-            break;
-        case FileKind::Missing:
-            why = "it is not there any more, or cannot be read";
-            break;
-        case FileKind::Directory:
-            why = "it is a folder";
-            break;
-        case FileKind::NotRegular:
-            why = "it is not a file";
-            break;
+        case FileKind::Regular: why = "it cannot be read"; break;
+        case FileKind::Missing: why = "it is not there any more, or cannot be read"; break;
+        case FileKind::Directory: why = kIsDirectoryText; break;
+        case FileKind::NotRegular: why = kNotRegularText; break;
     }
     return {WithReason(kFileNotOpened, "Tunlet cannot open " + path + ": " + why), res::kAppName, BoxIcon::Error};
 }
 
 BoxText PlainBox(const std::string& text) { return {Capitalised(text), res::kAppName, BoxIcon::Error}; }
+
+BoxText WorkerBox(std::string_view text, const char* path) {
+    if (text == kWriteError) return WriteErrorBox(CableWriteFailure());
+    if (text == kFileNotOpened && path != nullptr) return FileBox(path);
+    return PlainBox(std::string(text));
+}
 
 }  // namespace tunlet

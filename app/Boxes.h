@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "app/DialogWindow.h"
 #include "link/ChainScan.h"
@@ -33,6 +34,9 @@ BoxText WriteErrorBox(const std::string& reason);
 BoxText FileBox(const std::string& path);
 // Any other text of our own.
 BoxText PlainBox(const std::string& text);
+// What the upload's worker reported (text: its old one-line message), with the
+// reason: why the write failed, or which file (path, when known) could not be opened.
+BoxText WorkerBox(std::string_view text, const char* path);
 
 inline constexpr char kRefusedFirstLine[] = "Tunlet cannot send to this board.";
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "media/Playlist.h"
+#include "media/StdioFile.h"
 #include "media/TextCoding.h"
 
 namespace tunlet {
@@ -15,9 +16,9 @@ std::string UnknownReason(const char* path, const NsfTune& tune, const NesRom& r
     if (romResult == NesRom::kUnsupported) return "This ROM cannot be sent to the board: " + rom.strProblem + ".";
     std::string why;
     if (tune.pszMessage == NsfTune::kIsDirectory) {
-        why = "it is a directory";
+        why = kIsDirectoryText;
     } else if (tune.pszMessage == NsfTune::kNotRegular) {
-        why = "it is not a regular file (a named pipe, a socket or a device)";
+        why = kNotRegularText;
     } else if (tune.pszMessage == NsfTune::kTooLarge) {
         why = "the file is too large for a tune";
     } else if (tune.pszMessage == NsfTune::kNoFile) {

@@ -102,14 +102,7 @@ FT_STATUS CPlayerDlg::CloseBoard() {
 
 void CPlayerDlg::ShowMessage(const char* text) {
     transferFailed_ = true;
-    const std::string_view t(text);
-    if (t == kWriteError) {
-        Box(WriteErrorBox(CableWriteFailure()));
-    } else if (t == kFileNotOpened && tune.pszPath) {
-        Box(FileBox(tune.pszPath.get()));
-    } else {
-        Box(PlainBox(text));
-    }
+    Box(WorkerBox(text, tune.pszPath.get()));
 }
 
 void CPlayerDlg::Box(const BoxText& box) {

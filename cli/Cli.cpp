@@ -242,14 +242,10 @@ public:
     void ShowMessage(const char* text) override {
         std::lock_guard lock(mutex_);
         EndBar();
-        if (std::string_view(text) == kWriteError) {
-            // The window's words: "write err", then why, when the cable said.
-            err_ << WriteErrorBox(CableWriteFailure()).text << "\n";
-            writeError = true;
-            return;
-        }
-        err_ << text << "\n";
-        if (std::string_view(text) == kFileNotOpened) fileError = true;
+        // The window's words: the old first line, then why, when it is known.
+        err_ << WorkerBox(text, tune.pszPath.get()).text << "\n";
+        writeError |= std::string_view(text) == kWriteError;
+        fileError |= std::string_view(text) == kFileNotOpened;
     }
     void EndBar() {
         if (drawn_) err_ << "\n";

@@ -132,19 +132,27 @@ BoardCheck CheckOfRead(ChainRead::Result result) {
     return {BoardCheck::Result::Ready, ""};
 }
 
-BoardCheck CheckBoard(FT_HANDLE h) {
-    using R = ChainRead::Result;
-    const ChainRead chain = ReadChain(h);
-    if (chain.result == R::TooLong) return {BoardCheck::Result::Refused, RefusedChainText(chain)};
-    if (chain.result != R::Devices) return CheckOfRead(chain.result);
+BoardCheck CheckOfChain(const ChainRead& chain) {
+    if (chain.result == ChainRead::Result::TooLong) return {BoardCheck::Result::Refused, RefusedChainText(chain)};
+    if (chain.result != ChainRead::Result::Devices) return CheckOfRead(chain.result);
     if (chain.devices.size() != 1 || !chain.devices[0] || !IsAlteraIdcode(*chain.devices[0])) {
         return {BoardCheck::Result::Refused, RefusedChainText(chain)};
     }
-    HubInfo hub;
-    if (const R read = ReadHubHead(h, hub); read != R::Devices) return CheckOfRead(read);
+    return {BoardCheck::Result::Ready, ""};
+}
+
+BoardCheck CheckOfHub(ChainRead::Result read, const HubInfo& hub) {
+    if (read != ChainRead::Result::Devices) return CheckOfRead(read);
     std::string refusal = UploadRefusal(hub);
     if (!refusal.empty()) return {BoardCheck::Result::Refused, std::move(refusal)};
     return {BoardCheck::Result::Ready, ""};
+}
+
+BoardCheck CheckBoard(FT_HANDLE h) {
+    if (BoardCheck chain = CheckOfChain(ReadChain(h)); chain.result != BoardCheck::Result::Ready) return chain;
+    HubInfo hub;
+    const ChainRead::Result read = ReadHubHead(h, hub);
+    return CheckOfHub(read, hub);
 }
 
 namespace {

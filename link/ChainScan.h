@@ -101,6 +101,10 @@ struct BoardCheck {
 BoardCheck CheckBoard(FT_HANDLE h);
 // The check's outcome for a read that did not give an answer (Ready for Devices).
 BoardCheck CheckOfRead(ChainRead::Result result);
+// The check's two halves, for a reading of its own: the chain (Ready: one Altera
+// FPGA, whose hub is to be read next), then the hub as that read left it.
+BoardCheck CheckOfChain(const ChainRead& chain);
+BoardCheck CheckOfHub(ChainRead::Result read, const HubInfo& hub);
 
 // The reasons the check gives.
 inline constexpr char kReasonNoDevice[] =

@@ -19,6 +19,10 @@ enum class FileKind {
     NotRegular,  // a named pipe, a socket or a device
 };
 
+// Why a directory, or what is not a regular file, cannot be read as one, for people.
+inline constexpr char kIsDirectoryText[] = "it is a directory";
+inline constexpr char kNotRegularText[] = "it is not a regular file (a named pipe, a socket or a device)";
+
 // The size and modification time of a regular file, to tell whether it changed. The
 // time is in the system's own units: nanoseconds since 1970 on Linux, 100-ns ticks
 // since 1601 (a FILETIME) on Windows; stamps are only ever compared.

@@ -995,7 +995,7 @@ TEST(BoxTexts, FirstLineReasonCaptionIcon) {
         {"file gone", FileBox(gone),
          "file dont open\nTunlet cannot open " + gone + ": it is not there any more, or cannot be read", "Tunlet",
          BoxIcon::Error},
-        {"a folder", FileBox(dir.path()), "file dont open\nTunlet cannot open " + dir.path() + ": it is a folder", "Tunlet", BoxIcon::Error},
+        {"a folder", FileBox(dir.path()), "file dont open\nTunlet cannot open " + dir.path() + ": it is a directory", "Tunlet", BoxIcon::Error},
         {"own text", PlainBox("the transfer could not start."), "The transfer could not start.", "Tunlet",
          BoxIcon::Error},
     };
