@@ -2,6 +2,7 @@
 // in dialog units, and the styles that decide how it looks and behaves.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -107,6 +108,16 @@ constexpr int kListSpare = 32;
 // template) shrinks the summary and the list and moves what lies below them up, by at
 // most room pixels (kSummarySpare + kListSpare dialog units at the caller's scale).
 Rect PlaceControl(int id, Rect smallest, int dx, int dy, bool panel, int room = 0);
+
+// The window's smallest height, in pixels: the template's (base), or what the screen
+// holds (room) when that is less, the summary and the list giving up at most spare.
+inline int LeastHeight(int base, int spare, int room) { return std::max(base - spare, std::min(base, room)); }
+// The board panel's smallest height: least, or less (down to a sliver) when a window
+// of base plus the panel and its two gaps would not fit room even with spare given up.
+inline int PanelLeastHeight(int base, int gap, int least, int spare, int room) {
+    const int over = base + 2 * gap + least - spare - room;
+    return over > 0 ? std::max(8, least - over) : least;
+}
 
 // Short enough for its 119 dialog units at any scale of the dialog font.
 inline constexpr char kAboutSecondLine[] = "NES music to an FPGA board";

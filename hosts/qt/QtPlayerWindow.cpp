@@ -161,10 +161,9 @@ void QtPlayerWindow::AddBoardPanel() {
     // 144 DPI) the summary and the list give up height first, then the panel shrinks
     // (down to a sliver), so that the window still fits.
     const int gap = ToPixels(0, 0, 0, res::kBoardPanelGap).height();
-    int least = ToPixels(0, 0, 0, res::kBoardPanelMinHeight).height();
+    const int least = res::PanelLeastHeight(baseHeight_, gap, ToPixels(0, 0, 0, res::kBoardPanelMinHeight).height(),
+                                            spare_, ScreenRoom());
     const int wanted = ToPixels(0, 0, 0, kHeight).height();
-    const int over = baseHeight_ + 2 * gap + least - spare_ - ScreenRoom();
-    if (over > 0) least = std::max(8, least - over);
     panelPlace_ = QRect(ToPixels(3, 0, 179, 0).x(), baseHeight_ + gap, ToPixels(0, 0, 179, 0).width(), least);
     baseHeight_ += 2 * gap + least;
     boardPanel_->show();
@@ -187,7 +186,7 @@ int QtPlayerWindow::ScreenRoom() const {
 // the list shrinking, to a floor); the window opens at wanted, or what the screen holds.
 void QtPlayerWindow::FitScreen(int wanted) {
     const int room = ScreenRoom();
-    const int least = std::max(baseHeight_ - spare_, std::min(baseHeight_, room));
+    const int least = res::LeastHeight(baseHeight_, spare_, room);
     setMinimumSize(minimumWidth(), least);
     resize(width(), std::max(least, std::min(wanted, room)));
     Relayout();

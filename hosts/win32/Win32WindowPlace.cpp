@@ -39,7 +39,7 @@ void Win32PlayerWindow::FitScreen(LONG wanted) {
     monitor.cbSize = sizeof monitor;
     ::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
     const LONG room = monitor.rcWork.bottom - monitor.rcWork.top;
-    leastHeight_ = std::max<LONG>(smallest_.cy - spare_, std::min<LONG>(smallest_.cy, room));
+    leastHeight_ = res::LeastHeight(smallest_.cy, spare_, room);
     RECT window{};
     ::GetWindowRect(hwnd_, &window);
     ::SetWindowPos(hwnd_, nullptr, 0, 0, window.right - window.left,
@@ -136,8 +136,7 @@ void Win32PlayerWindow::AddBoardPanel() {
     monitor.cbSize = sizeof monitor;
     ::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
     const LONG room = monitor.rcWork.bottom - monitor.rcWork.top;
-    const LONG over = smallest_.cy + 2 * least.top + least.bottom - spare_ - room;
-    const LONG panel = over > 0 ? std::max<LONG>(8, least.bottom - over) : least.bottom;
+    const LONG panel = res::PanelLeastHeight(smallest_.cy, least.top, least.bottom, spare_, room);
     places_[res::kIdBoardPanel].bottom -= least.bottom - panel;
     smallest_.cy += 2 * least.top + panel;
     smallestClient_.cy += 2 * least.top + panel;
