@@ -140,18 +140,34 @@ bool FromShiftJis(std::string_view s, std::string& out) {
 #endif
 }
 
-}  // namespace
-
-TextCoding DetectCoding(std::string_view bytes, bool cutShort) {
+// The first of UTF-8, Shift-JIS and Windows-1252 that reads bytes whole (cutShort:
+// but for a character cut at the end, which is left out), and the text in UTF-8.
+TextCoding Decode(std::string_view bytes, bool cutShort, std::string& out) {
     for (TextCoding coding : {TextCoding::Utf8, TextCoding::ShiftJis}) {
         const long long whole = WholeLength(bytes, coding);
         if (whole < 0 || (!cutShort && static_cast<std::size_t>(whole) != bytes.size())) continue;
-        std::string decoded;
-        if (coding == TextCoding::Utf8 || FromShiftJis(bytes.substr(0, static_cast<std::size_t>(whole)), decoded)) {
+        const std::string_view text = bytes.substr(0, static_cast<std::size_t>(whole));
+        if (coding == TextCoding::Utf8) {
+            out.assign(text);
             return coding;
         }
+        if (FromShiftJis(text, out)) return coding;
     }
+    out = FromWindows1252(bytes);
     return TextCoding::Windows1252;
+}
+
+}  // namespace
+
+TextCoding DetectCoding(std::string_view bytes, bool cutShort) {
+    std::string decoded;
+    return Decode(bytes, cutShort, decoded);
+}
+
+std::string TextToUtf8(std::string_view bytes, bool cutShort) {
+    std::string decoded;
+    Decode(bytes, cutShort, decoded);
+    return decoded;
 }
 
 std::string ToUtf8(std::string_view bytes, TextCoding coding) {

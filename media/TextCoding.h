@@ -25,9 +25,7 @@ TextCoding DetectCoding(std::string_view bytes, bool cutShort = false);
 std::string ToUtf8(std::string_view bytes, TextCoding coding);
 
 // The bytes in the encoding DetectCoding finds, as UTF-8.
-inline std::string TextToUtf8(std::string_view bytes, bool cutShort = false) {
-    return ToUtf8(bytes, DetectCoding(bytes, cutShort));
-}
+std::string TextToUtf8(std::string_view bytes, bool cutShort = false);
 
 // The length of the character that starts at bytes[i]: 1 for a byte that starts
 // none, or one whose character the text ends inside.
