@@ -115,7 +115,6 @@ public:
     // No transfer, no worker, cable closed: Play may start one.
     bool IsIdle() const { return fBusy.load() == 0 && !WorkerRunning() && hBoard == nullptr; }
     // The track list's album: entries in play order (none for a ROM), the one playing.
-    const Album& TrackAlbum() const { return album_; }
     const std::vector<PlaylistEntry>& Entries() const { return album_.Entries(); }
     int PlayingEntry() const { return album_.Playing(); }
     // A message box of the dialog is up now (timers wait until it is gone).

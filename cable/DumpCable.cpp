@@ -51,7 +51,7 @@ bool IsDirectory(const std::string& path) {
 std::string WhyNotWritable(const std::string& path) {
     if (path.empty()) return "no file name";
     std::string target = path;
-    if (Access(path, 0) && IsDirectory(path)) return std::strerror(EISDIR);
+    if (IsDirectory(path)) return std::strerror(EISDIR);
     if (!Access(path, 0)) {
         const std::size_t slash = path.find_last_of("/\\");
         target = slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);

@@ -129,7 +129,6 @@ public:
     FT_STATUS SendWhole(FT_HANDLE h, std::size_t unit);
 
     const std::vector<std::uint8_t>& bytes() const { return bytes_; }
-    std::size_t size() const { return bytes_.size(); }
     std::size_t answers() const { return answers_; }  // bytes the cable will send back
 
 private:

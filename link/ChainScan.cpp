@@ -211,7 +211,15 @@ std::string NodeKindText(std::uint32_t node) {
     return k->kind;
 }
 
-}  // namespace
+// Where the upload's USER1 value (0x100 in 9 bits) points in a hub of n address bits
+// (enough for its N nodes) and m instruction bits, the address above the
+// instruction. Bits the 9 do not reach keep what the hub captured: then the
+// instruction is not known.
+struct UploadTarget {
+    unsigned address = 0;
+    unsigned instruction = 0;
+    bool instructionKnown = false;
+};
 
 UploadTarget UploadTargetOf(std::uint32_t hubWord) {
     const auto n = static_cast<unsigned>(std::bit_width(HubField(hubWord)));  // address bits for 1..N
@@ -232,6 +240,8 @@ UploadTarget UploadTargetOf(std::uint32_t hubWord) {
     }
     return t;
 }
+
+}  // namespace
 
 std::string UploadRefusal(const HubInfo& info) {
     const unsigned nodes = HubField(info.hub);

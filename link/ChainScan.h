@@ -118,16 +118,6 @@ inline constexpr char kReasonNoHub[] = "The FPGA's design has no virtual JTAG hu
 // Tunlet drives a chain of one Intel FPGA."
 std::string RefusedChainText(const ChainRead& chain);
 
-// Where the upload's USER1 value (0x100 in 9 bits) points in a hub of n address bits
-// (enough for its N nodes) and m instruction bits, the address above the
-// instruction. Bits the 9 do not reach keep what the hub captured: then the
-// instruction is not known.
-struct UploadTarget {
-    unsigned address = 0;
-    unsigned instruction = 0;
-    bool instructionKnown = false;
-};
-UploadTarget UploadTargetOf(std::uint32_t hubWord);
 // Why uploads cannot go into this design ("" when they reach a virtual JTAG node at
 // address 1 with instruction 0). Needs the hub word and node 1's word.
 std::string UploadRefusal(const HubInfo& info);

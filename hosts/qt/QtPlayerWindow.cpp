@@ -361,13 +361,7 @@ bool QtPlayerWindow::AppendSystemMenu(int command, const std::string& text) {
     return true;
 }
 
-void QtPlayerWindow::CheckSystemMenu(int command, bool checked) {
-    if (checked) {
-        ticked_.insert(command);
-    } else {
-        ticked_.erase(command);
-    }
-}
+void QtPlayerWindow::CheckSystemMenu(int command, bool checked) { ticked_[command] = checked; }
 
 IconHandle QtPlayerWindow::LoadIcon(int resource) { return IconHandle{resource == res::kIdrMainFrame ? resource : 0}; }
 
@@ -437,9 +431,9 @@ void QtPlayerWindow::FillMenu(QMenu& menu) {
         if (text.contains(QLatin1Char('\t'))) action->setShortcut(QKeySequence(text.section(QLatin1Char('\t'), 1)));
         action->setShortcutContext(Qt::WidgetShortcut);  // the window's own shortcut acts
         const unsigned id = static_cast<unsigned>(command);
-        if (id == CPlayerDlg::kBoardCheckCommand) {
+        if (const auto tick = ticked_.find(command); tick != ticked_.end()) {  // an entry with a tick
             action->setCheckable(true);
-            action->setChecked(MenuTicked(command));
+            action->setChecked(tick->second);
         }
         connect(action, &QAction::triggered, this, [this, id] { dlg_.OnSysCommand(id); });
     }

@@ -6,7 +6,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <set>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -77,7 +76,10 @@ public:
     // The window's menu (the context menu, Shift+F10 and the Menu key): its entries
     // in order, command 0 for a separator, and the commands ticked now.
     const std::vector<std::pair<int, QString>>& MenuEntries() const { return menu_; }
-    bool MenuTicked(int command) const { return ticked_.count(command) != 0; }
+    bool MenuTicked(int command) const {
+        const auto tick = ticked_.find(command);
+        return tick != ticked_.end() && tick->second;
+    }
     // Builds the menu as the keys and the right button show it.
     void FillMenu(QMenu& menu);
 
@@ -115,7 +117,7 @@ private:
     std::map<int, int> timers_;            // our timer id -> Qt's
     std::map<int, std::string> shown_;     // the bytes last shown in each edit
     std::vector<std::pair<int, QString>> menu_;
-    std::set<int> ticked_;
+    std::map<int, bool> ticked_;  // the entries with a tick, and whether it shows
     QRect panelPlace_;  // the board panel's place at the template's size
     int baseHeight_ = 0;  // the template's height (and the short panel's): the controls' places hold there
     int spare_ = 0;       // how much of it the summary and the list can give up, in pixels

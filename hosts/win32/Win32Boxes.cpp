@@ -3,9 +3,11 @@
 #include <commdlg.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "app/DialogWindow.h"
+#include "app/MakeCrLf.h"
 #include "hosts/win32/Win32Text.h"
 #include "res/DialogTemplates.h"
 
@@ -26,6 +28,18 @@ void CentreIn(HWND window, const RECT& area) {
     ::SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void CentreOnOwnerOrScreen(HWND window) {
+    RECT area{};
+    if (HWND owner = ::GetWindow(window, GW_OWNER); owner != nullptr && ::GetWindowRect(owner, &area)) {
+        CentreIn(window, area);
+        return;
+    }
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    CentreIn(window, monitor.rcWork);
+}
+
 namespace {
 
 // The owner a box about to open on this thread is centred on.
@@ -41,10 +55,12 @@ LRESULT CALLBACK CentreHook(int code, WPARAM wParam, LPARAM lParam) {
     return ::CallNextHookEx(t_hook, code, wParam, lParam);
 }
 
-// The fixed-width font of the text box, for as long as the box is up.
+// The text box: its caption and text (lParam: the pair), in a fixed-width font for as
+// long as the box is up.
 INT_PTR CALLBACK TextBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
-        const auto* text = reinterpret_cast<const std::wstring*>(lParam);
+        const auto* texts = reinterpret_cast<const std::pair<std::wstring, std::wstring>*>(lParam);
+        ::SetWindowTextW(hwnd, texts->first.c_str());
         HDC dc = ::GetDC(hwnd);
         const int height = -::MulDiv(9, ::GetDeviceCaps(dc, LOGPIXELSY), 72);
         ::ReleaseDC(hwnd, dc);
@@ -52,20 +68,12 @@ INT_PTR CALLBACK TextBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
                                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Consolas");
         ::SetPropW(hwnd, L"TunletFont", font);
         ::SendDlgItemMessageW(hwnd, kIdTextBox, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-        ::SetDlgItemTextW(hwnd, kIdTextBox, text->c_str());
+        ::SetDlgItemTextW(hwnd, kIdTextBox, texts->second.c_str());
         // From the first line, nothing selected; OK has the focus (Enter closes).
         ::SendDlgItemMessageW(hwnd, kIdTextBox, EM_SETSEL, 0, 0);
         ::SendDlgItemMessageW(hwnd, kIdTextBox, EM_SCROLLCARET, 0, 0);
         ::SetFocus(::GetDlgItem(hwnd, IDOK));
-        RECT area{};
-        if (HWND owner = ::GetWindow(hwnd, GW_OWNER); owner != nullptr && ::GetWindowRect(owner, &area)) {
-            CentreIn(hwnd, area);
-        } else {
-            MONITORINFO monitor{};
-            monitor.cbSize = sizeof monitor;
-            ::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
-            CentreIn(hwnd, monitor.rcWork);
-        }
+        CentreOnOwnerOrScreen(hwnd);
         return FALSE;  // the focus was set
     }
     if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
@@ -98,25 +106,10 @@ int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& cap
     return result;
 }
 
-void ShowTextBox(HINSTANCE instance, HWND owner, const std::wstring& caption, const std::wstring& text) {
-    // The edit breaks lines at CR LF only.
-    std::wstring shown;
-    for (const wchar_t c : text) {
-        if (c == L'\n' && (shown.empty() || shown.back() != L'\r')) shown += L'\r';
-        shown += c;
-    }
-    struct Caption {
-        static INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-            if (message == WM_INITDIALOG) {
-                const auto* texts = reinterpret_cast<const std::pair<std::wstring, std::wstring>*>(lParam);
-                ::SetWindowTextW(hwnd, texts->first.c_str());
-                return TextBoxProc(hwnd, message, wParam, reinterpret_cast<LPARAM>(&texts->second));
-            }
-            return TextBoxProc(hwnd, message, wParam, lParam);
-        }
-    };
-    const std::pair<std::wstring, std::wstring> texts{caption, shown};
-    ::DialogBoxParamW(instance, MAKEINTRESOURCEW(res::kIddTextBox), owner, Caption::Proc,
+void ShowTextBox(HINSTANCE instance, HWND owner, const std::wstring& caption, std::string text) {
+    MakeCrLf(text);  // the edit breaks lines at CR LF only
+    const std::pair<std::wstring, std::wstring> texts{caption, Widen(text)};
+    ::DialogBoxParamW(instance, MAKEINTRESOURCEW(res::kIddTextBox), owner, TextBoxProc,
                       reinterpret_cast<LPARAM>(&texts));
 }
 

@@ -12,13 +12,17 @@ namespace tunlet {
 // Puts window in the middle of area, kept inside the work area of its monitor.
 void CentreIn(HWND window, const RECT& area);
 
+// Puts window in the middle of its owner, or of its monitor's work area without one.
+void CentreOnOwnerOrScreen(HWND window);
+
 // A message box owned by owner and centred on it (on the owner's place even before
 // it shows). flags: MB_ICONERROR and the like; MB_OK is added.
 int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags);
 
 // Template 103: text in a fixed-width font, selectable and copyable, with OK. The
 // box is centred on owner, or on the screen without one.
-void ShowTextBox(HINSTANCE instance, HWND owner, const std::wstring& caption, const std::wstring& text);
+// text is UTF-8.
+void ShowTextBox(HINSTANCE instance, HWND owner, const std::wstring& caption, std::string text);
 
 // The system's Open dialog: tunes, ROMs and playlists, and all files, from folder
 // ("" for its own choice). False when nothing was chosen.

@@ -4,13 +4,12 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 
-#include "app/MakeCrLf.h"
 #include "app/PlayerDlg.h"
 #include "hosts/win32/Win32Boxes.h"
 #include "hosts/win32/Win32Text.h"
+#include "media/TextCoding.h"
 #include "res/DialogTemplates.h"
 #include "res/Strings.h"
 
@@ -21,21 +20,9 @@ namespace {
 // Posted to the dialog when another thread has queued a task for the UI thread.
 constexpr UINT kRunPosted = WM_APP + 1;
 
-// The main window in the middle of the work area of the monitor it is on.
-void CentreOnScreen(HWND window) {
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof monitor;
-    ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor);
-    CentreIn(window, monitor.rcWork);
-}
-
 INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) {
-        // In the middle of the window that opened it.
-        RECT owner{};
-        if (HWND parent = ::GetWindow(hwnd, GW_OWNER); parent != nullptr && ::GetWindowRect(parent, &owner)) {
-            CentreIn(hwnd, owner);
-        }
+        CentreOnOwnerOrScreen(hwnd);  // in the middle of the window that opened it
         return TRUE;
     }
     if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
@@ -151,9 +138,9 @@ INT_PTR CALLBACK Win32PlayerWindow::DialogProc(HWND hwnd, UINT message, WPARAM w
         self->NotePlaces();
         // Where the window opens, before start-up, so that its box shows there.
         const bool restored = self->RestorePlace();
-        if (!restored) CentreOnScreen(hwnd);
+        if (!restored) CentreOnOwnerOrScreen(hwnd);
         if (self->onInit_) self->onInit_();
-        if (!restored) CentreOnScreen(hwnd);  // start-up may have made it taller
+        if (!restored) CentreOnOwnerOrScreen(hwnd);  // start-up may have made it taller
         return TRUE;  // the focus goes to the first tab stop
     }
     auto* self = reinterpret_cast<Win32PlayerWindow*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
@@ -341,7 +328,7 @@ void Win32PlayerWindow::MessageBox(const std::string& text, const std::string& c
 
 void Win32PlayerWindow::ShowText(const std::string& caption, const std::string& text) {
     const BoxScope box(*this);
-    ShowTextBox(instance_, hwnd_, DisplayText(caption), DisplayText(text));
+    ShowTextBox(instance_, hwnd_, DisplayText(caption), TextToUtf8(text));
 }
 
 bool Win32PlayerWindow::ChooseFile(const std::string& folder, std::string& path) {

@@ -34,7 +34,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         // A window program has no console: help and version show in a box that keeps
         // their columns (a fixed-width font), usage errors in a message box.
         if (code == 0) {
-            tunlet::ShowTextBox(::GetModuleHandleW(nullptr), nullptr, L"Tunlet", tunlet::Widen(text));
+            tunlet::ShowTextBox(::GetModuleHandleW(nullptr), nullptr, L"Tunlet", text);
         } else {
             tunlet::ShowMessageBox(nullptr, tunlet::Widen(text), L"Tunlet", MB_ICONERROR);
         }
