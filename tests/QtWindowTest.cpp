@@ -516,44 +516,6 @@ TEST(QtAppStart, FileArgumentLoadsAndPlaysIntoTheVirtualBoard) {
     SetCableBackend(nullptr);
 }
 
-// The window opens where the last run left it, its start-up box centred there; a
-// place saved taller than the screen comes back fitting it.
-TEST(QtAppStart, PlaceComesBackWithTheStartUpBoxOnIt) {
-    QSettings(QStringLiteral("Tunlet"), QStringLiteral("tunlet")).clear();
-    const auto board = VirtualBoard::Create();
-    SetCableBackend(board);
-    const QRect room = QApplication::primaryScreen()->availableGeometry();
-    const auto run = [&](const std::function<void(QtPlayerWindow&)>& use) {
-        CPlayerDlg dlg;
-        QtPlayerWindow window(dlg);
-        ASSERT_TRUE(StartQtPlayer(dlg, window, {}));
-        window.show();
-        use(window);
-        window.SavePlace();
-        dlg.OnDestroy();
-    };
-    QRect left;
-    run([&](QtPlayerWindow& window) {
-        window.setGeometry(QRect(room.topLeft() + QPoint(200, 40), window.size() + QSize(50, 20)));
-        left = window.geometry();
-    });
-    board->SetConnected(false);
-    BoxDismisser dismiss;
-    run([&](QtPlayerWindow& window) {
-        EXPECT_EQ(window.geometry(), left);
-        ASSERT_EQ(dismiss.seen().size(), 1u);
-        ExpectSameCentre(dismiss.seen()[0].geometry, window.frameGeometry());
-        window.resize(room.size() * 2);
-    });
-    run([&](QtPlayerWindow& window) {
-        EXPECT_LE(window.frameGeometry().height(), room.height());
-        EXPECT_LE(window.width(), room.width());  // the side borders come once it is framed
-        EXPECT_GE(window.frameGeometry().top(), room.top());
-        EXPECT_GE(window.frameGeometry().left(), room.left());
-    });
-    SetCableBackend(nullptr);
-}
-
 // tunlet --cable dump:OUT FILE and Play write exactly what tunlet-cli writes.
 TEST(QtAppStart, WindowDumpEqualsCommandLineDump) {
     test::TempDir dir;

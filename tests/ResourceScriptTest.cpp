@@ -186,6 +186,25 @@ TEST(ResourceScript, OriginalLayoutKeptNewControlsBelow) {
     EXPECT_GT(got.dialog.cy, 201);
 }
 
+// A place kept from a larger screen: shrunk to the work area, never below the least
+// size, and moved inside only when it shrank.
+TEST(ResourceScript, KeptPlaceFitsTheScreen) {
+    const res::Rect area{0, 30, 1000, 700};
+    struct Case {
+        res::Rect kept, want;
+    };
+    const Case cases[] = {
+        {{50, 60, 400, 500}, {50, 60, 400, 500}},    // fits: as it was
+        {{-20, 60, 400, 500}, {-20, 60, 400, 500}},  // partly off the side, not shrunk: as it was
+        {{50, 100, 400, 2000}, {50, 30, 400, 700}},  // too tall: the area's height, moved up
+        {{900, 60, 3000, 500}, {0, 60, 1000, 500}},  // too wide
+        {{50, 60, 100, 2000}, {50, 30, 300, 700}},   // narrower than the least: widened in place
+    };
+    for (const Case& c : cases) EXPECT_EQ(res::FitPlace(c.kept, area, 300, 200), c.want) << c.kept.x << "," << c.kept.cx;
+    // A least height taller than the area wins; the top stays on the screen.
+    EXPECT_EQ(res::FitPlace({50, 60, 400, 2000}, area, 300, 800), (res::Rect{50, 30, 400, 800}));
+}
+
 // A larger window: the summary and the track list share the extra height (with the
 // board panel, it takes half), wide controls take the extra width, Close and the
 // controls right of the list keep to the right edge, the rest keep their places.

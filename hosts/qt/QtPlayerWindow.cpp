@@ -281,18 +281,17 @@ void QtPlayerWindow::WriteSetting(const std::string& name, const std::string& va
 void QtPlayerWindow::RestorePlace() {
     const QByteArray saved = QByteArray::fromBase64(QByteArray::fromStdString(ReadSetting("Window")));
     if (!saved.isEmpty() && restoreGeometry(saved)) {
-        // A size kept from a larger screen (or a smaller scale) shrinks to fit this one,
-        // and the window moves as far as it must to show whole.
-        if (isMaximized()) return;
-        FitScreen(height());
-        if (const QScreen* screen = this->screen()) {
-            const QRect area = screen->availableGeometry();
-            const int titleBar = area.height() - ScreenRoom();
-            resize(std::max(minimumWidth(), std::min(width(), area.width())), height());
-            const int left = std::max(area.left(), std::min(x(), area.right() + 1 - width()));
-            const int top = std::max(area.top() + titleBar, std::min(y(), area.bottom() + 1 - height()));
-            if (left != x() || top != y()) move(pos() + QPoint(left - x(), top - y()));
-        }
+        // A size kept from a larger screen (or a smaller scale) shrinks to fit this one
+        // (below a title bar's height, before the window is framed).
+        const QScreen* screen = this->screen();
+        if (isMaximized() || screen == nullptr) return;
+        QRect area = screen->availableGeometry();
+        area.setTop(area.top() + area.height() - ScreenRoom());
+        const res::Rect place = res::FitPlace({x(), y(), width(), height()},
+                                              {area.x(), area.y(), area.width(), area.height()}, minimumWidth(),
+                                              minimumHeight());
+        resize(place.cx, place.cy);
+        if (place.x != x() || place.y != y()) move(pos() + QPoint(place.x - x(), place.y - y()));
         return;
     }
     if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());

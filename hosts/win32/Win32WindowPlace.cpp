@@ -81,12 +81,10 @@ bool Win32PlayerWindow::RestorePlace() {
     monitor.cbSize = sizeof monitor;
     ::GetMonitorInfoW(::MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST), &monitor);
     const RECT& work = monitor.rcWork;
-    const LONG cx = std::max<LONG>(std::min<LONG>(r.right - r.left, work.right - work.left), smallest_.cx);
-    const LONG cy = std::max<LONG>(std::min<LONG>(r.bottom - r.top, work.bottom - work.top), leastHeight_);
-    LONG x = r.left, y = r.top;
-    if (cx < r.right - r.left) x = std::max<LONG>(work.left, std::min<LONG>(x, work.right - cx));
-    if (cy < r.bottom - r.top) y = std::max<LONG>(work.top, std::min<LONG>(y, work.bottom - cy));
-    ::SetWindowPos(hwnd_, nullptr, x, y, cx, cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    const res::Rect place = res::FitPlace({r.left, r.top, r.right - r.left, r.bottom - r.top},
+                                          {work.left, work.top, work.right - work.left, work.bottom - work.top},
+                                          smallest_.cx, leastHeight_);
+    ::SetWindowPos(hwnd_, nullptr, place.x, place.y, place.cx, place.cy, SWP_NOZORDER | SWP_NOACTIVATE);
     if (maximized != 0) ::ShowWindow(hwnd_, SW_MAXIMIZE);
     return true;
 }
