@@ -28,7 +28,7 @@ class Discard : public CableBackend {
     };
 
 public:
-    CableOpenResult Open(const char*) override { return {FT_OK, std::make_unique<Device>(), ""}; }
+    CableOpenResult Open(const char*) override { return {FT_OK, std::make_unique<Device>(), "", "bench"}; }
 };
 
 using Host = UploadJob;

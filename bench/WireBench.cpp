@@ -39,7 +39,7 @@ class TallyCable : public CableBackend {
 public:
     WireTally tally;
 
-    CableOpenResult Open(const char*) override { return {FT_OK, std::make_unique<Device>(tally), ""}; }
+    CableOpenResult Open(const char*) override { return {FT_OK, std::make_unique<Device>(tally), "", "bench"}; }
 
 private:
     class Device : public CableDevice {

@@ -10,7 +10,11 @@ namespace {
 struct CableLayer {
     std::mutex mutex;
     std::shared_ptr<CableBackend> backend;
-    std::unordered_map<CableDevice*, std::unique_ptr<CableDevice>> open;
+    struct Open {
+        std::unique_ptr<CableDevice> device;
+        std::string name;
+    };
+    std::unordered_map<CableDevice*, Open> open;
     std::string lastFailure;
     std::string lastWriteFailure;
 };
@@ -90,7 +94,7 @@ FT_STATUS FT_OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle) {
     layer.lastFailure.clear();
     layer.lastWriteFailure.clear();
     CableDevice* raw = result.device.get();
-    layer.open.emplace(raw, std::move(result.device));
+    layer.open.emplace(raw, CableLayer::Open{std::move(result.device), std::move(result.name)});
     *handle = raw;
     return FT_OK;
 }
@@ -115,6 +119,13 @@ FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD count, DWORD* got) {
     return status;
 }
 
+std::string CableName(FT_HANDLE handle) {
+    CableLayer& layer = Layer();
+    std::lock_guard lock(layer.mutex);
+    const auto it = layer.open.find(handle);
+    return it == layer.open.end() ? std::string() : it->second.name;
+}
+
 bool CableCanRead(FT_HANDLE handle) { return handle != nullptr && handle->CanRead(); }
 
 FT_STATUS FT_Close(FT_HANDLE handle) {
@@ -124,7 +135,7 @@ FT_STATUS FT_Close(FT_HANDLE handle) {
         std::lock_guard lock(layer.mutex);
         const auto it = layer.open.find(handle);
         if (it == layer.open.end()) return FT_INVALID_HANDLE;
-        device = std::move(it->second);
+        device = std::move(it->second.device);
         layer.open.erase(it);
     }
     // Closed outside the lock.

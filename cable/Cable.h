@@ -60,6 +60,7 @@ struct CableOpenResult {
     FT_STATUS status = FT_DEVICE_NOT_FOUND;
     std::unique_ptr<CableDevice> device;  // set exactly when status is FT_OK
     std::string reason;                   // why the open failed, for people
+    std::string name;                     // the cable opened, for people ("USB-Blaster")
 };
 
 // A way to reach a cable.
@@ -73,6 +74,9 @@ public:
 void SetCableBackend(std::shared_ptr<CableBackend> backend);
 // Why the last failed FT_OpenEx failed ("" after a successful one).
 std::string CableOpenFailure();
+// The name the back end gave the cable behind an open handle ("" for none): what
+// tunlet-cli scan, the window's title and Board details call it.
+std::string CableName(FT_HANDLE handle);
 // Why the last failed FT_Write (or a close that lost bytes) failed, for people; ""
 // when none failed since the last successful FT_OpenEx.
 std::string CableWriteFailure();

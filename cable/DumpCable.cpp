@@ -105,6 +105,7 @@ CableOpenResult DumpCable::Open(const char*) {
         return result;
     }
     result.status = FT_OK;
+    result.name = "dump to " + path_;
     result.device = std::make_unique<DumpDevice>(path_);
     return result;
 }

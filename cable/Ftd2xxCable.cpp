@@ -145,6 +145,7 @@ CableOpenResult Ftd2xxCable::Open(const char* description) {
         return result;
     }
     result.status = FT_OK;
+    result.name = "USB-Blaster";
     result.device = std::move(device);
     return result;
 }

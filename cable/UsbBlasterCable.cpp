@@ -136,6 +136,7 @@ CableOpenResult UsbBlasterCable::Open(const char* description) {
         return result;
     }
     result.status = FT_OK;
+    result.name = "USB-Blaster";
     result.device = std::make_unique<UsbBlasterDevice>(api_, std::move(ctx), readTimeoutMs_);
     return result;
 }

@@ -42,6 +42,7 @@ CableOpenResult VirtualBoard::Open(const char* description) {
     writeIndex_ = 0;
     answers_.clear();  // stale answers are purged at open
     result.status = FT_OK;
+    result.name = "virtual board";
     result.device = std::make_unique<Device>(shared_from_this());
     return result;
 }
