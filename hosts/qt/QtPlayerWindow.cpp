@@ -6,20 +6,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
-#include <QContextMenuEvent>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QEventLoop>
-#include <QFile>
-#include <QFileDialog>
-#include <QFontDatabase>
-#include <QScreen>
-#include <QSettings>
 #include <QShortcut>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMessageBox>
-#include <QMimeData>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -32,7 +21,6 @@
 #include <QTimer>
 #include <QTimerEvent>
 #include <QSocketNotifier>
-#include <QUrl>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -150,52 +138,6 @@ void QtPlayerWindow::Post(std::function<void()> task) {
     [[maybe_unused]] const ssize_t n = ::write(wake_.get(), &one, sizeof one);
 }
 
-void QtPlayerWindow::AddBoardPanel() {
-    if (boardPanel_ != nullptr) return;
-    // Below the bottom row, as wide as the summary.
-    constexpr int kHeight = res::kBoardPanelHeight;
-    boardPanel_ = new QPlainTextEdit(this);
-    boardPanel_->setReadOnly(true);
-    boardPanel_->setPlaceholderText(QStringLiteral("What the virtual board receives shows here after Play."));
-    // At its smallest the panel is short and scrolls. On a small screen (1366 x 768 at
-    // 144 DPI) the summary and the list give up height first, then the panel shrinks
-    // (down to a sliver), so that the window still fits.
-    const int gap = ToPixels(0, 0, 0, res::kBoardPanelGap).height();
-    const int least = res::PanelLeastHeight(baseHeight_, gap, ToPixels(0, 0, 0, res::kBoardPanelMinHeight).height(),
-                                            spare_, ScreenRoom());
-    const int wanted = ToPixels(0, 0, 0, kHeight).height();
-    panelPlace_ = QRect(ToPixels(3, 0, 179, 0).x(), baseHeight_ + gap, ToPixels(0, 0, 179, 0).width(), least);
-    baseHeight_ += 2 * gap + least;
-    boardPanel_->show();
-    FitScreen(baseHeight_ - least + std::max(least, wanted));
-}
-
-// The height the screen's available area holds for the window, frame included (before
-// the window manager has framed it, a title bar's height).
-int QtPlayerWindow::ScreenRoom() const {
-    const QScreen* screen = this->screen();
-    if (screen == nullptr) return std::numeric_limits<int>::max() / 2;
-    int frame = frameGeometry().height() - height();
-    if (frame == 0 && !testAttribute(Qt::WA_WState_Created)) {
-        frame = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
-    }
-    return screen->availableGeometry().height() - frame;
-}
-
-// The smallest height is the template's, or what the screen holds (the summary and
-// the list shrinking, to a floor); the window opens at wanted, or what the screen holds.
-void QtPlayerWindow::FitScreen(int wanted) {
-    const int room = ScreenRoom();
-    const int least = res::LeastHeight(baseHeight_, spare_, room);
-    setMinimumSize(minimumWidth(), least);
-    resize(width(), std::max(least, std::min(wanted, room)));
-    Relayout();
-}
-
-void QtPlayerWindow::SetBoardReport(const std::string& text) {
-    if (boardPanel_ != nullptr) boardPanel_->setPlainText(DisplayText(text));
-}
-
 void QtPlayerWindow::Fd::reset(int fd) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
@@ -227,93 +169,6 @@ void QtPlayerWindow::timerEvent(QTimerEvent* event) {
         }
     }
     QtTemplateDialog::timerEvent(event);
-}
-
-void QtPlayerWindow::ShowBox(const QString& text, const QString& caption, BoxIcon icon) {
-    QMessageBox box(icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::Critical, caption, text,
-                    QMessageBox::Ok, this);
-    box.exec();
-}
-
-void QtPlayerWindow::MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) {
-    if (QThread::currentThread() == thread()) {
-        ShowBox(DisplayText(text), DisplayText(caption.empty() ? res::kAppName : caption), icon);
-    } else {
-        // The worker waits here until the box on the UI thread has been dismissed.
-        RunOnUiThreadAndWait(*this, [this, text, caption, icon] { MessageBox(text, caption, icon); });
-    }
-}
-
-void QtPlayerWindow::ShowText(const std::string& caption, const std::string& text) {
-    QtTemplateDialog box(*res::FindDialogTemplate(res::kIddTextBox), this);
-    box.setWindowTitle(DisplayText(caption));
-    auto* edit = static_cast<QPlainTextEdit*>(box.Control(kIdTextBox));
-    edit->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    edit->setPlainText(DisplayText(text));
-    box.exec();
-}
-
-bool QtPlayerWindow::ChooseFile(const std::string& folder, std::string& path) {
-    // The patterns in both cases: the file system's own matching may heed case.
-    const QString patterns = QString::fromUtf8(kOpenPatterns);
-    QFileDialog dialog(this, QString::fromUtf8(kOpenTitle), DisplayText(folder),
-                       QString::fromUtf8(kOpenFilterName) + " (" + patterns + " " + patterns.toUpper() +
-                           ");;All files (*)");
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
-    path = QFile::encodeName(dialog.selectedFiles().front()).toStdString();
-    return true;
-}
-
-// The user's configuration folder (~/.config/Tunlet/tunlet.conf); a store that cannot
-// be read or written reads as empty and keeps nothing, silently.
-std::string QtPlayerWindow::ReadSetting(const std::string& name) {
-    const QSettings settings(QStringLiteral("Tunlet"), QStringLiteral("tunlet"));
-    return settings.value(QString::fromStdString(name)).toString().toUtf8().toStdString();
-}
-
-void QtPlayerWindow::WriteSetting(const std::string& name, const std::string& value) {
-    QSettings settings(QStringLiteral("Tunlet"), QStringLiteral("tunlet"));
-    settings.setValue(QString::fromStdString(name), QString::fromUtf8(value.c_str()));
-}
-
-void QtPlayerWindow::RestorePlace() {
-    const QByteArray saved = QByteArray::fromBase64(QByteArray::fromStdString(ReadSetting("Window")));
-    if (!saved.isEmpty() && restoreGeometry(saved)) {
-        // A size kept from a larger screen (or a smaller scale) shrinks to fit this one
-        // (below a title bar's height, before the window is framed).
-        const QScreen* screen = this->screen();
-        if (isMaximized() || screen == nullptr) return;
-        QRect area = screen->availableGeometry();
-        area.setTop(area.top() + area.height() - ScreenRoom());
-        const res::Rect place = res::FitPlace({x(), y(), width(), height()},
-                                              {area.x(), area.y(), area.width(), area.height()}, minimumWidth(),
-                                              minimumHeight());
-        resize(place.cx, place.cy);
-        if (place.x != x() || place.y != y()) move(pos() + QPoint(place.x - x(), place.y - y()));
-        return;
-    }
-    if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
-}
-
-void QtPlayerWindow::SavePlace() { WriteSetting("Window", saveGeometry().toBase64().toStdString()); }
-
-void QtPlayerWindow::resizeEvent(QResizeEvent* event) {
-    QtTemplateDialog::resizeEvent(event);
-    Relayout();
-}
-
-void QtPlayerWindow::Relayout() {
-    if (baseHeight_ == 0) return;
-    const int dx = width() - minimumWidth(), dy = height() - baseHeight_;
-    const bool panel = boardPanel_ != nullptr;
-    const auto place = [&](int id, const QRect& r) {
-        const res::Rect p = res::PlaceControl(id, {r.x(), r.y(), r.width(), r.height()}, dx, dy, panel, spare_);
-        return QRect(p.x, p.y, p.cx, p.cy);
-    };
-    for (const auto& [id, r] : TemplatePlaces()) Control(id)->setGeometry(place(id, r));
-    if (panel) boardPanel_->setGeometry(place(res::kIdBoardPanel, panelPlace_));
 }
 
 void QtPlayerWindow::ExchangeText(int id, std::string& text, bool save) {
@@ -352,16 +207,6 @@ void QtPlayerWindow::SetTabStops(int id, const std::vector<int>& stops) {
     box->document()->setDefaultTextOption(option);
 }
 
-void QtPlayerWindow::DragAcceptFiles(bool accept) { setAcceptDrops(accept); }
-
-bool QtPlayerWindow::AppendSystemMenu(int command, const std::string& text) {
-    // The desktop gives the program no system menu: the entries go to the context menu.
-    menu_.emplace_back(command, DisplayText(text));
-    return true;
-}
-
-void QtPlayerWindow::CheckSystemMenu(int command, bool checked) { ticked_[command] = checked; }
-
 IconHandle QtPlayerWindow::LoadIcon(int resource) { return IconHandle{resource == res::kIdrMainFrame ? resource : 0}; }
 
 void QtPlayerWindow::SetIcon(IconHandle icon, bool) {
@@ -396,61 +241,6 @@ void QtPlayerWindow::PumpUntil(const std::function<bool()>& done) {
     });
     poll.start(5);
     loop.exec();
-}
-
-std::vector<std::string> QtPlayerWindow::LocalPaths(const QList<QUrl>& urls) {
-    std::vector<std::string> paths;
-    for (const QUrl& url : urls) {
-        if (url.isLocalFile()) paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
-    }
-    return paths;
-}
-
-void QtPlayerWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls() && !LocalPaths(event->mimeData()->urls()).empty()) {
-        event->acceptProposedAction();
-    }
-}
-
-void QtPlayerWindow::dropEvent(QDropEvent* event) {
-    const std::vector<std::string> paths = LocalPaths(event->mimeData()->urls());
-    if (paths.empty()) return;
-    event->acceptProposedAction();
-    dlg_.OnDropFiles(paths);
-}
-
-void QtPlayerWindow::FillMenu(QMenu& menu) {
-    for (const auto& [command, text] : menu_) {
-        if (command == 0) {
-            menu.addSeparator();
-            continue;
-        }
-        // The shortcut after a tab shows at the right of the entry.
-        QAction* action = menu.addAction(text.section(QLatin1Char('\t'), 0, 0));
-        if (text.contains(QLatin1Char('\t'))) action->setShortcut(QKeySequence(text.section(QLatin1Char('\t'), 1)));
-        action->setShortcutContext(Qt::WidgetShortcut);  // the window's own shortcut acts
-        const unsigned id = static_cast<unsigned>(command);
-        if (const auto tick = ticked_.find(command); tick != ticked_.end()) {  // an entry with a tick
-            action->setCheckable(true);
-            action->setChecked(tick->second);
-        }
-        connect(action, &QAction::triggered, this, [this, id] { dlg_.OnSysCommand(id); });
-    }
-}
-
-void QtPlayerWindow::contextMenuEvent(QContextMenuEvent* event) {
-    if (menu_.empty()) return;
-    QMenu menu(this);
-    FillMenu(menu);
-    menu.exec(event->globalPos());
-}
-
-void QtPlayerWindow::ShowMenuAtFocus() {
-    if (menu_.empty()) return;
-    QWidget* focus = focusWidget() != nullptr ? focusWidget() : this;
-    QMenu menu(this);
-    FillMenu(menu);
-    menu.exec(focus->mapToGlobal(focus->rect().center()));
 }
 
 void QtPlayerWindow::paintEvent(QPaintEvent* event) {
