@@ -7,6 +7,8 @@
 #include <QFileDialog>
 #include <QSettings>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QDropEvent>
@@ -21,6 +23,7 @@
 #include <QKeyEvent>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTemporaryDir>
 #include <QTextDocument>
 #include <QSlider>
 #include <QTimer>
@@ -653,9 +656,10 @@ TEST(QtText, ReadableWhateverTheEncoding) {
 
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    // The settings the window keeps go to a folder of the run's own, never the user's.
-    char config[] = "/tmp/tunlet-qt-config-XXXXXX";
-    if (mkdtemp(config) != nullptr) setenv("XDG_CONFIG_HOME", config, 1);
+    // The settings the window keeps go to a folder of the run's own, never the user's,
+    // removed when the run ends (declared before the application, so it outlives it).
+    const QTemporaryDir config(QDir::tempPath() + "/tunlet-qt-config-XXXXXX");
+    if (config.isValid()) setenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()).constData(), 1);
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
