@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "cable/JtagChain.h"
+#include "cable/MpsseTranslator.h"
+#include "cable/TapDecoder.h"
+#include "tests/LinkTestSupport.h"
+
+namespace tunlet {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Translate(const Bytes& blaster, const MpssePins& pins = {}) {
+    MpsseTranslator t(pins);
+    t.Feed(blaster.data(), blaster.size());
+    return t.Take();
+}
+
+// USB-Blaster bytes in, the MPSSE commands AN_108 gives for the same clocks out.
+TEST(MpsseTranslator, TapOperationsBecomeTheseCommands) {
+    struct Row {
+        const char* what;
+        Bytes blaster;
+        Bytes mpsse;
+    } const rows[] = {
+        {"two clocks TMS 1", {0x2E, 0x2F, 0x2E, 0x2F}, {0x4B, 0x01, 0x03}},
+        {"last DR bit 1, Update-DR, Run-Test/Idle", {0x3E, 0x3F, 0x2E, 0x2F, 0x0C, 0x0D},
+         {0x4B, 0x00, 0x81, 0x4B, 0x01, 0x01}},
+        {"shifted bytes: TMS pin low, one byte command", {0x81, 0xA5, 0x81, 0x5A},
+         {0x80, 0x00, 0x0B, 0x19, 0x01, 0x00, 0xA5, 0x5A}},
+        {"shifted bytes read back, then flush", {0xC2, 0x11, 0x22},
+         {0x80, 0x00, 0x0B, 0x39, 0x01, 0x00, 0x11, 0x22, 0x87}},
+        {"read on a rising edge", {0x2C, 0x6D}, {0x6B, 0x00, 0x00, 0x87}},
+        {"read with no clock: the TDO pin", {0x4C}, {0x81, 0x87}},
+        {"TMS low, TDI changing: bit command", {0x2C, 0x2D, 0x3C, 0x3D, 0x2C, 0x2D},
+         {0x4B, 0x00, 0x00, 0x1B, 0x01, 0x01}},
+        {"TCK high again is no clock", {0x2F, 0x2F, 0x2D}, {0x4B, 0x00, 0x01}},
+    };
+    for (const Row& r : rows) EXPECT_EQ(Translate(r.blaster), r.mpsse) << r.what;
+}
+
+TEST(MpsseTranslator, AnswersBecomeUsbBlasterAnswers) {
+    MpsseTranslator t;
+    const Bytes in{0xC1, 0x00, 0x2C, 0x6D, 0x4C};
+    t.Feed(in.data(), in.size());
+    t.Take();
+    EXPECT_EQ(t.Owed(), 3u);
+    const Bytes answer{0x5A, 0x80, 0x04};  // byte; TDO in bit 7 of a bit read; ADBUS2
+    Bytes out;
+    t.Decode(answer.data(), answer.size(), out);
+    EXPECT_EQ(out, (Bytes{0x5A, 0x01, 0x01}));
+    EXPECT_EQ(t.Owed(), 0u);
+}
+
+TEST(MpsseTranslator, SetupAndTck) {
+    const MpssePins iii{0x08, 0x3B, true, 0x58, 0xB0};
+    EXPECT_EQ(MpsseSetup(iii, 6000),
+              (Bytes{0x8A, 0x97, 0x8D, 0x85, 0x86, 0x04, 0x00, 0x80, 0x08, 0x3B, 0x82, 0x58, 0xB0}));
+    EXPECT_EQ(MpsseTckKhz(30000), 30000u);
+    EXPECT_EQ(MpsseTckKhz(7000), 6000u);  // never faster than asked
+}
+
+// Runs MPSSE commands into a TAP and keeps the bits USER0 receives.
+struct MpsseTap {
+    JtagChain chain;
+    TapState state = TapState::TestLogicReset;
+    std::uint16_t ir = 0, instruction = kIrIdcode;
+    Bytes user0;
+    unsigned bits = 0;
+    bool tmsPin = true;
+
+    void Clock(bool tms, bool tdi) {
+        const TapState from = state;
+        state = NextTapState(state, tms);
+        chain.Clock(from, state, tdi);
+        if (from == TapState::ShiftIr) ir = static_cast<std::uint16_t>((ir >> 1) | (unsigned{tdi} << (kIrLength - 1)));
+        if (from == TapState::ShiftDr && instruction == kIrUser0) {
+            if (bits % 8 == 0) user0.push_back(0);
+            if (tdi) user0.back() = static_cast<std::uint8_t>(user0.back() | (1u << (bits % 8)));
+            ++bits;
+        }
+        if (state == TapState::UpdateIr) instruction = ir;
+        if (state == TapState::TestLogicReset) instruction = kIrIdcode;
+        if (state == TapState::CaptureDr && instruction == kIrUser0) user0.clear(), bits = 0;
+    }
+    void Run(const Bytes& c) {
+        for (std::size_t i = 0; i < c.size();) {
+            const std::uint8_t op = c[i];
+            if (op == mpsse::kBytesOut || op == mpsse::kBytesInOut) {
+                const std::size_t n = (c[i + 1] | (c[i + 2] << 8)) + 1u;
+                for (std::size_t k = 0; k < n; ++k)
+                    for (unsigned b = 0; b < 8; ++b) Clock(tmsPin, (c[i + 3 + k] >> b) & 1);
+                i += 3 + n;
+            } else if (op == mpsse::kBitsOut || op == mpsse::kBitsInOut) {
+                for (unsigned b = 0; b <= c[i + 1]; ++b) Clock(tmsPin, (c[i + 2] >> b) & 1);
+                i += 3;
+            } else if (op == mpsse::kTmsOut || op == mpsse::kTmsInOut) {
+                for (unsigned b = 0; b <= c[i + 1]; ++b) Clock(tmsPin = (c[i + 2] >> b) & 1, c[i + 2] & 0x80);
+                i += 3;
+            } else if (op == mpsse::kSetLow) {
+                tmsPin = c[i + 1] & mpsse::kPinTms;
+                i += 3;
+            } else {
+                ASSERT_TRUE(op == mpsse::kSendImmediate || op == mpsse::kReadLow) << "command " << int{op};
+                ++i;
+            }
+        }
+    }
+};
+
+TEST(MpsseTranslator, UploadReachesUser0AsThroughTheUsbBlaster) {
+    Bytes payload;
+    for (unsigned i = 0; i < 300; ++i) payload.push_back(static_cast<std::uint8_t>(i * 37 + 5));
+    const Bytes stream = test::ExpectedStream(payload);
+    TapDecoder expected;
+    expected.Feed(stream.data(), stream.size());
+
+    MpsseTranslator t;
+    MpsseTap tap;
+    // In uneven writes, as a cut between calls must not matter.
+    for (std::size_t at = 0; at < stream.size(); at += 7) {
+        t.Feed(stream.data() + at, std::min<std::size_t>(7, stream.size() - at));
+        tap.Run(t.Take());
+    }
+    tap.user0.resize(tap.bits / 8);  // whole bytes, as the decoder keeps them
+    EXPECT_EQ(tap.user0, expected.user0());
+    EXPECT_EQ(tap.state, expected.state());
+    EXPECT_FALSE(tap.user0.empty());
+}
+
+}  // namespace
+}  // namespace tunlet
