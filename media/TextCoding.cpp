@@ -140,18 +140,153 @@ bool FromShiftJis(std::string_view s, std::string& out) {
 #endif
 }
 
-// The first of UTF-8, Shift-JIS and Windows-1252 that reads bytes whole (cutShort:
-// but for a character cut at the end, which is left out), and the text in UTF-8.
-TextCoding Decode(std::string_view bytes, bool cutShort, std::string& out) {
-    for (TextCoding coding : {TextCoding::Utf8, TextCoding::ShiftJis}) {
-        const long long whole = WholeLength(bytes, coding);
-        if (whole < 0 || (!cutShort && static_cast<std::size_t>(whole) != bytes.size())) continue;
-        const std::string_view text = bytes.substr(0, static_cast<std::size_t>(whole));
-        if (coding == TextCoding::Utf8) {
-            out.assign(text);
-            return coding;
+// The code points of well-formed UTF-8.
+std::u32string CodePoints(std::string_view utf8) {
+    std::u32string out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const int n = Utf8Char(utf8, i);
+        if (n < 1) break;
+        const unsigned b = Byte(utf8, i);
+        char32_t c = n == 1 ? b : b & (0x7Fu >> n);
+        for (int k = 1; k < n; ++k) c = c << 6 | (Byte(utf8, i + static_cast<std::size_t>(k)) & 0x3F);
+        out += c;
+        i += static_cast<std::size_t>(n);
+    }
+    return out;
+}
+
+// How well a reading looks like a real title. A byte string that is well formed in both
+// Shift-JIS and Windows-1252 is read the way that scores higher; a tie goes to
+// Windows-1252, which drops nothing.
+//
+// Shift-JIS: kana are strong evidence, kanji and half-width kana only beside other
+// Japanese characters. A lone kanji or half-width kana touching Latin letters is what
+// a Western accent or quote turns into ("Don’t" as "Don稚", "Pokémon" as "Pok駑on").
+// Windows-1252: an accented letter inside a word and typographic punctuation count
+// for it; two non-ASCII characters side by side that are not both letters ("ƒ‰",
+// "‚±", the look of Japanese text read this way) and the five unassigned bytes
+// count against it.
+constexpr int kKanaScore = 2;
+constexpr int kJapaneseRunScore = 2;  // a kanji or half-width kana beside Japanese text
+constexpr int kLoneKanjiScore = 1;    // a kanji standing alone ("曲")
+constexpr int kBesideLatinScore = -1;
+constexpr int kCjkSymbolScore = 1;
+constexpr int kWordLetterScore = 2;  // an accented letter beside an ASCII letter
+constexpr int kLetterScore = 1;
+constexpr int kPunctuationScore = 1;
+constexpr int kUnlikelyPairScore = -2;
+constexpr int kUnassignedScore = -4;
+
+bool IsAsciiLetter(char32_t c) { return (c >= U'A' && c <= U'Z') || (c >= U'a' && c <= U'z'); }
+bool IsKana(char32_t c) { return c >= 0x3041 && c <= 0x30FF; }
+bool IsHalfWidthKana(char32_t c) { return c >= 0xFF61 && c <= 0xFF9F; }
+bool IsKanji(char32_t c) {
+    return (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF);
+}
+// CJK punctuation (、。「」) and the full-width forms of ASCII and signs.
+bool IsCjkSymbol(char32_t c) {
+    return (c >= 0x3000 && c <= 0x303F) || (c >= 0xFF01 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFEF);
+}
+bool IsJapanese(char32_t c) { return IsKana(c) || IsHalfWidthKana(c) || IsKanji(c) || IsCjkSymbol(c); }
+bool IsPrivateUse(char32_t c) { return (c >= 0xE000 && c <= 0xF8FF) || c >= 0xF0000; }
+
+// The score of a Shift-JIS reading; false when it holds a private-use character
+// (code page 932's user-defined rows, F0-F9, which no title uses).
+bool ShiftJisScore(std::string_view utf8, int& score) {
+    const std::u32string text = CodePoints(utf8);
+    score = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char32_t c = text[i];
+        const char32_t before = i > 0 ? text[i - 1] : 0;
+        const char32_t after = i + 1 < text.size() ? text[i + 1] : 0;
+        if (IsPrivateUse(c)) return false;
+        if (IsKana(c)) {
+            score += kKanaScore;
+        } else if (IsCjkSymbol(c)) {
+            score += kCjkSymbolScore;
+        } else if (IsKanji(c) || IsHalfWidthKana(c)) {
+            if (IsJapanese(before) || IsJapanese(after)) {
+                score += kJapaneseRunScore;
+            } else if (IsAsciiLetter(before) || IsAsciiLetter(after)) {
+                score += kBesideLatinScore;
+            } else if (IsKanji(c)) {
+                score += kLoneKanjiScore;
+            }
         }
-        if (FromShiftJis(text, out)) return coding;
+    }
+    return true;
+}
+
+enum class Cp1252Kind { Ascii, Letter, Punctuation, Symbol, Unassigned };
+
+Cp1252Kind KindOf1252(unsigned b) {
+    if (b < 0x80) return Cp1252Kind::Ascii;
+    switch (b) {
+        case 0x81: case 0x8D: case 0x8F: case 0x90: case 0x9D:
+            return Cp1252Kind::Unassigned;
+        case 0x8A: case 0x8C: case 0x8E: case 0x9A: case 0x9C: case 0x9E: case 0x9F:  // Š Œ Ž š œ ž Ÿ
+            return Cp1252Kind::Letter;
+        case 0x80: case 0x85: case 0x91: case 0x92: case 0x93: case 0x94: case 0x95:  // € … ‘ ’ “ ” •
+        case 0x96: case 0x97: case 0x99: case 0xA1: case 0xA3: case 0xA9: case 0xAB:  // – — ™ ¡ £ © «
+        case 0xAE: case 0xB0: case 0xBB: case 0xBF:                                   // ® ° » ¿
+            return Cp1252Kind::Punctuation;
+        case 0xD7: case 0xF7:  // × ÷
+            return Cp1252Kind::Symbol;
+        default:
+            return b >= 0xC0 ? Cp1252Kind::Letter : Cp1252Kind::Symbol;
+    }
+}
+
+int Windows1252Score(std::string_view s) {
+    int score = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const Cp1252Kind kind = KindOf1252(Byte(s, i));
+        const char32_t before = i > 0 ? Byte(s, i - 1) : 0;
+        const char32_t after = i + 1 < s.size() ? Byte(s, i + 1) : 0;
+        switch (kind) {
+            case Cp1252Kind::Ascii:
+            case Cp1252Kind::Symbol:
+                break;
+            case Cp1252Kind::Unassigned:
+                score += kUnassignedScore;
+                break;
+            case Cp1252Kind::Letter:
+                score += IsAsciiLetter(before) || IsAsciiLetter(after) ? kWordLetterScore : kLetterScore;
+                break;
+            case Cp1252Kind::Punctuation:
+                score += kPunctuationScore;
+                break;
+        }
+        if (kind != Cp1252Kind::Ascii && i + 1 < s.size()) {
+            const Cp1252Kind next = KindOf1252(Byte(s, i + 1));
+            if (next != Cp1252Kind::Ascii && !(kind == Cp1252Kind::Letter && next == Cp1252Kind::Letter)) {
+                score += kUnlikelyPairScore;
+            }
+        }
+    }
+    return score;
+}
+
+// UTF-8 when the bytes are well formed in it (cutShort: but for a character cut at the
+// end, which is left out); else Shift-JIS when they are well formed in it, stand for
+// assigned characters and score above Windows-1252; else Windows-1252. out is the text
+// in UTF-8.
+TextCoding Decode(std::string_view bytes, bool cutShort, std::string& out) {
+    const auto whole = [&](TextCoding coding, std::string_view& text) {
+        const long long n = WholeLength(bytes, coding);
+        if (n < 0 || (!cutShort && static_cast<std::size_t>(n) != bytes.size())) return false;
+        text = bytes.substr(0, static_cast<std::size_t>(n));
+        return true;
+    };
+    std::string_view text;
+    if (whole(TextCoding::Utf8, text)) {
+        out.assign(text);
+        return TextCoding::Utf8;
+    }
+    int score = 0;
+    if (whole(TextCoding::ShiftJis, text) && FromShiftJis(text, out) && ShiftJisScore(out, score) &&
+        score > Windows1252Score(bytes)) {
+        return TextCoding::ShiftJis;
     }
     out = FromWindows1252(bytes);
     return TextCoding::Windows1252;

@@ -16,7 +16,11 @@ enum class TextCoding {
     Windows1252,  // takes any byte, so nothing is ever dropped
 };
 
-// The first of UTF-8, Shift-JIS and Windows-1252 in which the bytes are well formed.
+// UTF-8 when the bytes are well formed in it. Bytes well formed in Shift-JIS are
+// mostly well formed Windows-1252 too (its accents and quotes are Shift-JIS lead
+// bytes): they are Shift-JIS only when that reading holds no private-use character
+// and looks more like Japanese (kana, runs of kanji) than the Windows-1252 reading
+// looks like a Western title (accents inside words, quotes, no odd pairs of signs).
 // cutShort: the text was cut to fit a fixed field, so its last character may be
 // incomplete; such a tail does not count against the encoding.
 TextCoding DetectCoding(std::string_view bytes, bool cutShort = false);

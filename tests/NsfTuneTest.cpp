@@ -253,6 +253,26 @@ TEST(TextCoding, DetectDecodeAndCut) {
         {"Caf\xE9,1", TextCoding::Windows1252, "Caf\xC3\xA9,1"},  // a comma is no second byte
         {"\x80\x9F\xFF", TextCoding::Windows1252, "\xE2\x82\xAC\xC5\xB8\xC3\xBF"},  // € Ÿ ÿ
         {"\xED\xA0\x80", TextCoding::Windows1252, "\xC3\xAD\xC2\xA0\xE2\x82\xAC"},  // a surrogate
+        // Real titles. Most Windows-1252 accents and quotes are Shift-JIS lead bytes.
+        {"Pok\xC3\xA9mon \xE3\x83\xAD\xE3\x83\x83\xE3\x82\xAF", TextCoding::Utf8,
+         "Pok\xC3\xA9mon \xE3\x83\xAD\xE3\x83\x83\xE3\x82\xAF"},                          // Pokémon ロック
+        {"Don\x92t Stop Me Now", TextCoding::Windows1252, "Don\xE2\x80\x99t Stop Me Now"},  // not "Don稚"
+        {"Pok\xE9mon", TextCoding::Windows1252, "Pok\xC3\xA9mon"},                          // not "Pok駑on"
+        {"Se\xF1or", TextCoding::Windows1252, "Se\xC3\xB1or"},  // F1 6F is a private-use pair
+        {"Cr\xE8me Br\xFBl\xE9" "e", TextCoding::Windows1252, "Cr\xC3\xA8me Br\xC3\xBBl\xC3\xA9" "e"},
+        {"\xA9 1986 Capcom", TextCoding::Windows1252, "\xC2\xA9 1986 Capcom"},  // not a half-width kana
+        // ドラゴンクエスト and 魔界村: every byte is Windows-1252 too ("ƒhƒ‰ƒS...", "–‚ŠE‘º").
+        {"\x83\x68\x83\x89\x83\x53\x83\x93\x83\x4E\x83\x47\x83\x58\x83\x67", TextCoding::ShiftJis,
+         "\xE3\x83\x89\xE3\x83\xA9\xE3\x82\xB4\xE3\x83\xB3\xE3\x82\xAF\xE3\x82\xA8\xE3\x82\xB9\xE3\x83\x88"},
+        {"\x96\x82\x8A\x45\x91\xBA", TextCoding::ShiftJis, "\xE9\xAD\x94\xE7\x95\x8C\xE6\x9D\x91"},
+        {"\x8B\xC8", TextCoding::ShiftJis, "\xE6\x9B\xB2"},  // 曲, one kanji on its own
+        {"\xDB\xAF\xB8\xCF\xDD", TextCoding::ShiftJis,
+         "\xEF\xBE\x9B\xEF\xBD\xAF\xEF\xBD\xB8\xEF\xBE\x8F\xEF\xBE\x9D"},  // ﾛｯｸﾏﾝ, not "Û¯¸ÏÝ"
+        {"\x83\x8D\x83\x62\x83\x4E\x83\x7D\x83\x93\x32\x20\x44\x72\x2E\x83\x8F\x83\x43\x83\x8A\x81\x5B"
+         "\x82\xCC\x93\xE4",
+         TextCoding::ShiftJis,
+         "\xE3\x83\xAD\xE3\x83\x83\xE3\x82\xAF\xE3\x83\x9E\xE3\x83\xB3\x32\x20\x44\x72\x2E\xE3\x83\xAF"
+         "\xE3\x82\xA4\xE3\x83\xAA\xE3\x83\xBC\xE3\x81\xAE\xE8\xAC\x8E"},  // ロックマン2 Dr.ワイリーの謎
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.bytes));
@@ -635,14 +655,18 @@ TEST(M3uPlaylist, LineParser) {
         EXPECT_EQ(got.title, c.title);
         EXPECT_EQ(got.ms, c.ms);
     }
-    // A file's encoding is the first of UTF-8, Shift-JIS and Windows-1252 that fits
-    // all of it: a Shift-JIS lead byte pairs only with a valid second byte, never a comma.
+    // A file's encoding is judged on all of it: a Shift-JIS lead byte pairs only with a
+    // valid second byte, never a comma.
     const M3uFile sjis = ParseM3u("a.nsf::NSF,1,\x83\x5C,0:05\n");
     ASSERT_EQ(sjis.entries.size(), 1u);
     EXPECT_EQ(sjis.entries[0].ms, 5000);
     const M3uFile latin = ParseM3u("album.nsf::NSF,1,Caf\xE9,1:30,,5\n");
     ASSERT_EQ(latin.entries.size(), 1u);
     EXPECT_EQ(latin.entries[0], (M3uEntry{"album.nsf", 1, "Caf\xC3\xA9", 90000, 5000}));
+    // Well formed in Shift-JIS too, but a Western title.
+    const M3uFile western = ParseM3u("album.nsf::NSF,2,Pok\xE9mon,1:30\n");
+    ASSERT_EQ(western.entries.size(), 1u);
+    EXPECT_EQ(western.entries[0].title, "Pok\xC3\xA9mon");
 
     const M3uFile file = ParseM3u("\xEF\xBB\xBF# Album\r\nx.nsf::NSF,2,B\r\nbroken\n\nx.nsf::NSF,1,A");
     ASSERT_EQ(file.entries.size(), 2u);

@@ -1,5 +1,6 @@
-// 8-bit texts (paths, summaries) shown in Qt widgets: bytes that are not UTF-8 are
-// read as Shift-JIS or Windows-1252, as tune texts are, so they stay readable.
+// 8-bit texts (paths, summaries) shown in Qt widgets. The program's texts are UTF-8
+// by the time they reach a window: tune texts were decoded once, when the file was
+// read, and are not guessed at again here.
 #pragma once
 
 #include <QString>
@@ -7,6 +8,7 @@
 
 namespace tunlet {
 
+// bytes as UTF-8; a malformed sequence shows as U+FFFD, the rest as it is.
 QString DisplayText(const std::string& bytes);
 
 }  // namespace tunlet

@@ -1,5 +1,6 @@
-// Texts shown in Windows' controls: the program's 8-bit texts are UTF-8 paths and
-// summaries, decoded as tune texts are when they are not UTF-8.
+// Texts shown in Windows' controls. The program's 8-bit texts are UTF-8 by the time
+// they reach a window: tune texts were decoded once, when the file was read, and are
+// not guessed at again here.
 #pragma once
 
 #include <string>
@@ -8,8 +9,7 @@
 
 namespace tunlet {
 
-// Bytes as they should look: UTF-8 when they are, else Shift-JIS, else Windows-1252,
-// so that nothing is dropped.
+// bytes as UTF-16; a malformed UTF-8 sequence shows as U+FFFD, the rest as it is.
 std::wstring DisplayText(const std::string& bytes);
 
 }  // namespace tunlet
