@@ -35,7 +35,12 @@ std::vector<std::uint8_t> MpsseSetup(const MpssePins& pins, unsigned tckKhz) {
                                 mpsse::kSetLow,
                                 pins.lowValue,
                                 pins.lowDirection};
-    if (pins.high) s.insert(s.end(), {mpsse::kSetHigh, pins.highValue, pins.highDirection});
+    if (pins.high) {
+        // One byte at a time: GCC 12's bounds check misreads an inserted list here.
+        s.push_back(mpsse::kSetHigh);
+        s.push_back(pins.highValue);
+        s.push_back(pins.highDirection);
+    }
     return s;
 }
 
