@@ -7,30 +7,45 @@
 
 namespace tunlet {
 
-BoardCheck ScanBoard(FT_HANDLE handle, std::string& text) {
+BoardCheck ScanBoard(FT_HANDLE handle, const BoardSelection& sel, std::string& text) {
     text.clear();
-    // What answers, then whether uploads could go, as the check before an upload decides.
-    const ChainRead chain = ReadChain(handle);
-    BoardCheck check = CheckOfChain(chain);
-    if (check.result != BoardCheck::Result::Ready && check.result != BoardCheck::Result::Refused) return check;
+    BoardCheck check = sel.check;
+    if (sel.devices.empty() || (check.result != BoardCheck::Result::Ready && check.result != BoardCheck::Result::Refused)) {
+        return check;
+    }
     std::ostringstream out;
-    for (std::size_t i = 0; i < chain.devices.size(); ++i) {
-        const std::optional<std::uint32_t>& id = chain.devices[i];
+    const std::string cable = CableName(handle);
+    if (!cable.empty()) out << "cable: " << cable << "\n";
+    for (std::size_t i = 0; i < sel.devices.size(); ++i) {
+        const ChainMember& m = sel.devices[i];
         out << "device " << i + 1 << ": ";
-        if (!id) {
-            out << "no IDCODE (BYPASS only)\n";
-            continue;
+        if (!m.idcode) {
+            out << "no IDCODE (BYPASS only)";
+        } else {
+            const char* name = JtagPartName(*m.idcode);
+            out << "0x" << std::hex << std::uppercase << std::setw(8) << std::setfill('0') << *m.idcode << std::dec
+                << std::setfill(' ') << ", " << JtagManufacturerName(*m.idcode) << ", "
+                << (name != nullptr ? name : "unknown part");
         }
-        const char* name = JtagPartName(*id);
-        out << "0x" << std::hex << std::uppercase << std::setw(8) << std::setfill('0') << *id << std::dec
-            << std::setfill(' ') << ", " << JtagManufacturerName(*id) << ", "
-            << (name != nullptr ? name : "unknown part") << "\n";
+        if (m.irLength == 0) {
+            out << ", IR length unknown";
+        } else {
+            out << ", IR " << m.irLength << " bits (" << (m.irMeasured ? "measured" : "from the table") << ")";
+        }
+        if (sel.target == i) out << ", uploads go here";
+        out << "\n";
     }
     if (check.result == BoardCheck::Result::Ready) {
+        const ChainTarget target = sel.Target();
+        const std::string note = LeadBitsNote(target);
+        if (!note.empty()) out << note << "\n";
         HubInfo hub;
-        const ChainRead::Result read = ReadHubInfo(handle, hub);
+        const ChainRead::Result read = ReadHubInfo(handle, hub, target);
         if (read == ChainRead::Result::Devices) out << DescribeHub(hub);
-        check = CheckOfHub(read, hub);
+        check = CheckOfRead(read);
+        if (read == ChainRead::Result::Devices && !UploadRefusal(hub).empty()) {
+            check = {BoardCheck::Result::Refused, UploadRefusal(hub)};
+        }
     }
     text = out.str();
     return check;

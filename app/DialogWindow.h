@@ -32,6 +32,8 @@ enum ControlId : int {
     kIdTimeLeft = 1012,     // time left on the track playing
     kIdPrevious = 1013,     // the entry before in play order
     kIdTextBox = 1020,      // the text of a fixed-width box (template 103)
+    kIdChoicePrompt = 1021,  // what a choice box asks (template 104)
+    kIdChoiceList = 1022,    // its entries
 };
 
 // The icon a message box shows.
@@ -101,6 +103,10 @@ public:
     // all files, starting in folder ("" for its own choice). UI thread. False when
     // nothing was chosen.
     virtual bool ChooseFile(const std::string& folder, std::string& path) = 0;
+    // A box owned by the dialog (template 104) that asks `prompt` and offers entries,
+    // `current` selected: the entry taken with OK, or -1 for Cancel. UI thread.
+    virtual int ChooseEntry(const std::string& caption, const std::string& prompt,
+                            const std::vector<std::string>& entries, int current) = 0;
 
     // The settings kept between runs (the user's configuration, the registry on
     // Windows): "" when unset. A store that cannot be read or written is ignored.

@@ -8,6 +8,7 @@
 #include "app/LoadFile.h"
 #include "app/MakeCrLf.h"
 #include "app/SummaryTabs.h"
+#include "link/BoardLink.h"
 #include "link/ChainScan.h"
 #include "media/StdioFile.h"
 #include "media/TextFormat.h"
@@ -46,6 +47,7 @@ bool CPlayerDlg::OnInitDialog() {
     Window().AppendSystemMenu(kSendWholeCommand, "Send whole tune");
     Window().AppendSystemMenu(kBoardDetailsCommand, "Board details...");
     Window().AppendSystemMenu(kBoardCheckCommand, "Check the board before sending");
+    Window().AppendSystemMenu(kChooseFpgaCommand, "Choose the FPGA...");
     if (!boardCheckForced_) boardCheck_ = Window().ReadSetting(kBoardCheckSetting) != "0";
     Window().CheckSystemMenu(kBoardCheckCommand, boardCheck_);
     const std::string about = res::LoadString(res::kIdsAboutBox);
@@ -75,20 +77,15 @@ bool CPlayerDlg::OnInitDialog() {
 }
 
 void CPlayerDlg::OpenBoard() {
-    if (FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &hBoard) != FT_OK) {
-        hBoard = nullptr;
-        Fail(NotConnectedBox(CableOpenFailure()));
-        return;
-    }
-    // A cable that answers reads tells whether the board is there and is one Tunlet
-    // drives; a file dump cannot, and gets exactly the upload's bytes.
-    if (!boardCheck_ || !CableCanRead(hBoard)) return;
-    const BoardCheck check = CheckBoard(hBoard);
+    const BoardLink link =
+        OpenBoardLink({boardCheck_, [this](const std::vector<ChainMember>& chain) { return ChosenFpga(chain); }, false});
+    hBoard = link.handle;
+    target_ = link.selection.Target();
+    if (link.Ready()) return;
+    const BoardCheck& check = link.selection.check;
     // A board found off or not answering may have lost the tune it held: once it is
     // back, the next Play sends the tune whole.
-    if (check.result == BoardCheck::Result::Ready) return;
-    fTuneLoaded = 0;
-    CloseBoard();
+    if (link.checked) fTuneLoaded = 0;
     if (check.result == BoardCheck::Result::WriteFailed) transferFailed_ = true;
     Fail(CheckBox(check));
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "app/Boxes.h"
 #include "app/LoadFile.h"
 #include "app/WorkerThread.h"
+#include "link/ChainScan.h"
 #include "link/Upload.h"
 #include "media/NesRom.h"
 #include "media/NsfTune.h"
@@ -45,10 +47,14 @@ public:
     static constexpr int kSendWholeCommand = 0x0030;
     static constexpr int kBoardDetailsCommand = 0x0040;
     static constexpr int kBoardCheckCommand = 0x0050;
+    static constexpr int kChooseFpgaCommand = 0x0060;
     // The names of the settings kept between runs.
     static constexpr char kFolderSetting[] = "LastFolder";
     static constexpr char kAutoAdvanceSetting[] = "AutoAdvance";
     static constexpr char kBoardCheckSetting[] = "BoardCheck";
+    // The FPGA chosen for a JTAG chain: this, then the chain's key (ChainKey), holds
+    // its number as Board details lists it ("" or unset: the check chooses).
+    static constexpr char kFpgaSettingPrefix[] = "Fpga-";
     // The track clock: time left and Auto-advance, while a track plays.
     static constexpr int kTrackTimer = 2;
     static constexpr int kTrackPeriodMs = 250;
@@ -130,6 +136,7 @@ public:
     void SetProgress(int position) override;
     void ShowMessage(const char* text) override;
     bool Packed() const override { return packed_; }
+    ChainTarget Target() const override { return target_; }
 
     // The dialog's state, in declaration order.
     NsfTune tune;
@@ -154,6 +161,11 @@ private:
     // The menu's board entries.
     void ShowBoardDetails();
     void ToggleBoardCheck();
+    // The window's menu entry "Choose the FPGA...": which FPGA of the chain uploads go
+    // to, kept for that chain.
+    void ChooseFpga();
+    // The FPGA kept for this chain (counted from 0), none when the check chooses.
+    std::optional<std::size_t> ChosenFpga(const std::vector<ChainMember>& chain);
     void SendWhole();
     // The folder of the last file loaded, kept for Open.
     void RememberFolder(const std::string& path);
@@ -188,6 +200,7 @@ private:
     std::function<void()> transferStarting_;
     std::function<void()> transferEnded_;
     bool boardCheck_ = true;
+    ChainTarget target_;  // where the FPGA of the open board sits in its chain
     bool boardCheckForced_ = false;  // --no-board-check: the menu's tick is not kept
     std::atomic<int> boxes_{0};
     // Counts a box (or a dialog) of the window while it is up: no timer acts meanwhile.

@@ -1,8 +1,11 @@
 // The player dialog's keys and window menu (Enter, Open, the board's entries, About),
 // painting and shutdown.
+#include <algorithm>
+
 #include "app/AboutDlg.h"
 #include "app/BoardScan.h"
 #include "app/PlayerDlg.h"
+#include "link/BoardLink.h"
 
 namespace tunlet {
 
@@ -55,23 +58,66 @@ void CPlayerDlg::ToggleBoardCheck() {
     Window().WriteSetting(kBoardCheckSetting, boardCheck_ ? "1" : "0");
 }
 
+std::optional<std::size_t> CPlayerDlg::ChosenFpga(const std::vector<ChainMember>& chain) {
+    const std::string kept = Window().ReadSetting(kFpgaSettingPrefix + ChainKey(chain));
+    if (kept.empty() || kept.size() > 2 || kept.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    const int number = std::stoi(kept);
+    if (number < 1) return std::nullopt;
+    return static_cast<std::size_t>(number - 1);
+}
+
+namespace {
+constexpr char kDumpCannotAnswer[] = "A dump cannot answer: the board's chain can be read only through a cable.";
+}  // namespace
+
+void CPlayerDlg::ChooseFpga() {
+    if (!IsIdle()) return;  // the cable belongs to the transfer
+    // Every FPGA's design is read, whatever was chosen before.
+    const BoardLink link = OpenBoardLink({true, nullptr, true});
+    if (link.handle != nullptr) FT_Close(link.handle);
+    const BoardSelection& sel = link.selection;
+    if (link.handle != nullptr && !link.checked) return Fail(PlainBox(kDumpCannotAnswer));
+    if (sel.devices.empty() || (sel.check.result != BoardCheck::Result::Ready &&
+                                sel.check.result != BoardCheck::Result::Refused)) {
+        return Fail(CheckBox(sel.check));
+    }
+    std::vector<std::size_t> fpgas;
+    std::vector<std::string> entries = {"The one FPGA whose design takes uploads"};
+    for (std::size_t i = 0; i < sel.devices.size(); ++i) {
+        if (!IsUploadCandidate(sel.devices[i])) continue;
+        fpgas.push_back(i);
+        const bool ready = std::find(sel.ready.begin(), sel.ready.end(), i) != sel.ready.end();
+        entries.push_back(Capitalised(DescribeMember(sel.devices, i)) +
+                          (ready ? ": its design takes uploads" : ": its design does not take uploads"));
+    }
+    if (fpgas.empty()) return Fail(CheckBox(sel.check));
+    const std::optional<std::size_t> kept = ChosenFpga(sel.devices);
+    const auto at = kept ? std::find(fpgas.begin(), fpgas.end(), *kept) : fpgas.end();
+    const int current = at == fpgas.end() ? 0 : static_cast<int>(at - fpgas.begin()) + 1;
+    int picked = -1;
+    {
+        const BoxScope up(boxes_);
+        picked = Window().ChooseEntry("Choose the FPGA", "Send uploads on this JTAG chain to:", entries, current);
+    }
+    if (picked < 0 || static_cast<std::size_t>(picked) >= entries.size()) return;
+    Window().WriteSetting(kFpgaSettingPrefix + ChainKey(sel.devices),
+                          picked == 0 ? "" : std::to_string(fpgas[static_cast<std::size_t>(picked) - 1] + 1));
+}
+
 void CPlayerDlg::ShowBoardDetails() {
     if (!IsIdle()) return;  // the cable belongs to the transfer
-    FT_HANDLE handle = nullptr;
-    if (FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK) {
-        Fail(NotConnectedBox(CableOpenFailure()));
-        return;
-    }
-    if (!CableCanRead(handle)) {
-        FT_Close(handle);
-        Fail(PlainBox("A dump cannot answer: board details need a cable that reads."));
+    const BoardLink link =
+        OpenBoardLink({true, [this](const std::vector<ChainMember>& chain) { return ChosenFpga(chain); }, true});
+    if (link.handle != nullptr && !link.checked) {
+        FT_Close(link.handle);
+        Fail(PlainBox(kDumpCannotAnswer));
         return;
     }
     std::string text;
-    const BoardCheck scan = ScanBoard(handle, text);
-    FT_Close(handle);
+    const BoardCheck scan = ScanBoard(link.handle, link.selection, text);
+    if (link.handle != nullptr) FT_Close(link.handle);
     if (scan.result == BoardCheck::Result::NotConnected || scan.result == BoardCheck::Result::WriteFailed) {
-        if (scan.result == BoardCheck::Result::NotConnected) fTuneLoaded = 0;  // a board found off may have lost its tune
+        if (link.checked && scan.result == BoardCheck::Result::NotConnected) fTuneLoaded = 0;  // a board found off may have lost its tune
         Fail(CheckBox(scan));
         return;
     }
@@ -115,6 +161,9 @@ bool CPlayerDlg::OnSysCommand(unsigned id) {
             return true;
         case kBoardCheckCommand:
             ToggleBoardCheck();
+            return true;
+        case kChooseFpgaCommand:
+            ChooseFpga();
             return true;
         default:
             return false;

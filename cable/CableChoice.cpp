@@ -21,6 +21,14 @@ CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> u
     } else if (spec == "virtual") {
         choice.board = VirtualBoard::Create();
         choice.backend = choice.board;
+    } else if (spec.rfind("virtual:", 0) == 0) {
+        std::vector<ChainDevice> chain;
+        choice.problem = VirtualBoard::ParseChain(spec.substr(8), chain);
+        if (choice.problem.empty()) {
+            choice.board = VirtualBoard::Create();
+            choice.board->SetChain(std::move(chain));
+            choice.backend = choice.board;
+        }
     } else if (spec.rfind("dump:", 0) == 0 && spec.size() > 5) {
         choice.backend = std::make_shared<DumpCable>(spec.substr(5));
     }

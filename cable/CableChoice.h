@@ -10,15 +10,17 @@
 namespace tunlet {
 
 // The values --cable takes, as the error for any other value lists them.
-inline constexpr char kCableChoices[] = "usb-blaster, virtual or dump:PATH";
+inline constexpr char kCableChoices[] = "usb-blaster, virtual, virtual:LIST or dump:PATH";
 
 struct CableChoice {
     std::shared_ptr<CableBackend> backend;  // null when the --cable value is not understood
     std::shared_ptr<VirtualBoard> board;    // set for "virtual"
+    std::string problem;                    // why the value is not understood, when it names a kind
 };
 
-// "usb-blaster" (the real cable), "virtual" (a board in memory) or "dump:PATH" (the
-// raw cable bytes to a file). usbBlaster stands in for the real cable when given.
+// "usb-blaster" (the real cable), "virtual" (a board in memory: one EP4CE22 with the
+// player's design), "virtual:LIST" (a board whose chain is written out, see
+// VirtualBoard::ParseChain) or "dump:PATH" (the raw cable bytes to a file). usbBlaster stands in for the real cable when given.
 CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> usbBlaster = nullptr);
 
 // The real cable's pace, for a virtual board that should feel like one.

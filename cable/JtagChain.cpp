@@ -10,6 +10,14 @@ constexpr std::uint16_t kIrCapture = 0x001;  // what every instruction register 
 constexpr unsigned kIdcodeBits = 32;
 constexpr unsigned kInfoNibbleBits = 4;
 constexpr unsigned kNibblesPerWord = 8;
+constexpr unsigned kDebugPortIrLength = 4;
+constexpr std::uint16_t kDebugPortIdcode = 0xE;
+
+bool IdcodeInstruction(unsigned irLength, std::uint16_t instruction) {
+    if (irLength == kIrLength) return instruction == kIrIdcode;
+    if (irLength == kDebugPortIrLength) return instruction == kDebugPortIdcode;
+    return false;
+}
 }  // namespace
 
 std::vector<ChainDevice> DefaultBoardChain() { return {ChainDevice{kEp4ce22Idcode, kIrLength, VirtualHub{}}}; }
@@ -71,15 +79,38 @@ void JtagChain::UpdateDr(Device& d) {
         const unsigned width = VirWidth(*d.config.hub);
         d.vir = width >= 64 ? d.dr.bits : d.dr.bits & ((std::uint64_t{1} << width) - 1);
         d.infoNibble = 0;
+        d.record.user1 = d.vir;
     } else if (d.instruction == kIrUser0 && d.vir == 0) {
         ++d.infoNibble;
     }
+}
+
+bool JtagChain::TakesUser0(const Device& d) { return d.config.irLength == kIrLength && d.instruction == kIrUser0; }
+
+void JtagChain::RecordUser0Bit(Device& d, bool bit) {
+    DeviceRecord& r = d.record;
+    if (r.user0Bits % 8 == 0) r.user0.push_back(0);
+    if (bit) r.user0.back() = static_cast<std::uint8_t>(r.user0.back() | (1u << (r.user0Bits % 8)));
+    ++r.user0Bits;
+}
+
+bool JtagChain::TakesUser0Bytes() const {
+    return devices_.size() == 1 && TakesUser0(devices_[0]) && devices_[0].dr.length == 1 &&
+           devices_[0].record.user0Bits % 8 == 0;
+}
+
+void JtagChain::ShiftUser0Byte(std::uint8_t byte) {
+    Device& d = devices_[0];
+    d.record.user0.push_back(byte);
+    d.record.user0Bits += 8;
+    d.dr.bits = byte >> 7;
 }
 
 void JtagChain::Clock(TapState from, TapState to, bool tdi) {
     if (from == TapState::ShiftIr || from == TapState::ShiftDr) {
         bool in = tdi;
         for (auto it = devices_.rbegin(); it != devices_.rend(); ++it) {
+            if (from == TapState::ShiftDr && TakesUser0(*it)) RecordUser0Bit(*it, in);
             Register& r = from == TapState::ShiftIr ? it->ir : it->dr;
             const bool out = (r.bits & 1) != 0;
             r.bits = (r.bits >> 1) | (std::uint64_t{in} << (r.length - 1));
@@ -96,11 +127,19 @@ void JtagChain::Clock(TapState from, TapState to, bool tdi) {
         case TapState::UpdateIr:
             for (Device& d : devices_) {
                 d.instruction = static_cast<std::uint16_t>(d.ir.bits);
-                d.idcodeSelected = d.config.irLength == kIrLength && d.instruction == kIrIdcode;
+                d.idcodeSelected = IdcodeInstruction(d.config.irLength, d.instruction);
+                std::vector<std::uint16_t>& seen = d.record.instructions;
+                if (seen.empty() || seen.back() != d.instruction) seen.push_back(d.instruction);
             }
             break;
         case TapState::CaptureDr:
-            for (Device& d : devices_) CaptureDr(d);
+            for (Device& d : devices_) {
+                CaptureDr(d);
+                if (TakesUser0(d)) {
+                    d.record.user0.clear();
+                    d.record.user0Bits = 0;
+                }
+            }
             break;
         case TapState::UpdateDr:
             for (Device& d : devices_) UpdateDr(d);

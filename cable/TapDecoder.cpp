@@ -133,8 +133,10 @@ void TapDecoder::Feed(const std::uint8_t* data, std::size_t count, std::vector<s
         const std::uint8_t b = data[i];
         if (shiftBytesLeft_ > 0) {
             --shiftBytesLeft_;
-            if (!shiftRead_ && !tms_ && state_ == TapState::ShiftDr && current_.ir == kIrUser0 && leftoverBits_ == 0) {
+            if (!shiftRead_ && !tms_ && state_ == TapState::ShiftDr && current_.ir == kIrUser0 && leftoverBits_ == 0 &&
+                chain_->TakesUser0Bytes()) {
                 ShiftByteFast(b);
+                chain_->ShiftUser0Byte(b);
             } else {
                 // Per bit: TDI set and TDO sampled with TCK low, then the rising edge.
                 std::uint8_t answer = 0;

@@ -90,6 +90,8 @@ public:
     unsigned user0LeftoverBits() const { return leftoverBits_; }
     std::uint8_t user0LeftoverValue() const { return leftoverValue_; }
     std::uint64_t clocks() const { return clocks_; }
+    // The devices behind the cable, as each of them saw the clocks.
+    const JtagChain& chain() const { return *chain_; }
 
 private:
     void Clock(bool tms, bool tdi);

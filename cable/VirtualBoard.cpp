@@ -1,6 +1,8 @@
 #include "cable/VirtualBoard.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iomanip>
 #include <sstream>
@@ -185,9 +187,64 @@ void VirtualBoard::Reset() {
     record_.open = open;
 }
 
+std::string VirtualBoard::ParseChain(const std::string& list, std::vector<ChainDevice>& devices) {
+    struct Named {
+        const char* name;
+        ChainDevice device;
+    };
+    const VirtualHub player;  // the player's design: one virtual JTAG node
+    const Named kNamed[] = {
+        {"ep4ce22", {kEp4ce22Idcode, kIrLength, player}},    // Cyclone IV E with the player's design
+        {"5cseba6", {0x02D020DD, kIrLength, player}},        // Cyclone V SoC (DE10-Nano) with it
+        {"nohub", {kEp4ce22Idcode, kIrLength, std::nullopt}},  // an FPGA whose design has no hub
+        {"epm570", {0x020A20DD, kIrLength, std::nullopt}},   // MAX II CPLD
+        {"dap", {0x4BA00477, 4, std::nullopt}},              // the HPS's ARM debug port
+    };
+    devices.clear();
+    std::string rest = list == "soc" ? "dap,5cseba6" : list;
+    for (;;) {
+        const std::size_t comma = rest.find(',');
+        const std::string item = rest.substr(0, comma);
+        bool found = false;
+        for (const Named& n : kNamed) {
+            if (item == n.name) {
+                devices.push_back(n.device);
+                found = true;
+            }
+        }
+        const std::size_t colon = item.find(':');
+        if (!found && colon != std::string::npos) {
+            const std::string id = item.substr(0, colon), ir = item.substr(colon + 1);
+            char* end = nullptr;
+            const unsigned long irBits = std::strtoul(ir.c_str(), &end, 10);
+            const bool irOk = !ir.empty() && *end == '\0' && irBits >= 2 && irBits <= 32;
+            end = nullptr;
+            const unsigned long code = std::strtoul(id.c_str(), &end, 16);
+            const bool idOk = id.size() == 10 && id.rfind("0x", 0) == 0 && *end == '\0' && (code & 1) != 0;
+            if (irOk && (id == "none" || idOk)) {
+                ChainDevice d{std::nullopt, static_cast<unsigned>(irBits), std::nullopt};
+                if (id != "none") d.idcode = static_cast<std::uint32_t>(code);
+                devices.push_back(d);
+                found = true;
+            }
+        }
+        if (!found) {
+            return "'" + item + "' is no device of a virtual chain: use " + kChainDeviceNames +
+                   ", 0xIDCODE:IR (an odd IDCODE, IR 2 to 32 bits) or none:IR";
+        }
+        if (comma == std::string::npos) break;
+        rest = rest.substr(comma + 1);
+    }
+    if (devices.size() > 8) return "a virtual chain holds at most 8 devices";
+    return "";
+}
+
 VirtualBoard::Record VirtualBoard::Snapshot() const {
     std::lock_guard lock(mutex_);
     Record r = record_;
+    const JtagChain& chain = decoder_.chain();
+    r.chain = chain_;
+    for (std::size_t i = 0; i < chain.size(); ++i) r.devices.push_back(chain.Record(i));
     r.scans = decoder_.scans();
     r.hasUser1 = decoder_.hasUser1();
     r.user1 = decoder_.user1();
@@ -209,9 +266,69 @@ bool VirtualBoard::IsOpen() const {
 
 namespace tunlet {
 
+namespace {
+
+std::string InstructionName(const ChainDevice& d, std::uint16_t ir) {
+    if (ir == (1u << d.irLength) - 1) return "BYPASS";
+    if (d.irLength == kIrLength) {
+        if (ir == kIrIdcode) return "IDCODE";
+        if (ir == kIrUser0) return "USER0";
+        if (ir == kIrUser1) return "USER1";
+    } else if (d.irLength == 4 && ir == 0xE) {
+        return "IDCODE";
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%03X", static_cast<unsigned>(ir));
+    return text;
+}
+
+// Each device of a chain of several: the instructions it latched and, for the FPGA,
+// what its USER0 took: the bits the devices nearer TDI put ahead, then the bytes.
+void DescribeDevices(std::ostringstream& out, const VirtualBoard::Record& r) {
+    for (std::size_t i = 0; i < r.chain.size() && i < r.devices.size(); ++i) {
+        const ChainDevice& c = r.chain[i];
+        const DeviceRecord& d = r.devices[i];
+        out << "device " << i + 1 << ", ";
+        if (c.idcode) {
+            out << "0x" << std::hex << std::uppercase << std::setw(8) << std::setfill('0') << *c.idcode << std::dec
+                << std::setfill(' ');
+        } else {
+            out << "no IDCODE";
+        }
+        out << ": instructions ";
+        if (d.instructions.empty()) out << "IDCODE (from reset)";
+        for (std::size_t k = 0; k < d.instructions.size(); ++k) out << (k ? ", " : "") << InstructionName(c, d.instructions[k]);
+        if (c.hub && d.user1) out << "; USER1 0x" << std::hex << std::uppercase << *d.user1 << std::dec;
+        if (c.hub && d.user0Bits > 0) {
+            const std::uint64_t ahead = r.chain.size() - 1 - i;
+            std::vector<std::uint8_t> bytes;
+            std::uint64_t at = ahead;
+            for (; at + 8 <= d.user0Bits; at += 8) {
+                std::uint8_t b = 0;
+                for (unsigned k = 0; k < 8; ++k) b = static_cast<std::uint8_t>(b | (((d.user0[(at + k) / 8] >> ((at + k) % 8)) & 1) << k));
+                bytes.push_back(b);
+            }
+            out << "; USER0: ";
+            if (ahead > 0) out << ahead << " bit(s) ahead, then ";
+            out << bytes.size() << " bytes, CRC-32 " << std::hex << std::uppercase << std::setw(8) << std::setfill('0')
+                << Crc32(bytes.data(), bytes.size()) << std::dec << std::setfill(' ');
+            if (d.user0Bits > at) out << ", then " << d.user0Bits - at << " more bit(s)";
+        }
+        out << "\n";
+    }
+}
+
+}  // namespace
+
 std::string VirtualBoard::Describe(const Record& r) {
     std::ostringstream out;
     out << "virtual board received " << r.bytes << " cable bytes in " << r.writes.size() << " writes\n";
+    if (r.chain.size() > 1) {
+        // The cable's own view of the scans says nothing of which device took what.
+        DescribeDevices(out, r);
+        out << "TAP: " << TapStateName(r.state) << ", outputs " << (r.outputEnable ? "enabled" : "released") << "\n";
+        return out.str();
+    }
     for (const JtagScan& s : r.scans) {
         if (s.instruction) {
             out << "  IR scan: " << s.bits << " bits, instruction 0x" << std::hex << std::uppercase << std::setw(3)

@@ -22,6 +22,9 @@
 
 namespace tunlet {
 
+// The named devices of --cable virtual:LIST.
+inline constexpr char kChainDeviceNames[] = "ep4ce22, 5cseba6, nohub, epm570, dap";
+
 class VirtualBoard : public CableBackend, public std::enable_shared_from_this<VirtualBoard> {
 public:
     // What the board has seen since it was made (or since Reset).
@@ -43,12 +46,21 @@ public:
         int reads = 0;                  // FT_Read calls
         std::uint64_t readBytes = 0;    // bytes they returned
         bool open = false;
+        std::vector<ChainDevice> chain;     // the devices behind the cable, the one nearest TDO first
+        std::vector<DeviceRecord> devices;  // what each of them saw
     };
 
     // Decides the written-count of a write: nothing for a full write.
     using WriteFault = std::function<std::optional<DWORD>(std::size_t index, DWORD count)>;
 
     static std::shared_ptr<VirtualBoard> Create() { return std::shared_ptr<VirtualBoard>(new VirtualBoard); }
+
+    // A chain written out for --cable virtual:LIST: devices from the one nearest TDO,
+    // separated by commas, each one of kChainDeviceNames, 0xIDCODE:IR (a part with
+    // that IDCODE and IR length) or none:IR (a device without IDCODE); "soc" is a
+    // debug port beside a Cyclone V SoC, as on the DE-series SoC boards. Fills
+    // devices, or returns why the list is not understood.
+    static std::string ParseChain(const std::string& list, std::vector<ChainDevice>& devices);
 
     CableOpenResult Open(const char* description) override;
 

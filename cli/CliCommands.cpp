@@ -1,5 +1,7 @@
 #include "cli/CliCommands.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <ostream>
 
 #include "app/Boxes.h"
@@ -39,6 +41,20 @@ int CheckFailed(const BoardCheck& check, std::ostream& err) {
         case BoardCheck::Result::Refused: return kExitChainRefused;
         default: return kExitWriteError;
     }
+}
+
+bool ParseDevice(const std::string& value, std::optional<std::size_t>& device) {
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || errno != 0 || n < 1 || n > static_cast<long>(kMaxChainDevices)) return false;
+    device = static_cast<std::size_t>(n - 1);
+    return true;
+}
+
+DeviceChoice Chosen(std::optional<std::size_t> device) {
+    if (!device) return nullptr;
+    return [device](const std::vector<ChainMember>&) { return device; };
 }
 
 }  // namespace tunlet::cli

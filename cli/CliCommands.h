@@ -4,6 +4,7 @@
 
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,10 +16,10 @@ namespace tunlet::cli {
 
 inline constexpr const char* kUsage =
     "usage: tunlet-cli info FILE\n"
-    "       tunlet-cli play FILE [--song N] [--header-only] [--packed] [--no-board-check]\n"
-    "                            [--cable usb-blaster|virtual|dump:PATH]\n"
+    "       tunlet-cli play FILE [--song N] [--header-only] [--packed] [--device N | --no-board-check]\n"
+    "                            [--cable usb-blaster|virtual|virtual:LIST|dump:PATH]\n"
     "       tunlet-cli play FILE --playlist [--track-seconds S] [--header-only] [--cable ...]\n"
-    "       tunlet-cli scan [--cable usb-blaster|virtual]\n"
+    "       tunlet-cli scan [--device N] [--cable usb-blaster|virtual|virtual:LIST]\n"
     "       tunlet-cli --help | -h | /? | --version\n";
 
 int Usage(std::ostream& err, const std::string& problem);
@@ -29,6 +30,12 @@ bool Load(const std::string& path, NsfTune& tune, std::unique_ptr<NesRom>& rom, 
 // What a check that did not pass says (the text the window's box shows), and its
 // exit code.
 int CheckFailed(const BoardCheck& check, std::ostream& err);
+
+// --device N: the FPGA uploads go to, numbered from 1 as scan lists the chain.
+inline constexpr const char* kDeviceUsage = "--device needs a device number from 1 to 8, as scan lists the chain, not ";
+bool ParseDevice(const std::string& value, std::optional<std::size_t>& device);
+// The choice of --device for the board's selection (none: the check decides alone).
+DeviceChoice Chosen(std::optional<std::size_t> device);
 
 int Info(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env);

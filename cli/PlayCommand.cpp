@@ -15,6 +15,7 @@
 #include "cable/CableChoice.h"
 #include "cli/CliCommands.h"
 #include "cli/StopSignals.h"
+#include "link/BoardLink.h"
 #include "link/Upload.h"
 #include "media/Playlist.h"
 #include "res/Strings.h"
@@ -84,16 +85,19 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     std::optional<std::string> song;
     bool headerOnly = false;
     bool boardCheck = true;
+    std::optional<std::size_t> device;
     bool packed = false;
     bool playlist = false;
     std::optional<double> trackSeconds;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--song" || a == "--cable" || a == "--track-seconds") {
+        if (a == "--song" || a == "--cable" || a == "--track-seconds" || a == "--device") {
             if (i + 1 == args.size()) return Usage(err, a + " needs a value");
             const std::string& v = args[++i];
             if (a == "--cable") {
                 cable = v;
+            } else if (a == "--device") {
+                if (!ParseDevice(v, device)) return Usage(err, kDeviceUsage + ("'" + v + "'"));
             } else if (a == "--track-seconds") {
                 char* end = nullptr;
                 const double seconds = std::strtod(v.c_str(), &end);
@@ -123,9 +127,15 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     if (path.empty()) return Usage(err, "play needs a FILE");
     if (trackSeconds && !playlist) return Usage(err, "--track-seconds goes with --playlist");
     if (song && playlist) return Usage(err, "--song and --playlist do not go together: the playlist gives the songs");
+    if (device && !boardCheck) {
+        return Usage(err, "--device and --no-board-check do not go together: only the check knows the chain");
+    }
 
     const CableChoice choice = ChooseCable(cable, env.usbBlaster);
-    if (!choice.backend) return BadValue(err, "unknown cable '" + cable + "': use " + kCableChoices);
+    if (!choice.backend) {
+        return BadValue(err, "unknown cable '" + cable + "': " +
+                                 (choice.problem.empty() ? "use " + std::string(kCableChoices) : choice.problem));
+    }
     const std::shared_ptr<CableBackend>& backend = choice.backend;
     const std::shared_ptr<VirtualBoard>& virtualBoard = choice.board;
     if (virtualBoard) virtualBoard->SetKeepRaw(false);
@@ -161,23 +171,17 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     }
 
     SetCableBackend(backend);
-    FT_HANDLE handle = nullptr;
-    if (FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK) {
-        err << NotConnectedBox(CableOpenFailure()).text << "\n";
-        SetCableBackend(nullptr);
-        return kExitNotConnected;
-    }
     // The board must be there and be one Tunlet drives; a dump cannot answer.
-    if (boardCheck && CableCanRead(handle)) {
-        const BoardCheck check = CheckBoard(handle);
-        if (check.result != BoardCheck::Result::Ready) {
-            FT_Close(handle);
-            SetCableBackend(nullptr);
-            if (virtualBoard) out << VirtualBoard::Describe(virtualBoard->Snapshot());
-            return CheckFailed(check, err);
-        }
+    const BoardLink link = OpenBoardLink({boardCheck, Chosen(device), false});
+    if (!link.Ready()) {
+        SetCableBackend(nullptr);
+        if (virtualBoard && link.checked) out << VirtualBoard::Describe(virtualBoard->Snapshot());
+        return CheckFailed(link.selection.check, err);
     }
+    const FT_HANDLE handle = link.handle;
     host.board = handle;
+    host.target = link.selection.Target();
+    if (const std::string note = LeadBitsNote(host.target); !note.empty()) out << note << "\n";
     if (playlist) host.song = tracks.front().song;
     const std::int64_t payload = User0Bytes(host);  // before the worker marks the tune loaded
     InterruptGuard guard(host.busy);

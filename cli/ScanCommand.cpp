@@ -5,35 +5,37 @@
 #include "app/Boxes.h"
 #include "cable/CableChoice.h"
 #include "cli/CliCommands.h"
+#include "link/BoardLink.h"
 
 namespace tunlet::cli {
 
 int Scan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
     std::string cable = "usb-blaster";
+    std::optional<std::size_t> device;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--cable" && i + 1 < args.size()) {
-            cable = args[++i];
+        if ((args[i] == "--cable" || args[i] == "--device") && i + 1 == args.size()) {
+            return Usage(err, args[i] + " needs a value");
         } else if (args[i] == "--cable") {
-            return Usage(err, "--cable needs a value");
+            cable = args[++i];
+        } else if (args[i] == "--device") {
+            if (!ParseDevice(args[++i], device)) return Usage(err, kDeviceUsage + ("'" + args[i] + "'"));
         } else {
             return Usage(err, "scan takes no '" + args[i] + "'");
         }
     }
     if (cable.rfind("dump:", 0) == 0) return Usage(err, "scan reads the cable: a dump cannot answer");
     const CableChoice choice = ChooseCable(cable, env.usbBlaster);
-    if (!choice.backend) return BadValue(err, "unknown cable '" + cable + "': use usb-blaster or virtual");
+    if (!choice.backend) {
+        return BadValue(err, "unknown cable '" + cable + "': " +
+                                 (choice.problem.empty() ? "use usb-blaster, virtual or virtual:LIST" : choice.problem));
+    }
 
     SetCableBackend(choice.backend);
-    FT_HANDLE handle = nullptr;
-    if (FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK) {
-        err << NotConnectedBox(CableOpenFailure()).text << "\n";
-        SetCableBackend(nullptr);
-        return kExitNotConnected;
-    }
+    const BoardLink link = OpenBoardLink({true, Chosen(device), true});
     std::string text;
-    const BoardCheck check = ScanBoard(handle, text);
+    const BoardCheck check = ScanBoard(link.handle, link.selection, text);
     out << text;
-    FT_Close(handle);
+    if (link.handle != nullptr) FT_Close(link.handle);
     SetCableBackend(nullptr);
     return CheckFailed(check, err);
 }

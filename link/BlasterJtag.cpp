@@ -167,6 +167,51 @@ FT_STATUS RecoverCutStream(FT_HANDLE h) {
     return Send(h, bytes);
 }
 
+void CableBatch::ShiftScan(unsigned before, std::uint64_t value, unsigned bits, unsigned after, bool padOnes) {
+    const unsigned total = before + bits + after;
+    unsigned sent = 0;
+    const auto bit = [&](bool tdi) { Clock(++sent == total, tdi); };
+    for (unsigned i = 0; i < before; ++i) bit(padOnes);
+    unsigned i = 0;
+    // Whole bytes that are not the scan's last go out as shift commands.
+    for (; i + 8 <= bits && sent + 8 < total; i += 8, sent += 8) ShiftBytes(1, static_cast<std::uint8_t>(value >> i), false);
+    for (; i < bits; ++i) bit(((value >> i) & 1) != 0);
+    for (unsigned k = 0; k < after; ++k) bit(padOnes);
+}
+
+void CableBatch::InstructionToShiftDr(const ChainTarget& target, std::uint16_t instruction) {
+    ShiftScan(target.irBefore, instruction, kIrBits, target.irAfter, true);  // to Exit1-IR
+    Clock(true);   // Update-IR
+    Clock(true);   // Select-DR-Scan
+    Clock(false);  // Capture-DR
+    Clock(false);  // Shift-DR
+}
+
+FT_STATUS BeginUserScanAt(FT_HANDLE h, const ChainTarget& target) {
+    if (target.Alone()) return BeginUserScan(h);
+    CableBatch batch;
+    ResetTap(&batch);
+    GoShiftIr(&batch);
+    batch.InstructionToShiftDr(target, kUser1);
+    batch.ShiftScan(target.devicesBefore, kUser1Value, kUser1Bits, target.devicesAfter, false);  // to Exit1-DR
+    batch.Clock(true);   // Update-DR
+    batch.Clock(true);   // Select-DR-Scan
+    batch.Clock(true);   // Select-IR-Scan
+    batch.Clock(false);  // Capture-IR
+    batch.Clock(false);  // Shift-IR
+    batch.InstructionToShiftDr(target, kUser0);
+    return batch.Send(h);
+}
+
+FT_STATUS EndShiftDrAt(FT_HANDLE h, const ChainTarget& target) {
+    if (target.devicesAfter == 0) return EndShiftDr(h);
+    CableBatch batch;
+    for (unsigned i = 0; i < target.devicesAfter; ++i) batch.Clock(false, true);  // TMS 0, TDI 1
+    DWORD written = 0;
+    batch.Write(kEndShiftDr.data(), static_cast<DWORD>(kEndShiftDr.size()), &written);
+    return batch.Send(h);
+}
+
 FT_STATUS BeginUserScan(FT_HANDLE h) {
     FT_STATUS status = ResetTap(h);
     if (status == FT_OK) status = GoShiftIr(h);

@@ -29,11 +29,37 @@
 //     that clock shifted out.
 //   The last bit of a scan goes out bit-bang with TMS 1.
 //
-// The board is one device with a 10-bit instruction register. Each instruction goes
-// in as one shifted byte and two 0 bits. USER1 (0x00E) gets the 9-bit value 0x100,
-// then USER0 (0x00C) is selected and its data register takes the upload; the last
-// bit of every scan is shifted by the clock that leaves the shift state (0 for
-// instruction scans, 1 for data scans).
+// The FPGA has a 10-bit instruction register. Each instruction goes in as one
+// shifted byte and two 0 bits. USER1 (0x00E) gets the 9-bit value 0x100, then USER0
+// (0x00C) is selected and its data register takes the upload; the last bit of every
+// scan is shifted by the clock that leaves the shift state (0 for instruction scans,
+// 1 for data scans).
+//
+// A chain of several devices. TDI enters the device nearest the cable's TDI, each
+// device's TDO feeds the next one's TDI, and the one nearest TDO answers first
+// (device 1 as tunlet-cli scan numbers them):
+//
+//   cable TDI --> [device 3] --> [FPGA, device 2] --> [device 1] --> cable TDO
+//                 nearer TDI                           nearer TDO
+//
+// The bits shifted first travel furthest: they end in the devices nearer TDO.
+//   Instruction scans: the IRs of the devices nearer TDO (all ones: BYPASS), then the
+//     FPGA's 10 bits, then the IRs of the devices nearer TDI (ones); the last bit
+//     leaves Shift-IR. Every other device latches BYPASS at Update-IR.
+//   Register scans (USER1's 0x100, the hub's registers): one bit for each bypassed
+//     device nearer TDO first, then the FPGA's bits, then one bit for each device
+//     nearer TDI, so that every register holds its own bits at Update-DR. Reads
+//     skip the one bit each device nearer TDO puts ahead of the FPGA's answer.
+//   The USER0 upload is a stream, not a register: the design takes each bit as it
+//     reaches the FPGA's TDI, so nothing may go ahead of the data. Devices nearer
+//     TDO see the stream only after the FPGA and need nothing. Each device nearer
+//     TDI delays it by one clock: the data and its closing 1 bit are followed by
+//     one more 1 bit per such device (TMS low), the last of them leaving Shift-DR,
+//     so that every bit reaches the FPGA. Such a device also hands the FPGA the 0
+//     its BYPASS register captured, once, ahead of the stream: no host can avoid
+//     that, so tunlet-cli scan and play say so.
+//   A chain of one device (the FPGA alone) gets exactly the walks below, write for
+//     write.
 #pragma once
 
 #include <array>
@@ -68,9 +94,13 @@ constexpr std::uint8_t kExitOne = kStepHigh | kTdi;                    // 0x3E: 
 constexpr std::uint8_t kRelease = kNcs | kNce;                         // 0x0C: TMS 0, outputs off
 }  // namespace blaster
 
-// The upload instructions of the board's 10-bit instruction register.
+// The upload instructions of the board's 10-bit instruction register, and what
+// uploads load into USER1: 0x100 in 9 bits, the first bit shifted least significant.
+constexpr unsigned kIrBits = 10;
 constexpr std::uint8_t kUser0 = 0x0C;
 constexpr std::uint8_t kUser1 = 0x0E;
+constexpr std::uint32_t kUser1Value = 0x100;
+constexpr unsigned kUser1Bits = 9;
 
 // A data byte on the cable: 0x81 then the byte, kept in memory as the 16-bit
 // little-endian word (b << 8) | 0x81, so that an array of words is exactly the cable
@@ -80,6 +110,16 @@ static_assert(std::endian::native == std::endian::little, "shift words are laid 
 constexpr ShiftWord MakeShiftWord(unsigned b) {
     return static_cast<ShiftWord>(((b & 0xFF) << 8) | blaster::kShiftOne);
 }
+
+// Where the FPGA sits in the chain (see above); the default is the FPGA alone.
+struct ChainTarget {
+    unsigned devicesBefore = 0;  // devices nearer TDO
+    unsigned devicesAfter = 0;   // devices nearer TDI
+    unsigned irBefore = 0;       // their instruction bits
+    unsigned irAfter = 0;
+    bool Alone() const { return devicesBefore == 0 && devicesAfter == 0; }
+    bool operator==(const ChainTarget&) const = default;
+};
 
 // The fixed walks, each sent in one write. Each returns FT_OK only when the write
 // succeeded and every byte went out; anything else means the stream is broken.
@@ -98,6 +138,12 @@ FT_STATUS RecoverTap(FT_HANDLE h);
 // Selects USER0 for streaming: reset, USER1 <- 0x100, USER0 instruction; ends in
 // Shift-DR. Stops at the first walk that fails and returns its status.
 FT_STATUS BeginUserScan(FT_HANDLE h);
+// The same for an FPGA among other devices: every other device in BYPASS and
+// USER1's value padded as a register; one write. For the FPGA alone, BeginUserScan.
+FT_STATUS BeginUserScanAt(FT_HANDLE h, const ChainTarget& target);
+// Ends the upload's stream: one more 1 bit for each device nearer TDI, then
+// EndShiftDr (which alone is what the FPGA alone gets).
+FT_STATUS EndShiftDrAt(FT_HANDLE h, const ChainTarget& target);
 
 // Cable bytes gathered before they go out, with the read-back they ask for and
 // TCK followed as the cable would: the scans that read (the board check, tunlet-cli
@@ -120,6 +166,13 @@ public:
     void ShiftBytes(std::size_t count, std::uint8_t tdi, bool read);
     // Shifts n data bytes as commands of up to 63 bytes (packed mode).
     void ShiftRun(const std::uint8_t* data, std::size_t n);
+    // One scan from its shift state: `before` pad bits, the `bits` low bits of value
+    // (whole bytes as 0x81 commands, the rest clock by clock), `after` pad bits; the
+    // last bit of all leaves the shift state (TMS 1). Pads are ones when padOnes.
+    void ShiftScan(unsigned before, std::uint64_t value, unsigned bits, unsigned after, bool padOnes);
+    // The instruction of a 10-bit IR from Shift-IR with every other IR of the chain
+    // all ones, then Update-IR and on to Shift-DR.
+    void InstructionToShiftDr(const ChainTarget& target, std::uint16_t instruction);
 
     // Writes everything gathered (nothing when empty) in one write and starts afresh:
     // FT_OK only when every byte went out.

@@ -1,6 +1,7 @@
 #include "link/ChainScan.h"
 
 #include <algorithm>
+#include <utility>
 #include <bit>
 #include <cstdio>
 #include <sstream>
@@ -17,9 +18,6 @@ constexpr unsigned kIdcodeBits = 32;
 constexpr unsigned kNibbleBits = 4;
 constexpr unsigned kNibblesPerWord = 8;
 constexpr unsigned kVirtualJtagNode = 0x08;
-// Uploads load USER1 with 0x100 in 9 bits, the first bit shifted least significant.
-constexpr std::uint32_t kUploadUser1 = 0x100;
-constexpr unsigned kUploadUser1Bits = 9;
 
 struct NodeKind {
     unsigned id;
@@ -106,24 +104,127 @@ ChainRead ReadChain(FT_HANDLE h) {
     batch.Clock(true);                             // Select-DR-Scan
     batch.Clock(false);                            // Capture-DR
     batch.Clock(false);                            // Shift-DR
-    batch.ShiftBytes(kChainReadAnswerBytes, 0xFF, true);  // ones in, the IDCODEs out
-    EndShiftDr(&batch);                            // a last 1, Update-DR, Run-Test/Idle, outputs released
+    batch.ShiftBytes(kIdcodeAnswerBytes, 0xFF, true);  // ones in, the IDCODEs out
+    DrToShiftIr(&batch);                           // a last 1, Update-DR, to Shift-IR
+    batch.ShiftBytes(kIrAnswerBytes, 0x00, false);     // zeros flush every IR
+    batch.ShiftBytes(kIrAnswerBytes, 0xFF, true);      // ones in, the zeros out, then the first 1
+    batch.Clock(true, true);                       // a last 1, to Exit1-IR
+    batch.Clock(true);                             // Update-IR: BYPASS everywhere
+    batch.ReleaseClock();                          // Run-Test/Idle, outputs released
     std::vector<std::uint8_t> answer;
     const ChainRead::Result sent = RunBatch(h, batch, answer);
-    if (sent != ChainRead::Result::Devices) return ChainRead{sent, {}};
-    return ParseChain(answer);
+    if (sent != ChainRead::Result::Devices) return ChainRead{sent, {}, std::nullopt};
+    const std::vector<std::uint8_t> ir(answer.begin() + kIdcodeAnswerBytes, answer.end());
+    answer.resize(kIdcodeAnswerBytes);
+    ChainRead chain = ParseChain(answer);
+    for (unsigned i = 1; i < kMaxIrBits; ++i) {  // an IR has at least 2 bits: the 1 comes after a 0
+        if (Bit(ir, i)) {
+            if (!Bit(ir, i - 1)) chain.irBits = i;
+            break;
+        }
+    }
+    return chain;
 }
 
 std::string RefusedChainText(const ChainRead& chain) {
+    (void)chain;
+    return "The JTAG chain holds more than " + std::to_string(kMaxChainDevices) + " devices; Tunlet drives chains of up to " +
+           std::to_string(kMaxChainDevices) + ".";
+}
+
+namespace {
+
+std::string ChainList(const std::vector<ChainMember>& members) {
     std::string text;
-    if (chain.result == ChainRead::Result::TooLong) {
-        text = "The JTAG chain holds more than " + std::to_string(kMaxChainDevices) + " devices";
-    } else {
-        const std::size_t n = chain.devices.size();
-        text = "The JTAG chain holds " + std::to_string(n) + (n == 1 ? " device: " : " devices: ");
-        for (std::size_t i = 0; i < n; ++i) text += (i == 0 ? "" : ", ") + DescribeJtagDevice(chain.devices[i]);
+    for (std::size_t i = 0; i < members.size(); ++i) text += (i == 0 ? "" : ", ") + DescribeMember(members, i);
+    return text;
+}
+
+std::string Holds(const std::vector<ChainMember>& members) {
+    const std::size_t n = members.size();
+    return "The JTAG chain holds " + std::to_string(n) + (n == 1 ? " device: " : " devices: ") + ChainList(members);
+}
+
+}  // namespace
+
+std::string DescribeMember(const std::vector<ChainMember>& members, std::size_t index) {
+    return "device " + std::to_string(index + 1) + ", " + DescribeJtagDevice(members[index].idcode);
+}
+
+BoardCheck ResolveChain(const ChainRead& chain, std::vector<ChainMember>& members) {
+    members.clear();
+    unsigned known = 0;
+    std::vector<std::size_t> unknown;
+    for (const std::optional<std::uint32_t>& id : chain.devices) {
+        ChainMember m;
+        m.idcode = id;
+        const JtagPart* part = id ? FindJtagPart(*id) : nullptr;
+        if (part != nullptr) {
+            m.irLength = part->irLength;
+            known += part->irLength;
+        } else {
+            unknown.push_back(members.size());
+        }
+        members.push_back(m);
     }
-    return text + "; Tunlet drives a chain of one Intel FPGA.";
+    const auto refuse = [&](const std::string& why) {
+        return BoardCheck{BoardCheck::Result::Refused, Holds(members) + ". " + why};
+    };
+    if (!chain.irBits) {
+        return refuse("Their instruction registers did not measure: no bit shifted in came back within " +
+                      std::to_string(kMaxIrBits) + " clocks.");
+    }
+    const unsigned measured = *chain.irBits;
+    const std::string sum = "the chain's instruction registers measure " + std::to_string(measured) + " bits";
+    if (unknown.size() > 1) {
+        std::string names;
+        for (std::size_t i : unknown) names += (names.empty() ? "" : " and ") + DescribeMember(members, i);
+        return refuse("The instruction-register lengths of " + names + " are not known, and " + sum +
+                      ": Tunlet cannot tell how they share them.");
+    }
+    if (unknown.empty()) {
+        if (known == measured) return {BoardCheck::Result::Ready, ""};
+        return refuse("The known parts' instruction registers add up to " + std::to_string(known) + " bits, but " + sum +
+                      ".");
+    }
+    // An instruction register has at least 2 bits.
+    if (measured < known + 2) {
+        return refuse("The known parts' instruction registers add up to " + std::to_string(known) + " bits, but " + sum +
+                      ": that leaves no room for " + DescribeMember(members, unknown[0]) + ".");
+    }
+    members[unknown[0]].irLength = measured - known;
+    members[unknown[0]].irMeasured = true;
+    return {BoardCheck::Result::Ready, ""};
+}
+
+bool IsUploadCandidate(const ChainMember& member) {
+    if (!member.idcode || !IsAlteraIdcode(*member.idcode) || member.irLength != kIrBits) return false;
+    const JtagPart* part = FindJtagPart(*member.idcode);
+    return part == nullptr || part->kind == PartKind::Fpga;
+}
+
+ChainTarget TargetAt(const std::vector<ChainMember>& members, std::size_t index) {
+    ChainTarget t;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (i < index) {
+            ++t.devicesBefore;
+            t.irBefore += members[i].irLength;
+        } else if (i > index) {
+            ++t.devicesAfter;
+            t.irAfter += members[i].irLength;
+        }
+    }
+    return t;
+}
+
+std::string LeadBitsNote(const ChainTarget& target) {
+    const unsigned n = target.devicesAfter;
+    if (n == 0) return "";
+    return n == 1 ? "The device between the cable's TDI and the FPGA hands the FPGA its captured 0 bit ahead of every "
+                    "upload: the design sees one 0 bit before the data."
+                  : std::to_string(n) + " devices between the cable's TDI and the FPGA hand the FPGA their captured 0 "
+                                        "bits ahead of every upload: the design sees " +
+                        std::to_string(n) + " 0 bits before the data.";
 }
 
 BoardCheck CheckOfRead(ChainRead::Result result) {
@@ -134,26 +235,84 @@ BoardCheck CheckOfRead(ChainRead::Result result) {
 
 BoardCheck CheckOfChain(const ChainRead& chain) {
     if (chain.result == ChainRead::Result::TooLong) return {BoardCheck::Result::Refused, RefusedChainText(chain)};
-    if (chain.result != ChainRead::Result::Devices) return CheckOfRead(chain.result);
-    if (chain.devices.size() != 1 || !chain.devices[0] || !IsAlteraIdcode(*chain.devices[0])) {
-        return {BoardCheck::Result::Refused, RefusedChainText(chain)};
+    return CheckOfRead(chain.result);
+}
+
+std::string ChainKey(const std::vector<ChainMember>& chain) {
+    std::string key;
+    for (const ChainMember& m : chain) {
+        char id[12] = "none";
+        if (m.idcode) std::snprintf(id, sizeof id, "%08X", static_cast<unsigned>(*m.idcode));
+        key += (key.empty() ? "" : "-") + std::string(id);
     }
-    return {BoardCheck::Result::Ready, ""};
+    return key;
 }
 
-BoardCheck CheckOfHub(ChainRead::Result read, const HubInfo& hub) {
-    if (read != ChainRead::Result::Devices) return CheckOfRead(read);
-    std::string refusal = UploadRefusal(hub);
-    if (!refusal.empty()) return {BoardCheck::Result::Refused, std::move(refusal)};
-    return {BoardCheck::Result::Ready, ""};
+BoardSelection SelectBoard(FT_HANDLE h, const DeviceChoice& choose) {
+    using R = BoardCheck::Result;
+    BoardSelection sel;
+    const ChainRead chain = ReadChain(h);
+    sel.check = CheckOfChain(chain);
+    if (sel.check.result != R::Ready) return sel;
+    sel.check = ResolveChain(chain, sel.devices);
+    if (sel.check.result != R::Ready) return sel;
+    const std::vector<ChainMember>& devices = sel.devices;
+    const auto refuse = [&](std::string text) {
+        sel.check = {R::Refused, std::move(text)};
+        return sel;
+    };
+    std::vector<std::size_t> candidates;
+    const std::optional<std::size_t> chosen = choose ? choose(devices) : std::nullopt;
+    if (chosen) {
+        if (*chosen >= devices.size()) {
+            return refuse(Holds(devices) + ". There is no device " + std::to_string(*chosen + 1) + " to send to.");
+        }
+        if (!IsUploadCandidate(devices[*chosen])) {
+            return refuse("The device chosen, " + DescribeMember(devices, *chosen) +
+                          ", is not an Intel FPGA: uploads go to an FPGA's design.");
+        }
+        candidates = {*chosen};
+    } else {
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            if (IsUploadCandidate(devices[i])) candidates.push_back(i);
+        }
+        if (candidates.empty()) return refuse(Holds(devices) + "; none is an Intel FPGA.");
+    }
+    std::vector<std::pair<std::size_t, std::string>> refused;  // the FPGAs whose design does not take uploads
+    for (std::size_t i : candidates) {
+        HubInfo hub;
+        const ChainRead::Result read = ReadHubHead(h, hub, TargetAt(devices, i));
+        if (read != ChainRead::Result::Devices) {
+            sel.ready.clear();
+            sel.check = CheckOfRead(read);
+            return sel;
+        }
+        std::string why = UploadRefusal(hub);
+        if (why.empty()) {
+            sel.ready.push_back(i);
+        } else {
+            refused.emplace_back(i, std::move(why));
+        }
+    }
+    if (sel.ready.empty()) {
+        // The FPGA alone keeps the design's own words; in a chain, each FPGA is named.
+        if (devices.size() == 1) return refuse(refused.front().second);
+        std::string text = chosen ? "" : Holds(devices) + ".";
+        for (const auto& [i, why] : refused) text += (text.empty() ? "" : " ") + ("Device " + std::to_string(i + 1) + ": ") + why;
+        return refuse(text);
+    }
+    if (sel.ready.size() > 1) {
+        std::string names;
+        for (std::size_t i : sel.ready) names += (names.empty() ? "" : "; ") + DescribeMember(devices, i);
+        return refuse("Several FPGAs take uploads: " + names +
+                      ". Choose one: tunlet-cli --device N, or the window's menu entry \"Choose the FPGA...\".");
+    }
+    sel.target = sel.ready.front();
+    sel.check = {R::Ready, ""};
+    return sel;
 }
 
-BoardCheck CheckBoard(FT_HANDLE h) {
-    if (BoardCheck chain = CheckOfChain(ReadChain(h)); chain.result != BoardCheck::Result::Ready) return chain;
-    HubInfo hub;
-    const ChainRead::Result read = ReadHubHead(h, hub);
-    return CheckOfHub(read, hub);
-}
+BoardCheck CheckBoard(FT_HANDLE h) { return SelectBoard(h).check; }
 
 namespace {
 
@@ -161,7 +320,10 @@ namespace {
 // loading USER0 left), each nibble one USER0 scan through Update-DR whose first 4
 // bits come back in one read-back byte; ends in Run-Test/Idle with the outputs
 // released.
-void AppendHubReads(CableBatch& batch, std::size_t words, bool inShiftDr) {
+// Read-back bytes per nibble: the bits of the devices nearer TDO come first.
+std::size_t NibbleBytes(const ChainTarget& target) { return (target.devicesBefore + kNibbleBits + 7) / 8; }
+
+void AppendHubReads(CableBatch& batch, std::size_t words, bool inShiftDr, const ChainTarget& target) {
     for (std::size_t n = 0; n < words * kNibblesPerWord; ++n) {
         if (!inShiftDr) {
             batch.Clock(true);   // Select-DR-Scan
@@ -169,17 +331,24 @@ void AppendHubReads(CableBatch& batch, std::size_t words, bool inShiftDr) {
             batch.Clock(false);  // Shift-DR
         }
         inShiftDr = false;
-        batch.ShiftBytes(1, 0x00, true);  // the nibble, then four 0 bits
+        batch.ShiftBytes(NibbleBytes(target), 0x00, true);  // the bypass bits, the nibble, 0 bits
         batch.Clock(true);                // one more 0 bit, to Exit1-DR
         batch.Clock(true);                // Update-DR: the hub moves to the next nibble
     }
     batch.ReleaseClock();  // Run-Test/Idle, outputs released
 }
 
-std::vector<std::uint32_t> Words(const std::vector<std::uint8_t>& answer) {
-    std::vector<std::uint32_t> words(answer.size() / kNibblesPerWord, 0);
+std::vector<std::uint32_t> Words(const std::vector<std::uint8_t>& answer, const ChainTarget& target) {
+    const std::size_t per = NibbleBytes(target);
+    const std::size_t nibbles = answer.size() / per;
+    std::vector<std::uint32_t> words(nibbles / kNibblesPerWord, 0);
     for (std::size_t i = 0; i < words.size() * kNibblesPerWord; ++i) {
-        words[i / kNibblesPerWord] |= std::uint32_t{answer[i] & 0xFu} << (kNibbleBits * (i % kNibblesPerWord));
+        std::uint32_t nibble = 0;
+        for (unsigned b = 0; b < kNibbleBits; ++b) {
+            const std::size_t at = i * per * 8 + target.devicesBefore + b;
+            nibble |= std::uint32_t{(answer[at / 8] >> (at % 8)) & 1u} << b;
+        }
+        words[i / kNibblesPerWord] |= nibble << (kNibbleBits * (i % kNibblesPerWord));
     }
     return words;
 }
@@ -226,16 +395,16 @@ UploadTarget UploadTargetOf(std::uint32_t hubWord) {
     const unsigned m = HubLow(hubWord);
     const unsigned width = n + m;
     UploadTarget t;
-    if (width <= kUploadUser1Bits) {
+    if (width <= kUser1Bits) {
         // The register keeps the last `width` bits shifted.
-        const std::uint32_t reg = kUploadUser1 >> (kUploadUser1Bits - width);
+        const std::uint32_t reg = kUser1Value >> (kUser1Bits - width);
         t.address = reg >> m;
         t.instruction = reg & ((std::uint32_t{1} << m) - 1);
         t.instructionKnown = true;
     } else {
         // The 9 bits fill the top of the register; its low width - 9 bits, all in the
         // instruction field (n is at most 8), keep what was captured.
-        t.address = kUploadUser1 >> (kUploadUser1Bits - n);
+        t.address = kUser1Value >> (kUser1Bits - n);
         t.instructionKnown = false;
     }
     return t;
@@ -256,51 +425,47 @@ std::string UploadRefusal(const HubInfo& info) {
     }
     if (!t.instructionKnown || t.instruction != 0) {
         const unsigned m = HubLow(info.hub);
-        return "Uploads set only " + std::to_string(kUploadUser1Bits - 1) + " of the " + std::to_string(m) +
+        return "Uploads set only " + std::to_string(kUser1Bits - 1) + " of the " + std::to_string(m) +
                " instruction bits of the design's hub.";
     }
     return "";
 }
 
-ChainRead::Result ReadHubHead(FT_HANDLE h, HubInfo& info) {
+ChainRead::Result ReadHubHead(FT_HANDLE h, HubInfo& info, const ChainTarget& target) {
     info = HubInfo{};
     CableBatch first;
     ResetTap(&first);
     GoShiftIr(&first);
-    first.ShiftBytes(1, kUser1, false);  // eight instruction bits
-    first.Clock(false);                  // the ninth, 0
-    IrToShiftDr(&first);                 // the tenth, 0; Update-IR: USER1; Shift-DR
-    first.ShiftBytes(kHubInfoZeroBits / 8 - 1, 0x00, false);
-    for (unsigned bit = 0; bit < 7; ++bit) first.Clock(false);
-    first.Clock(true);                   // the 64th 0 bit, to Exit1-DR
+    first.InstructionToShiftDr(target, kUser1);  // Update-IR: USER1; Shift-DR
+    // 64 zero bits, the last to Exit1-DR, padded for the bypassed devices.
+    first.ShiftScan(target.devicesBefore, 0, kHubInfoZeroBits, target.devicesAfter, false);
     first.Clock(true);                   // Update-DR: HUB_INFO selected
     first.Clock(false);                  // Run-Test/Idle
     GoShiftIr(&first);
-    first.ShiftBytes(1, kUser0, false);
-    first.Clock(false);
-    IrToShiftDr(&first);                 // Update-IR: USER0; Capture-DR takes nibble 0
-    AppendHubReads(first, kHubHeadWords, true);
+    first.InstructionToShiftDr(target, kUser0);  // Update-IR: USER0; Capture-DR takes nibble 0
+    AppendHubReads(first, kHubHeadWords, true, target);
     std::vector<std::uint8_t> answer;
     const ChainRead::Result r = RunBatch(h, first, answer);
     if (r != ChainRead::Result::Devices) return r;
-    const std::vector<std::uint32_t> words = Words(answer);
+    const std::vector<std::uint32_t> words = Words(answer, target);
     info.hub = words[0];
     if (HubManufacturer(info.hub) == kAlteraManufacturer && HubField(info.hub) > 0) info.nodes = {words[1]};
     return ChainRead::Result::Devices;
 }
 
-ChainRead::Result ReadHubInfo(FT_HANDLE h, HubInfo& info) {
-    const ChainRead::Result head = ReadHubHead(h, info);
+ChainRead::Result ReadHubInfo(FT_HANDLE h, HubInfo& info, const ChainTarget& target) {
+    const ChainRead::Result head = ReadHubHead(h, info, target);
     if (head != ChainRead::Result::Devices || info.nodes.empty()) return head;
     const std::size_t nodes = HubField(info.hub);
     std::vector<std::uint8_t> answer;
     while (info.nodes.size() < nodes) {
-        const std::size_t words = std::min(kHubWordsPerWrite, nodes - info.nodes.size());
+        const std::size_t perWrite = kHubWordsPerWrite / NibbleBytes(target);
+        const std::size_t words = std::min(perWrite, nodes - info.nodes.size());
         CableBatch batch;
-        AppendHubReads(batch, words, false);
+        AppendHubReads(batch, words, false, target);
         const ChainRead::Result r = RunBatch(h, batch, answer);
         if (r != ChainRead::Result::Devices) return r;
-        const std::vector<std::uint32_t> more = Words(answer);
+        const std::vector<std::uint32_t> more = Words(answer, target);
         info.nodes.insert(info.nodes.end(), more.begin(), more.end());
     }
     return ChainRead::Result::Devices;

@@ -6,15 +6,19 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cable/Cable.h"
+#include "link/BlasterJtag.h"
 
 namespace tunlet {
 
 constexpr std::size_t kMaxChainDevices = 8;
+// The chain's instruction registers are measured up to this many bits in all.
+constexpr unsigned kMaxIrBits = 128;
 
 // What the chain answered to a reset and a scan of its data registers.
 struct ChainRead {
@@ -29,17 +33,26 @@ struct ChainRead {
     };
     Result result = Result::NoAnswer;
     std::vector<std::optional<std::uint32_t>> devices;  // none: a device without IDCODE
+    std::optional<unsigned> irBits;  // the IRs' measured total; none when it did not measure
 };
 
 // Test-Logic-Reset, Shift-DR, shift ones and read the IDCODEs back (32 bits for a
 // device whose first bit is 1, one 0 bit for a device in BYPASS), up to the
-// 0xFFFFFFFF the ones make after the last device; then Run-Test/Idle with the
-// outputs released. One write and one read.
+// 0xFFFFFFFF the ones make after the last device. Then Shift-IR: kMaxIrBits zeros
+// flush every instruction register, and ones follow while TDO is read: the zeros
+// that come out before the first 1 are the IRs' total length. The ones fill every
+// IR, so that Update-IR latches BYPASS in every device and nothing else; then
+// Run-Test/Idle with the outputs released. One write and one read.
 ChainRead ReadChain(FT_HANDLE h);
 // What ReadChain costs: the bytes the cable answers, its cable bytes (reset 12, to
-// Shift-DR 6, TCK low 1, one read-back command 1 + 36, the closing walk 6) in one write.
-constexpr std::size_t kChainReadAnswerBytes = (kMaxChainDevices + 1) * 32 / 8;
-constexpr std::size_t kChainReadCableBytes = 12 + 6 + 1 + 1 + kChainReadAnswerBytes + 6;
+// Shift-DR 6, TCK low 1, one read-back command 1 + 36, to Shift-IR 12, TCK low 1, 16
+// flushing shifts 32, one read-back command 1 + 16, Exit1-IR, Update-IR and the
+// releasing clock 6) in one write.
+constexpr std::size_t kIdcodeAnswerBytes = (kMaxChainDevices + 1) * 32 / 8;
+constexpr std::size_t kIrAnswerBytes = kMaxIrBits / 8;
+constexpr std::size_t kChainReadAnswerBytes = kIdcodeAnswerBytes + kIrAnswerBytes;
+constexpr std::size_t kChainReadCableBytes =
+    12 + 6 + 1 + 1 + kIdcodeAnswerBytes + 12 + 1 + 2 * kIrAnswerBytes + 1 + kIrAnswerBytes + 6;
 
 // Every read-back asks at most this many answer bytes in one write and reads them
 // before the next write: the FT245R of clone cables holds 256 (the original's 384).
@@ -77,8 +90,9 @@ constexpr std::size_t kHubNibbleCableBytes = 6 + 1 + 2 + 2 + 2;
 constexpr std::size_t kHubHeadCableBytes = 12 + 8 + 5 + 10 + 15 + 16 + 4 + 8 + 5 + 10 +
                                            kHubHeadWords * 8 * kHubNibbleCableBytes - 6 + 2;
 
-// The board check: the chain, then (for one Altera FPGA) the hub's head. Two USB
-// round trips: one write and one read each.
+// The board check: the chain, then the hub's head of each Intel FPGA in it. For a
+// chain of one FPGA (or an FPGA beside a debug port or a CPLD), two USB round trips:
+// one write and one read each.
 constexpr std::size_t kBoardCheckWrites = 2;
 constexpr std::size_t kBoardCheckCableBytes = kChainReadCableBytes + kHubHeadCableBytes;
 constexpr std::size_t kBoardCheckAnswerBytes = kChainReadAnswerBytes + kHubHeadWords * kHubWordAnswerBytes;
@@ -86,7 +100,7 @@ constexpr std::size_t kBoardCheckAnswerBytes = kChainReadAnswerBytes + kHubHeadW
 // The outcome of the check OpenBoard makes before an upload.
 struct BoardCheck {
     enum class Result : std::uint8_t {
-        Ready,         // one Altera device whose design takes uploads: the upload may go
+        Ready,         // an FPGA whose design takes uploads: the upload may go
         NotConnected,  // "FPGA board is not connected." with `text` as the reason
         Refused,       // a chain or a design Tunlet does not drive: `text` says why
         WriteFailed,   // "write err"
@@ -94,17 +108,57 @@ struct BoardCheck {
     Result result = Result::NotConnected;
     std::string text;
 };
-// The chain, then the design: one Altera FPGA whose hub puts what uploads load into
-// USER1 (0x100 in 9 bits) on address 1 with instruction 0, and address 1 a virtual
-// JTAG node. Nothing of USER0 is written; the TAP ends in Run-Test/Idle with the
-// outputs released on every path.
+// A device of the chain as the check resolved it, the one nearest TDO first.
+struct ChainMember {
+    std::optional<std::uint32_t> idcode;  // none: a device without IDCODE
+    unsigned irLength = 0;                // 0: not known
+    bool irMeasured = false;              // what the measured total left, not the table's
+    bool operator==(const ChainMember&) const = default;
+};
+
+// The devices' instruction-register lengths from the table of parts, checked against
+// the measured total: the one device the table does not know (or that has no
+// IDCODE) gets what is left. Ready, or Refused with the devices named and what did
+// not add up. `members` holds every device either way.
+BoardCheck ResolveChain(const ChainRead& chain, std::vector<ChainMember>& members);
+// An Intel FPGA, whose design may take uploads: not a CPLD, a 10-bit IR.
+bool IsUploadCandidate(const ChainMember& member);
+// Where the device at `index` sits for the walks.
+ChainTarget TargetAt(const std::vector<ChainMember>& members, std::size_t index);
+
+// What the check found and chose.
+struct BoardSelection {
+    BoardCheck check;
+    std::vector<ChainMember> devices;   // the chain, when it answered
+    std::vector<std::size_t> ready;     // the FPGAs whose design takes uploads
+    std::optional<std::size_t> target;  // the upload's device when the check is Ready
+    ChainTarget Target() const { return target ? TargetAt(devices, *target) : ChainTarget{}; }
+};
+
+// Which device the upload goes to, asked once the chain is known (none: the check
+// chooses). Counted from 0, as the chain lists them.
+using DeviceChoice = std::function<std::optional<std::size_t>(const std::vector<ChainMember>& chain)>;
+// The chain's IDCODEs, the one nearest TDO first, as the window keeps a choice for
+// it: "4BA00477-02D020DD" ("none" for a device without IDCODE).
+std::string ChainKey(const std::vector<ChainMember>& chain);
+
+// The chain, then the design of each Intel FPGA in it: the upload goes to the one
+// FPGA whose hub puts what uploads load into USER1 (0x100 in 9 bits) on address 1
+// with instruction 0, address 1 a virtual JTAG node; or to the device `choose`
+// names, which must be such an FPGA. Several such FPGAs and no choice are refused. Nothing of USER0 is written; the TAP ends in Run-Test/Idle
+// with the outputs released on every path.
+BoardSelection SelectBoard(FT_HANDLE h, const DeviceChoice& choose = nullptr);
+// SelectBoard's outcome.
 BoardCheck CheckBoard(FT_HANDLE h);
 // The check's outcome for a read that did not give an answer (Ready for Devices).
 BoardCheck CheckOfRead(ChainRead::Result result);
-// The check's two halves, for a reading of its own: the chain (Ready: one Altera
-// FPGA, whose hub is to be read next), then the hub as that read left it.
+// The check's outcome for a chain read (Ready: devices answered).
 BoardCheck CheckOfChain(const ChainRead& chain);
-BoardCheck CheckOfHub(ChainRead::Result read, const HubInfo& hub);
+// The line scan and play print when devices between the cable's TDI and the FPGA
+// put their captured bits ahead of every upload ("" when none does).
+std::string LeadBitsNote(const ChainTarget& target);
+// "device 2, 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6)"
+std::string DescribeMember(const std::vector<ChainMember>& members, std::size_t index);
 
 // The reasons the check gives.
 inline constexpr char kReasonNoDevice[] =
@@ -114,22 +168,21 @@ inline constexpr char kReasonNoAnswer[] = "The cable does not answer reads.";
 inline constexpr char kReasonReadFailed[] = "Reading from the cable failed.";
 inline constexpr char kReasonNoHub[] = "The FPGA's design has no virtual JTAG hub: it cannot take uploads.";
 
-// "The JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (...);
-// Tunlet drives a chain of one Intel FPGA."
+// "The JTAG chain holds more than 8 devices; Tunlet drives chains of up to 8."
 std::string RefusedChainText(const ChainRead& chain);
 
 // Why uploads cannot go into this design ("" when they reach a virtual JTAG node at
 // address 1 with instruction 0). Needs the hub word and node 1's word.
 std::string UploadRefusal(const HubInfo& info);
 
-// The hub's head (word 0 and node 1) in one write and one read, as the check reads
-// it. Only for a chain of one Altera device. Devices when the words came; NoAnswer,
-// ReadFailed or WriteFailed (after the recovery walk) when not. Ends in Run-Test/Idle
-// with the outputs released.
-ChainRead::Result ReadHubHead(FT_HANDLE h, HubInfo& info);
+// The hub's head (word 0 and node 1) of the FPGA at `target` in one write and one
+// read, as the check reads it; every other device in BYPASS. Devices when the words
+// came; NoAnswer, ReadFailed or WriteFailed (after the recovery walk) when not. Ends
+// in Run-Test/Idle with the outputs released.
+ChainRead::Result ReadHubHead(FT_HANDLE h, HubInfo& info, const ChainTarget& target = {});
 // The whole hub for tunlet-cli scan: the head, then the other nodes, at most
 // kHubWordsPerWrite words per write.
-ChainRead::Result ReadHubInfo(FT_HANDLE h, HubInfo& info);
+ChainRead::Result ReadHubInfo(FT_HANDLE h, HubInfo& info, const ChainTarget& target = {});
 // The reason "FPGA board is not connected." gives for a chain read that failed
 // (NoDevice, StuckLow, NoAnswer, ReadFailed); null for the others.
 const char* NotConnectedReason(ChainRead::Result result);

@@ -16,8 +16,20 @@ constexpr std::uint16_t IdcodeManufacturer(std::uint32_t idcode) {
 // An Altera part: the low 12 bits are 0x0DD (manufacturer 0x06E and the fixed 1).
 constexpr bool IsAlteraIdcode(std::uint32_t idcode) { return (idcode & 0xFFF) == 0x0DD; }
 
-// The part's name, or null when the table does not know it (the version in bits
-// 31..28 is not looked at, except for the ARM debug port).
+// What a part is, as far as the chain logic cares.
+enum class PartKind : std::uint8_t { Fpga, Cpld, DebugPort };
+
+// A part the table knows: its name, its instruction register's length and its kind.
+struct JtagPart {
+    const char* name;
+    unsigned irLength;
+    PartKind kind;
+};
+
+// The part an IDCODE names, or null when the table does not know it (the version in
+// bits 31..28 is not looked at, except where a row says so).
+const JtagPart* FindJtagPart(std::uint32_t idcode);
+// The part's name, or null when the table does not know it.
 const char* JtagPartName(std::uint32_t idcode);
 // "Altera", "ARM", ... or "manufacturer 0x123".
 std::string JtagManufacturerName(std::uint32_t idcode);

@@ -37,6 +37,7 @@ static_assert(kPackedBeginUserScanBytes + 1 + PackedRunBytes(2) + PackedRunBytes
 struct Wire {
     FT_HANDLE h;
     CableBatch* packed;  // null: the default stream, each walk and run its own write
+    ChainTarget target;  // where the FPGA sits in the chain
 };
 
 template <std::size_t N>
@@ -57,25 +58,25 @@ bool Trailer(const Wire& w, std::size_t zeros) {
     if (w.packed) {
         constexpr std::array<std::uint8_t, kTuneTrailer> kZeros{};
         w.packed->ShiftRun(kZeros.data(), zeros);
-        return EndShiftDr(w.packed) == FT_OK && w.packed->Send(w.h) == FT_OK;
+        return EndShiftDrAt(w.packed, w.target) == FT_OK && w.packed->Send(w.h) == FT_OK;
     }
     const FT_HANDLE h = w.h;
     for (std::size_t i = 0; i < zeros; ++i) {
         if (ShiftByte(h, 0x00) != FT_OK) return false;
     }
-    return EndShiftDr(h) == FT_OK;
+    return EndShiftDrAt(h, w.target) == FT_OK;
 }
 
 // The lead of both uploads: the USER0 scan opened, then the lead byte and 0x00.
 bool Lead(const Wire& w, std::uint8_t lead) {
     if (w.packed) {
         const std::array<std::uint8_t, 2> bytes = {lead, 0x00};
-        if (BeginUserScan(w.packed) != FT_OK) return false;
+        if (BeginUserScanAt(w.packed, w.target) != FT_OK) return false;
         w.packed->ShiftRun(bytes.data(), bytes.size());
         return true;
     }
     const FT_HANDLE h = w.h;
-    return BeginUserScan(h) == FT_OK && ShiftByte(h, lead) == FT_OK && ShiftByte(h, 0x00) == FT_OK;
+    return BeginUserScanAt(h, w.target) == FT_OK && ShiftByte(h, lead) == FT_OK && ShiftByte(h, 0x00) == FT_OK;
 }
 
 // The end of an upload whose stream broke: the board's TAP is brought back to
@@ -177,7 +178,7 @@ unsigned SendTuneThread(UploadHost& host) {
     const NsfTune& tune = host.Tune();
     const FT_HANDLE h = host.Board();
     const std::int64_t blocks = TuneBlockCount(tune.nFileSize);
-    const Wire w{h, host.Packed() ? &buf->packed : nullptr};
+    const Wire w{h, host.Packed() ? &buf->packed : nullptr, host.Target()};
 
     if (!Lead(w, kTuneLead)) return WriteFailed(host, w);
 
@@ -244,7 +245,7 @@ unsigned SendRomThread(UploadHost& host) {
         host.Busy().store(0);
         return 0;
     }
-    const Wire w{h, host.Packed() ? &buf->packed : nullptr};
+    const Wire w{h, host.Packed() ? &buf->packed : nullptr, host.Target()};
 
     if (!Lead(w, rom->nRomMapperType)) return WriteFailed(host, w);
     if (!Header(w, rom->header, buf->headerWords)) return WriteFailed(host, w);

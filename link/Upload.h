@@ -10,6 +10,7 @@
 #include "media/NesRom.h"
 #include "media/NsfTune.h"
 #include "cable/Cable.h"
+#include "link/BlasterJtag.h"
 
 namespace tunlet {
 
@@ -36,6 +37,9 @@ public:
     // --packed: the data bytes go out as shift commands of up to 63 bytes, a whole
     // block per write (link/PackedShift.h). Off: the exact default stream.
     virtual bool Packed() const { return false; }
+    // Where the FPGA sits in the JTAG chain, as the board check found it (alone
+    // unless it found other devices).
+    virtual ChainTarget Target() const { return {}; }
 };
 
 // The fields of one upload held on their own, for callers other than the dialog
@@ -53,6 +57,7 @@ public:
     std::atomic<std::int32_t> busy{0};
     std::atomic<std::int32_t> loaded{0};
     bool packed = false;
+    ChainTarget target;
 
     FT_HANDLE Board() const override { return board; }
     const NsfTune& Tune() const override { return tune; }
@@ -63,6 +68,7 @@ public:
     void SetProgress(int) override {}
     void ShowMessage(const char*) override {}
     bool Packed() const override { return packed; }
+    ChainTarget Target() const override { return target; }
 };
 
 inline constexpr char kWriteError[] = "write err";

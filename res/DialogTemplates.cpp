@@ -61,6 +61,19 @@ const DialogTemplate kTextBox{
     },
 };
 
+// A question and a list of answers to choose one from (the FPGA uploads go to).
+const DialogTemplate kChoiceBox{
+    104, 260, 120, "MS Shell Dlg", 9, "Tunlet",
+    kPopup | kCaption | kSysMenu | kModalFrame | kSetFont, 0,
+    {
+        {1021, kClassStatic, "", 7, 7, 246, 8, kChild | kVisible | kStaticLeft, 0},
+        {1022, kClassListBox, "", 7, 18, 246, 76,
+         kChild | kVisible | kBorder | kVScroll | kTabStop | kListNotify | kListNoIntegralHeight, 0},
+        {1, kClassButton, "OK", 149, 99, 50, 14, kChild | kVisible | kDefPushButton | kTabStop, 0},
+        {2, kClassButton, "Cancel", 203, 99, 50, 14, kChild | kVisible | kTabStop, 0},
+    },
+};
+
 // How each control of the player dialog follows the window: the bands of extra
 // height it moves below and the one it grows with, and what it does with extra width.
 constexpr int kSummaryBand = 1, kListBand = 2, kPanelBand = 4;
@@ -87,6 +100,7 @@ const DialogTemplate* FindDialogTemplate(int id) {
     if (id == kPlayerDialog.id) return &kPlayerDialog;
     if (id == kAboutDialog.id) return &kAboutDialog;
     if (id == kTextBox.id) return &kTextBox;
+    if (id == kChoiceBox.id) return &kChoiceBox;
     return nullptr;
 }
 

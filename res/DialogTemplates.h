@@ -79,6 +79,7 @@ struct DialogTemplate {
 const DialogTemplate* FindDialogTemplate(int id);
 
 constexpr int kIddTextBox = 103;  // a fixed-width text to read and copy, with OK
+constexpr int kIddChoice = 104;   // a question, a list to choose from, OK and Cancel
 
 // The panel the window adds under the player dialog's controls for what a virtual
 // board received: its id, the gap above it and its smallest and first height, in

@@ -188,6 +188,14 @@ public:
         path = fileToChoose;
         return !path.empty();
     }
+    // What a choice box answers (-1: Cancel), and the entries each one offered.
+    int entryToChoose = -1;
+    std::vector<std::vector<std::string>> choices;
+    int ChooseEntry(const std::string&, const std::string&, const std::vector<std::string>& entries, int) override {
+        choices.push_back(entries);
+        RunTimersInBox();
+        return entryToChoose;
+    }
     std::map<std::string, std::string> settings;
     std::string ReadSetting(const std::string& name) override { return settings.count(name) ? settings[name] : ""; }
     void WriteSetting(const std::string& name, const std::string& value) override { settings[name] = value; }

@@ -111,7 +111,7 @@ Parsed ReadDialog(const std::string& script, int id) {
 TEST(ResourceScript, DialogsMatchTheTemplates) {
     const std::string script = Script();
     ASSERT_FALSE(script.empty()) << "res/win32/tunlet.rc not found";
-    for (int id : {res::kIddPlayerDialog, res::kIddAboutBox, res::kIddTextBox}) {
+    for (int id : {res::kIddPlayerDialog, res::kIddAboutBox, res::kIddTextBox, res::kIddChoice}) {
         SCOPED_TRACE(id);
         const res::DialogTemplate& want = *res::FindDialogTemplate(id);
         const Parsed got = ReadDialog(script, id);

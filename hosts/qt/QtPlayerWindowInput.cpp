@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
+#include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -42,6 +44,20 @@ void QtPlayerWindow::ShowText(const std::string& caption, const std::string& tex
     edit->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     edit->setPlainText(DisplayText(text));
     box.exec();
+}
+
+int QtPlayerWindow::ChooseEntry(const std::string& caption, const std::string& prompt,
+                                const std::vector<std::string>& entries, int current) {
+    QtTemplateDialog box(*res::FindDialogTemplate(res::kIddChoice), this);
+    box.setWindowTitle(DisplayText(caption));
+    static_cast<QLabel*>(box.Control(kIdChoicePrompt))->setText(DisplayText(prompt));
+    auto* list = static_cast<QListWidget*>(box.Control(kIdChoiceList));
+    for (const std::string& e : entries) list->addItem(DisplayText(e));
+    list->setCurrentRow(current);
+    list->setFocus();
+    connect(list, &QListWidget::itemDoubleClicked, &box, &QDialog::accept);
+    if (box.exec() != QDialog::Accepted) return -1;
+    return list->currentRow();
 }
 
 bool QtPlayerWindow::ChooseFile(const std::string& folder, std::string& path) {

@@ -86,6 +86,36 @@ INT_PTR CALLBACK TextBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     return FALSE;
 }
 
+struct Choice {
+    const std::wstring& caption;
+    const std::wstring& prompt;
+    const std::vector<std::wstring>& entries;
+    int current;
+};
+
+// The choice box (lParam: the Choice); ends with the row taken plus one, 0 for Cancel.
+INT_PTR CALLBACK ChoiceBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        const auto* c = reinterpret_cast<const Choice*>(lParam);
+        ::SetWindowTextW(hwnd, c->caption.c_str());
+        ::SetDlgItemTextW(hwnd, kIdChoicePrompt, c->prompt.c_str());
+        for (const std::wstring& e : c->entries) {
+            ::SendDlgItemMessageW(hwnd, kIdChoiceList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(e.c_str()));
+        }
+        ::SendDlgItemMessageW(hwnd, kIdChoiceList, LB_SETCURSEL, static_cast<WPARAM>(c->current), 0);
+        ::SetFocus(::GetDlgItem(hwnd, kIdChoiceList));
+        CentreOnOwnerOrScreen(hwnd);
+        return FALSE;  // the focus was set
+    }
+    if (message != WM_COMMAND) return FALSE;
+    const int id = LOWORD(wParam);
+    const bool taken = id == IDOK || (id == kIdChoiceList && HIWORD(wParam) == LBN_DBLCLK);
+    if (!taken && id != IDCANCEL) return FALSE;
+    const LRESULT row = ::SendDlgItemMessageW(hwnd, kIdChoiceList, LB_GETCURSEL, 0, 0);
+    ::EndDialog(hwnd, taken && row != LB_ERR ? row + 1 : 0);
+    return TRUE;
+}
+
 HKEY OpenSettings(bool write) {
     HKEY key = nullptr;
     const LONG status = write ? ::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE,
@@ -111,6 +141,14 @@ void ShowTextBox(HINSTANCE instance, HWND owner, const std::wstring& caption, st
     const std::pair<std::wstring, std::wstring> texts{caption, Widen(text)};
     ::DialogBoxParamW(instance, MAKEINTRESOURCEW(res::kIddTextBox), owner, TextBoxProc,
                       reinterpret_cast<LPARAM>(&texts));
+}
+
+int ShowChoiceBox(HINSTANCE instance, HWND owner, const std::wstring& caption, const std::wstring& prompt,
+                  const std::vector<std::wstring>& entries, int current) {
+    const Choice choice{caption, prompt, entries, current};
+    const INT_PTR result = ::DialogBoxParamW(instance, MAKEINTRESOURCEW(res::kIddChoice), owner, ChoiceBoxProc,
+                                             reinterpret_cast<LPARAM>(&choice));
+    return result > 0 ? static_cast<int>(result - 1) : -1;
 }
 
 bool ChooseOpenFile(HWND owner, const std::wstring& folder, std::wstring& path) {

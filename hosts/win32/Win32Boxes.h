@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace tunlet {
 
@@ -23,6 +24,11 @@ int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& cap
 // box is centred on owner, or on the screen without one.
 // text is UTF-8.
 void ShowTextBox(HINSTANCE instance, HWND owner, const std::wstring& caption, std::string text);
+
+// Template 104: the prompt, the entries with `current` selected, OK and Cancel,
+// centred on owner. The entry taken with OK (or a double click), -1 for Cancel.
+int ShowChoiceBox(HINSTANCE instance, HWND owner, const std::wstring& caption, const std::wstring& prompt,
+                  const std::vector<std::wstring>& entries, int current);
 
 // The system's Open dialog: tunes, ROMs and playlists, and all files, from folder
 // ("" for its own choice). False when nothing was chosen.

@@ -112,6 +112,14 @@ void Win32PlayerWindow::ShowText(const std::string& caption, const std::string& 
     ShowTextBox(instance_, hwnd_, DisplayText(caption), TextToUtf8(text));
 }
 
+int Win32PlayerWindow::ChooseEntry(const std::string& caption, const std::string& prompt,
+                                   const std::vector<std::string>& entries, int current) {
+    const BoxScope box(*this);
+    std::vector<std::wstring> wide;
+    for (const std::string& e : entries) wide.push_back(DisplayText(e));
+    return ShowChoiceBox(instance_, hwnd_, DisplayText(caption), DisplayText(prompt), wide, current);
+}
+
 bool Win32PlayerWindow::ChooseFile(const std::string& folder, std::string& path) {
     const BoxScope box(*this);
     std::wstring chosen;
