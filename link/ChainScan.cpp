@@ -1,10 +1,11 @@
 #include "link/ChainScan.h"
 
 #include <algorithm>
-#include <utility>
 #include <bit>
+#include <cctype>
 #include <cstdio>
 #include <sstream>
+#include <utility>
 
 #include "link/BlasterJtag.h"
 #include "link/JtagParts.h"
@@ -298,7 +299,11 @@ BoardSelection SelectBoard(FT_HANDLE h, const DeviceChoice& choose) {
         // The FPGA alone keeps the design's own words; in a chain, each FPGA is named.
         if (devices.size() == 1) return refuse(refused.front().second);
         std::string text = chosen ? "" : Holds(devices) + ".";
-        for (const auto& [i, why] : refused) text += (text.empty() ? "" : " ") + ("Device " + std::to_string(i + 1) + ": ") + why;
+        for (const auto& [i, why] : refused) {
+            std::string own = why;
+            own[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(own[0])));
+            text += (text.empty() ? "" : " ") + ("For device " + std::to_string(i + 1) + ", ") + own;
+        }
         return refuse(text);
     }
     if (sel.ready.size() > 1) {

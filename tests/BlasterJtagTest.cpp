@@ -32,6 +32,22 @@ TEST(BlasterJtag, EachWalkIsOneWriteOfFixedBytes) {
         {"EndShiftDr", EndShiftDr, {0x3E, 0x3F, 0x2E, 0x2F, 0x0C, 0x0D}},
         {"RecoverTap", RecoverTap,
          {0x2C, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D, 0x0C, 0x0D}},
+        // A DE10-Nano's chain: the 4-bit debug port nearer TDO gets BYPASS (1111) ahead of
+        // each instruction and one bit ahead of USER1's nine.
+        {"BeginUserScanAt, a debug port nearer TDO", [](FT_HANDLE h) { BeginUserScanAt(h, {1, 0, 4, 0}); },
+         {0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D,  // reset, Run-Test/Idle
+          0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D, 0x2C, 0x2D,                          // to Shift-IR
+          0x3C, 0x3D, 0x3C, 0x3D, 0x3C, 0x3D, 0x3C, 0x3D,                          // 1111 for the port
+          0x2C, 0x81, 0x0E, 0x2C, 0x2D, 0x2E, 0x2F,                                // USER1, to Exit1-IR
+          0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D, 0x2C, 0x2D,                          // Update-IR, to Shift-DR
+          0x2C, 0x2D, 0x2C, 0x81, 0x00, 0x3E, 0x3F,                                // the port's bit, 0x100
+          0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D, 0x2C, 0x2D,              // Update-DR, to Shift-IR
+          0x3C, 0x3D, 0x3C, 0x3D, 0x3C, 0x3D, 0x3C, 0x3D,                          // 1111 for the port
+          0x2C, 0x81, 0x0C, 0x2C, 0x2D, 0x2E, 0x2F,                                // USER0, to Exit1-IR
+          0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D, 0x2C, 0x2D}},                        // Update-IR, to Shift-DR
+        // A device nearer TDI: one more clock puts the stream's last bit into the FPGA.
+        {"EndShiftDrAt, a device nearer TDI", [](FT_HANDLE h) { EndShiftDrAt(h, {0, 1, 0, 4}); },
+         {0x3C, 0x3D, 0x3E, 0x3F, 0x2E, 0x2F, 0x0C, 0x0D}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -172,7 +188,8 @@ using test::BoardSession;
 using test::Bytes;
 
 // The chain read is one write of the bytes written down from the protocol, and one
-// read of its 36-byte answer; it leaves the TAP idle with the outputs released and
+// read of its answer (36 bytes of IDCODEs, 16 of the instruction registers); it leaves
+// the TAP idle with the outputs released, every instruction register all ones, and
 // touches no USER register.
 TEST(ChainCheck, ReadsTheChainInOneWriteAndOneRead) {
     BoardSession s;
@@ -180,6 +197,7 @@ TEST(ChainCheck, ReadsTheChainInOneWriteAndOneRead) {
     ASSERT_EQ(chain.result, ChainRead::Result::Devices);
     ASSERT_EQ(chain.devices.size(), 1u);
     EXPECT_EQ(chain.devices[0], std::optional<std::uint32_t>{0x020F30DD});
+    EXPECT_EQ(chain.irBits, std::optional<unsigned>{10});
     const auto r = s.board->Snapshot();
     EXPECT_EQ(r.raw, test::kChainRead);
     EXPECT_EQ(r.writes, std::vector<DWORD>{kChainReadCableBytes});
@@ -188,9 +206,12 @@ TEST(ChainCheck, ReadsTheChainInOneWriteAndOneRead) {
     EXPECT_EQ(r.state, TapState::RunTestIdle);
     EXPECT_FALSE(r.outputEnable);
     EXPECT_FALSE(r.hasUser1);
-    ASSERT_EQ(r.scans.size(), 1u);
+    ASSERT_EQ(r.scans.size(), 2u);
     EXPECT_EQ(r.scans[0].ir, kIrIdcode);
-    EXPECT_EQ(r.scans[0].bits, kChainReadAnswerBytes * 8 + 1);
+    EXPECT_EQ(r.scans[0].bits, kIdcodeAnswerBytes * 8 + 1);
+    EXPECT_TRUE(r.scans[1].instruction);
+    EXPECT_EQ(r.scans[1].bits, 2 * kIrAnswerBytes * 8 + 1);
+    EXPECT_EQ(r.devices[0].instructions, std::vector<std::uint16_t>{0x3FF});
 }
 
 ChainDevice Device(std::optional<std::uint32_t> id, unsigned ir = 10) { return ChainDevice{id, ir, std::nullopt}; }
@@ -198,11 +219,13 @@ ChainDevice Device(std::optional<std::uint32_t> id, unsigned ir = 10) { return C
 TEST(ChainCheck, EveryOutcome) {
     using R = BoardCheck::Result;
     using Reads = VirtualBoard::Reads;
-    const std::string one = "; Tunlet drives a chain of one Intel FPGA.";
+    const std::string none = "; none is an Intel FPGA.";
     std::vector<ChainDevice> eight(8, Device(0x020A10DD));
     std::vector<ChainDevice> nine(9, Device(0x020A10DD));
     std::string eightText = "The JTAG chain holds 8 devices: ";
-    for (int i = 0; i < 8; ++i) eightText += std::string(i ? ", " : "") + "0x020A10DD (MAX II EPM240)";
+    for (int i = 0; i < 8; ++i) {
+        eightText += std::string(i ? ", " : "") + "device " + std::to_string(i + 1) + ", 0x020A10DD (MAX II EPM240)";
+    }
     const ChainDevice newer{0x120F70DD, 10, VirtualHub{}};
     struct Case {
         const char* label;
@@ -211,32 +234,28 @@ TEST(ChainCheck, EveryOutcome) {
         Reads reads;
         R result;
         std::string text;
-        bool hubRead = false;  // one Altera device: its hub is read too
+        bool hubRead = false;  // one FPGA: its hub is read too
     };
     const Case cases[] = {
         {"the usual board", DefaultBoardChain(), TdoLine::Chain, Reads::Answered, R::Ready, "", true},
         {"an FPGA whose design has no hub", {Device(0x020F30DD)}, TdoLine::Chain, Reads::Answered, R::Refused,
          kReasonNoHub, true},
         {"a newer revision of the part", {newer}, TdoLine::Chain, Reads::Answered, R::Ready, "", true},
-        {"an Altera CPLD", {Device(0x020A10DD)}, TdoLine::Chain, Reads::Answered, R::Refused, kReasonNoHub, true},
+        {"an Altera CPLD", {Device(0x020A10DD)}, TdoLine::Chain, Reads::Answered, R::Refused,
+         "The JTAG chain holds 1 device: device 1, 0x020A10DD (MAX II EPM240)" + none},
         {"off, TDO high", DefaultBoardChain(), TdoLine::StuckHigh, Reads::Answered, R::NotConnected, kReasonNoDevice},
         {"off, TDO low", DefaultBoardChain(), TdoLine::StuckLow, Reads::Answered, R::NotConnected, "TDO is stuck low."},
         {"nothing on the ribbon", {}, TdoLine::Chain, Reads::Answered, R::NotConnected, kReasonNoDevice},
         {"reads unanswered", DefaultBoardChain(), TdoLine::Chain, Reads::Unanswered, R::NotConnected,
          "The cable does not answer reads."},
         {"read fails", DefaultBoardChain(), TdoLine::Chain, Reads::Fail, R::NotConnected, "Reading from the cable failed."},
-        {"SoC", {Device(0x4BA00477, 4), Device(0x02D020DD)}, TdoLine::Chain, Reads::Answered, R::Refused,
-         "The JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6)" + one},
-        {"BYPASS first", {Device(std::nullopt, 5), Device(0x020F30DD)}, TdoLine::Chain, Reads::Answered, R::Refused,
-         "The JTAG chain holds 2 devices: a device without IDCODE, 0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III "
-         "EP3C25 / Cyclone 10 LP 10CL025)" + one},
         {"only BYPASS", {Device(std::nullopt, 5)}, TdoLine::Chain, Reads::Answered, R::Refused,
-         "The JTAG chain holds 1 device: a device without IDCODE" + one},
+         "The JTAG chain holds 1 device: device 1, a device without IDCODE" + none},
         {"not Altera", {Device(0x0362D093, 6)}, TdoLine::Chain, Reads::Answered, R::Refused,
-         "The JTAG chain holds 1 device: 0x0362D093" + one},
-        {"eight devices", eight, TdoLine::Chain, Reads::Answered, R::Refused, eightText + one},
+         "The JTAG chain holds 1 device: device 1, 0x0362D093" + none},
+        {"eight devices", eight, TdoLine::Chain, Reads::Answered, R::Refused, eightText + none},
         {"nine devices", nine, TdoLine::Chain, Reads::Answered, R::Refused,
-         "The JTAG chain holds more than 8 devices" + one},
+         "The JTAG chain holds more than 8 devices; Tunlet drives chains of up to 8."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -251,6 +270,145 @@ TEST(ChainCheck, EveryOutcome) {
         EXPECT_EQ(r.reads, c.hubRead ? 2 : 1);
         EXPECT_EQ(r.state, TapState::RunTestIdle);
         EXPECT_FALSE(r.outputEnable);
+    }
+}
+
+// The chains boards carry, listed from the device nearest TDO: where uploads go, or
+// why none can. Every device but an FPGA whose hub is read only ever latches BYPASS
+// (all ones); the one chosen ends on USER0.
+TEST(ChainCheck, EveryChain) {
+    using R = BoardCheck::Result;
+    const ChainDevice dap = Device(0x4BA00477, 4), cpld = Device(0x020A10DD), xilinx = Device(0x0362D093, 6),
+                      noId = Device(std::nullopt, 5), noHub = Device(0x020F30DD);
+    const ChainDevice cv{0x02D020DD, 10, VirtualHub{}}, c4{kEp4ce22Idcode, 10, VirtualHub{}};
+    const std::string c4Name = "0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP 10CL025)";
+    struct Case {
+        const char* label;
+        std::vector<ChainDevice> chain;
+        std::optional<std::size_t> choose;
+        R result;
+        std::string text;
+        std::optional<std::size_t> target;
+        ChainTarget place;  // devices and IR bits nearer TDO, nearer TDI
+    };
+    const Case cases[] = {
+        {"DE10-Nano: the debug port nearest TDO", {dap, cv}, {}, R::Ready, "", 1, {1, 0, 4, 0}},
+        {"the FPGA nearest TDO", {cv, dap}, {}, R::Ready, "", 0, {0, 1, 0, 4}},
+        {"a CPLD nearer TDO", {cpld, c4}, {}, R::Ready, "", 1, {1, 0, 10, 0}},
+        {"a CPLD nearer TDI", {c4, cpld}, {}, R::Ready, "", 0, {0, 1, 0, 10}},
+        {"two FPGAs, one with the design", {noHub, c4}, {}, R::Ready, "", 1, {1, 0, 10, 0}},
+        {"three devices, the FPGA between", {dap, c4, cpld}, {}, R::Ready, "", 1, {1, 1, 4, 10}},
+        {"a part not in the table takes the rest", {xilinx, c4}, {}, R::Ready, "", 1, {1, 0, 6, 0}},
+        {"a device without IDCODE takes the rest", {c4, noId}, {}, R::Ready, "", 0, {0, 1, 0, 5}},
+        {"two FPGAs with the design, one chosen", {c4, cv}, 1, R::Ready, "", 1, {1, 0, 10, 0}},
+        {"two FPGAs with the design", {c4, cv}, {}, R::Refused,
+         "Several FPGAs take uploads: device 1, " + c4Name +
+             "; device 2, 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6). Choose one: tunlet-cli --device N, or the "
+             "window's menu entry \"Choose the FPGA...\".", {}, {}},
+        {"the debug port chosen", {dap, cv}, 0, R::Refused,
+         "The device chosen, device 1, 0x4BA00477 (ARM debug port), is not an Intel FPGA: uploads go to an FPGA's "
+         "design.", {}, {}},
+        {"a device past the chain chosen", {dap, cv}, 2, R::Refused,
+         "The JTAG chain holds 2 devices: device 1, 0x4BA00477 (ARM debug port), device 2, 0x02D020DD (Cyclone V "
+         "5CSEA6/5CSEBA6). There is no device 3 to send to.", {}, {}},
+        {"the FPGA without the design", {dap, Device(0x02D020DD)}, {}, R::Refused,
+         "The JTAG chain holds 2 devices: device 1, 0x4BA00477 (ARM debug port), device 2, 0x02D020DD (Cyclone V "
+         "5CSEA6/5CSEBA6). For device 2, the FPGA's design has no virtual JTAG hub: it cannot take uploads.", {}, {}},
+        {"two lengths unknown", {xilinx, noId, c4}, {}, R::Refused,
+         "The JTAG chain holds 3 devices: device 1, 0x0362D093, device 2, a device without IDCODE, device 3, " + c4Name +
+             ". The instruction-register lengths of device 1, 0x0362D093 and device 2, a device without IDCODE are "
+             "not known, and the chain's instruction registers measure 21 bits: Tunlet cannot tell how they share "
+             "them.", {}, {}},
+        {"the table's sum disagrees", {Device(0x4BA00477, 5), cv}, {}, R::Refused,
+         "The JTAG chain holds 2 devices: device 1, 0x4BA00477 (ARM debug port), device 2, 0x02D020DD (Cyclone V "
+         "5CSEA6/5CSEBA6). The known parts' instruction registers add up to 14 bits, but the chain's instruction "
+         "registers measure 15 bits.", {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        BoardSession s;
+        s.board->SetChain(c.chain);
+        const std::optional<std::size_t> choose = c.choose;
+        const BoardSelection sel = SelectBoard(s.handle, [choose](const std::vector<ChainMember>&) { return choose; });
+        EXPECT_EQ(sel.check.result, c.result);
+        EXPECT_EQ(sel.check.text, c.text);
+        EXPECT_EQ(sel.target, c.target);
+        EXPECT_EQ(sel.Target(), c.place);
+        const auto r = s.board->Snapshot();
+        EXPECT_EQ(r.state, TapState::RunTestIdle);
+        EXPECT_FALSE(r.outputEnable);
+        ASSERT_EQ(r.devices.size(), c.chain.size());
+        for (std::size_t i = 0; i < c.chain.size(); ++i) {
+            if (c.target == i) continue;
+            // Another FPGA's hub may have been read.
+            const std::uint16_t bypass = static_cast<std::uint16_t>((1u << c.chain[i].irLength) - 1);
+            for (std::uint16_t ir : r.devices[i].instructions) {
+                EXPECT_TRUE(ir == bypass || (c.chain[i].irLength == 10 && (ir == kIrUser1 || ir == kIrUser0)))
+                    << "device " << i + 1 << " latched " << ir;
+            }
+        }
+        if (c.target) {
+            EXPECT_EQ(r.devices[*c.target].instructions.back(), kIrUser0);
+        }
+    }
+}
+
+// An upload through a chain: the FPGA's design takes exactly the data, after one
+// captured 0 bit per device between the cable's TDI and the FPGA (which no host can
+// avoid); every other device stays in BYPASS.
+TEST(ChainCheck, UploadReachesTheFpgaThroughEveryChain) {
+    const ChainDevice dap = Device(0x4BA00477, 4), cpld = Device(0x020A10DD);
+    const ChainDevice fpga{kEp4ce22Idcode, 10, VirtualHub{}};
+    const struct {
+        std::vector<ChainDevice> chain;
+        std::size_t fpga;
+        unsigned leadBits;
+    } cases[] = {
+        {{fpga}, 0, 0},
+        {{dap, fpga}, 1, 0},
+        {{fpga, dap}, 0, 1},
+        {{cpld, fpga, dap}, 1, 1},
+        {{fpga, cpld, dap}, 0, 2},
+    };
+    test::TempDir dir;
+    const Bytes image = test::MakeNes(1, 1, 0x40, 0x00);  // mapper 4
+    const std::string path = dir.Write("r.nes", image);
+    Bytes payload = {4, 0};
+    payload.insert(payload.end(), image.begin(), image.begin() + 16 + 16384 + 8192);
+    payload.insert(payload.end(), 3, 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.leadBits);
+        BoardSession s;
+        s.board->SetChain(c.chain);
+        const BoardSelection sel = SelectBoard(s.handle);
+        ASSERT_EQ(sel.check.result, BoardCheck::Result::Ready);
+        test::FakeHost host(s.handle);
+        host.target = sel.Target();
+        host.rom = std::make_unique<NesRom>();
+        ASSERT_EQ(host.rom->Read(path.c_str()), 0);
+        SendRomThread(host);
+        ASSERT_TRUE(host.messages.empty());
+        const auto r = s.board->Snapshot();
+        EXPECT_EQ(r.state, TapState::RunTestIdle);
+        EXPECT_FALSE(r.outputEnable);
+        // The bits the FPGA's TDI took, first bit first, written out from the payload.
+        std::vector<bool> expected(c.leadBits, false);
+        for (std::uint8_t b : payload) {
+            for (int bit = 0; bit < 8; ++bit) expected.push_back(((b >> bit) & 1) != 0);
+        }
+        const DeviceRecord& got = r.devices[c.fpga];
+        ASSERT_GE(got.user0Bits, expected.size());
+        std::size_t wrong = 0;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            if ((((got.user0[i / 8] >> (i % 8)) & 1) != 0) != expected[i]) ++wrong;
+        }
+        EXPECT_EQ(wrong, 0u);
+        EXPECT_EQ(got.instructions.back(), kIrUser0);
+        for (std::size_t i = 0; i < c.chain.size(); ++i) {
+            if (i == c.fpga) continue;
+            const std::uint16_t bypass = static_cast<std::uint16_t>((1u << c.chain[i].irLength) - 1);
+            for (std::uint16_t ir : r.devices[i].instructions) EXPECT_EQ(ir, bypass);
+        }
     }
 }
 
@@ -421,7 +579,7 @@ TEST(JtagParts, NamesAndManufacturers) {
         {0x020A10DD, "MAX II EPM240", "Altera"},
         {0x020A50DD, "MAX V", "Altera"},
         {0x4BA00477, "ARM debug port", "ARM"},
-        {0x5BA00477, nullptr, "ARM"},  // the debug port is known by its exact code
+        {0x5BA00477, "ARM debug port", "ARM"},  // any version of the debug port
         {0x0362D093, nullptr, "Xilinx"},
         {0x020FF0DD, nullptr, "Altera"},
         {0x00000FFF, nullptr, "manufacturer 0x7FF"},

@@ -36,7 +36,12 @@ const Bytes kChainRead = [] {
         0xC0 | 36,                           // shift 36 bytes and read them back
     };
     b.insert(b.end(), 36, 0xFF);
-    b.insert(b.end(), {0x3E, 0x3F, 0x2E, 0x2F, 0x0C, 0x0D});  // last 1, Update-DR, Run-Test/Idle, released
+    // A last 1, Update-DR, Select-DR-Scan, Select-IR-Scan, Capture-IR, Shift-IR, TCK low
+    b.insert(b.end(), {0x3E, 0x3F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D, 0x2C, 0x2D, 0x2C});
+    for (int i = 0; i < 16; ++i) b.insert(b.end(), {0x81, 0x00});  // 128 zeros flush every IR
+    b.push_back(0xC0 | 16);                                         // 128 ones in, read back
+    b.insert(b.end(), 16, 0xFF);
+    b.insert(b.end(), {0x3E, 0x3F, 0x2E, 0x2F, 0x0C, 0x0D});  // last 1, Update-IR, Run-Test/Idle, released
     return b;
 }();
 
