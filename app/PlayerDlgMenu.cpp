@@ -100,8 +100,11 @@ void CPlayerDlg::ChooseFpga() {
         picked = Window().ChooseEntry("Choose the FPGA", "Send uploads on this JTAG chain to:", entries, current);
     }
     if (picked < 0 || static_cast<std::size_t>(picked) >= entries.size()) return;
-    Window().WriteSetting(kFpgaSettingPrefix + ChainKey(sel.devices),
-                          picked == 0 ? "" : std::to_string(fpgas[static_cast<std::size_t>(picked) - 1] + 1));
+    const std::string value = picked == 0 ? "" : std::to_string(fpgas[static_cast<std::size_t>(picked) - 1] + 1);
+    const std::string key = kFpgaSettingPrefix + ChainKey(sel.devices);
+    if (Window().ReadSetting(key) == value) return;
+    Window().WriteSetting(key, value);
+    fTuneLoaded = 0;  // the FPGA now chosen may not hold the tune the other one held
 }
 
 void CPlayerDlg::ShowBoardDetails() {

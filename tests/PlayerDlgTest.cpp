@@ -86,6 +86,7 @@ TEST_F(PlayerDlgTest, StartUpWithBoard) {
                                                   {0x30, "Send whole tune"},
                                                   {0x40, "Board details..."},
                                                   {0x50, "Check the board before sending"},
+                                                  {0x60, "Choose the FPGA..."},
                                                   {0, ""},
                                                   {16, "Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."}}));
     EXPECT_EQ(win.menuTicks, std::set<int>{0x50});
@@ -127,10 +128,11 @@ TEST_F(PlayerDlgTest, BoardCheckBoxesAtStartUpAndPlay) {
     const Case cases[] = {
         {"off", DefaultBoardChain(), TdoLine::StuckHigh, "FPGA board is not connected.", Capitalised(kReasonNoDevice),
          "Ready"},
-        {"two FPGAs", {ChainDevice{0x020F30DD, 10, {}}, ChainDevice{0x020F70DD, 10, {}}}, TdoLine::Chain,
-         "Tunlet cannot send to this board.", "The JTAG chain holds 2 devices: 0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP "
-         "10CL025), 0x020F70DD (Cyclone IV E EP4CE115 / Cyclone III EP3C120 / Cyclone 10 LP 10CL120); Tunlet drives "
-         "a chain of one Intel FPGA.",
+        {"two FPGAs that take uploads", {ChainDevice{0x020F30DD, 10, VirtualHub{}}, ChainDevice{0x020F70DD, 10, VirtualHub{}}},
+         TdoLine::Chain, "Tunlet cannot send to this board.",
+         "Several FPGAs take uploads: device 1, 0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP "
+         "10CL025); device 2, 0x020F70DD (Cyclone IV E EP4CE115 / Cyclone III EP3C120 / Cyclone 10 LP 10CL120). Choose "
+         "one: tunlet-cli --device N, or the window's menu entry \"Choose the FPGA...\".",
          "Tunlet"},
     };
     for (const Case& c : cases) {
@@ -159,8 +161,8 @@ TEST_F(PlayerDlgTest, BoardCheckBoxesAtStartUpAndPlay) {
         const auto r = b->Snapshot();
         EXPECT_EQ(r.opens, 2);
         EXPECT_EQ(r.closes, 2);
-        EXPECT_FALSE(r.hasUser1);  // nothing of the upload
-        EXPECT_EQ(r.bytes, 2 * kChainReadCableBytes);  // the chain alone, refused before its hub
+        // At most the last nibble read of a hub's head: nothing of the upload.
+        for (const DeviceRecord& device : r.devices) EXPECT_LT(device.user0Bits, 16u);
         d.OnDestroy();
     }
 }
@@ -681,7 +683,7 @@ TEST_F(PlayerDlgTest, SystemCommandsAndPainting) {
         unsigned id;
         bool about;
     };
-    const Case cases[] = {{16, true}, {31, true}, {0x10 | 0x10000, true}, {15, false}, {0x60, false}, {0xF060, false}};
+    const Case cases[] = {{16, true}, {31, true}, {0x10 | 0x10000, true}, {15, false}, {0x70, false}, {0xF060, false}};
     for (const auto& c : cases) {
         const int before = win.modalRuns;
         EXPECT_EQ(dlg.OnSysCommand(c.id), c.about) << c.id;
@@ -1069,7 +1071,7 @@ TEST_F(PlayerDlgTest, BoardMenuEntries) {
     dlg.OnSysCommand(CPlayerDlg::kBoardDetailsCommand);
     ASSERT_EQ(win.texts.size(), 1u);
     EXPECT_EQ(win.texts[0].first, "Board details");
-    EXPECT_EQ(win.texts[0].second.rfind("device 1: 0x020F30DD, Altera, ", 0), 0u) << win.texts[0].second;
+    EXPECT_EQ(win.texts[0].second.rfind("cable: virtual board\ndevice 1: 0x020F30DD, Altera, ", 0), 0u) << win.texts[0].second;
     EXPECT_FALSE(board->IsOpen());
 
     Drop(Tune(2, 1));
@@ -1080,6 +1082,33 @@ TEST_F(PlayerDlgTest, BoardMenuEntries) {
     Finish();
     EXPECT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
     EXPECT_TRUE(win.Boxes().empty());
+}
+
+// Two FPGAs whose designs take uploads: the menu's choice is kept for that chain, and
+// Play sends to the FPGA chosen.
+TEST_F(PlayerDlgTest, ChooseTheFpga) {
+    Start();
+    board->SetChain({ChainDevice{0x020F30DD, 10, VirtualHub{}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}});
+    win.entryToChoose = 2;
+    dlg.OnSysCommand(CPlayerDlg::kChooseFpgaCommand);
+    ASSERT_EQ(win.choices.size(), 1u);
+    EXPECT_EQ(win.choices[0],
+              (std::vector<std::string>{
+                  "The one FPGA whose design takes uploads",
+                  "Device 1, 0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP 10CL025): its design "
+                  "takes uploads",
+                  "Device 2, 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6): its design takes uploads"}));
+    EXPECT_EQ(win.settings["Fpga-020F30DD-02D020DD"], "2");
+    EXPECT_FALSE(board->IsOpen());
+
+    board->Reset();
+    Drop(Tune(2, 1));
+    dlg.OnSend();
+    Finish();
+    EXPECT_TRUE(win.Boxes().empty());
+    const auto r = board->Snapshot();
+    EXPECT_EQ(r.devices[1].user0Bits, (2 + 128 + 8 * 4096 + 4u) * 8 + 1);  // the tune, and the last walk's bit
+    EXPECT_EQ(r.devices[0].instructions.back(), 0x3FF);
 }
 
 }  // namespace
