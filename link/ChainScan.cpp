@@ -109,6 +109,7 @@ ChainRead ReadChain(FT_HANDLE h) {
     DrToShiftIr(&batch);                           // a last 1, Update-DR, to Shift-IR
     batch.ShiftBytes(kIrAnswerBytes, 0x00, false);     // zeros flush every IR
     batch.ShiftBytes(kIrAnswerBytes, 0xFF, true);      // ones in, the zeros out, then the first 1
+    batch.ShiftBytes(kIrAnswerBytes, 0xFF, false);     // ones enough for an IR too long to measure
     batch.Clock(true, true);                       // a last 1, to Exit1-IR
     batch.Clock(true);                             // Update-IR: BYPASS everywhere
     batch.ReleaseClock();                          // Run-Test/Idle, outputs released

@@ -40,19 +40,20 @@ struct ChainRead {
 // device whose first bit is 1, one 0 bit for a device in BYPASS), up to the
 // 0xFFFFFFFF the ones make after the last device. Then Shift-IR: kMaxIrBits zeros
 // flush every instruction register, and ones follow while TDO is read: the zeros
-// that come out before the first 1 are the IRs' total length. The ones fill every
-// IR, so that Update-IR latches BYPASS in every device and nothing else; then
+// that come out before the first 1 are the IRs' total length. Ones go on for as
+// many again (an IR too long to measure may hold up to 8 devices of 32 bits), so
+// that Update-IR latches BYPASS in every device and nothing else; then
 // Run-Test/Idle with the outputs released. One write and one read.
 ChainRead ReadChain(FT_HANDLE h);
 // What ReadChain costs: the bytes the cable answers, its cable bytes (reset 12, to
 // Shift-DR 6, TCK low 1, one read-back command 1 + 36, to Shift-IR 12, TCK low 1, 16
-// flushing shifts 32, one read-back command 1 + 16, Exit1-IR, Update-IR and the
-// releasing clock 6) in one write.
+// flushing shifts 32, one read-back command 1 + 16, 16 shifts of ones 32, Exit1-IR,
+// Update-IR and the releasing clock 6) in one write.
 constexpr std::size_t kIdcodeAnswerBytes = (kMaxChainDevices + 1) * 32 / 8;
 constexpr std::size_t kIrAnswerBytes = kMaxIrBits / 8;
 constexpr std::size_t kChainReadAnswerBytes = kIdcodeAnswerBytes + kIrAnswerBytes;
 constexpr std::size_t kChainReadCableBytes =
-    12 + 6 + 1 + 1 + kIdcodeAnswerBytes + 12 + 1 + 2 * kIrAnswerBytes + 1 + kIrAnswerBytes + 6;
+    12 + 6 + 1 + 1 + kIdcodeAnswerBytes + 12 + 1 + 2 * kIrAnswerBytes + 1 + kIrAnswerBytes + 2 * kIrAnswerBytes + 6;
 
 // Every read-back asks at most this many answer bytes in one write and reads them
 // before the next write: the FT245R of clone cables holds 256 (the original's 384).

@@ -210,7 +210,7 @@ TEST(ChainCheck, ReadsTheChainInOneWriteAndOneRead) {
     EXPECT_EQ(r.scans[0].ir, kIrIdcode);
     EXPECT_EQ(r.scans[0].bits, kIdcodeAnswerBytes * 8 + 1);
     EXPECT_TRUE(r.scans[1].instruction);
-    EXPECT_EQ(r.scans[1].bits, 2 * kIrAnswerBytes * 8 + 1);
+    EXPECT_EQ(r.scans[1].bits, 3 * kIrAnswerBytes * 8 + 1);
     EXPECT_EQ(r.devices[0].instructions, std::vector<std::uint16_t>{0x3FF});
 }
 
@@ -279,7 +279,7 @@ TEST(ChainCheck, EveryOutcome) {
 TEST(ChainCheck, EveryChain) {
     using R = BoardCheck::Result;
     const ChainDevice dap = Device(0x4BA00477, 4), cpld = Device(0x020A10DD), xilinx = Device(0x0362D093, 6),
-                      noId = Device(std::nullopt, 5), noHub = Device(0x020F30DD);
+                      noId = Device(std::nullopt, 5), noId32 = Device(std::nullopt, 32), noHub = Device(0x020F30DD);
     const ChainDevice cv{0x02D020DD, 10, VirtualHub{}}, c4{kEp4ce22Idcode, 10, VirtualHub{}};
     const std::string c4Name = "0x020F30DD (Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP 10CL025)";
     struct Case {
@@ -319,6 +319,10 @@ TEST(ChainCheck, EveryChain) {
              ". The instruction-register lengths of device 1, 0x0362D093 and device 2, a device without IDCODE are "
              "not known, and the chain's instruction registers measure 21 bits: Tunlet cannot tell how they share "
              "them.", {}, {}},
+        {"IRs too long to measure", {noId32, noId32, noId32, noId32, c4}, {}, R::Refused,
+         "The JTAG chain holds 5 devices: device 1, a device without IDCODE, device 2, a device without IDCODE, "
+         "device 3, a device without IDCODE, device 4, a device without IDCODE, device 5, " + c4Name +
+             ". Their instruction registers did not measure: no bit shifted in came back within 128 clocks.", {}, {}},
         {"the table's sum disagrees", {Device(0x4BA00477, 5), cv}, {}, R::Refused,
          "The JTAG chain holds 2 devices: device 1, 0x4BA00477 (ARM debug port), device 2, 0x02D020DD (Cyclone V "
          "5CSEA6/5CSEBA6). The known parts' instruction registers add up to 14 bits, but the chain's instruction "
@@ -341,7 +345,7 @@ TEST(ChainCheck, EveryChain) {
         for (std::size_t i = 0; i < c.chain.size(); ++i) {
             if (c.target == i) continue;
             // Another FPGA's hub may have been read.
-            const std::uint16_t bypass = static_cast<std::uint16_t>((1u << c.chain[i].irLength) - 1);
+            const auto bypass = static_cast<std::uint16_t>((std::uint64_t{1} << c.chain[i].irLength) - 1);
             for (std::uint16_t ir : r.devices[i].instructions) {
                 EXPECT_TRUE(ir == bypass || (c.chain[i].irLength == 10 && (ir == kIrUser1 || ir == kIrUser0)))
                     << "device " << i + 1 << " latched " << ir;

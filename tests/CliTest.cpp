@@ -303,7 +303,10 @@ TEST(CliPlay, FailuresAndExitCodes) {
         {{"play", multi, "--song", "13"}, 2, "tunlet-cli: --song must be a number from 1 to 12 for this tune, not '13'\n"},
         {{"play", test::DataFile("db_apu.nes"), "--song", "2"}, 2, "tunlet-cli: --song: a ROM has no songs to choose (only --song 1)\n"},
         {{"play", test::DataFile("db_apu.nes"), "--header-only"}, 2, "tunlet-cli: --header-only is for tunes; a ROM is always sent whole\n"},
-        {{"play", apu, "--cable", "serial"}, 2, "tunlet-cli: unknown cable 'serial': use usb-blaster, virtual or dump:PATH\n"},
+        {{"play", apu, "--cable", "serial"}, 2, "tunlet-cli: unknown cable 'serial': use usb-blaster, virtual, virtual:LIST or dump:PATH\n"},
+        {{"play", apu, "--cable", "virtual:ep4ce22,xc7"}, 2,
+         "tunlet-cli: unknown cable 'virtual:ep4ce22,xc7': 'xc7' is no device of a virtual chain: use ep4ce22, "
+         "5cseba6, nohub, epm570, dap, 0xIDCODE:IR (an odd IDCODE, IR 2 to 32 bits) or none:IR\n"},
         {{"play", damaged, "--cable", "virtual"}, 1, "tunlet-cli: " + damaged + ": EOF error\n"},
         {{"play", shortChr, "--cable", "virtual"}, 1,
          "tunlet-cli: " + shortChr + ": rom read error\nexpected 24592 bytes, the file has 24492\n"},
@@ -397,8 +400,9 @@ TEST(CliPlay, StreamToAFileStaysUtf8) {
 }
 #endif
 // The check's outcomes on the command line: exit 3 with the reason, exit 5 with the
-// chain, and --no-board-check sending anyway; scan lists what answers.
+// chain, --device choosing among FPGAs, and --no-board-check sending anyway.
 TEST(CliPlay, BoardCheckExitCodes) {
+    const ChainDevice dap{0x4BA00477, 4, {}}, cv{0x02D020DD, 10, VirtualHub{}}, c4{0x020F30DD, 10, VirtualHub{}};
     struct Case {
         const char* label;
         std::vector<ChainDevice> chain;
@@ -406,16 +410,21 @@ TEST(CliPlay, BoardCheckExitCodes) {
         std::vector<std::string> extra;
         int code;
         std::string err;
+        int reads;                     // the chain, then each FPGA's hub
+        std::optional<std::size_t> to;  // the device that took the upload
     };
     const Case cases[] = {
         {"off", DefaultBoardChain(), TdoLine::StuckHigh, {}, 3,
-         std::string("FPGA board is not connected.\n") + kReasonNoDevice + "\n"},
-        {"ARM and FPGA", {ChainDevice{0x4BA00477, 4, {}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}}, TdoLine::Chain, {}, 5,
-         "Tunlet cannot send to this board.\nThe JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), "
-         "0x02D020DD (Cyclone V 5CSEA6/5CSEBA6); Tunlet drives a chain of one Intel FPGA.\n"},
-        {"ARM and FPGA, unchecked", {ChainDevice{0x4BA00477, 4, {}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}},
-         TdoLine::Chain, {"--no-board-check"}, 0, ""},
-        {"off, unchecked", DefaultBoardChain(), TdoLine::StuckLow, {"--no-board-check"}, 0, ""},
+         std::string("FPGA board is not connected.\n") + kReasonNoDevice + "\n", 1, {}},
+        {"a SoC board", {dap, cv}, TdoLine::Chain, {}, 0, "", 2, 1},
+        {"two FPGAs", {c4, cv}, TdoLine::Chain, {}, 5,
+         "Tunlet cannot send to this board.\nSeveral FPGAs take uploads: device 1, 0x020F30DD (Cyclone IV E EP4CE22 / "
+         "Cyclone III EP3C25 / Cyclone 10 LP 10CL025); device 2, 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6). Choose one: "
+         "tunlet-cli --device N, or the window's menu entry \"Choose the FPGA...\".\n", 3, {}},
+        {"two FPGAs, one chosen", {c4, cv}, TdoLine::Chain, {"--device", "2"}, 0, "", 2, 1},
+        {"off, unchecked", DefaultBoardChain(), TdoLine::StuckLow, {"--no-board-check"}, 0, "", 0, 0},
+        {"chosen, unchecked", {c4, cv}, TdoLine::Chain, {"--device", "2", "--no-board-check"}, 2, "", 0, {}},
+        {"no such device", {c4, cv}, TdoLine::Chain, {"--device", "9"}, 2, "", 0, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -425,11 +434,24 @@ TEST(CliPlay, BoardCheckExitCodes) {
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         const CliRun r = CliWith(args, board);
         EXPECT_EQ(r.code, c.code);
-        EXPECT_EQ(r.err, c.err);
-        // The upload's 9-bit USER1 value only when it was sent.
-        EXPECT_EQ(board->Snapshot().user1Bits == 9, c.code == 0);
-        EXPECT_EQ(board->Snapshot().reads, c.extra.empty() ? 1 : 0);
+        if (c.code != 2) {
+            EXPECT_EQ(r.err, c.err);
+        }
+        const auto rec = board->Snapshot();
+        EXPECT_EQ(rec.reads, c.reads);
+        for (std::size_t i = 0; i < rec.devices.size(); ++i) {
+            // The whole tune went to the one device, as its header says: 32902 bytes.
+            EXPECT_EQ(rec.devices[i].user0Bits > 32902 * 8, c.to == i) << "device " << i + 1;
+        }
     }
+    // A device between the cable's TDI and the FPGA: the line that says what the design sees.
+    const CliRun r = Cli({"play", test::DataFile("db_apu.nsf"), "--header-only", "--cable", "virtual:5cseba6,dap"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("The device between the cable's TDI and the FPGA hands the FPGA its captured 0 bit ahead of "
+                          "every upload: the design sees one 0 bit before the data.\n",
+                          0),
+              0u)
+        << r.out;
 }
 
 TEST(CliPlay, VirtualBoardReportListsTheCheck) {
@@ -446,7 +468,9 @@ TEST(CliScan, VirtualBoardAndUsage) {
     const CliRun r = Cli({"scan", "--cable", "virtual"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out,
-              "device 1: 0x020F30DD, Altera, Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP 10CL025\n"
+              "cable: virtual board\n"
+              "device 1: 0x020F30DD, Altera, Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP 10CL025, IR 10 bits "
+              "(from the table), uploads go here\n"
               "virtual JTAG hub: version 1, 1 node, widest node instruction 8 bits\n"
               "  node 1: virtual JTAG (id 0x08), instance 0, version 1\n"
               "the design is ready for uploads\n");

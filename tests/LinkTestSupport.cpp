@@ -41,6 +41,7 @@ const Bytes kChainRead = [] {
     for (int i = 0; i < 16; ++i) b.insert(b.end(), {0x81, 0x00});  // 128 zeros flush every IR
     b.push_back(0xC0 | 16);                                         // 128 ones in, read back
     b.insert(b.end(), 16, 0xFF);
+    for (int i = 0; i < 16; ++i) b.insert(b.end(), {0x81, 0xFF});  // 128 more ones
     b.insert(b.end(), {0x3E, 0x3F, 0x2E, 0x2F, 0x0C, 0x0D});  // last 1, Update-IR, Run-Test/Idle, released
     return b;
 }();

@@ -37,8 +37,8 @@ extern const Bytes kEnding;
 // three shift commands, which follow walks that end with TCK high.
 extern const Bytes kPackedPreamble;
 // The board check that goes before an upload: the chain read (reset, Shift-DR, 36
-// bytes of ones read back; to Shift-IR, 128 zeros, 128 ones read back, the closing
-// walk), then the hub's head (USER1 loaded with
+// bytes of ones read back; to Shift-IR, 128 zeros, 128 ones read back, 128 more,
+// the closing walk), then the hub's head (USER1 loaded with
 // 64 zero bits, USER0 selected, 16 nibbles read back one byte each).
 extern const Bytes kChainRead;
 extern const Bytes kHubHead;
