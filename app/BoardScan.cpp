@@ -1,6 +1,7 @@
 #include "app/BoardScan.h"
 
 #include <iomanip>
+#include <optional>
 #include <sstream>
 
 #include "link/JtagParts.h"
@@ -35,15 +36,30 @@ BoardCheck ScanBoard(FT_HANDLE handle, const BoardSelection& sel, std::string& t
         if (sel.target == i) out << ", uploads go here";
         out << "\n";
     }
-    if (check.result == BoardCheck::Result::Ready) {
-        const ChainTarget target = sel.Target();
-        const std::string note = LeadBitsNote(target);
+    // The hub of the FPGA uploads go to; when none passed, of the one FPGA there is, so
+    // that its nodes show why.
+    std::optional<std::size_t> shown = sel.target;
+    if (!shown) {
+        for (std::size_t i = 0; i < sel.devices.size(); ++i) {
+            if (!IsUploadCandidate(sel.devices[i])) continue;
+            if (shown) {
+                shown.reset();
+                break;
+            }
+            shown = i;
+        }
+    }
+    if (shown) {
+        const bool ready = check.result == BoardCheck::Result::Ready;
+        const ChainTarget target = TargetAt(sel.devices, *shown);
+        const std::string note = ready ? LeadBitsNote(target) : "";
         if (!note.empty()) out << note << "\n";
         HubInfo hub;
         const ChainRead::Result read = ReadHubInfo(handle, hub, target);
         if (read == ChainRead::Result::Devices) out << DescribeHub(hub);
-        check = CheckOfRead(read);
-        if (read == ChainRead::Result::Devices && !UploadRefusal(hub).empty()) {
+        if (read != ChainRead::Result::Devices) {
+            check = CheckOfRead(read);
+        } else if (ready && !UploadRefusal(hub).empty()) {
             check = {BoardCheck::Result::Refused, UploadRefusal(hub)};
         }
     }

@@ -151,10 +151,11 @@ TEST_F(QtWindowTest, TemplateControlsAndStartUpState) {
     ASSERT_NE(Get<QProgressBar>(kIdProgress), nullptr);
     EXPECT_EQ(Get<QProgressBar>(kIdProgress)->maximum(), 100);
     EXPECT_TRUE(window.acceptDrops());
-    ASSERT_EQ(window.MenuEntries().size(), 7u);
+    ASSERT_EQ(window.MenuEntries().size(), 8u);
     EXPECT_EQ(window.MenuEntries()[1].second, QStringLiteral("Open...\tCtrl+O"));
-    EXPECT_EQ(window.MenuEntries()[6].first, 16);
-    EXPECT_EQ(window.MenuEntries()[6].second, QString::fromUtf8("Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
+    EXPECT_EQ(window.MenuEntries()[5].second, QStringLiteral("Choose the FPGA..."));
+    EXPECT_EQ(window.MenuEntries()[7].first, 16);
+    EXPECT_EQ(window.MenuEntries()[7].second, QString::fromUtf8("Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
     // Layout follows the template: summary above slider above the bottom row.
     EXPECT_LT(Get<QLineEdit>(kIdPath)->geometry().bottom(), Get<QPlainTextEdit>(kIdInfo)->geometry().top());
     EXPECT_LE(Get<QPlainTextEdit>(kIdInfo)->geometry().bottom(), Get<QSlider>(kIdSongSlider)->geometry().top());
@@ -373,7 +374,7 @@ TEST_F(QtWindowTest, MenuKeysAndBoardDetails) {
     }
     ASSERT_EQ(dismiss.texts().size(), 1);
     EXPECT_EQ(dismiss.titles()[0], QStringLiteral("Board details"));
-    EXPECT_TRUE(dismiss.texts()[0].startsWith(QStringLiteral("device 1: 0x020F30DD, Altera, ")));
+    EXPECT_TRUE(dismiss.texts()[0].startsWith(QStringLiteral("cable: virtual board\ndevice 1: 0x020F30DD, Altera, ")));
     EXPECT_TRUE(dismiss.seen()[0].fixedWidth);
 }
 
@@ -403,10 +404,12 @@ TEST_F(QtWindowTest, BoardCheckBoxes) {
     const Case cases[] = {
         {DefaultBoardChain(), TdoLine::StuckHigh, QStringLiteral("Ready"),
          QString::fromUtf8("FPGA board is not connected.\n") + QString::fromStdString(Capitalised(kReasonNoDevice))},
-        {{ChainDevice{0x4BA00477, 4, std::nullopt}, ChainDevice{0x02D020DD, 10, VirtualHub{}}}, TdoLine::Chain,
+        {{ChainDevice{0x020F30DD, 10, VirtualHub{}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}}, TdoLine::Chain,
          QStringLiteral("Tunlet"),
-         QStringLiteral("Tunlet cannot send to this board.\nThe JTAG chain holds 2 devices: 0x4BA00477 (ARM debug port), 0x02D020DD (Cyclone V "
-                        "5CSEA6/5CSEBA6); Tunlet drives a chain of one Intel FPGA.")},
+         QStringLiteral("Tunlet cannot send to this board.\nSeveral FPGAs take uploads: device 1, 0x020F30DD (Cyclone IV "
+                        "E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP 10CL025); device 2, 0x02D020DD (Cyclone V "
+                        "5CSEA6/5CSEBA6). Choose one: tunlet-cli --device N, or the window's menu entry \"Choose the "
+                        "FPGA...\".")},
     };
     for (const Case& c : cases) {
         board->SetChain(c.chain, c.line);
@@ -418,12 +421,35 @@ TEST_F(QtWindowTest, BoardCheckBoxes) {
         EXPECT_EQ(dismiss.texts()[0], c.text);
         EXPECT_TRUE(dlg.IsIdle());
         EXPECT_EQ(Get<QPushButton>(kIdSend)->text(), QStringLiteral("Play"));
-        EXPECT_FALSE(board->Snapshot().hasUser1);  // nothing of the upload
+        // At most the last nibble read of a hub's head: nothing of the upload.
+        for (const DeviceRecord& device : board->Snapshot().devices) EXPECT_LT(device.user0Bits, 16u);
     }
     dlg.SetBoardCheck(false);
     Get<QPushButton>(kIdSend)->click();
     window.PumpUntil([&] { return dlg.IsIdle(); });
     EXPECT_EQ(board->Snapshot().user0.size(), 2 + 128 + 8 * 4096 + 4u);
+}
+
+// The FPGA chosen from the menu's list box: its rows name every FPGA, the one picked
+// is kept for the chain.
+TEST_F(QtWindowTest, ChooseTheFpgaFromItsList) {
+    board->SetChain({ChainDevice{0x020F30DD, 10, VirtualHub{}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}});
+    QStringList rows;
+    QTimer pick;
+    QObject::connect(&pick, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* list = modal != nullptr ? modal->findChild<QListWidget*>() : nullptr;
+        if (list == nullptr) return;
+        for (int i = 0; i < list->count(); ++i) rows << list->item(i)->text();
+        list->setCurrentRow(2);
+        QMetaObject::invokeMethod(modal, "accept", Qt::QueuedConnection);
+        pick.stop();
+    });
+    pick.start(10);
+    dlg.OnSysCommand(CPlayerDlg::kChooseFpgaCommand);
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_TRUE(rows[2].startsWith(QStringLiteral("Device 2, 0x02D020DD (Cyclone V"))) << rows[2].toStdString();
+    EXPECT_EQ(window.ReadSetting("Fpga-020F30DD-02D020DD"), "2");
 }
 
 TEST_F(QtWindowTest, AboutBoxFromCommand16) {
