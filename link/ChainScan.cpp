@@ -180,7 +180,10 @@ BoardCheck ResolveChain(const ChainRead& chain, std::vector<ChainMember>& member
     const std::string sum = "the chain's instruction registers measure " + std::to_string(measured) + " bits";
     if (unknown.size() > 1) {
         std::string names;
-        for (std::size_t i : unknown) names += (names.empty() ? "" : " and ") + DescribeMember(members, i);
+        for (std::size_t i : unknown) {
+            if (!names.empty()) names += " and ";
+            names += DescribeMember(members, i);
+        }
         return refuse("The instruction-register lengths of " + names + " are not known, and " + sum +
                       ": Tunlet cannot tell how they share them.");
     }
@@ -245,7 +248,8 @@ std::string ChainKey(const std::vector<ChainMember>& chain) {
     for (const ChainMember& m : chain) {
         char id[12] = "none";
         if (m.idcode) std::snprintf(id, sizeof id, "%08X", static_cast<unsigned>(*m.idcode));
-        key += (key.empty() ? "" : "-") + std::string(id);
+        if (!key.empty()) key += '-';
+        key += id;
     }
     return key;
 }
@@ -303,13 +307,20 @@ BoardSelection SelectBoard(FT_HANDLE h, const DeviceChoice& choose) {
         for (const auto& [i, why] : refused) {
             std::string own = why;
             own[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(own[0])));
-            text += (text.empty() ? "" : " ") + ("For device " + std::to_string(i + 1) + ", ") + own;
+            if (!text.empty()) text += ' ';
+            text += "For device ";
+            text += std::to_string(i + 1);
+            text += ", ";
+            text += own;
         }
         return refuse(text);
     }
     if (sel.ready.size() > 1) {
         std::string names;
-        for (std::size_t i : sel.ready) names += (names.empty() ? "" : "; ") + DescribeMember(devices, i);
+        for (std::size_t i : sel.ready) {
+            if (!names.empty()) names += "; ";
+            names += DescribeMember(devices, i);
+        }
         return refuse("Several FPGAs take uploads: " + names +
                       ". Choose one: tunlet-cli --device N, or the window's menu entry \"Choose the FPGA...\".");
     }

@@ -357,9 +357,10 @@ TEST(ChainCheck, EveryChain) {
     }
 }
 
-// An upload through a chain: the FPGA's design takes exactly the data, after one
-// captured 0 bit per device between the cable's TDI and the FPGA (which no host can
-// avoid); every other device stays in BYPASS.
+// An upload through a chain: the FPGA's design takes exactly the bits it takes alone,
+// after one captured 0 bit per device between the cable's TDI and the FPGA (which no
+// host can avoid), in every kind of upload; every other device ends in BYPASS. Alone,
+// it takes the payload written out from the ROM.
 TEST(ChainCheck, UploadReachesTheFpgaThroughEveryChain) {
     const ChainDevice dap = Device(0x4BA00477, 4), cpld = Device(0x020A10DD);
     const ChainDevice fpga{kEp4ce22Idcode, 10, VirtualHub{}};
@@ -367,51 +368,73 @@ TEST(ChainCheck, UploadReachesTheFpgaThroughEveryChain) {
         std::vector<ChainDevice> chain;
         std::size_t fpga;
         unsigned leadBits;
-    } cases[] = {
+    } chains[] = {
         {{fpga}, 0, 0},
         {{dap, fpga}, 1, 0},
         {{fpga, dap}, 0, 1},
         {{cpld, fpga, dap}, 1, 1},
         {{fpga, cpld, dap}, 0, 2},
     };
+    enum class Kind { Rom, PackedRom, HeaderOnly };
     test::TempDir dir;
     const Bytes image = test::MakeNes(1, 1, 0x40, 0x00);  // mapper 4
-    const std::string path = dir.Write("r.nes", image);
+    const std::string rom = dir.Write("r.nes", image);
+    test::NsfSpec spec;
+    spec.songs = 4;
+    const std::string tune = dir.Write("t.nsf", test::MakeNsf(spec, 5000));
     Bytes payload = {4, 0};
     payload.insert(payload.end(), image.begin(), image.begin() + 16 + 16384 + 8192);
     payload.insert(payload.end(), 3, 0);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.leadBits);
-        BoardSession s;
-        s.board->SetChain(c.chain);
-        const BoardSelection sel = SelectBoard(s.handle);
-        ASSERT_EQ(sel.check.result, BoardCheck::Result::Ready);
-        test::FakeHost host(s.handle);
-        host.target = sel.Target();
-        host.rom = std::make_unique<NesRom>();
-        ASSERT_EQ(host.rom->Read(path.c_str()), 0);
-        SendRomThread(host);
-        ASSERT_TRUE(host.messages.empty());
-        const auto r = s.board->Snapshot();
-        EXPECT_EQ(r.state, TapState::RunTestIdle);
-        EXPECT_FALSE(r.outputEnable);
-        // The bits the FPGA's TDI took, first bit first, written out from the payload.
-        std::vector<bool> expected(c.leadBits, false);
-        for (std::uint8_t b : payload) {
-            for (int bit = 0; bit < 8; ++bit) expected.push_back(((b >> bit) & 1) != 0);
-        }
-        const DeviceRecord& got = r.devices[c.fpga];
-        ASSERT_GE(got.user0Bits, expected.size());
-        std::size_t wrong = 0;
-        for (std::size_t i = 0; i < expected.size(); ++i) {
-            if ((((got.user0[i / 8] >> (i % 8)) & 1) != 0) != expected[i]) ++wrong;
-        }
-        EXPECT_EQ(wrong, 0u);
-        EXPECT_EQ(got.instructions.back(), kIrUser0);
-        for (std::size_t i = 0; i < c.chain.size(); ++i) {
-            if (i == c.fpga) continue;
-            const std::uint16_t bypass = static_cast<std::uint16_t>((1u << c.chain[i].irLength) - 1);
-            for (std::uint16_t ir : r.devices[i].instructions) EXPECT_EQ(ir, bypass);
+    const auto bit = [](const DeviceRecord& d, std::uint64_t i) { return ((d.user0[i / 8] >> (i % 8)) & 1) != 0; };
+    for (Kind kind : {Kind::Rom, Kind::PackedRom, Kind::HeaderOnly}) {
+        std::optional<DeviceRecord> alone;
+        for (const auto& c : chains) {
+            SCOPED_TRACE(testing::Message() << static_cast<int>(kind) << ", " << c.chain.size() << " devices, FPGA "
+                                            << c.fpga + 1);
+            BoardSession s;
+            s.board->SetChain(c.chain);
+            const BoardSelection sel = SelectBoard(s.handle);
+            ASSERT_EQ(sel.check.result, BoardCheck::Result::Ready);
+            test::FakeHost host(s.handle);
+            host.target = sel.Target();
+            host.packed = kind == Kind::PackedRom;
+            if (kind == Kind::HeaderOnly) {
+                ASSERT_EQ(host.tune.Read(tune.c_str()), 0);
+                host.loaded = 1;
+                host.song = 3;
+                SendTuneThread(host);
+            } else {
+                host.rom = std::make_unique<NesRom>();
+                ASSERT_EQ(host.rom->Read(rom.c_str()), 0);
+                SendRomThread(host);
+            }
+            ASSERT_TRUE(host.messages.empty());
+            const auto r = s.board->Snapshot();
+            EXPECT_EQ(r.state, TapState::RunTestIdle);
+            EXPECT_FALSE(r.outputEnable);
+            const DeviceRecord& got = r.devices[c.fpga];
+            EXPECT_EQ(got.instructions.back(), kIrUser0);
+            for (std::size_t i = 0; i < c.chain.size(); ++i) {
+                if (i != c.fpga) {
+                    EXPECT_EQ(r.devices[i].instructions.back(), (1u << c.chain[i].irLength) - 1);
+                }
+            }
+            if (!alone) {
+                alone = got;
+                if (kind == Kind::HeaderOnly) continue;
+                ASSERT_GE(got.user0Bits, payload.size() * 8);
+                std::size_t wrong = 0;
+                for (std::size_t i = 0; i < payload.size() * 8; ++i) {
+                    if (bit(got, i) != (((payload[i / 8] >> (i % 8)) & 1) != 0)) ++wrong;
+                }
+                EXPECT_EQ(wrong, 0u);
+                continue;
+            }
+            ASSERT_EQ(got.user0Bits, alone->user0Bits + c.leadBits);
+            std::size_t wrong = 0;
+            for (std::uint64_t i = 0; i < c.leadBits; ++i) wrong += bit(got, i) ? 1 : 0;
+            for (std::uint64_t i = 0; i < alone->user0Bits; ++i) wrong += bit(got, i + c.leadBits) != bit(*alone, i) ? 1 : 0;
+            EXPECT_EQ(wrong, 0u);
         }
     }
 }

@@ -11,6 +11,8 @@
 #include <sstream>
 
 #include "cable/Ftd2xxCable.h"
+#include "cable/JtagChain.h"
+#include "cable/TapDecoder.h"
 #include "cli/Cli.h"
 #include "media/WideText.h"
 #include "tests/LinkTestSupport.h"
@@ -66,6 +68,35 @@ TEST(Ftd2xxCable, UploadGoesThroughTheLibrary) {
         }
         EXPECT_TRUE(test::ReadAll(out) == expected);
     }
+}
+
+// A SoC board whose debug port sits between the cable's TDI and the FPGA: the FPGA's
+// design takes the stream it takes alone, one captured 0 bit later.
+TEST(Ftd2xxCable, SocBoardThroughTheLibrary) {
+    test::TempDir dir;
+    const std::string out = dir.path() + "/cable.bin", dump = dir.path() + "/dump.bin";
+    ::_putenv_s("FTD2XX_STANDIN_OUT", out.c_str());
+    ::_putenv_s("FTD2XX_STANDIN_BOARD", "soc");
+    const PlayRun r = Play(std::make_shared<Ftd2xxCable>(Beside("ftd2xx_standin.dll")));
+    ::_putenv_s("FTD2XX_STANDIN_BOARD", "");
+    ::_putenv_s("FTD2XX_STANDIN_OUT", "");
+    ASSERT_EQ(r.code, 0) << r.err;
+    ASSERT_EQ(Play(nullptr, {"--cable", "dump:" + dump}).code, 0);
+    const test::Bytes soc = test::ReadAll(out), alone = test::ReadAll(dump);
+    TapDecoder socTap{JtagChain({ChainDevice{0x02D020DD, 10, VirtualHub{}}, ChainDevice{0x4BA00477, 4, std::nullopt}})};
+    socTap.Feed(soc.data(), soc.size());
+    TapDecoder aloneTap;
+    aloneTap.Feed(alone.data(), alone.size());
+    const DeviceRecord& fpga = socTap.chain().Record(0);
+    const DeviceRecord& expected = aloneTap.chain().Record(0);
+    ASSERT_EQ(fpga.user0Bits, expected.user0Bits + 1);
+    std::size_t wrong = (fpga.user0[0] & 1) != 0 ? 1 : 0;
+    for (std::uint64_t i = 0; i < expected.user0Bits; ++i) {
+        const bool want = ((expected.user0[i / 8] >> (i % 8)) & 1) != 0;
+        if ((((fpga.user0[(i + 1) / 8] >> ((i + 1) % 8)) & 1) != 0) != want) ++wrong;
+    }
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(socTap.chain().Record(1).instructions.back(), 0xF);  // the debug port in BYPASS
 }
 
 TEST(Ftd2xxCable, BoardThatIsOff) {

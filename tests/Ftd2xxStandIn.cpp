@@ -33,6 +33,16 @@ tunlet::TdoLine BoardLine() {
     if (board != nullptr && std::strcmp(board, "off-low") == 0) return tunlet::TdoLine::StuckLow;
     return tunlet::TdoLine::Chain;
 }
+
+// "soc": a Cyclone V SoC's FPGA nearest TDO, the HPS's debug port between it and the
+// cable's TDI; else the usual board.
+std::vector<tunlet::ChainDevice> BoardChain() {
+    const char* board = std::getenv("FTD2XX_STANDIN_BOARD");
+    if (board != nullptr && std::strcmp(board, "soc") == 0) {
+        return {tunlet::ChainDevice{0x02D020DD, 10, tunlet::VirtualHub{}}, tunlet::ChainDevice{0x4BA00477, 4, std::nullopt}};
+    }
+    return tunlet::DefaultBoardChain();
+}
 }  // namespace
 
 extern "C" {
@@ -42,7 +52,7 @@ __declspec(dllexport) ULONG WINAPI FT_OpenEx(void* arg, DWORD flags, void** hand
     if (out == nullptr || *out == '\0' || flags != 2 || arg == nullptr) return kDeviceNotFound;
     std::FILE* f = std::fopen(out, "wb");
     if (f == nullptr) return kDeviceNotFound;
-    auto* s = new StandIn{f, tunlet::TapDecoder(tunlet::JtagChain(tunlet::DefaultBoardChain(), BoardLine())), {}, 0, 0};
+    auto* s = new StandIn{f, tunlet::TapDecoder(tunlet::JtagChain(BoardChain(), BoardLine())), {}, 0, 0};
     *handle = s;
     return kOk;
 }

@@ -62,6 +62,8 @@ HWND g_main = nullptr;
 bool g_closeMainUnderBox = false;
 // What a user types in the Open dialog's name box.
 std::wstring g_openName;
+// The row a user picks in a choice box's list (-1: the one it shows).
+int g_choiceRow = -1;
 
 BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
     wchar_t cls[32] = {};
@@ -95,6 +97,16 @@ BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
     }
     // The Open dialog gets a name typed in its name box, as a user would type it.
     if (box.caption == L"Open") ::SetDlgItemTextW(hwnd, cmb13, g_openName.c_str());
+    // A choice box: its rows become the box's text, one a line, and the row is picked.
+    if (HWND list = ::GetDlgItem(hwnd, kIdChoiceList); list != nullptr) {
+        const auto rows = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
+        for (int i = 0; i < rows; ++i) {
+            std::wstring row(static_cast<std::size_t>(::SendMessageW(list, LB_GETTEXTLEN, i, 0)), L'\0');
+            ::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(row.data()));
+            g_boxes->back().text += row + L"\n";
+        }
+        if (g_choiceRow >= 0) ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(g_choiceRow), 0);
+    }
     ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return TRUE;
 }
@@ -195,8 +207,8 @@ TEST_F(Win32WindowTest, DialogFromTheResourceScript) {
     EXPECT_EQ(std::wstring(entry), Widen("Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
     // Open and the board's entries before it, the board check ticked.
     std::vector<UINT> ids;
-    for (int i = count - 7; i < count; ++i) ids.push_back(::GetMenuItemID(menu, i));
-    EXPECT_EQ(ids, (std::vector<UINT>{0, 0x20, 0x30, 0x40, 0x50, 0, 16}));
+    for (int i = count - 8; i < count; ++i) ids.push_back(::GetMenuItemID(menu, i));
+    EXPECT_EQ(ids, (std::vector<UINT>{0, 0x20, 0x30, 0x40, 0x50, 0x60, 0, 16}));
     EXPECT_EQ(::GetMenuState(menu, 0x50, MF_BYCOMMAND) & MF_CHECKED, static_cast<UINT>(MF_CHECKED));
     // Resizable and maximisable.
     EXPECT_TRUE(::GetWindowLongW(window.Handle(), GWL_STYLE) & WS_THICKFRAME);
@@ -633,6 +645,20 @@ TEST(Win32AppStart, PlaceComesBackWithTheStartUpBoxOnIt) {
     SetCableBackend(nullptr);
 }
 
+// The FPGA chosen from the menu's list box: its rows name every FPGA, the one picked
+// is kept for the chain.
+TEST_F(Win32WindowTest, ChooseTheFpgaFromItsList) {
+    board->SetChain({ChainDevice{0x020F30DD, 10, VirtualHub{}}, ChainDevice{0x02D020DD, 10, VirtualHub{}}});
+    g_choiceRow = 2;
+    dlg.OnSysCommand(CPlayerDlg::kChooseFpgaCommand);
+    g_choiceRow = -1;
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"Choose the FPGA");
+    EXPECT_NE(boxes[0].text.find(L"\nDevice 2, 0x02D020DD (Cyclone V 5CSEA6/5CSEBA6): its design takes uploads\n"),
+              std::wstring::npos);
+    EXPECT_EQ(window.ReadSetting("Fpga-020F30DD-02D020DD"), "2");
+}
+
 // Play reads the chain first: a board that is off gets the not-connected box with
 // its reason on a second line, a chain Tunlet does not drive a box of its own, and
 // nothing of the upload is sent; without the check the upload goes.
@@ -646,8 +672,8 @@ TEST_F(Win32WindowTest, BoardCheckBoxes) {
     const Case cases[] = {
         {DefaultBoardChain(), TdoLine::StuckLow, L"Ready", L"FPGA board is not connected.\nTDO is stuck low."},
         {{ChainDevice{0x0362D093, 6, std::nullopt}}, TdoLine::Chain, L"Tunlet",
-         L"Tunlet cannot send to this board.\nThe JTAG chain holds 1 device: 0x0362D093; Tunlet drives a chain of "
-         L"one Intel FPGA."},
+         L"Tunlet cannot send to this board.\nThe JTAG chain holds 1 device: device 1, 0x0362D093; none is an Intel "
+         L"FPGA."},
     };
     for (const Case& c : cases) {
         board->SetChain(c.chain, c.line);
