@@ -16,9 +16,9 @@ namespace tunlet::cli {
 inline constexpr const char* kUsage =
     "usage: tunlet-cli info FILE\n"
     "       tunlet-cli play FILE [--song N] [--header-only] [--packed] [--no-board-check]\n"
-    "                            [--cable usb-blaster|virtual|dump:PATH]\n"
+    "                            [--cable CABLE] [--tck MHZ]\n"
     "       tunlet-cli play FILE --playlist [--track-seconds S] [--header-only] [--cable ...]\n"
-    "       tunlet-cli scan [--cable usb-blaster|virtual]\n"
+    "       tunlet-cli scan [--cable CABLE] [--tck MHZ]\n"
     "       tunlet-cli --help | -h | /? | --version\n";
 
 int Usage(std::ostream& err, const std::string& problem);

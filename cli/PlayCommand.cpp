@@ -13,6 +13,7 @@
 
 #include "app/Boxes.h"
 #include "cable/CableChoice.h"
+#include "cable/MpsseCable.h"
 #include "cli/CliCommands.h"
 #include "cli/StopSignals.h"
 #include "link/Upload.h"
@@ -87,13 +88,16 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     bool packed = false;
     bool playlist = false;
     std::optional<double> trackSeconds;
+    unsigned tckKhz = mpsse::kDefaultTckKhz;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--song" || a == "--cable" || a == "--track-seconds") {
+        if (a == "--song" || a == "--cable" || a == "--track-seconds" || a == "--tck") {
             if (i + 1 == args.size()) return Usage(err, a + " needs a value");
             const std::string& v = args[++i];
             if (a == "--cable") {
                 cable = v;
+            } else if (a == "--tck") {
+                if (!ParseTckMhz(v, tckKhz)) return Usage(err, std::string(kTckProblem) + ", not '" + v + "'");
             } else if (a == "--track-seconds") {
                 char* end = nullptr;
                 const double seconds = std::strtod(v.c_str(), &end);
@@ -124,7 +128,7 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     if (trackSeconds && !playlist) return Usage(err, "--track-seconds goes with --playlist");
     if (song && playlist) return Usage(err, "--song and --playlist do not go together: the playlist gives the songs");
 
-    const CableChoice choice = ChooseCable(cable, env.usbBlaster);
+    const CableChoice choice = ChooseCable(cable, env.usbBlaster, tckKhz);
     if (!choice.backend) return BadValue(err, "unknown cable '" + cable + "': use " + kCableChoices);
     const std::shared_ptr<CableBackend>& backend = choice.backend;
     const std::shared_ptr<VirtualBoard>& virtualBoard = choice.board;

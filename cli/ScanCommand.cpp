@@ -4,24 +4,29 @@
 #include "app/BoardScan.h"
 #include "app/Boxes.h"
 #include "cable/CableChoice.h"
+#include "cable/MpsseCable.h"
 #include "cli/CliCommands.h"
 
 namespace tunlet::cli {
 
 int Scan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
     std::string cable = "usb-blaster";
+    unsigned tckKhz = mpsse::kDefaultTckKhz;
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--cable" && i + 1 < args.size()) {
             cable = args[++i];
-        } else if (args[i] == "--cable") {
-            return Usage(err, "--cable needs a value");
+        } else if (args[i] == "--tck" && i + 1 < args.size()) {
+            const std::string& v = args[++i];
+            if (!ParseTckMhz(v, tckKhz)) return Usage(err, std::string(kTckProblem) + ", not '" + v + "'");
+        } else if (args[i] == "--cable" || args[i] == "--tck") {
+            return Usage(err, args[i] + " needs a value");
         } else {
             return Usage(err, "scan takes no '" + args[i] + "'");
         }
     }
     if (cable.rfind("dump:", 0) == 0) return Usage(err, "scan reads the cable: a dump cannot answer");
-    const CableChoice choice = ChooseCable(cable, env.usbBlaster);
-    if (!choice.backend) return BadValue(err, "unknown cable '" + cable + "': use usb-blaster or virtual");
+    const CableChoice choice = ChooseCable(cable, env.usbBlaster, tckKhz);
+    if (!choice.backend) return BadValue(err, "unknown cable '" + cable + "': use " + kCableChoices);
 
     SetCableBackend(choice.backend);
     FT_HANDLE handle = nullptr;

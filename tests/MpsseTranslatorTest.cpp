@@ -7,6 +7,7 @@
 #include "cable/MpsseTranslator.h"
 #include "cable/TapDecoder.h"
 #include "tests/LinkTestSupport.h"
+#include "tests/MpsseExecutor.h"
 
 namespace tunlet {
 namespace {
@@ -63,54 +64,6 @@ TEST(MpsseTranslator, SetupAndTck) {
     EXPECT_EQ(MpsseTckKhz(7000), 6000u);  // never faster than asked
 }
 
-// Runs MPSSE commands into a TAP and keeps the bits USER0 receives.
-struct MpsseTap {
-    JtagChain chain;
-    TapState state = TapState::TestLogicReset;
-    std::uint16_t ir = 0, instruction = kIrIdcode;
-    Bytes user0;
-    unsigned bits = 0;
-    bool tmsPin = true;
-
-    void Clock(bool tms, bool tdi) {
-        const TapState from = state;
-        state = NextTapState(state, tms);
-        chain.Clock(from, state, tdi);
-        if (from == TapState::ShiftIr) ir = static_cast<std::uint16_t>((ir >> 1) | (unsigned{tdi} << (kIrLength - 1)));
-        if (from == TapState::ShiftDr && instruction == kIrUser0) {
-            if (bits % 8 == 0) user0.push_back(0);
-            if (tdi) user0.back() = static_cast<std::uint8_t>(user0.back() | (1u << (bits % 8)));
-            ++bits;
-        }
-        if (state == TapState::UpdateIr) instruction = ir;
-        if (state == TapState::TestLogicReset) instruction = kIrIdcode;
-        if (state == TapState::CaptureDr && instruction == kIrUser0) user0.clear(), bits = 0;
-    }
-    void Run(const Bytes& c) {
-        for (std::size_t i = 0; i < c.size();) {
-            const std::uint8_t op = c[i];
-            if (op == mpsse::kBytesOut || op == mpsse::kBytesInOut) {
-                const std::size_t n = (c[i + 1] | (c[i + 2] << 8)) + 1u;
-                for (std::size_t k = 0; k < n; ++k)
-                    for (unsigned b = 0; b < 8; ++b) Clock(tmsPin, (c[i + 3 + k] >> b) & 1);
-                i += 3 + n;
-            } else if (op == mpsse::kBitsOut || op == mpsse::kBitsInOut) {
-                for (unsigned b = 0; b <= c[i + 1]; ++b) Clock(tmsPin, (c[i + 2] >> b) & 1);
-                i += 3;
-            } else if (op == mpsse::kTmsOut || op == mpsse::kTmsInOut) {
-                for (unsigned b = 0; b <= c[i + 1]; ++b) Clock(tmsPin = (c[i + 2] >> b) & 1, c[i + 2] & 0x80);
-                i += 3;
-            } else if (op == mpsse::kSetLow) {
-                tmsPin = c[i + 1] & mpsse::kPinTms;
-                i += 3;
-            } else {
-                ASSERT_TRUE(op == mpsse::kSendImmediate || op == mpsse::kReadLow) << "command " << int{op};
-                ++i;
-            }
-        }
-    }
-};
-
 TEST(MpsseTranslator, UploadReachesUser0AsThroughTheUsbBlaster) {
     Bytes payload;
     for (unsigned i = 0; i < 300; ++i) payload.push_back(static_cast<std::uint8_t>(i * 37 + 5));
@@ -119,16 +72,22 @@ TEST(MpsseTranslator, UploadReachesUser0AsThroughTheUsbBlaster) {
     expected.Feed(stream.data(), stream.size());
 
     MpsseTranslator t;
-    MpsseTap tap;
+    test::MpsseExecutor chip;
+    chip.SetMpsse(true);
+    Bytes answers;
+    const Bytes setup = MpsseSetup({}, mpsse::kDefaultTckKhz);
+    chip.Take(setup.data(), setup.size(), answers);
     // In uneven writes, as a cut between calls must not matter.
     for (std::size_t at = 0; at < stream.size(); at += 7) {
         t.Feed(stream.data() + at, std::min<std::size_t>(7, stream.size() - at));
-        tap.Run(t.Take());
+        const Bytes commands = t.Take();
+        chip.Take(commands.data(), commands.size(), answers);
     }
-    tap.user0.resize(tap.bits / 8);  // whole bytes, as the decoder keeps them
-    EXPECT_EQ(tap.user0, expected.user0());
-    EXPECT_EQ(tap.state, expected.state());
-    EXPECT_FALSE(tap.user0.empty());
+    EXPECT_EQ(chip.user0(), expected.user0());
+    EXPECT_EQ(chip.state(), expected.state());
+    EXPECT_FALSE(chip.user0().empty());
+    EXPECT_TRUE(answers.empty());
+    EXPECT_EQ(chip.badCommands(), 0u);
 }
 
 }  // namespace
