@@ -11,6 +11,15 @@
 // byte of each stream, its writes and USB transfers, the modelled seconds, the share
 // of the TCK limit (the data's bits at 6 MHz over the modelled time) and how many
 // times sooner packed is.
+//
+// The FT2232H cables (BM_MpsseWireTime) run the same uploads through the MPSSE
+// translator, at a 6 and a 30 MHz TCK. Their model follows the chip: it clocks each
+// write's work (its TAP clocks at the TCK) from its 4 KiB transmit buffer while the
+// host sends the next; a write costs kModelMpsseWriteSeconds before its bytes move
+// (a high-speed microframe) and its bytes go at kModelHighSpeedBytesPerSecond, and it
+// returns once the buffer holds the rest of it. The modelled time ends when the chip
+// has clocked everything; the share of the TCK limit is the data's bits at the TCK
+// over it.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -18,6 +27,7 @@
 
 #include "app/LoadFile.h"
 #include "cable/Cable.h"
+#include "cable/MpsseTranslator.h"
 #include "link/BlasterJtag.h"
 #include "link/PackedShift.h"
 #include "link/Upload.h"
@@ -74,10 +84,82 @@ private:
     };
 };
 
+constexpr double kModelMpsseWriteSeconds = 125e-6;
+constexpr double kModelHighSpeedBytesPerSecond = 40e6;
+constexpr double kModelChipBufferBytes = 4096;
+
+struct MpsseTally {
+    double hostFree = 0;  // when the host may start the next write
+    double chipFree = 0;  // when the chip has clocked everything so far
+    std::uint64_t mpsseBytes = 0;
+    std::uint64_t writes = 0;
+    std::uint64_t dataBytes = 0;  // shifted by byte-shift commands: the USER0 data and the three single shifts
+};
+
+// USB-Blaster bytes through the translator, into the chip model.
+class MpsseTallyCable : public CableBackend {
+public:
+    explicit MpsseTallyCable(double tckHz) : tckHz_(tckHz) {}
+    MpsseTally tally;
+
+    CableOpenResult Open(const char*) override { return {FT_OK, std::make_unique<Device>(*this), "", "bench"}; }
+
+private:
+    class Device : public CableDevice {
+    public:
+        explicit Device(MpsseTallyCable& cable) : cable_(cable) {}
+        FT_STATUS Write(const void* buffer, DWORD count, DWORD* written) override {
+            const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+            std::uint64_t clocks = 0;
+            for (DWORD i = 0; i < count; ++i) {
+                if (owed_ > 0) {
+                    --owed_;
+                    clocks += 8;
+                    ++cable_.tally.dataBytes;
+                    tck_ = false;
+                } else if (bytes[i] & blaster::kShiftMode) {
+                    owed_ = bytes[i] & blaster::kShiftCountMask;
+                } else {
+                    const bool tck = (bytes[i] & blaster::kTck) != 0;
+                    clocks += tck && !tck_;
+                    tck_ = tck;
+                }
+            }
+            translator_.Feed(bytes, count);
+            const double n = static_cast<double>(translator_.Take().size());
+            MpsseTally& t = cable_.tally;
+            const double work = static_cast<double>(clocks) / cable_.tckHz_;
+            const double arriving = t.hostFree + kModelMpsseWriteSeconds;
+            const double sent = arriving + n / kModelHighSpeedBytesPerSecond;
+            t.chipFree = std::max(t.chipFree, arriving) + work;
+            // Back once the buffer holds what is left of this write.
+            t.hostFree = std::max(sent, t.chipFree - work * std::min(1.0, kModelChipBufferBytes / std::max(n, 1.0)));
+            t.mpsseBytes += static_cast<std::uint64_t>(n);
+            ++t.writes;
+            *written = count;
+            return FT_OK;
+        }
+
+    private:
+        MpsseTallyCable& cable_;
+        MpsseTranslator translator_;
+        unsigned owed_ = 0;
+        bool tck_ = false;
+    };
+    double tckHz_;
+};
+
 enum class Item { LargestRom, Rom256k, Tune, SongChange };
+
+void RunUpload(Item item, bool packed, const std::shared_ptr<CableBackend>& cable);
 
 WireTally Upload(Item item, bool packed) {
     auto cable = std::make_shared<TallyCable>();
+    RunUpload(item, packed, cable);
+    return cable->tally;
+}
+
+void RunUpload(Item item, bool packed, const std::shared_ptr<CableBackend>& cable) {
     SetCableBackend(cable);
     UploadJob job;
     job.packed = packed;
@@ -98,7 +180,6 @@ WireTally Upload(Item item, bool packed) {
     }
     FT_Close(job.board);
     SetCableBackend(nullptr);
-    return cable->tally;
 }
 
 void BM_WireTime(benchmark::State& state) {
@@ -127,5 +208,38 @@ void BM_WireTime(benchmark::State& state) {
     state.counters["packed_sooner_x"] = plain.seconds / packed.seconds;
 }
 BENCHMARK(BM_WireTime)->DenseRange(0, 3)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+
+// The FT2232H cables: db_apu.nsf and a 256 KiB ROM at each TCK, default and packed.
+void BM_MpsseWireTime(benchmark::State& state) {
+    const auto item = static_cast<Item>(state.range(0));
+    const double tckHz = static_cast<double>(state.range(1)) * 1e6;
+    MpsseTally plain, packed;
+    for (auto _ : state) {
+        auto a = std::make_shared<MpsseTallyCable>(tckHz), b = std::make_shared<MpsseTallyCable>(tckHz);
+        RunUpload(item, false, a);
+        RunUpload(item, true, b);
+        plain = a->tally;
+        packed = b->tally;
+    }
+    state.SetLabel(std::string(item == Item::Tune ? "db_apu.nsf" : "256 KiB ROM") + " at " +
+                   std::to_string(state.range(1)) + " MHz");
+    const double data = static_cast<double>(plain.dataBytes - 3);
+    const double tckLimit = 8.0 * data / tckHz;
+    state.counters["mpsse_per_data"] = static_cast<double>(plain.mpsseBytes) / data;
+    state.counters["default_writes"] = static_cast<double>(plain.writes);
+    state.counters["packed_writes"] = static_cast<double>(packed.writes);
+    state.counters["default_wire_s"] = plain.chipFree;
+    state.counters["packed_wire_s"] = packed.chipFree;
+    state.counters["default_tck_share"] = tckLimit / plain.chipFree;
+    state.counters["packed_tck_share"] = tckLimit / packed.chipFree;
+}
+BENCHMARK(BM_MpsseWireTime)
+    ->Args({static_cast<int>(Item::Tune), 6})
+    ->Args({static_cast<int>(Item::Tune), 30})
+    ->Args({static_cast<int>(Item::Rom256k), 6})
+    ->Args({static_cast<int>(Item::Rom256k), 30})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "cable/MpsseCable.h"
 #ifdef _WIN32
 #include "cable/Ftd2xxCable.h"
+#include "cable/Ftd2xxMpsseCable.h"
 #else
 #include "cable/MpsseFtdiCable.h"
 #include "cable/UsbBlasterCable.h"
@@ -17,8 +18,7 @@ namespace {
 // The back end of an FT2232H cable.
 std::shared_ptr<CableBackend> MpsseBackend(const MpsseCableModel& model, const std::string& serial, unsigned tckKhz) {
 #ifdef _WIN32
-    (void)model, (void)serial, (void)tckKhz;
-    return nullptr;
+    return std::make_shared<Ftd2xxMpsseCable>(model, serial, tckKhz);
 #else
     return std::make_shared<MpsseFtdiCable>(model, serial, tckKhz);
 #endif
