@@ -12,8 +12,9 @@
 // of the TCK limit (the data's bits at 6 MHz over the modelled time) and how many
 // times sooner packed is.
 //
-// The FT2232H cables (BM_MpsseWireTime) run the same uploads through the MPSSE
-// translator, at a 6 and a 30 MHz TCK. Their model follows the chip: it clocks each
+// The FT2232H cables (BM_MpsseWireTime) run the same uploads through their device
+// (cable/MpsseCable.h: the translator, small writes inside a scan held for the next),
+// at a 6 and a 30 MHz TCK. Their model follows the chip: it clocks each
 // write's work (its TAP clocks at the TCK) from its 4 KiB transmit buffer while the
 // host sends the next; a write costs kModelMpsseWriteSeconds before its bytes move
 // (a high-speed microframe) and its bytes go at kModelHighSpeedBytesPerSecond, and it
@@ -27,7 +28,7 @@
 
 #include "app/LoadFile.h"
 #include "cable/Cable.h"
-#include "cable/MpsseTranslator.h"
+#include "cable/MpsseCable.h"
 #include "link/BlasterJtag.h"
 #include "link/PackedShift.h"
 #include "link/Upload.h"
@@ -93,58 +94,63 @@ struct MpsseTally {
     double chipFree = 0;  // when the chip has clocked everything so far
     std::uint64_t mpsseBytes = 0;
     std::uint64_t writes = 0;
-    std::uint64_t dataBytes = 0;  // shifted by byte-shift commands: the USER0 data and the three single shifts
 };
 
-// USB-Blaster bytes through the translator, into the chip model.
+// The TCK cycles of whole MPSSE commands (as the translator writes them).
+std::uint64_t MpsseClocks(const std::uint8_t* c, std::size_t n) {
+    std::uint64_t clocks = 0;
+    for (std::size_t i = 0; i < n;) {
+        const std::uint8_t op = c[i];
+        if (op == mpsse::kBytesOut || op == mpsse::kBytesInOut) {
+            const std::size_t len = static_cast<std::size_t>(c[i + 1] | c[i + 2] << 8) + 1;
+            clocks += 8 * len;
+            i += 3 + len;
+        } else if (op == mpsse::kBitsOut || op == mpsse::kBitsInOut || op == mpsse::kTmsOut || op == mpsse::kTmsInOut) {
+            clocks += c[i + 1] + 1u;
+            i += 3;
+        } else {
+            i += (op == mpsse::kSetLow || op == mpsse::kSetHigh || op == mpsse::kDivisor) ? 3 : 1;
+        }
+    }
+    return clocks;
+}
+
+// The FT2232H cable's own device (cable/MpsseCable.h) over a port that models the chip.
 class MpsseTallyCable : public CableBackend {
 public:
     explicit MpsseTallyCable(double tckHz) : tckHz_(tckHz) {}
     MpsseTally tally;
 
-    CableOpenResult Open(const char*) override { return {FT_OK, std::make_unique<Device>(*this), "", "bench"}; }
+    CableOpenResult Open(const char*) override {
+        return {FT_OK, std::make_unique<MpsseDevice>(std::make_unique<Port>(*this), kArrowUsbBlaster.pins, 6000), "",
+                "bench"};
+    }
 
 private:
-    class Device : public CableDevice {
+    class Port : public MpssePort {
     public:
-        explicit Device(MpsseTallyCable& cable) : cable_(cable) {}
-        FT_STATUS Write(const void* buffer, DWORD count, DWORD* written) override {
-            const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-            std::uint64_t clocks = 0;
-            for (DWORD i = 0; i < count; ++i) {
-                if (owed_ > 0) {
-                    --owed_;
-                    clocks += 8;
-                    ++cable_.tally.dataBytes;
-                    tck_ = false;
-                } else if (bytes[i] & blaster::kShiftMode) {
-                    owed_ = bytes[i] & blaster::kShiftCountMask;
-                } else {
-                    const bool tck = (bytes[i] & blaster::kTck) != 0;
-                    clocks += tck && !tck_;
-                    tck_ = tck;
-                }
-            }
-            translator_.Feed(bytes, count);
-            const double n = static_cast<double>(translator_.Take().size());
+        explicit Port(MpsseTallyCable& cable) : cable_(cable) {}
+        FT_STATUS Write(const std::uint8_t* data, std::size_t count) override {
             MpsseTally& t = cable_.tally;
-            const double work = static_cast<double>(clocks) / cable_.tckHz_;
+            const double n = static_cast<double>(count);
+            const double work = static_cast<double>(MpsseClocks(data, count)) / cable_.tckHz_;
             const double arriving = t.hostFree + kModelMpsseWriteSeconds;
             const double sent = arriving + n / kModelHighSpeedBytesPerSecond;
             t.chipFree = std::max(t.chipFree, arriving) + work;
             // Back once the buffer holds what is left of this write.
             t.hostFree = std::max(sent, t.chipFree - work * std::min(1.0, kModelChipBufferBytes / std::max(n, 1.0)));
-            t.mpsseBytes += static_cast<std::uint64_t>(n);
+            t.mpsseBytes += count;
             ++t.writes;
-            *written = count;
             return FT_OK;
         }
+        FT_STATUS Read(std::uint8_t*, std::size_t, std::size_t* got) override {
+            *got = 0;
+            return FT_OK;
+        }
+        FT_STATUS Restart() override { return FT_OK; }
 
     private:
         MpsseTallyCable& cable_;
-        MpsseTranslator translator_;
-        unsigned owed_ = 0;
-        bool tck_ = false;
     };
     double tckHz_;
 };
@@ -215,6 +221,7 @@ void BM_MpsseWireTime(benchmark::State& state) {
     const auto item = static_cast<Item>(state.range(0));
     const double tckHz = static_cast<double>(state.range(1)) * 1e6;
     MpsseTally plain, packed;
+    const WireTally blaster = Upload(item, false);
     for (auto _ : state) {
         auto a = std::make_shared<MpsseTallyCable>(tckHz), b = std::make_shared<MpsseTallyCable>(tckHz);
         RunUpload(item, false, a);
@@ -224,7 +231,7 @@ void BM_MpsseWireTime(benchmark::State& state) {
     }
     state.SetLabel(std::string(item == Item::Tune ? "db_apu.nsf" : "256 KiB ROM") + " at " +
                    std::to_string(state.range(1)) + " MHz");
-    const double data = static_cast<double>(plain.dataBytes - 3);
+    const double data = static_cast<double>(blaster.shiftedBytes - 3);
     const double tckLimit = 8.0 * data / tckHz;
     state.counters["mpsse_per_data"] = static_cast<double>(plain.mpsseBytes) / data;
     state.counters["default_writes"] = static_cast<double>(plain.writes);

@@ -46,11 +46,28 @@ std::string StartMpsse(MpssePort& port, const MpssePins& pins, unsigned tckKhz) 
     return "";
 }
 
-FT_STATUS MpsseDevice::Write(const void* buffer, DWORD count, DWORD* written) {
-    *written = 0;
-    translator_.Feed(static_cast<const std::uint8_t*>(buffer), count);
-    const std::vector<std::uint8_t> commands = translator_.Take();
-    const FT_STATUS status = commands.empty() ? FT_OK : port_->Write(commands.data(), commands.size());
+void MpsseDevice::Follow(const std::uint8_t* data, std::size_t count) {
+    constexpr std::uint8_t kTck = 0x01, kTms = 0x02, kShiftMode = 0x80, kCountMask = 0x3F;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t b = data[i];
+        if (owed_ > 0) {
+            --owed_;
+            tck_ = false;
+            for (unsigned k = 0; k < 8 && !(state_ == NextTapState(state_, tms_)); ++k) state_ = NextTapState(state_, tms_);
+        } else if (b & kShiftMode) {
+            owed_ = b & kCountMask;
+        } else {
+            const bool tck = (b & kTck) != 0;
+            tms_ = (b & kTms) != 0;
+            if (tck && !tck_) state_ = NextTapState(state_, tms_);
+            tck_ = tck;
+        }
+    }
+}
+
+FT_STATUS MpsseDevice::SendHeld() {
+    const FT_STATUS status = held_.empty() ? FT_OK : port_->Write(held_.data(), held_.size());
+    held_.clear();
     if (status != FT_OK) {
         // Whatever the chip took of a cut command is dropped with its mode; then the
         // same set-up as at open. A cable that is gone fails here too: nothing more to do.
@@ -60,11 +77,29 @@ FT_STATUS MpsseDevice::Write(const void* buffer, DWORD count, DWORD* written) {
             const std::vector<std::uint8_t> setup = MpsseSetup(pins_, tckKhz_);
             (void)port_->Write(setup.data(), setup.size());
         }
-        return status;
     }
-    *written = count;
-    return FT_OK;
+    return status;
 }
+
+FT_STATUS MpsseDevice::Write(const void* buffer, DWORD count, DWORD* written) {
+    *written = 0;
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    Follow(bytes, count);
+    const std::size_t owedBefore = translator_.Owed();
+    translator_.Feed(bytes, count);
+    const std::vector<std::uint8_t> commands = translator_.Take();
+    held_.insert(held_.end(), commands.begin(), commands.end());
+    const bool inScan = state_ == TapState::ShiftDr || state_ == TapState::ShiftIr;
+    if (inScan && owed_ == 0 && translator_.Owed() == owedBefore && held_.size() < kHoldBytes) {
+        *written = count;
+        return FT_OK;
+    }
+    const FT_STATUS status = SendHeld();
+    if (status == FT_OK) *written = count;
+    return status;
+}
+
+FT_STATUS MpsseDevice::Close() { return SendHeld(); }
 
 FT_STATUS MpsseDevice::Read(void* buffer, DWORD count, DWORD* got) {
     *got = 0;

@@ -16,6 +16,7 @@
 
 #include "cable/Cable.h"
 #include "cable/MpsseTranslator.h"
+#include "cable/TapDecoder.h"
 
 namespace tunlet {
 
@@ -71,22 +72,38 @@ public:
     MpsseDevice(std::unique_ptr<MpssePort> port, const MpssePins& pins, unsigned tckKhz)
         : port_(std::move(port)), pins_(pins), tckKhz_(tckKhz), translator_(pins) {}
 
-    // One write of MPSSE commands per call. After a failed write the chip may hold
-    // half a command: the port is restarted and set up again, so that what comes next
-    // (the recovery walk) is read as commands.
+    // The MPSSE commands of the bytes, written at once, with one exception: a small
+    // write that leaves the TAP in Shift-DR or Shift-IR and asks for no answer (the
+    // walks and single shifts of an upload's preamble) is held and goes out with the
+    // next write, since a stream never ends inside a scan: each costs the chip a
+    // USB round trip of idle TCK otherwise. After a failed write the chip may hold
+    // half a command: the port is restarted and set up again, so that what comes
+    // next (the recovery walk) is read as commands.
     FT_STATUS Write(const void* buffer, DWORD count, DWORD* written) override;
     bool CanRead() const override { return true; }
     // Reads the MPSSE answers owed for what was written and hands back the
     // USB-Blaster answer bytes they make.
     FT_STATUS Read(void* buffer, DWORD count, DWORD* got) override;
+    // Sends what is held (nothing, after a stream that ended outside a scan).
+    FT_STATUS Close() override;
+
+    // Held commands go out once they reach this many bytes.
+    static constexpr std::size_t kHoldBytes = 8 * mpsse::kPacketBytes;
 
 private:
+    void Follow(const std::uint8_t* data, std::size_t count);  // the TAP state the bytes lead to
+    FT_STATUS SendHeld();
+
     std::unique_ptr<MpssePort> port_;
     MpssePins pins_;
     unsigned tckKhz_;
     MpsseTranslator translator_;
     std::deque<std::uint8_t> answers_;  // decoded, not yet taken
     std::vector<std::uint8_t> scratch_;
+    std::vector<std::uint8_t> held_;
+    TapState state_ = TapState::TestLogicReset;
+    bool tck_ = false, tms_ = false;
+    unsigned owed_ = 0;
 };
 
 }  // namespace tunlet

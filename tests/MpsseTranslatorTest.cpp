@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cable/JtagChain.h"
+#include "cable/MpsseCable.h"
 #include "cable/MpsseTranslator.h"
 #include "cable/TapDecoder.h"
 #include "tests/LinkTestSupport.h"
@@ -88,6 +89,52 @@ TEST(MpsseTranslator, UploadReachesUser0AsThroughTheUsbBlaster) {
     EXPECT_FALSE(chip.user0().empty());
     EXPECT_TRUE(answers.empty());
     EXPECT_EQ(chip.badCommands(), 0u);
+}
+
+}  // namespace
+}  // namespace tunlet
+
+namespace tunlet {
+namespace {
+
+// Small writes that end inside a scan go out with the next write; one that ends
+// outside a scan, or asks for an answer, goes at once; closing sends what is held.
+TEST(MpsseDevice, HoldsSmallWritesInsideAScan) {
+    struct Port : MpssePort {
+        std::vector<Bytes>* writes;
+        explicit Port(std::vector<Bytes>* w) : writes(w) {}
+        FT_STATUS Write(const std::uint8_t* d, std::size_t n) override {
+            writes->emplace_back(d, d + n);
+            return FT_OK;
+        }
+        FT_STATUS Read(std::uint8_t*, std::size_t, std::size_t* got) override {
+            *got = 0;
+            return FT_OK;
+        }
+        FT_STATUS Restart() override { return FT_OK; }
+    };
+    std::vector<Bytes> writes;
+    MpsseDevice device(std::make_unique<Port>(&writes), {}, mpsse::kDefaultTckKhz);
+    const Bytes toShiftIr{0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D, 0x2C, 0x2D};  // TMS 1 1 0 0 from Run-Test/Idle
+    const Bytes reset{0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D};
+    DWORD written = 0;
+    ASSERT_EQ(device.Write(reset.data(), static_cast<DWORD>(reset.size()), &written), FT_OK);
+    EXPECT_EQ(writes.size(), 1u);  // Run-Test/Idle: sent
+    ASSERT_EQ(device.Write(toShiftIr.data(), static_cast<DWORD>(toShiftIr.size()), &written), FT_OK);
+    EXPECT_EQ(written, toShiftIr.size());
+    EXPECT_EQ(writes.size(), 1u);  // Shift-IR: held
+    const Bytes read{0xC1, 0x00};
+    ASSERT_EQ(device.Write(read.data(), 2, &written), FT_OK);
+    ASSERT_EQ(writes.size(), 2u);  // an answer is owed: the held walk and the read at once
+    EXPECT_EQ(writes[1], (Bytes{0x4B, 0x03, 0x03, 0x39, 0x00, 0x00, 0x00, 0x87}));
+    ASSERT_EQ(device.Write(toShiftIr.data(), 2, &written), FT_OK);  // Shift-IR, TMS 1: Exit1-IR
+    EXPECT_EQ(writes.size(), 3u);
+    const Bytes shift{0x81, 0x5A};
+    ASSERT_EQ(device.Write(toShiftIr.data(), static_cast<DWORD>(toShiftIr.size()), &written), FT_OK);
+    ASSERT_EQ(device.Write(shift.data(), 2, &written), FT_OK);
+    EXPECT_EQ(writes.size(), 3u);
+    EXPECT_EQ(device.Close(), FT_OK);
+    EXPECT_EQ(writes.size(), 4u);
 }
 
 }  // namespace
