@@ -55,7 +55,7 @@ private:
     ::UCHAR mask_;
 };
 
-// The serial number the library gives the open channel, without its " A".
+// The serial number the library gives the open channel, without its channel letter.
 std::string ChannelSerial(const Ftd2xxLibrary& lib, Ftd2xxHandle handle) {
     if (lib.getDeviceInfo == nullptr) return "";
     ::ULONG type = 0;
@@ -63,10 +63,8 @@ std::string ChannelSerial(const Ftd2xxLibrary& lib, Ftd2xxHandle handle) {
     char serial[16] = {}, description[64] = {};
     if (lib.getDeviceInfo(handle, &type, &id, serial, description, nullptr) != 0) return "";
     std::string s(serial, strnlen(serial, sizeof serial));
-    const std::string suffix = kD2xxChannelASuffix;
-    if (s.size() > suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0) {
-        s.resize(s.size() - suffix.size());
-    }
+    if (s.size() > 1 && s.back() == 'A') s.pop_back();
+    if (!s.empty() && s.back() == ' ') s.pop_back();
     return s;
 }
 
@@ -82,11 +80,20 @@ CableOpenResult Ftd2xxMpsseCable::Open(const char*) {
         result.reason = problem;
         return result;
     }
-    // Each channel of an FT2232H is a device of its own to the library.
-    std::string arg = serial_.empty() ? model_.d2xxChannelA : serial_ + kD2xxChannelASuffix;
+    // Each channel of an FT2232H is a device of its own to the library, its name
+    // and serial number marked with the channel's letter (the serial with or without
+    // a space before it, as driver versions have it).
     Ftd2xxHandle handle = nullptr;
-    const Ftd2xxStatus status =
-        lib->openEx(arg.data(), serial_.empty() ? kFtd2xxOpenByDescription : kFtd2xxOpenBySerial, &handle);
+    Ftd2xxStatus status = kFtd2xxDeviceNotFound;
+    if (serial_.empty()) {
+        std::string arg = model_.d2xxChannelA;
+        status = lib->openEx(arg.data(), kFtd2xxOpenByDescription, &handle);
+    }
+    for (const char* suffix : {"A", " A"}) {
+        if (serial_.empty() || status != kFtd2xxDeviceNotFound) break;
+        std::string arg = serial_ + suffix;
+        status = lib->openEx(arg.data(), kFtd2xxOpenBySerial, &handle);
+    }
     if (status != 0 || handle == nullptr) {
         result.status = status != 0 ? static_cast<FT_STATUS>(status) : FT_DEVICE_NOT_OPENED;
         result.reason = status == kFtd2xxDeviceNotFound

@@ -27,7 +27,7 @@ struct MpsseCableModel {
     int vendor;
     int product;
     const char* usbProduct;    // the USB product string it must have; null: any
-    const char* d2xxChannelA;  // what FTD2XX.dll calls its channel A
+    const char* d2xxChannelA;  // what FTD2XX.dll calls its channel A: the product and " A"
     MpssePins pins;
 };
 
@@ -36,9 +36,6 @@ extern const MpsseCableModel kArrowUsbBlaster;
 // 09fb:6022: also drives the level shifters' enables (ADBUS4/5 low, ACBUS4 high,
 // ACBUS5/7 low).
 extern const MpsseCableModel kUsbBlasterIii;
-
-// What FTD2XX.dll appends to the serial number and product of an FT2232H's channel A.
-inline constexpr char kD2xxChannelASuffix[] = " A";
 
 // The value of --tck: MHz, above 0 and at most 30 (the FT2232H's limit), as kHz.
 bool ParseTckMhz(const std::string& value, unsigned& khz);

@@ -4,7 +4,7 @@
 // says "off-high" or "off-low" (a board that is off: TDO stuck). Built again without
 // FT_Write and without FT_Read, as broken drivers would be.
 // With FTD2XX_STANDIN_FT2232H set to "Arrow USB Blaster" or "USB-Blaster III" there
-// is such an FT2232H cable too: its channel A ("<product> A", serial "AR4711 A")
+// is such an FT2232H cable too: its channel A ("<product> A", serial "AR4711A")
 // runs tests/MpsseExecutor.h once FT_SetBitMode turns MPSSE mode on, and
 // StandInTap tells what its TAP received when it was last closed.
 // FTD2XX_STANDIN_UNPLUG_AT=N: the cable goes away at the Nth FT_Write (from 0).
@@ -39,7 +39,7 @@ struct StandIn {
     long unplugAt = -1;
 };
 
-constexpr char kSerialA[] = "AR4711 A";
+constexpr char kSerialA[] = "AR4711A";
 tunlet::test::MpsseExecutor g_lastChip;  // the FT2232H's chip as it was closed
 
 long UnplugAt() {
