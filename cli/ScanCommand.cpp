@@ -26,7 +26,10 @@ int Scan(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     }
     if (cable.rfind("dump:", 0) == 0) return Usage(err, "scan reads the cable: a dump cannot answer");
     const CableChoice choice = ChooseCable(cable, env.usbBlaster, tckKhz);
-    if (!choice.backend) return BadValue(err, "unknown cable '" + cable + "': use " + kCableChoices);
+    if (!choice.backend) {
+        return BadValue(err, "unknown cable '" + cable +
+                                 "': use usb-blaster, arrow-usb-blaster[:SERIAL], usb-blaster-iii[:SERIAL] or virtual");
+    }
 
     SetCableBackend(choice.backend);
     FT_HANDLE handle = nullptr;
