@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/PlayerDlg.h"
+#include "cable/MpsseCable.h"
 #include "cable/VirtualBoard.h"
 #include "res/Version.h"
 
@@ -19,7 +20,7 @@ void ReportVirtualBoard(CPlayerDlg& dlg, std::shared_ptr<VirtualBoard> board,
 namespace {
 
 constexpr char kUsage[] =
-    "usage: tunlet [FILE] [--cable usb-blaster|virtual|dump:PATH] [--packed] [--no-board-check]\n"
+    "usage: tunlet [FILE] [--cable CABLE] [--tck MHZ] [--packed] [--no-board-check]\n"
     "       tunlet --help | --version\n";
 
 constexpr char kHelp[] =
@@ -28,8 +29,13 @@ constexpr char kHelp[] =
     "  FILE                  an NSF, NSFe or NSF2 tune, an M3U playlist of one, or an\n"
     "                        iNES ROM to load at start\n"
     "  --cable usb-blaster   the real cable (default)\n"
+    "  --cable arrow-usb-blaster[:SERIAL]\n"
+    "                        the Arrow USB Blaster of CYC1000 and MAX1000 boards\n"
+    "  --cable usb-blaster-iii[:SERIAL]\n"
+    "                        the USB-Blaster III\n"
     "  --cable virtual       a board in memory at the cable's pace: try it without hardware\n"
     "  --cable dump:PATH     write the raw cable bytes of each Play to PATH\n"
+    "  --tck MHZ             the TCK of those two, above 0 and up to 30 (default 6)\n"
     "  --packed              send data as shift commands of up to 63 bytes: the same bits,\n"
     "                        about 1.5 times sooner, for a board design that takes bytes\n"
     "                        as fast as TCK brings them (default: one command per byte)\n"
@@ -62,6 +68,15 @@ std::optional<AppOptions> ParseAppArgs(int argc, const char* const* argv, std::s
                 return std::nullopt;
             }
             options.cable = a == "--cable" ? argv[++i] : a.substr(std::strlen("--cable="));
+            continue;
+        }
+        if (a == "--tck") {
+            if (i + 1 == argc || !ParseTckMhz(argv[i + 1], options.tckKhz)) {
+                exitText = "tunlet: " + std::string(kTckProblem) + "\n" + kUsage;
+                exitCode = 2;
+                return std::nullopt;
+            }
+            ++i;
             continue;
         }
         if (a == "--no-board-check") {

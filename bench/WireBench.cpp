@@ -13,6 +13,16 @@
 // times sooner packed is. Each item is also sent to a SoC board's FPGA whose HPS debug
 // port sits between it and the cable's TDI: the padding adds a bit per scan, and the
 // packed stream must keep its share of the TCK limit.
+//
+// The FT2232H cables (BM_MpsseWireTime) run the same uploads through their device
+// (cable/MpsseCable.h: the translator, small writes inside a scan held for the next),
+// at a 6 and a 30 MHz TCK. Their model follows the chip: it clocks each
+// write's work (its TAP clocks at the TCK) from its 4 KiB transmit buffer while the
+// host sends the next; a write costs kModelMpsseWriteSeconds before its bytes move
+// (a high-speed microframe) and its bytes go at kModelHighSpeedBytesPerSecond, and it
+// returns once the buffer holds the rest of it. The modelled time ends when the chip
+// has clocked everything; the share of the TCK limit is the data's bits at the TCK
+// over it.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -20,6 +30,7 @@
 
 #include "app/LoadFile.h"
 #include "cable/Cable.h"
+#include "cable/MpsseCable.h"
 #include "link/BlasterJtag.h"
 #include "link/PackedShift.h"
 #include "link/Upload.h"
@@ -76,13 +87,90 @@ private:
     };
 };
 
+constexpr double kModelMpsseWriteSeconds = 125e-6;
+constexpr double kModelHighSpeedBytesPerSecond = 40e6;
+constexpr double kModelChipBufferBytes = 4096;
+
+struct MpsseTally {
+    double hostFree = 0;  // when the host may start the next write
+    double chipFree = 0;  // when the chip has clocked everything so far
+    std::uint64_t mpsseBytes = 0;
+    std::uint64_t writes = 0;
+};
+
+// The TCK cycles of whole MPSSE commands (as the translator writes them).
+std::uint64_t MpsseClocks(const std::uint8_t* c, std::size_t n) {
+    std::uint64_t clocks = 0;
+    for (std::size_t i = 0; i < n;) {
+        const std::uint8_t op = c[i];
+        if (op == mpsse::kBytesOut || op == mpsse::kBytesInOut) {
+            const std::size_t len = static_cast<std::size_t>(c[i + 1] | c[i + 2] << 8) + 1;
+            clocks += 8 * len;
+            i += 3 + len;
+        } else if (op == mpsse::kBitsOut || op == mpsse::kBitsInOut || op == mpsse::kTmsOut || op == mpsse::kTmsInOut) {
+            clocks += c[i + 1] + 1u;
+            i += 3;
+        } else {
+            i += (op == mpsse::kSetLow || op == mpsse::kSetHigh || op == mpsse::kDivisor) ? 3 : 1;
+        }
+    }
+    return clocks;
+}
+
+// The FT2232H cable's own device (cable/MpsseCable.h) over a port that models the chip.
+class MpsseTallyCable : public CableBackend {
+public:
+    explicit MpsseTallyCable(double tckHz) : tckHz_(tckHz) {}
+    MpsseTally tally;
+
+    CableOpenResult Open(const char*) override {
+        return {FT_OK, std::make_unique<MpsseDevice>(std::make_unique<Port>(*this), kArrowUsbBlaster.pins, 6000), "",
+                "bench"};
+    }
+
+private:
+    class Port : public MpssePort {
+    public:
+        explicit Port(MpsseTallyCable& cable) : cable_(cable) {}
+        FT_STATUS Write(const std::uint8_t* data, std::size_t count) override {
+            MpsseTally& t = cable_.tally;
+            const double n = static_cast<double>(count);
+            const double work = static_cast<double>(MpsseClocks(data, count)) / cable_.tckHz_;
+            const double arriving = t.hostFree + kModelMpsseWriteSeconds;
+            const double sent = arriving + n / kModelHighSpeedBytesPerSecond;
+            t.chipFree = std::max(t.chipFree, arriving) + work;
+            // Back once the buffer holds what is left of this write.
+            t.hostFree = std::max(sent, t.chipFree - work * std::min(1.0, kModelChipBufferBytes / std::max(n, 1.0)));
+            t.mpsseBytes += count;
+            ++t.writes;
+            return FT_OK;
+        }
+        FT_STATUS Read(std::uint8_t*, std::size_t, std::size_t* got) override {
+            *got = 0;
+            return FT_OK;
+        }
+        FT_STATUS Restart() override { return FT_OK; }
+
+    private:
+        MpsseTallyCable& cable_;
+    };
+    double tckHz_;
+};
+
 enum class Item { LargestRom, Rom256k, Tune, SongChange };
 
 // The FPGA alone, or with a 4-bit debug port nearer the cable's TDI.
 ChainTarget Chain(std::int64_t arg) { return arg == 0 ? ChainTarget{} : ChainTarget{0, 1, 0, 4}; }
 
-WireTally Upload(Item item, bool packed, const ChainTarget& target) {
+void RunUpload(Item item, bool packed, const std::shared_ptr<CableBackend>& cable, const ChainTarget& target = {});
+
+WireTally Upload(Item item, bool packed, const ChainTarget& target = {}) {
     auto cable = std::make_shared<TallyCable>();
+    RunUpload(item, packed, cable, target);
+    return cable->tally;
+}
+
+void RunUpload(Item item, bool packed, const std::shared_ptr<CableBackend>& cable, const ChainTarget& target) {
     SetCableBackend(cable);
     UploadJob job;
     job.packed = packed;
@@ -104,7 +192,6 @@ WireTally Upload(Item item, bool packed, const ChainTarget& target) {
     }
     FT_Close(job.board);
     SetCableBackend(nullptr);
-    return cable->tally;
 }
 
 void BM_WireTime(benchmark::State& state) {
@@ -133,5 +220,39 @@ void BM_WireTime(benchmark::State& state) {
     state.counters["packed_sooner_x"] = plain.seconds / packed.seconds;
 }
 BENCHMARK(BM_WireTime)->ArgsProduct({{0, 1, 2, 3}, {0, 1}})->Iterations(1)->Unit(benchmark::kMillisecond);
+
+
+// The FT2232H cables: db_apu.nsf and a 256 KiB ROM at each TCK, default and packed.
+void BM_MpsseWireTime(benchmark::State& state) {
+    const auto item = static_cast<Item>(state.range(0));
+    const double tckHz = static_cast<double>(state.range(1)) * 1e6;
+    MpsseTally plain, packed;
+    const WireTally blaster = Upload(item, false);
+    for (auto _ : state) {
+        auto a = std::make_shared<MpsseTallyCable>(tckHz), b = std::make_shared<MpsseTallyCable>(tckHz);
+        RunUpload(item, false, a);
+        RunUpload(item, true, b);
+        plain = a->tally;
+        packed = b->tally;
+    }
+    state.SetLabel(std::string(item == Item::Tune ? "db_apu.nsf" : "256 KiB ROM") + " at " +
+                   std::to_string(state.range(1)) + " MHz");
+    const double data = static_cast<double>(blaster.shiftedBytes - 3);
+    const double tckLimit = 8.0 * data / tckHz;
+    state.counters["mpsse_per_data"] = static_cast<double>(plain.mpsseBytes) / data;
+    state.counters["default_writes"] = static_cast<double>(plain.writes);
+    state.counters["packed_writes"] = static_cast<double>(packed.writes);
+    state.counters["default_wire_s"] = plain.chipFree;
+    state.counters["packed_wire_s"] = packed.chipFree;
+    state.counters["default_tck_share"] = tckLimit / plain.chipFree;
+    state.counters["packed_tck_share"] = tckLimit / packed.chipFree;
+}
+BENCHMARK(BM_MpsseWireTime)
+    ->Args({static_cast<int>(Item::Tune), 6})
+    ->Args({static_cast<int>(Item::Tune), 30})
+    ->Args({static_cast<int>(Item::Rom256k), 6})
+    ->Args({static_cast<int>(Item::Rom256k), 30})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

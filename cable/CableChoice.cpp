@@ -1,17 +1,36 @@
 #include "cable/CableChoice.h"
 
+
 #include "cable/DumpCable.h"
+#include "cable/MpsseCable.h"
 #ifdef _WIN32
 #include "cable/Ftd2xxCable.h"
+#include "cable/Ftd2xxMpsseCable.h"
 #else
+#include "cable/MpsseFtdiCable.h"
 #include "cable/UsbBlasterCable.h"
 #endif
 
 namespace tunlet {
 
-CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> usbBlaster) {
+namespace {
+
+// The back end of an FT2232H cable.
+std::shared_ptr<CableBackend> MpsseBackend(const MpsseCableModel& model, const std::string& serial, unsigned tckKhz) {
+#ifdef _WIN32
+    return std::make_shared<Ftd2xxMpsseCable>(model, serial, tckKhz);
+#else
+    return std::make_shared<MpsseFtdiCable>(model, serial, tckKhz);
+#endif
+}
+
+}  // namespace
+
+CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> usbBlaster, unsigned tckKhz) {
     CableChoice choice;
     if (spec == "usb-blaster") {
+        // The default. The FT2232H cables join a search of every supported cable as
+        // MpsseBackend(kArrowUsbBlaster, "", tckKhz) and MpsseBackend(kUsbBlasterIii, "", tckKhz).
 #ifdef _WIN32
         // Windows: the vendor's driver library, as the cable's own tools use it.
         choice.backend = usbBlaster ? std::move(usbBlaster) : std::make_shared<Ftd2xxCable>();
@@ -31,12 +50,20 @@ CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> u
         }
     } else if (spec.rfind("dump:", 0) == 0 && spec.size() > 5) {
         choice.backend = std::make_shared<DumpCable>(spec.substr(5));
+    } else {
+        for (const MpsseCableModel* model : {&kArrowUsbBlaster, &kUsbBlasterIii}) {
+            const std::string name = model->option;
+            if (spec == name) choice.backend = MpsseBackend(*model, "", tckKhz);
+            if (spec.size() > name.size() + 1 && spec.rfind(name + ":", 0) == 0) {
+                choice.backend = MpsseBackend(*model, spec.substr(name.size() + 1), tckKhz);
+            }
+        }
     }
     return choice;
 }
 
-CableChoice ChooseWindowCable(const std::string& spec) {
-    CableChoice choice = ChooseCable(spec);
+CableChoice ChooseWindowCable(const std::string& spec, unsigned tckKhz) {
+    CableChoice choice = ChooseCable(spec, nullptr, tckKhz);
     if (choice.board) {
         choice.board->SetKeepRaw(false);
         choice.board->SetPace(kUsbBlasterBytesPerSecond);

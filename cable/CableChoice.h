@@ -5,12 +5,14 @@
 #include <string>
 
 #include "cable/Cable.h"
+#include "cable/MpsseTranslator.h"
 #include "cable/VirtualBoard.h"
 
 namespace tunlet {
 
 // The values --cable takes, as the error for any other value lists them.
-inline constexpr char kCableChoices[] = "usb-blaster, virtual, virtual:LIST or dump:PATH";
+inline constexpr char kCableChoices[] =
+    "usb-blaster, arrow-usb-blaster[:SERIAL], usb-blaster-iii[:SERIAL], virtual, virtual:LIST or dump:PATH";
 
 struct CableChoice {
     std::shared_ptr<CableBackend> backend;  // null when the --cable value is not understood
@@ -18,16 +20,20 @@ struct CableChoice {
     std::string problem;                    // why the value is not understood, when it names a kind
 };
 
-// "usb-blaster" (the real cable), "virtual" (a board in memory: one EP4CE22 with the
+// "usb-blaster" (the real cable), "arrow-usb-blaster" or "usb-blaster-iii" (the
+// FT2232H cables, the first found or, after a colon, the one with that serial
+// number; tckKhz is their TCK), "virtual" (a board in memory: one EP4CE22 with the
 // player's design), "virtual:LIST" (a board whose chain is written out, see
-// VirtualBoard::ParseChain) or "dump:PATH" (the raw cable bytes to a file). usbBlaster stands in for the real cable when given.
-CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> usbBlaster = nullptr);
+// VirtualBoard::ParseChain) or "dump:PATH" (the raw cable bytes to a file).
+// usbBlaster stands in for the real USB-Blaster when given.
+CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> usbBlaster = nullptr,
+                        unsigned tckKhz = mpsse::kDefaultTckKhz);
 
 // The real cable's pace, for a virtual board that should feel like one.
 constexpr double kUsbBlasterBytesPerSecond = 1'000'000;
 
 // The window's choice: a virtual board there takes bytes at the real cable's pace, so
 // the progress bar moves as it would with a board, and keeps no raw bytes.
-CableChoice ChooseWindowCable(const std::string& spec);
+CableChoice ChooseWindowCable(const std::string& spec, unsigned tckKhz = mpsse::kDefaultTckKhz);
 
 }  // namespace tunlet

@@ -171,6 +171,18 @@ std::vector<std::uint8_t> MpsseTranslator::Take() {
     return taken;
 }
 
+void MpsseTranslator::Resync() {
+    out_.clear();
+    clocks_.clear();
+    runOpen_ = false;
+    readPending_ = false;
+    answers_.clear();
+    slots_.clear();
+    accBits_ = 0;
+    accValue_ = 0;
+    pinTms_ = (pins_.lowValue & mpsse::kPinTms) != 0;
+}
+
 void MpsseTranslator::Decode(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>& out) {
     for (std::size_t i = 0; i < count && !answers_.empty(); ++i) {
         const Answer a = answers_.front();

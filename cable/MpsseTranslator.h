@@ -108,6 +108,10 @@ public:
     // Turns MPSSE answer bytes (status bytes already off) into USB-Blaster answer
     // bytes, appended to out.
     void Decode(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>& out);
+    // After the chip was restarted and set up again (its TMS pin back at the pins'
+    // level, nothing owed): what was taken is forgotten; a USB-Blaster command cut
+    // between calls still takes its data bytes, as the USB-Blaster would.
+    void Resync();
 
 private:
     struct Clock {

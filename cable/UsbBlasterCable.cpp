@@ -1,6 +1,7 @@
 #include "cable/UsbBlasterCable.h"
 
 #include <ftdi.h>
+#include <libusb.h>
 
 #include <chrono>
 #include <climits>
@@ -101,6 +102,11 @@ const FtdiApi& RealFtdiApi() {
         [](ftdi_context* c) { return ftdi_tcioflush(c); },
         [](ftdi_context* c) { return ftdi_get_error_string(c); },
         [](ftdi_context* c, unsigned int n) { return ftdi_write_data_set_chunksize(c, n); },
+        [](ftdi_context* c, int channel) { return ftdi_set_interface(c, static_cast<ftdi_interface>(channel)); },
+        [](ftdi_context* c, char* serial, int size) {
+            if (size > 0) *serial = '\0';
+            return ftdi_usb_get_strings2(c, libusb_get_device(c->usb_dev), nullptr, 0, nullptr, 0, serial, size);
+        },
     };
     return api;
 }

@@ -28,6 +28,10 @@ struct FtdiApi {
     const char* (*errorString)(ftdi_context*);
     // The size of the USB transfers a write is cut into (libftdi's default is 4096).
     int (*setWriteChunksize)(ftdi_context*, unsigned int chunksize);
+    // Which channel of a chip with several the next open takes (1: channel A).
+    int (*setInterface)(ftdi_context*, int channel);
+    // The open device's serial number string ("" when it has none); negative on failure.
+    int (*serialNumber)(ftdi_context*, char* serial, int size);
 };
 
 // The table of the real library.

@@ -13,6 +13,7 @@
 
 #include "app/Boxes.h"
 #include "cable/CableChoice.h"
+#include "cable/MpsseCable.h"
 #include "cli/CliCommands.h"
 #include "cli/StopSignals.h"
 #include "link/BoardLink.h"
@@ -89,15 +90,18 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     bool packed = false;
     bool playlist = false;
     std::optional<double> trackSeconds;
+    unsigned tckKhz = mpsse::kDefaultTckKhz;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--song" || a == "--cable" || a == "--track-seconds" || a == "--device") {
+        if (a == "--song" || a == "--cable" || a == "--track-seconds" || a == "--device" || a == "--tck") {
             if (i + 1 == args.size()) return Usage(err, a + " needs a value");
             const std::string& v = args[++i];
             if (a == "--cable") {
                 cable = v;
             } else if (a == "--device") {
                 if (!ParseDevice(v, device)) return Usage(err, kDeviceUsage + ("'" + v + "'"));
+            } else if (a == "--tck") {
+                if (!ParseTckMhz(v, tckKhz)) return Usage(err, std::string(kTckProblem) + ", not '" + v + "'");
             } else if (a == "--track-seconds") {
                 char* end = nullptr;
                 const double seconds = std::strtod(v.c_str(), &end);
@@ -131,7 +135,7 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         return Usage(err, "--device and --no-board-check do not go together: only the check knows the chain");
     }
 
-    const CableChoice choice = ChooseCable(cable, env.usbBlaster);
+    const CableChoice choice = ChooseCable(cable, env.usbBlaster, tckKhz);
     if (!choice.backend) {
         return BadValue(err, "unknown cable '" + cable + "': " +
                                  (choice.problem.empty() ? "use " + std::string(kCableChoices) : choice.problem));

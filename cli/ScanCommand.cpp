@@ -4,6 +4,7 @@
 #include "app/BoardScan.h"
 #include "app/Boxes.h"
 #include "cable/CableChoice.h"
+#include "cable/MpsseCable.h"
 #include "cli/CliCommands.h"
 #include "link/BoardLink.h"
 
@@ -12,22 +13,28 @@ namespace tunlet::cli {
 int Scan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
     std::string cable = "usb-blaster";
     std::optional<std::size_t> device;
+    unsigned tckKhz = mpsse::kDefaultTckKhz;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        if ((args[i] == "--cable" || args[i] == "--device") && i + 1 == args.size()) {
+        if ((args[i] == "--cable" || args[i] == "--device" || args[i] == "--tck") && i + 1 == args.size()) {
             return Usage(err, args[i] + " needs a value");
         } else if (args[i] == "--cable") {
             cable = args[++i];
         } else if (args[i] == "--device") {
             if (!ParseDevice(args[++i], device)) return Usage(err, kDeviceUsage + ("'" + args[i] + "'"));
+        } else if (args[i] == "--tck") {
+            const std::string& v = args[++i];
+            if (!ParseTckMhz(v, tckKhz)) return Usage(err, std::string(kTckProblem) + ", not '" + v + "'");
         } else {
             return Usage(err, "scan takes no '" + args[i] + "'");
         }
     }
     if (cable.rfind("dump:", 0) == 0) return Usage(err, "scan reads the cable: a dump cannot answer");
-    const CableChoice choice = ChooseCable(cable, env.usbBlaster);
+    const CableChoice choice = ChooseCable(cable, env.usbBlaster, tckKhz);
     if (!choice.backend) {
         return BadValue(err, "unknown cable '" + cable + "': " +
-                                 (choice.problem.empty() ? "use usb-blaster, virtual or virtual:LIST" : choice.problem));
+                                 (choice.problem.empty()
+                                      ? "use usb-blaster, arrow-usb-blaster[:SERIAL], usb-blaster-iii[:SERIAL], virtual or virtual:LIST"
+                                      : choice.problem));
     }
 
     SetCableBackend(choice.backend);

@@ -269,6 +269,10 @@ TEST(CliPlay, FailuresAndExitCodes) {
         {{"play", apu, "--playlist", "--track-seconds", "-1"}, 2, "--track-seconds needs a number of seconds"},
         {{"play", apu, "--playlist", "--track-seconds", "x"}, 2, "--track-seconds needs a number of seconds"},
         {{"play", test::DataFile("db_apu.nes"), "--playlist"}, 2, "--playlist is for tunes"},
+        {{"play", apu, "--tck", "31"}, 2, "--tck needs a TCK in MHz, above 0 and at most 30, not '31'"},
+        {{"play", apu, "--tck", "0"}, 2, "--tck needs a TCK in MHz"},
+        {{"scan", "--tck", "6x"}, 2, "--tck needs a TCK in MHz"},
+        {{"play", apu, "--cable", "arrow-usb-blaster:"}, 2, "unknown cable 'arrow-usb-blaster:'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -303,7 +307,7 @@ TEST(CliPlay, FailuresAndExitCodes) {
         {{"play", multi, "--song", "13"}, 2, "tunlet-cli: --song must be a number from 1 to 12 for this tune, not '13'\n"},
         {{"play", test::DataFile("db_apu.nes"), "--song", "2"}, 2, "tunlet-cli: --song: a ROM has no songs to choose (only --song 1)\n"},
         {{"play", test::DataFile("db_apu.nes"), "--header-only"}, 2, "tunlet-cli: --header-only is for tunes; a ROM is always sent whole\n"},
-        {{"play", apu, "--cable", "serial"}, 2, "tunlet-cli: unknown cable 'serial': use usb-blaster, virtual, virtual:LIST or dump:PATH\n"},
+        {{"play", apu, "--cable", "serial"}, 2, "tunlet-cli: unknown cable 'serial': use usb-blaster, arrow-usb-blaster[:SERIAL], usb-blaster-iii[:SERIAL], virtual, virtual:LIST or dump:PATH\n"},
         {{"play", apu, "--cable", "virtual:ep4ce22,xc7"}, 2,
          "tunlet-cli: unknown cable 'virtual:ep4ce22,xc7': 'xc7' is no device of a virtual chain: use ep4ce22, "
          "5cseba6, nohub, epm570, dap, 0xIDCODE:IR (an odd IDCODE, IR 2 to 32 bits) or none:IR\n"},

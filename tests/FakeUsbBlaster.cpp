@@ -23,8 +23,6 @@ namespace {
 
 constexpr std::uint8_t kBulkOut = 0x02;
 constexpr std::uint8_t kBulkIn = 0x81;
-constexpr std::size_t kPacketSize = 64;
-constexpr std::size_t kAnswerRoom = 256;  // the answer buffer of an FT245R
 // The FT245's two status bytes: modem status (CTS, DSR and the fixed bit 0) and line
 // status (transmitter empty).
 constexpr std::uint8_t kModemStatus = 0x31;
@@ -35,6 +33,7 @@ constexpr std::uint8_t kGetLatencyTimer = 0x0A;
 constexpr std::uint8_t kGetModemStatus = 0x05;
 constexpr std::uint8_t kReset = 0x00;
 constexpr std::uint16_t kPurgeToChip = 1;  // the other purge: bytes not yet sent to the cable
+constexpr std::uint8_t kSetBitmode = 0x0B;  // value: mask in the low byte, mode in the high
 constexpr std::uint8_t kGetDescriptor = 6;
 constexpr std::uint8_t kStringDescriptor = 3;
 constexpr char kDevNode[] = "/dev/bus/usb/001/002";
@@ -42,29 +41,42 @@ constexpr char kSysPath[] = "/sys/devices/usb1/1-1";
 
 // The device: FT245 (bcdDevice 0x0400) with the USB-Blaster's IDs; one configuration
 // with one vendor interface and two 64-byte bulk endpoints.
-constexpr char kDevice[] =
-    "P: /devices/usb1/1-1\n"
-    "%s"  // the device node line, when there is one
-    "E: SUBSYSTEM=usb\n"
-    "E: DEVTYPE=usb_device\n"
-    "E: DEVNAME=/dev/bus/usb/001/002\n"
-    "E: BUSNUM=001\n"
-    "E: DEVNUM=002\n"
-    "A: busnum=1\\n\n"
-    "A: devnum=2\\n\n"
-    "A: speed=12\\n\n"
-    "A: bConfigurationValue=1\\n\n"
-    "H: descriptors="
+constexpr FakeIdentity kUsbBlaster{
     "1201000200000040FB0901600004010200" "01"  // device
     "090220000101008032"                    // configuration
     "0904000002FFFFFF00"                    // interface
     "07058102400000"                        // bulk IN 0x81
-    "07050202400000"                        // bulk OUT 0x02
-    "\n";
+    "07050202400000",                       // bulk OUT 0x02
+    "12", {"Altera", "USB-Blaster", nullptr}, 64, 256};
 
-std::vector<std::uint8_t> StringDescriptor(unsigned index) {
+std::string DeviceText(const FakeIdentity& id, bool withNode) {
+    std::string text = "P: /devices/usb1/1-1\n";
+    if (withNode) text += std::string("N: ") + (kDevNode + 5) + "\n";
+    text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=/dev/bus/usb/001/002\nE: BUSNUM=001\nE: DEVNUM=002\n"
+            "A: busnum=1\\n\nA: devnum=2\\n\n";
+    text += std::string("A: speed=") + id.speed + "\\n\nA: bConfigurationValue=1\\n\n";
+    text += std::string("H: descriptors=") + id.descriptors + "\n";
+    return text;
+}
+
+// The USB-Blaster's CPLD: the byte protocol into a JTAG chain.
+class BlasterChip : public FakeChip {
+public:
+    void Take(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>& answers) override {
+        tap_.Feed(data, count, &answers);
+    }
+    void SetBitmode(std::uint8_t, std::uint8_t) override {}
+    void SetChain(std::vector<ChainDevice> devices, TdoLine line) override {
+        tap_ = TapDecoder(JtagChain(std::move(devices), line));
+    }
+
+private:
+    TapDecoder tap_;
+};
+
+std::vector<std::uint8_t> StringDescriptor(const FakeIdentity& id, unsigned index) {
     if (index == 0) return {4, kStringDescriptor, 0x09, 0x04};  // US English
-    const char* text = index == 1 ? "Altera" : index == 2 ? "USB-Blaster" : "";
+    const char* text = index >= 1 && index <= 3 && id.strings[index - 1] != nullptr ? id.strings[index - 1] : "";
     std::vector<std::uint8_t> d = {static_cast<std::uint8_t>(2 + 2 * std::strlen(text)), kStringDescriptor};
     for (const char* p = text; *p != '\0'; ++p) d.insert(d.end(), {static_cast<std::uint8_t>(*p), 0});
     return d;
@@ -89,6 +101,7 @@ struct FakeUsbBlaster::State {
     GPtr<UMockdevTestbed> testbed;
     GPtr<UMockdevIoctlBase> handler;
     Plug plug = Plug::Present;
+    FakeIdentity identity = kUsbBlaster;
 
     // Everything below is shared with umockdev's thread.
     mutable std::mutex mutex;
@@ -97,11 +110,12 @@ struct FakeUsbBlaster::State {
     std::size_t transfers = 0;
     std::vector<std::size_t> transferSizes;
     std::size_t readTransfers = 0;
-    TapDecoder tap;
+    std::unique_ptr<FakeChip> chip;
     std::deque<std::uint8_t> answers;  // read-back the cable has not sent yet
     Reads reads = Reads::Answered;
     std::uint8_t latency = 16;
     std::optional<std::size_t> failAt, vanishFrom, hangAt;
+    std::size_t failArriving = 0;
     bool gone = false;
     std::map<UMockdevIoctlClient*, std::deque<Urb>> done;    // completed, to be reaped
     std::map<UMockdevIoctlClient*, std::vector<Urb>> held;   // never completing
@@ -131,7 +145,7 @@ struct FakeUsbBlaster::State {
             if (type & 0x80) {  // device to host: string descriptors and FTDI status
                 std::vector<std::uint8_t> answer(length, 0);
                 if ((type & 0x60) == 0 && request == kGetDescriptor && (value >> 8) == kStringDescriptor) {
-                    answer = StringDescriptor(value & 0xFF);
+                    answer = StringDescriptor(identity, value & 0xFF);
                 } else if ((type & 0x60) == 0x40 && request == kGetLatencyTimer) {
                     answer = {latency};
                 } else if ((type & 0x60) == 0x40 && request == kGetModemStatus) {
@@ -144,6 +158,7 @@ struct FakeUsbBlaster::State {
             } else {
                 requests.push_back({request, value, index});
                 if (request == kSetLatencyTimer) latency = static_cast<std::uint8_t>(value);
+                if (request == kSetBitmode) chip->SetBitmode(static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8));
                 // Reset (0) and the purge of what waits for the host (2) drop the answers.
                 if (request == kReset && value != kPurgeToChip) answers.clear();
             }
@@ -158,15 +173,20 @@ struct FakeUsbBlaster::State {
                 return;
             }
             if (failAt == n) {
-                done[client].push_back({urbData, -EPIPE, 0});
+                const std::size_t arrived = std::min(failArriving, static_cast<std::size_t>(urb->buffer_length));
+                received.insert(received.end(), bytes, bytes + arrived);
+                std::vector<std::uint8_t> answer;
+                chip->Take(bytes, arrived, answer);
+                answers.insert(answers.end(), answer.begin(), answer.end());
+                done[client].push_back({urbData, -EPIPE, static_cast<int>(arrived)});
             } else if (hangAt == n) {
                 held[client].push_back({urbData, 0, 0});
             } else {
                 received.insert(received.end(), bytes, bytes + urb->buffer_length);
                 std::vector<std::uint8_t> answer;
-                tap.Feed(bytes, static_cast<std::size_t>(urb->buffer_length), &answer);
+                chip->Take(bytes, static_cast<std::size_t>(urb->buffer_length), answer);
                 answers.insert(answers.end(), answer.begin(), answer.end());
-                if (answers.size() > kAnswerRoom) {
+                if (answers.size() > identity.answerRoom) {
                     // The chip's answer buffer is full: the cable takes no more bytes
                     // until the host reads, and the host is still writing.
                     held[client].push_back({urbData, 0, 0});
@@ -194,8 +214,8 @@ struct FakeUsbBlaster::State {
         umockdev_ioctl_client_complete(client, 0, 0);
     }
 
-    // What the chip sends on bulk IN: packets of 64 bytes, each two status bytes and
-    // up to 62 data bytes; a short packet ends the transfer, and with nothing waiting
+    // What the chip sends on bulk IN: packets of its packet size, each two status
+    // bytes and the rest data bytes; a short packet ends the transfer, and with nothing waiting
     // the chip still sends the status bytes alone.
     int FillPackets(std::uint8_t* buffer, std::size_t room) {
         std::size_t filled = 0;
@@ -204,12 +224,12 @@ struct FakeUsbBlaster::State {
             buffer[filled++] = kModemStatus;
             buffer[filled++] = kLineStatus;
             std::size_t n = 0;
-            while (n < kPacketSize - 2 && filled < room && !answers.empty()) {
+            while (n < identity.packetSize - 2 && filled < room && !answers.empty()) {
                 buffer[filled++] = answers.front();
                 answers.pop_front();
                 ++n;
             }
-            if (n < kPacketSize - 2) break;  // a short packet
+            if (n < identity.packetSize - 2) break;  // a short packet
         } while (!answers.empty());
         return static_cast<int>(filled);
     }
@@ -329,9 +349,14 @@ bool FakeUsbBlaster::Available() {
     return preload != nullptr && std::strstr(preload, "umockdev-preload") != nullptr;
 }
 
-FakeUsbBlaster::FakeUsbBlaster(Plug plug) : state_(std::make_unique<State>()) {
+FakeUsbBlaster::FakeUsbBlaster(Plug plug) : FakeUsbBlaster(plug, kUsbBlaster, std::make_unique<BlasterChip>()) {}
+
+FakeUsbBlaster::FakeUsbBlaster(Plug plug, const FakeIdentity& identity, std::unique_ptr<FakeChip> chip)
+    : state_(std::make_unique<State>()) {
     State& s = *state_;
     s.plug = plug;
+    s.identity = identity;
+    s.chip = std::move(chip);
     s.testbed.reset(umockdev_testbed_new());
     GError* error = nullptr;
     if (plug == Plug::Absent) return;  // an empty bus
@@ -345,9 +370,7 @@ FakeUsbBlaster::FakeUsbBlaster(Plug plug) : state_(std::make_unique<State>()) {
             throw std::runtime_error("umockdev: cannot attach the device: " + why);
         }
     }
-    const std::string nodeLine = plug == Plug::CannotOpen ? "" : std::string("N: ") + (kDevNode + 5) + "\n";
-    std::string text(sizeof kDevice + nodeLine.size(), '\0');
-    text.resize(static_cast<std::size_t>(std::snprintf(text.data(), text.size(), kDevice, nodeLine.c_str())));
+    const std::string text = DeviceText(identity, plug != Plug::CannotOpen);
     if (!umockdev_testbed_add_from_string(s.testbed.get(), text.c_str(), &error)) {
         const std::string why = error->message;
         g_error_free(error);
@@ -366,9 +389,10 @@ FakeUsbBlaster::~FakeUsbBlaster() {
     if (state_->handler) umockdev_testbed_detach_ioctl(state_->testbed.get(), kDevNode, nullptr);
 }
 
-void FakeUsbBlaster::FailTransfer(std::size_t index) {
+void FakeUsbBlaster::FailTransfer(std::size_t index, std::size_t arriving) {
     std::lock_guard lock(state_->mutex);
     state_->failAt = index;
+    state_->failArriving = arriving;
 }
 
 void FakeUsbBlaster::VanishFrom(std::size_t index) {
@@ -391,7 +415,7 @@ void FakeUsbBlaster::Remove() {
 
 void FakeUsbBlaster::SetChain(std::vector<ChainDevice> devices, TdoLine line) {
     std::lock_guard lock(state_->mutex);
-    state_->tap = TapDecoder(JtagChain(std::move(devices), line));
+    state_->chip->SetChain(std::move(devices), line);
     state_->answers.clear();
 }
 
@@ -399,6 +423,9 @@ void FakeUsbBlaster::SetReads(Reads reads) {
     std::lock_guard lock(state_->mutex);
     state_->reads = reads;
 }
+
+std::mutex& FakeUsbBlaster::Mutex() const { return state_->mutex; }
+FakeChip& FakeUsbBlaster::Chip_() const { return *state_->chip; }
 
 std::size_t FakeUsbBlaster::ReadTransfers() const {
     std::lock_guard lock(state_->mutex);

@@ -8,18 +8,42 @@
 // head of every 64-byte packet, a packet of status bytes alone when nothing waits.
 // As an FT245R clone, it holds at most 256 answer bytes: a write that asks for more
 // before the host reads stalls until it times out.
+// Another FTDI chip takes the same place with its own identity (IDs, strings,
+// descriptors, packet size) and its own FakeChip behind the endpoints
+// (tests/FakeFt2232h.h).
 // The process must run under umockdev's preload library (umockdev-wrapper).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "cable/JtagChain.h"
 
 namespace tunlet::test {
+
+// What sits behind the bulk endpoints, called with the device's lock held.
+class FakeChip {
+public:
+    virtual ~FakeChip() = default;
+    // The bytes of one bulk OUT transfer that arrived; answers appended.
+    virtual void Take(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>& answers) = 0;
+    // The FTDI set-bitmode request.
+    virtual void SetBitmode(std::uint8_t mask, std::uint8_t mode) = 0;
+    virtual void SetChain(std::vector<ChainDevice> devices, TdoLine line) = 0;
+};
+
+// How a device describes itself on the bus.
+struct FakeIdentity {
+    const char* descriptors;  // device, configuration, interfaces and endpoints, in hex
+    const char* speed;        // Mbit/s, as sysfs gives it
+    const char* strings[3];   // manufacturer, product, serial (string descriptors 1 to 3)
+    std::size_t packetSize;   // of the bulk endpoints
+    std::size_t answerRoom;   // answer bytes the chip holds before it stalls the host's writes
+};
 
 class FakeUsbBlaster {
 public:
@@ -38,7 +62,8 @@ public:
     };
 
     explicit FakeUsbBlaster(Plug plug = Plug::Present);
-    ~FakeUsbBlaster();
+    FakeUsbBlaster(Plug plug, const FakeIdentity& identity, std::unique_ptr<FakeChip> chip);
+    virtual ~FakeUsbBlaster();
     FakeUsbBlaster(const FakeUsbBlaster&) = delete;
     FakeUsbBlaster& operator=(const FakeUsbBlaster&) = delete;
 
@@ -46,7 +71,8 @@ public:
     static bool Available();
 
     // Bulk OUT transfers are counted from 0 since the device was made.
-    void FailTransfer(std::size_t index);    // that transfer ends with an error, nothing arrives
+    // That transfer ends with an error after its first `arriving` bytes reached the chip.
+    void FailTransfer(std::size_t index, std::size_t arriving = 0);
     void VanishFrom(std::size_t index);      // unplugged: that transfer and everything after fail
     void HangTransfer(std::size_t index);    // that transfer never completes (until cancelled)
     // Takes the device off the bus, as after pulling the cable.
@@ -65,7 +91,17 @@ public:
 
     struct State;  // shared with umockdev's thread
 
+protected:
+    // Runs fn on the chip with the device's lock held.
+    template <typename Chip, typename Fn>
+    auto WithChip(Fn fn) const {
+        std::lock_guard lock(Mutex());
+        return fn(static_cast<Chip&>(Chip_()));
+    }
+
 private:
+    std::mutex& Mutex() const;
+    FakeChip& Chip_() const;
     std::unique_ptr<State> state_;
 };
 

@@ -11,10 +11,12 @@
 #include <sstream>
 
 #include "cable/Ftd2xxCable.h"
+#include "cable/Ftd2xxMpsseCable.h"
 #include "cable/JtagChain.h"
 #include "cable/TapDecoder.h"
 #include "cli/Cli.h"
 #include "media/WideText.h"
+#include "link/ChainScan.h"
 #include "tests/LinkTestSupport.h"
 #include "tests/TestFiles.h"
 
@@ -168,6 +170,84 @@ TEST(Ftd2xxCable, LoadedFromTrustedFoldersOnlyAndFoundOnceInstalled) {
     const PlayRun installed = Play(cable);
     EXPECT_EQ(installed.code, 3);
     EXPECT_NE(installed.err.find("not plugged in"), std::string::npos) << installed.err;
+}
+
+// The FT2232H cables through the same library in MPSSE mode: the stand-in's chip runs
+// the commands into its TAP, which gets the USER0 bytes the USB-Blaster would give it.
+struct StandInTapNow {
+    TapState state;
+    test::Bytes user0;
+    unsigned long long clocks;
+};
+StandInTapNow StandInTap() {
+    using Fn = int (*)(unsigned char*, ::DWORD, ::DWORD*, unsigned long long*);
+    const HMODULE module = ::GetModuleHandleW(Widen(Beside("ftd2xx_standin.dll")).c_str());
+    const auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, "StandInTap")));
+    StandInTapNow now{};
+    if (fn == nullptr) return now;
+    now.user0.resize(1 << 16);
+    ::DWORD got = 0;
+    now.state = static_cast<TapState>(fn(now.user0.data(), static_cast<::DWORD>(now.user0.size()), &got, &now.clocks));
+    now.user0.resize(got);
+    return now;
+}
+
+TEST(Ftd2xxMpsseCable, UploadReachesUser0AsThroughTheUsbBlaster) {
+    test::TempDir dir;
+    const std::string dump = dir.path() + "/dump.bin";
+    ASSERT_EQ(Play(nullptr, {"--cable", "dump:" + dump}).code, 0);
+    TapDecoder expected;
+    const test::Bytes bytes = test::ReadAll(dump);
+    expected.Feed(bytes.data(), bytes.size());
+    ::_putenv_s("FTD2XX_STANDIN_FT2232H", "Arrow USB Blaster");
+    for (const char* serial : {"", "AR4711"}) {
+        SCOPED_TRACE(serial);
+        const PlayRun r = Play(std::make_shared<Ftd2xxMpsseCable>(kArrowUsbBlaster, serial, mpsse::kDefaultTckKhz,
+                                                                  Beside("ftd2xx_standin.dll")));
+        EXPECT_EQ(r.code, 0) << r.err;
+        const StandInTapNow tap = StandInTap();
+        EXPECT_EQ(tap.state, TapState::RunTestIdle);
+        EXPECT_TRUE(tap.user0 == expected.user0());
+        EXPECT_GT(tap.user0.size(), 1000u);
+    }
+    SetCableBackend(std::make_shared<Ftd2xxMpsseCable>(kArrowUsbBlaster, "", mpsse::kDefaultTckKhz,
+                                                       Beside("ftd2xx_standin.dll")));
+    FT_HANDLE h = nullptr;
+    ASSERT_EQ(FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+    EXPECT_EQ(CableName(h), "Arrow USB Blaster (serial AR4711)");
+    FT_Close(h);
+    SetCableBackend(nullptr);
+    const PlayRun other = Play(std::make_shared<Ftd2xxMpsseCable>(kArrowUsbBlaster, "XY0001", mpsse::kDefaultTckKhz,
+                                                                  Beside("ftd2xx_standin.dll")));
+    EXPECT_EQ(other.code, 3);
+    EXPECT_NE(other.err.find("No Arrow USB Blaster found: the cable is not plugged in (none with serial XY0001)"),
+              std::string::npos) << other.err;
+    ::_putenv_s("FTD2XX_STANDIN_FT2232H", "");
+}
+
+TEST(Ftd2xxMpsseCable, UnpluggedDuringTransfer) {
+    ::_putenv_s("FTD2XX_STANDIN_FT2232H", "Arrow USB Blaster");
+    ::_putenv_s("FTD2XX_STANDIN_UNPLUG_AT", "4");
+    const PlayRun r = Play(std::make_shared<Ftd2xxMpsseCable>(kArrowUsbBlaster, "", mpsse::kDefaultTckKhz,
+                                                              Beside("ftd2xx_standin.dll")));
+    ::_putenv_s("FTD2XX_STANDIN_UNPLUG_AT", "");
+    ::_putenv_s("FTD2XX_STANDIN_FT2232H", "");
+    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.err, "write err\nThe cable stopped taking data: was the USB-Blaster unplugged during the transfer?\n");
+}
+
+// A USB-Blaster III driven as if it were an Arrow USB Blaster leaves its level
+// shifters off: nothing reaches the board.
+TEST(Ftd2xxMpsseCable, EnablesNotDriven) {
+    MpsseCableModel withoutEnables = kUsbBlasterIii;
+    withoutEnables.pins = kArrowUsbBlaster.pins;
+    ::_putenv_s("FTD2XX_STANDIN_FT2232H", "USB-Blaster III");
+    const PlayRun r = Play(std::make_shared<Ftd2xxMpsseCable>(withoutEnables, "", mpsse::kDefaultTckKhz,
+                                                              Beside("ftd2xx_standin.dll")));
+    ::_putenv_s("FTD2XX_STANDIN_FT2232H", "");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, std::string("FPGA board is not connected.\n") + kReasonNoDevice + "\n");
+    EXPECT_EQ(StandInTap().clocks, 0u);
 }
 
 }  // namespace

@@ -3,6 +3,11 @@
 // answering read-back from a modelled board, one EP4CE22 unless FTD2XX_STANDIN_BOARD
 // says "off-high" or "off-low" (a board that is off: TDO stuck). Built again without
 // FT_Write and without FT_Read, as broken drivers would be.
+// With FTD2XX_STANDIN_FT2232H set to "Arrow USB Blaster" or "USB-Blaster III" there
+// is such an FT2232H cable too: its channel A ("<product> A", serial "AR4711A")
+// runs tests/MpsseExecutor.h once FT_SetBitMode turns MPSSE mode on, and
+// StandInTap tells what its TAP received when it was last closed.
+// FTD2XX_STANDIN_UNPLUG_AT=N: the cable goes away at the Nth FT_Write (from 0).
 #include <windows.h>
 
 #include <cstdio>
@@ -11,8 +16,12 @@
 #include <deque>
 #include <vector>
 
+#include <memory>
+#include <string>
+
 #include "cable/JtagChain.h"
 #include "cable/TapDecoder.h"
+#include "tests/MpsseExecutor.h"
 
 namespace {
 constexpr ULONG kOk = 0;
@@ -25,7 +34,18 @@ struct StandIn {
     std::deque<unsigned char> answers;
     ULONG readTimeoutMs = 0;  // 0 until FT_SetTimeouts: a read would wait for ever
     int purges = 0;
+    std::unique_ptr<tunlet::test::MpsseExecutor> chip;  // an FT2232H's channel A
+    long writes = 0;
+    long unplugAt = -1;
 };
+
+constexpr char kSerialA[] = "AR4711A";
+tunlet::test::MpsseExecutor g_lastChip;  // the FT2232H's chip as it was closed
+
+long UnplugAt() {
+    const char* at = std::getenv("FTD2XX_STANDIN_UNPLUG_AT");
+    return at != nullptr && *at != '\0' ? std::atol(at) : -1;
+}
 
 tunlet::TdoLine BoardLine() {
     const char* board = std::getenv("FTD2XX_STANDIN_BOARD");
@@ -48,11 +68,26 @@ std::vector<tunlet::ChainDevice> BoardChain() {
 extern "C" {
 
 __declspec(dllexport) ULONG WINAPI FT_OpenEx(void* arg, DWORD flags, void** handle) {
+    const char* product = std::getenv("FTD2XX_STANDIN_FT2232H");
+    if (product != nullptr && *product != '\0' && arg != nullptr) {
+        const std::string name = static_cast<const char*>(arg);
+        if (!(flags == 2 && name == std::string(product) + " A") && !(flags == 1 && name == kSerialA)) {
+            return kDeviceNotFound;
+        }
+        const bool iii = std::strcmp(product, "USB-Blaster III") == 0;
+        auto* s = new StandIn{nullptr, tunlet::TapDecoder(), {}, 0, 0,
+                              std::make_unique<tunlet::test::MpsseExecutor>(
+                                  tunlet::JtagChain(tunlet::DefaultBoardChain(), BoardLine()),
+                                  iii ? tunlet::test::kBlasterIiiWiring : tunlet::test::kArrowWiring),
+                              0, UnplugAt()};
+        *handle = s;
+        return kOk;
+    }
     const char* out = std::getenv("FTD2XX_STANDIN_OUT");
     if (out == nullptr || *out == '\0' || flags != 2 || arg == nullptr) return kDeviceNotFound;
     std::FILE* f = std::fopen(out, "wb");
     if (f == nullptr) return kDeviceNotFound;
-    auto* s = new StandIn{f, tunlet::TapDecoder(tunlet::JtagChain(BoardChain(), BoardLine())), {}, 0, 0};
+    auto* s = new StandIn{f, tunlet::TapDecoder(tunlet::JtagChain(BoardChain(), BoardLine())), {}, 0, 0, nullptr, 0, -1};
     *handle = s;
     return kOk;
 }
@@ -60,8 +95,16 @@ __declspec(dllexport) ULONG WINAPI FT_OpenEx(void* arg, DWORD flags, void** hand
 #ifndef TUNLET_STANDIN_WITHOUT_WRITE
 __declspec(dllexport) ULONG WINAPI FT_Write(void* handle, void* buffer, DWORD count, DWORD* written) {
     auto* s = static_cast<StandIn*>(handle);
-    const std::size_t n = std::fwrite(buffer, 1, count, s->file);
+    *written = 0;
+    if (s->unplugAt >= 0 && s->writes++ >= s->unplugAt) return kIoError;
     std::vector<std::uint8_t> answer;
+    if (s->chip) {
+        s->chip->Take(static_cast<const std::uint8_t*>(buffer), count, answer);
+        s->answers.insert(s->answers.end(), answer.begin(), answer.end());
+        *written = count;
+        return kOk;
+    }
+    const std::size_t n = std::fwrite(buffer, 1, count, s->file);
     s->tap.Feed(static_cast<const std::uint8_t*>(buffer), n, &answer);
     s->answers.insert(s->answers.end(), answer.begin(), answer.end());
     *written = static_cast<DWORD>(n);
@@ -75,6 +118,7 @@ __declspec(dllexport) ULONG WINAPI FT_Write(void* handle, void* buffer, DWORD co
 __declspec(dllexport) ULONG WINAPI FT_Read(void* handle, void* buffer, DWORD count, DWORD* got) {
     auto* s = static_cast<StandIn*>(handle);
     *got = 0;
+    if (s->unplugAt >= 0 && s->writes > s->unplugAt) return kIoError;
     if (s->readTimeoutMs == 0 || s->purges == 0) return kIoError;
     auto* bytes = static_cast<unsigned char*>(buffer);
     while (*got < count && !s->answers.empty()) {
@@ -97,9 +141,39 @@ __declspec(dllexport) ULONG WINAPI FT_Purge(void* handle, ULONG mask) {
     return kOk;
 }
 
+__declspec(dllexport) ULONG WINAPI FT_SetBitMode(void* handle, UCHAR, UCHAR mode) {
+    auto* s = static_cast<StandIn*>(handle);
+    if (s->unplugAt >= 0 && s->writes > s->unplugAt) return kIoError;
+    if (s->chip) s->chip->SetMpsse(mode == 2);
+    return kOk;
+}
+
+__declspec(dllexport) ULONG WINAPI FT_SetLatencyTimer(void*, UCHAR) { return kOk; }
+
+__declspec(dllexport) ULONG WINAPI FT_GetDeviceInfo(void* handle, ULONG* type, DWORD* id, char* serial,
+                                                    char* description, void*) {
+    *type = 6;  // FT2232H
+    *id = 0x04036010;
+    std::strcpy(serial, static_cast<StandIn*>(handle)->chip ? kSerialA : "");
+    std::strcpy(description, "");
+    return kOk;
+}
+
+// What the FT2232H's TAP received up to its last close: the TAP state's number, the
+// USER0 bytes (up to size of them into user0, *got how many there are) and the TCK
+// edges that reached it.
+__declspec(dllexport) int StandInTap(unsigned char* user0, DWORD size, DWORD* got, unsigned long long* clocks) {
+    const std::vector<std::uint8_t>& u = g_lastChip.user0();
+    *got = static_cast<DWORD>(u.size());
+    for (std::size_t i = 0; i < u.size() && i < size; ++i) user0[i] = u[i];
+    *clocks = g_lastChip.clocks();
+    return static_cast<int>(g_lastChip.state());
+}
+
 __declspec(dllexport) ULONG WINAPI FT_Close(void* handle) {
     auto* s = static_cast<StandIn*>(handle);
-    std::fclose(s->file);
+    if (s->chip) g_lastChip = *s->chip;
+    if (s->file != nullptr) std::fclose(s->file);
     delete s;
     return kOk;
 }

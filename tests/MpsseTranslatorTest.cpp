@@ -4,9 +4,11 @@
 #include <vector>
 
 #include "cable/JtagChain.h"
+#include "cable/MpsseCable.h"
 #include "cable/MpsseTranslator.h"
 #include "cable/TapDecoder.h"
 #include "tests/LinkTestSupport.h"
+#include "tests/MpsseExecutor.h"
 
 namespace tunlet {
 namespace {
@@ -63,54 +65,6 @@ TEST(MpsseTranslator, SetupAndTck) {
     EXPECT_EQ(MpsseTckKhz(7000), 6000u);  // never faster than asked
 }
 
-// Runs MPSSE commands into a TAP and keeps the bits USER0 receives.
-struct MpsseTap {
-    JtagChain chain;
-    TapState state = TapState::TestLogicReset;
-    std::uint16_t ir = 0, instruction = kIrIdcode;
-    Bytes user0;
-    unsigned bits = 0;
-    bool tmsPin = true;
-
-    void Clock(bool tms, bool tdi) {
-        const TapState from = state;
-        state = NextTapState(state, tms);
-        chain.Clock(from, state, tdi);
-        if (from == TapState::ShiftIr) ir = static_cast<std::uint16_t>((ir >> 1) | (unsigned{tdi} << (kIrLength - 1)));
-        if (from == TapState::ShiftDr && instruction == kIrUser0) {
-            if (bits % 8 == 0) user0.push_back(0);
-            if (tdi) user0.back() = static_cast<std::uint8_t>(user0.back() | (1u << (bits % 8)));
-            ++bits;
-        }
-        if (state == TapState::UpdateIr) instruction = ir;
-        if (state == TapState::TestLogicReset) instruction = kIrIdcode;
-        if (state == TapState::CaptureDr && instruction == kIrUser0) user0.clear(), bits = 0;
-    }
-    void Run(const Bytes& c) {
-        for (std::size_t i = 0; i < c.size();) {
-            const std::uint8_t op = c[i];
-            if (op == mpsse::kBytesOut || op == mpsse::kBytesInOut) {
-                const std::size_t n = (c[i + 1] | (c[i + 2] << 8)) + 1u;
-                for (std::size_t k = 0; k < n; ++k)
-                    for (unsigned b = 0; b < 8; ++b) Clock(tmsPin, (c[i + 3 + k] >> b) & 1);
-                i += 3 + n;
-            } else if (op == mpsse::kBitsOut || op == mpsse::kBitsInOut) {
-                for (unsigned b = 0; b <= c[i + 1]; ++b) Clock(tmsPin, (c[i + 2] >> b) & 1);
-                i += 3;
-            } else if (op == mpsse::kTmsOut || op == mpsse::kTmsInOut) {
-                for (unsigned b = 0; b <= c[i + 1]; ++b) Clock(tmsPin = (c[i + 2] >> b) & 1, c[i + 2] & 0x80);
-                i += 3;
-            } else if (op == mpsse::kSetLow) {
-                tmsPin = c[i + 1] & mpsse::kPinTms;
-                i += 3;
-            } else {
-                ASSERT_TRUE(op == mpsse::kSendImmediate || op == mpsse::kReadLow) << "command " << int{op};
-                ++i;
-            }
-        }
-    }
-};
-
 TEST(MpsseTranslator, UploadReachesUser0AsThroughTheUsbBlaster) {
     Bytes payload;
     for (unsigned i = 0; i < 300; ++i) payload.push_back(static_cast<std::uint8_t>(i * 37 + 5));
@@ -119,16 +73,68 @@ TEST(MpsseTranslator, UploadReachesUser0AsThroughTheUsbBlaster) {
     expected.Feed(stream.data(), stream.size());
 
     MpsseTranslator t;
-    MpsseTap tap;
+    test::MpsseExecutor chip;
+    chip.SetMpsse(true);
+    Bytes answers;
+    const Bytes setup = MpsseSetup({}, mpsse::kDefaultTckKhz);
+    chip.Take(setup.data(), setup.size(), answers);
     // In uneven writes, as a cut between calls must not matter.
     for (std::size_t at = 0; at < stream.size(); at += 7) {
         t.Feed(stream.data() + at, std::min<std::size_t>(7, stream.size() - at));
-        tap.Run(t.Take());
+        const Bytes commands = t.Take();
+        chip.Take(commands.data(), commands.size(), answers);
     }
-    tap.user0.resize(tap.bits / 8);  // whole bytes, as the decoder keeps them
-    EXPECT_EQ(tap.user0, expected.user0());
-    EXPECT_EQ(tap.state, expected.state());
-    EXPECT_FALSE(tap.user0.empty());
+    EXPECT_EQ(chip.user0(), expected.user0());
+    EXPECT_EQ(chip.state(), expected.state());
+    EXPECT_FALSE(chip.user0().empty());
+    EXPECT_TRUE(answers.empty());
+    EXPECT_EQ(chip.badCommands(), 0u);
+}
+
+}  // namespace
+}  // namespace tunlet
+
+namespace tunlet {
+namespace {
+
+// Small writes that end inside a scan go out with the next write; one that ends
+// outside a scan, or asks for an answer, goes at once; closing sends what is held.
+TEST(MpsseDevice, HoldsSmallWritesInsideAScan) {
+    struct Port : MpssePort {
+        std::vector<Bytes>* writes;
+        explicit Port(std::vector<Bytes>* w) : writes(w) {}
+        FT_STATUS Write(const std::uint8_t* d, std::size_t n) override {
+            writes->emplace_back(d, d + n);
+            return FT_OK;
+        }
+        FT_STATUS Read(std::uint8_t*, std::size_t, std::size_t* got) override {
+            *got = 0;
+            return FT_OK;
+        }
+        FT_STATUS Restart() override { return FT_OK; }
+    };
+    std::vector<Bytes> writes;
+    MpsseDevice device(std::make_unique<Port>(&writes), {}, mpsse::kDefaultTckKhz);
+    const Bytes toShiftIr{0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D, 0x2C, 0x2D};  // TMS 1 1 0 0 from Run-Test/Idle
+    const Bytes reset{0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2E, 0x2F, 0x2C, 0x2D};
+    DWORD written = 0;
+    ASSERT_EQ(device.Write(reset.data(), static_cast<DWORD>(reset.size()), &written), FT_OK);
+    EXPECT_EQ(writes.size(), 1u);  // Run-Test/Idle: sent
+    ASSERT_EQ(device.Write(toShiftIr.data(), static_cast<DWORD>(toShiftIr.size()), &written), FT_OK);
+    EXPECT_EQ(written, toShiftIr.size());
+    EXPECT_EQ(writes.size(), 1u);  // Shift-IR: held
+    const Bytes read{0xC1, 0x00};
+    ASSERT_EQ(device.Write(read.data(), 2, &written), FT_OK);
+    ASSERT_EQ(writes.size(), 2u);  // an answer is owed: the held walk and the read at once
+    EXPECT_EQ(writes[1], (Bytes{0x4B, 0x03, 0x03, 0x39, 0x00, 0x00, 0x00, 0x87}));
+    ASSERT_EQ(device.Write(toShiftIr.data(), 2, &written), FT_OK);  // Shift-IR, TMS 1: Exit1-IR
+    EXPECT_EQ(writes.size(), 3u);
+    const Bytes shift{0x81, 0x5A};
+    ASSERT_EQ(device.Write(toShiftIr.data(), static_cast<DWORD>(toShiftIr.size()), &written), FT_OK);
+    ASSERT_EQ(device.Write(shift.data(), 2, &written), FT_OK);
+    EXPECT_EQ(writes.size(), 3u);
+    EXPECT_EQ(device.Close(), FT_OK);
+    EXPECT_EQ(writes.size(), 4u);
 }
 
 }  // namespace

@@ -627,9 +627,12 @@ TEST(QtAppStart, CommandLine) {
         const char* file;
         const char* cable;
         bool packed = false;
+        unsigned tckKhz = 6000;
     };
     const Case cases[] = {
         {{"tunlet"}, true, 0, "", "", "usb-blaster"},
+        {{"tunlet", "--cable", "arrow-usb-blaster", "--tck", "12.5"}, true, 0, "", "", "arrow-usb-blaster", false, 12500},
+        {{"tunlet", "--tck", "40"}, false, 2, "--tck needs a TCK in MHz, above 0 and at most 30", "", ""},
         {{"tunlet", "a.nsf", "--cable=dump:/tmp/x"}, true, 0, "", "a.nsf", "dump:/tmp/x"},
         {{"tunlet", "--packed", "a.nsf"}, true, 0, "", "a.nsf", "usb-blaster", true},
         {{"tunlet", "--help"}, false, 0, "--packed ", "", ""},
@@ -651,6 +654,7 @@ TEST(QtAppStart, CommandLine) {
             EXPECT_EQ(options->cable, c.cable);
             EXPECT_EQ(options->boardCheck, c.args.back() != std::string("--no-board-check"));
             EXPECT_EQ(options->packed, c.packed);
+            EXPECT_EQ(options->tckKhz, c.tckKhz);
         } else {
             EXPECT_EQ(code, c.code);
             EXPECT_NE(text.find(c.textPart), std::string::npos) << text;

@@ -72,6 +72,8 @@ const FtdiApi kFakeApi{
         g_fake->chunksize = n;
         return 0;
     },
+    [](ftdi_context*, int) { return 0; },
+    [](ftdi_context*, char*, int) { return 0; },
 };
 
 class UsbBlasterCableTest : public testing::Test {

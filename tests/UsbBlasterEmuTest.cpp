@@ -14,7 +14,9 @@
 #include "link/ChainScan.h"
 #include "tests/LinkTestSupport.h"
 #include "cable/TapDecoder.h"
+#include "cable/MpsseFtdiCable.h"
 #include "cable/UsbBlasterCable.h"
+#include "tests/FakeFt2232h.h"
 #include "tests/FakeUsbBlaster.h"
 #include "tests/TestFiles.h"
 
@@ -439,6 +441,147 @@ TEST_F(EmulatedCable, OpenOcdSeesTheModelledChain) {
         const std::string out = RunOpenOcd();
         for (const std::string& part : c.parts) EXPECT_NE(out.find(part), std::string::npos) << out;
     }
+}
+
+// The FT2232H cables in MPSSE mode, through the real libftdi: the board's TAP gets
+// the same USER0 bytes as through the USB-Blaster, and ends where they leave it.
+using test::FakeFt2232h;
+using Kind = FakeFt2232h::Kind;
+
+TEST_F(EmulatedCable, Ft2232hUploadsReachUser0AsThroughTheUsbBlaster) {
+    struct Case {
+        Kind kind;
+        const char* cable;
+        const char* file;
+        std::vector<std::string> extra;
+        unsigned divisor;  // 60 MHz / ((1 + divisor) * 2)
+    };
+    const Case cases[] = {
+        {Kind::Arrow, "arrow-usb-blaster", "db_apu.nsf", {}, 4},
+        {Kind::Arrow, "arrow-usb-blaster:AR4711", "clip_5b.nes", {"--packed"}, 4},
+        {Kind::BlasterIii, "usb-blaster-iii", "db_apu.nsf", {"--tck", "30"}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cable);
+        FakeFt2232h cable(c.kind);
+        std::vector<std::string> extra = c.extra;
+        extra.insert(extra.end(), {"--cable", c.cable});
+        const CliRun r = Play(test::DataFile(c.file), extra);
+        EXPECT_EQ(r.code, 0) << r.err;
+        std::vector<std::string> dumpMode;
+        if (!c.extra.empty() && c.extra[0] == "--packed") dumpMode = c.extra;
+        const TapDecoder expected = AtTap(Expected(test::DataFile(c.file), dumpMode));
+        EXPECT_EQ(cable.User0(), expected.user0());
+        EXPECT_GT(cable.User0().size(), 1000u);
+        EXPECT_EQ(cable.TapNow(), TapState::RunTestIdle);
+        EXPECT_EQ(cable.Divisor(), c.divisor);
+        // Set-up from AN_108: clock divide-by-5, adaptive and three-phase clocking, loopback
+        // off, the divisor, the pins (TMS high, TCK low), then 0xAA, which must come back
+        // as a bad command, and a flush.
+        const Bytes arrow{0x8A, 0x97, 0x8D, 0x85, 0x86, 0x04, 0x00, 0x80, 0x08, 0x0B, 0xAA, 0x87};
+        const Bytes iii{0x8A, 0x97, 0x8D, 0x85, 0x86, 0x00, 0x00, 0x80, 0x08, 0x3B, 0x82, 0x58, 0xB0, 0xAA, 0x87};
+        const Bytes& setup = c.kind == Kind::Arrow ? arrow : iii;
+        const Bytes got = cable.Received();
+        EXPECT_TRUE(got.size() > setup.size() && std::equal(setup.begin(), setup.end(), got.begin()));
+        EXPECT_EQ(cable.BadCommands(), 1u);
+        // Channel A (index 1): the mode reset, then MPSSE mode (2) with the outputs as mask.
+        const auto requests = cable.Requests();
+        const FakeUsbBlaster::Request reset{0x0B, 0x0000, 1}, mpsse{0x0B, static_cast<std::uint16_t>(0x0200 | setup[9]), 1};
+        const auto at = std::find(requests.begin(), requests.end(), reset);
+        EXPECT_TRUE(at != requests.end() && std::find(at, requests.end(), mpsse) != requests.end());
+    }
+    FakeFt2232h cable(Kind::Arrow);
+    SetCableBackend(std::make_shared<MpsseFtdiCable>(kArrowUsbBlaster));
+    FT_HANDLE h = nullptr;
+    ASSERT_EQ(FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+    EXPECT_EQ(CableName(h), "Arrow USB Blaster (serial AR4711)");
+    FT_Close(h);
+    SetCableBackend(nullptr);
+}
+
+TEST_F(EmulatedCable, Ft2232hScan) {
+    FakeFt2232h cable(Kind::Arrow);
+    const CliRun r = Cli({"scan", "--cable", "arrow-usb-blaster"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("device 1: 0x020F30DD"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("the design is ready for uploads"), std::string::npos) << r.out;
+    EXPECT_EQ(cable.TapNow(), TapState::RunTestIdle);
+}
+
+// A transfer that fails halfway while the cable stays, leaving the chip inside a
+// command: one "write err", and the recovery walk reaches the TAP through a chip whose
+// MPSSE mode was started afresh.
+TEST_F(EmulatedCable, Ft2232hFailedTransferSweep) {
+    std::vector<std::size_t> sizes;
+    {
+        FakeFt2232h cable(Kind::Arrow);
+        ASSERT_EQ(Play(test::DataFile("db_apu.nsf"), {"--cable", "arrow-usb-blaster"}).code, 0);
+        sizes = cable.TransferSizes();
+    }
+    ASSERT_GT(sizes.size(), 10u);
+    for (std::size_t t = 1; t < sizes.size(); ++t) {  // transfer 0 is the open's set-up
+        SCOPED_TRACE(t);
+        FakeFt2232h cable(Kind::Arrow);
+        cable.FailTransfer(t, sizes[t] / 2);
+        const CliRun r = Play(test::DataFile("db_apu.nsf"), {"--cable", "arrow-usb-blaster"});
+        EXPECT_EQ(r.code, 4);
+        EXPECT_EQ(r.err, kWriteErrLines);
+        EXPECT_EQ(cable.TapNow(), TapState::RunTestIdle);
+    }
+}
+
+TEST_F(EmulatedCable, Ft2232hUnpluggedDuringTransfer) {
+    for (std::size_t from : {std::size_t{1}, std::size_t{4}, std::size_t{12}}) {
+        SCOPED_TRACE(from);
+        FakeFt2232h cable(Kind::BlasterIii);
+        cable.VanishFrom(from);
+        const CliRun r = Play(test::DataFile("db_apu.nsf"), {"--cable", "usb-blaster-iii"});
+        EXPECT_EQ(r.code, 4);
+        EXPECT_EQ(r.err, kWriteErrLines);
+        cable.Remove();
+        const CliRun again = Play(test::DataFile("db_apu.nsf"), {"--cable", "usb-blaster-iii"});
+        EXPECT_EQ(again.code, 3);
+        EXPECT_NE(again.err.find("No USB-Blaster III found: the cable is not plugged in"), std::string::npos) << again.err;
+    }
+}
+
+TEST_F(EmulatedCable, Ft2232hOpenFailuresSayWhy) {
+    struct Case {
+        FakeUsbBlaster::Plug plug;
+        bool neverMpsse;
+        const char* cable;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {FakeUsbBlaster::Plug::Absent, false, "arrow-usb-blaster", "No Arrow USB Blaster found"},
+        {FakeUsbBlaster::Plug::Present, false, "arrow-usb-blaster:XY0001", "(none with serial XY0001)"},
+        {FakeUsbBlaster::Plug::Busy, false, "arrow-usb-blaster", "The Arrow USB Blaster is busy"},
+        {FakeUsbBlaster::Plug::CannotOpen, false, "arrow-usb-blaster", "The Arrow USB Blaster cannot be opened"},
+        {FakeUsbBlaster::Plug::Present, true, "arrow-usb-blaster", "not in MPSSE mode"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
+        FakeFt2232h cable(Kind::Arrow, c.plug, c.neverMpsse);
+        const CliRun r = Play(test::DataFile("db_apu.nsf"), {"--cable", c.cable});
+        EXPECT_EQ(r.code, 3);
+        EXPECT_EQ(r.err.rfind("FPGA board is not connected.\n", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_EQ(cable.TapClocks(), 0u);
+    }
+}
+
+// A USB-Blaster III driven as if it were an Arrow USB Blaster leaves its level
+// shifters off: nothing reaches the board, and the check says it is not connected.
+TEST_F(EmulatedCable, Ft2232hEnablesNotDriven) {
+    FakeFt2232h cable(Kind::BlasterIii);
+    MpsseCableModel withoutEnables = kUsbBlasterIii;
+    withoutEnables.pins = kArrowUsbBlaster.pins;
+    std::ostringstream out, err;
+    CliEnvironment env;
+    env.usbBlaster = std::make_shared<MpsseFtdiCable>(withoutEnables);
+    EXPECT_EQ(RunCli({"play", test::DataFile("db_apu.nsf")}, out, err, env), 3);
+    EXPECT_EQ(err.str(), std::string("FPGA board is not connected.\n") + kReasonNoDevice + "\n");
+    EXPECT_EQ(cable.TapClocks(), 0u);
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
         std::fputs(text.c_str(), code == 0 ? stdout : stderr);
         return code;
     }
-    const tunlet::CableChoice cable = tunlet::ChooseWindowCable(options->cable);
+    const tunlet::CableChoice cable = tunlet::ChooseWindowCable(options->cable, options->tckKhz);
     if (!cable.backend) {
         std::fprintf(stderr, "tunlet: unknown cable '%s': use %s\n", options->cable.c_str(), tunlet::kCableChoices);
         return 2;

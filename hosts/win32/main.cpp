@@ -40,7 +40,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         }
         return code;
     }
-    const tunlet::CableChoice cable = tunlet::ChooseWindowCable(options->cable);
+    const tunlet::CableChoice cable = tunlet::ChooseWindowCable(options->cable, options->tckKhz);
     if (!cable.backend) {
         tunlet::ShowMessageBox(nullptr, tunlet::Widen("Unknown cable '" + options->cable + "': use " + tunlet::kCableChoices),
                                L"Tunlet", MB_ICONERROR);
