@@ -17,6 +17,8 @@ struct CableLayer {
     std::unordered_map<CableDevice*, Open> open;
     std::string lastFailure;
     std::string lastWriteFailure;
+    std::shared_ptr<const CableProgress> progress;
+    std::string firmware;
 };
 
 CableLayer& Layer() {
@@ -30,6 +32,34 @@ void SetCableBackend(std::shared_ptr<CableBackend> backend) {
     CableLayer& layer = Layer();
     std::lock_guard lock(layer.mutex);
     layer.backend = std::move(backend);
+}
+
+void SetCableProgress(CableProgress progress) {
+    CableLayer& layer = Layer();
+    std::lock_guard lock(layer.mutex);
+    layer.progress = progress ? std::make_shared<const CableProgress>(std::move(progress)) : nullptr;
+}
+
+void ReportCableProgress(const std::string& text) {
+    std::shared_ptr<const CableProgress> progress;
+    {
+        CableLayer& layer = Layer();
+        std::lock_guard lock(layer.mutex);
+        progress = layer.progress;
+    }
+    if (progress) (*progress)(text);  // outside the lock: the listener may take its time
+}
+
+void SetCableFirmware(std::string path) {
+    CableLayer& layer = Layer();
+    std::lock_guard lock(layer.mutex);
+    layer.firmware = std::move(path);
+}
+
+std::string CableFirmware() {
+    CableLayer& layer = Layer();
+    std::lock_guard lock(layer.mutex);
+    return layer.firmware;
 }
 
 // The reason a write's status gives.

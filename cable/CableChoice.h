@@ -5,20 +5,30 @@
 #include <string>
 
 #include "cable/Cable.h"
+#include "cable/CableSearch.h"
 #include "cable/VirtualBoard.h"
 
 namespace tunlet {
 
 // The values --cable takes, as the error for any other value lists them.
-inline constexpr char kCableChoices[] = "usb-blaster, virtual or dump:PATH";
+inline constexpr char kCableChoices[] = "usb-blaster, usb-blaster:SERIAL, virtual or dump:PATH";
+
+#ifndef _WIN32
+// The cables --cable usb-blaster looks for, in the order it takes them: the
+// USB-Blaster (libftdi), then the USB-Blaster II (libusb). Another kind of cable is
+// one more line here.
+std::vector<std::shared_ptr<CableCandidate>> UsbBlasterCandidates();
+#endif
 
 struct CableChoice {
     std::shared_ptr<CableBackend> backend;  // null when the --cable value is not understood
     std::shared_ptr<VirtualBoard> board;    // set for "virtual"
 };
 
-// "usb-blaster" (the real cable), "virtual" (a board in memory) or "dump:PATH" (the
-// raw cable bytes to a file). usbBlaster stands in for the real cable when given.
+// "usb-blaster" (whichever real cable is plugged in), "usb-blaster:SERIAL" (the one
+// with that serial number), "virtual" (a board in memory) or "dump:PATH" (the raw
+// cable bytes to a file). usbBlaster stands in for the real cables when given (a
+// CableSearch there is asked for the serial).
 CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> usbBlaster = nullptr);
 
 // The real cable's pace, for a virtual board that should feel like one.

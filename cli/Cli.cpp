@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "cable/Cable.h"
 #include "cli/CliCommands.h"
 #include "res/Version.h"
 
@@ -24,18 +25,26 @@ constexpr const char* kHelp =
     "                        then each next one's header when the track before is over\n"
     "                        (its time plus fade; 2:30 when unknown); effects are skipped\n"
     "    --track-seconds S   with --playlist: S seconds per track instead\n"
-    "    --cable usb-blaster the real cable (default)\n"
+    "    --cable usb-blaster the real cable (default): a USB-Blaster, or on Linux a\n"
+    "                        USB-Blaster II; with several plugged in, the first\n"
+    "    --cable usb-blaster:SERIAL  the cable with this serial number (scan shows it)\n"
     "    --cable virtual     a board in memory: prints what it received\n"
     "    --cable dump:PATH   write the raw cable bytes to PATH\n"
     "    --no-board-check    do not read the JTAG chain back before sending (for a\n"
     "                        board whose chain is refused but whose design takes uploads)\n"
     "  FILE may be an extended M3U playlist; one beside a tune with its base name is used.\n"
-    "  scan                  list the devices on the JTAG chain and, for one Intel FPGA,\n"
-    "                        the virtual JTAG hub and nodes of its design\n"
+    "    --firmware PATH     the USB-Blaster II's firmware (blaster_6810.hex, from Quartus)\n"
+    "                        for a cable that has none yet; else it is looked for in\n"
+    "                        $QUARTUS_ROOTDIR/linux64 and the usual Quartus folders\n"
+    "  scan                  name the cable and list the devices on the JTAG chain and,\n"
+    "                        for one Intel FPGA, the virtual JTAG hub and nodes of its\n"
+    "                        design (takes --cable and --firmware too)\n"
     "\n"
     "Before sending, play resets the JTAG chain and reads its IDCODEs: one Intel FPGA\n"
     "is what Tunlet drives. Ctrl-C, SIGTERM and SIGHUP stop a transfer as the\n"
     "window's Stop does.\n"
+    "Cables: on Linux the USB-Blaster (libftdi) and the USB-Blaster II (libusb); on\n"
+    "Windows the USB-Blaster through FTD2XX.dll (the USB-Blaster II not yet).\n"
     "Exit codes: 0 done, 1 file problem, 2 usage error, 3 board not connected,\n"
     "4 write error, 5 JTAG chain refused, 128 + the signal when stopped (130 Ctrl-C).\n";
 
@@ -53,9 +62,25 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return kExitOk;
     }
     if (command == "info") return cli::Info(args, out, err);
-    if (command == "play") return cli::Play(args, out, err, env);
-    if (command == "scan") return cli::Scan(args, out, err, env);
-    return cli::Usage(err, "unknown command '" + command + "'");
+    if (command != "play" && command != "scan") return cli::Usage(err, "unknown command '" + command + "'");
+    // --firmware goes to the cable layer, which tells how the cable's start goes.
+    std::vector<std::string> rest;
+    std::string firmware;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != "--firmware") {
+            rest.push_back(args[i]);
+        } else if (i + 1 == args.size() || args[i + 1].empty()) {
+            return cli::Usage(err, "--firmware needs the path of the USB-Blaster II's firmware file");
+        } else {
+            firmware = args[++i];
+        }
+    }
+    SetCableFirmware(firmware);
+    SetCableProgress([&err](const std::string& text) { err << "tunlet-cli: " << text << "\n" << std::flush; });
+    const int code = command == "play" ? cli::Play(rest, out, err, env) : cli::Scan(rest, out, err, env);
+    SetCableProgress(nullptr);
+    SetCableFirmware("");
+    return code;
 }
 
 }  // namespace tunlet

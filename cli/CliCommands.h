@@ -16,9 +16,9 @@ namespace tunlet::cli {
 inline constexpr const char* kUsage =
     "usage: tunlet-cli info FILE\n"
     "       tunlet-cli play FILE [--song N] [--header-only] [--packed] [--no-board-check]\n"
-    "                            [--cable usb-blaster|virtual|dump:PATH]\n"
+    "                            [--cable usb-blaster[:SERIAL]|virtual|dump:PATH] [--firmware PATH]\n"
     "       tunlet-cli play FILE --playlist [--track-seconds S] [--header-only] [--cable ...]\n"
-    "       tunlet-cli scan [--cable usb-blaster|virtual]\n"
+    "       tunlet-cli scan [--cable usb-blaster[:SERIAL]|virtual] [--firmware PATH]\n"
     "       tunlet-cli --help | -h | /? | --version\n";
 
 int Usage(std::ostream& err, const std::string& problem);

@@ -32,7 +32,7 @@ int Scan(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     }
     std::string text;
     const BoardCheck check = ScanBoard(handle, text);
-    out << text;
+    out << "cable: " << CableName(handle) << "\n" << text;
     FT_Close(handle);
     SetCableBackend(nullptr);
     return CheckFailed(check, err);

@@ -446,6 +446,7 @@ TEST(CliScan, VirtualBoardAndUsage) {
     const CliRun r = Cli({"scan", "--cable", "virtual"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out,
+              "cable: virtual board\n"
               "device 1: 0x020F30DD, Altera, Cyclone IV E EP4CE22 / Cyclone III EP3C25 / Cyclone 10 LP 10CL025\n"
               "virtual JTAG hub: version 1, 1 node, widest node instruction 8 bits\n"
               "  node 1: virtual JTAG (id 0x08), instance 0, version 1\n"

@@ -72,6 +72,7 @@ const FtdiApi kFakeApi{
         g_fake->chunksize = n;
         return 0;
     },
+    [](ftdi_context*, int, int, std::vector<std::string>*) { return 0; },
 };
 
 class UsbBlasterCableTest : public testing::Test {
