@@ -45,10 +45,12 @@ public:
     static constexpr int kSendWholeCommand = 0x0030;
     static constexpr int kBoardDetailsCommand = 0x0040;
     static constexpr int kBoardCheckCommand = 0x0050;
+    static constexpr int kFirmwareCommand = 0x0070;  // "USB-Blaster II firmware..."
     // The names of the settings kept between runs.
     static constexpr char kFolderSetting[] = "LastFolder";
     static constexpr char kAutoAdvanceSetting[] = "AutoAdvance";
     static constexpr char kBoardCheckSetting[] = "BoardCheck";
+    static constexpr char kFirmwareSetting[] = "Blaster2Firmware";  // the file the menu entry chose
     // The track clock: time left and Auto-advance, while a track plays.
     static constexpr int kTrackTimer = 2;
     static constexpr int kTrackPeriodMs = 250;
@@ -154,6 +156,9 @@ private:
     // The menu's board entries.
     void ShowBoardDetails();
     void ToggleBoardCheck();
+    // "USB-Blaster II firmware...": the file the cable layer loads into a cable without
+    // firmware, checked and kept (on Windows: that the cable is not supported there).
+    void ChooseBlasterFirmware();
     void SendWhole();
     // The folder of the last file loaded, kept for Open.
     void RememberFolder(const std::string& path);
@@ -189,6 +194,7 @@ private:
     std::function<void()> transferEnded_;
     bool boardCheck_ = true;
     bool boardCheckForced_ = false;  // --no-board-check: the menu's tick is not kept
+    std::string cableName_;          // the cable opened last, as Board details names it
     std::atomic<int> boxes_{0};
     // Counts a box (or a dialog) of the window while it is up: no timer acts meanwhile.
     class BoxScope {

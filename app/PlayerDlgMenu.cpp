@@ -3,6 +3,7 @@
 #include "app/AboutDlg.h"
 #include "app/BoardScan.h"
 #include "app/PlayerDlg.h"
+#include "cable/BlasterFirmware.h"
 
 namespace tunlet {
 
@@ -78,7 +79,32 @@ void CPlayerDlg::ShowBoardDetails() {
     // What it found, and why uploads cannot go when they cannot, as scan prints it.
     if (scan.result == BoardCheck::Result::Refused) text += scan.text + "\n";
     const BoxScope up(boxes_);
-    Window().ShowText("Board details", text);
+    Window().ShowText("Board details", "cable: " + cableName_ + "\n" + text);
+}
+
+void CPlayerDlg::ChooseBlasterFirmware() {
+#ifdef _WIN32
+    Box(PlainBox("The USB-Blaster II is not supported on Windows yet: Tunlet drives the USB-Blaster here."));
+#else
+    if (!IsIdle()) return;  // the cable may be starting with the file kept now
+    const std::string kept = Window().ReadSetting(kFirmwareSetting);
+    const std::size_t slash = kept.find_last_of('/');
+    std::string path;
+    bool chosen = false;
+    {
+        const BoxScope up(boxes_);
+        chosen = Window().ChooseFirmware(slash == std::string::npos ? "" : kept.substr(0, slash), path);
+    }
+    if (!chosen || path.empty()) return;
+    // A file that is not a sound firmware is refused now, not when a cable needs it.
+    const FirmwareImage image = FindBlasterFirmware(FirmwareRoots{path, "", "", "/"});
+    if (!image.error.empty()) {
+        Box(PlainBox("This is not a USB-Blaster II firmware Tunlet can load: " + image.error + "."));
+        return;
+    }
+    Window().WriteSetting(kFirmwareSetting, path);
+    SetCableFirmware(path);
+#endif
 }
 
 void CPlayerDlg::OnDestroy() {
@@ -115,6 +141,9 @@ bool CPlayerDlg::OnSysCommand(unsigned id) {
             return true;
         case kBoardCheckCommand:
             ToggleBoardCheck();
+            return true;
+        case kFirmwareCommand:
+            ChooseBlasterFirmware();
             return true;
         default:
             return false;

@@ -18,6 +18,7 @@ struct CableLayer {
     std::string lastFailure;
     std::string lastWriteFailure;
     std::shared_ptr<const CableProgress> progress;
+    std::shared_ptr<const CableProgress> opened;
     std::string firmware;
 };
 
@@ -38,6 +39,12 @@ void SetCableProgress(CableProgress progress) {
     CableLayer& layer = Layer();
     std::lock_guard lock(layer.mutex);
     layer.progress = progress ? std::make_shared<const CableProgress>(std::move(progress)) : nullptr;
+}
+
+void SetCableOpened(CableProgress opened) {
+    CableLayer& layer = Layer();
+    std::lock_guard lock(layer.mutex);
+    layer.opened = opened ? std::make_shared<const CableProgress>(std::move(opened)) : nullptr;
 }
 
 void ReportCableProgress(const std::string& text) {
@@ -116,16 +123,22 @@ FT_STATUS FT_OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle) {
             result.reason = "the cable back end returned no device";
         }
     }
-    std::lock_guard lock(layer.mutex);
-    if (result.status != FT_OK) {
-        layer.lastFailure = result.reason.empty() ? "the cable could not be opened" : result.reason;
-        return result.status;
+    std::shared_ptr<const CableProgress> opened;
+    const std::string name = result.name;
+    {
+        std::lock_guard lock(layer.mutex);
+        if (result.status != FT_OK) {
+            layer.lastFailure = result.reason.empty() ? "the cable could not be opened" : result.reason;
+            return result.status;
+        }
+        layer.lastFailure.clear();
+        layer.lastWriteFailure.clear();
+        CableDevice* raw = result.device.get();
+        layer.open.emplace(raw, CableLayer::Open{std::move(result.device), std::move(result.name)});
+        *handle = raw;
+        opened = layer.opened;
     }
-    layer.lastFailure.clear();
-    layer.lastWriteFailure.clear();
-    CableDevice* raw = result.device.get();
-    layer.open.emplace(raw, CableLayer::Open{std::move(result.device), std::move(result.name)});
-    *handle = raw;
+    if (opened) (*opened)(name);  // outside the lock
     return FT_OK;
 }
 

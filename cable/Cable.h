@@ -89,6 +89,9 @@ using CableProgress = std::function<void(const std::string& text)>;
 void SetCableProgress(CableProgress progress);
 // What back ends call while they open.
 void ReportCableProgress(const std::string& text);
+// Told the name of each cable FT_OpenEx opens (CableName's), on the thread that
+// opened it: the window's title names the cable in use. Null: nobody is told.
+void SetCableOpened(CableProgress opened);
 // The firmware file a cable that needs one (the USB-Blaster II) is given: tunlet-cli's
 // --firmware, the window's "USB-Blaster II firmware..."; "" to look where the cable
 // maker's tools install it.

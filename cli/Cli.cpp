@@ -69,10 +69,15 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] != "--firmware") {
             rest.push_back(args[i]);
+#ifdef _WIN32
+        } else {
+            return cli::Usage(err, "--firmware is for the USB-Blaster II, which is not supported on Windows yet");
+#else
         } else if (i + 1 == args.size() || args[i + 1].empty()) {
             return cli::Usage(err, "--firmware needs the path of the USB-Blaster II's firmware file");
         } else {
             firmware = args[++i];
+#endif
         }
     }
     SetCableFirmware(firmware);

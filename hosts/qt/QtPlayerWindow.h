@@ -45,6 +45,8 @@ public:
     void MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) override;
     void ShowText(const std::string& caption, const std::string& text) override;
     bool ChooseFile(const std::string& folder, std::string& path) override;
+    bool ChooseFirmware(const std::string& folder, std::string& path) override;
+    void SetCableText(const std::string& text) override;
     std::string ReadSetting(const std::string& name) override;
     void WriteSetting(const std::string& name, const std::string& value) override;
     void ExchangeText(int id, std::string& text, bool save) override;
