@@ -19,7 +19,7 @@ void ReportVirtualBoard(CPlayerDlg& dlg, std::shared_ptr<VirtualBoard> board,
 namespace {
 
 constexpr char kUsage[] =
-    "usage: tunlet [FILE] [--cable usb-blaster|virtual|dump:PATH] [--packed] [--no-board-check]\n"
+    "usage: tunlet [FILE] [--cable usb-blaster[:SERIAL]|virtual|dump:PATH] [--packed] [--no-board-check]\n"
     "       tunlet --help | --version\n";
 
 constexpr char kHelp[] =
@@ -27,7 +27,9 @@ constexpr char kHelp[] =
     "\n"
     "  FILE                  an NSF, NSFe or NSF2 tune, an M3U playlist of one, or an\n"
     "                        iNES ROM to load at start\n"
-    "  --cable usb-blaster   the real cable (default)\n"
+    "  --cable usb-blaster   the real cable (default): a USB-Blaster, or on Linux a\n"
+    "                        USB-Blaster II; with several plugged in, the first\n"
+    "  --cable usb-blaster:SERIAL  the cable with this serial number (Linux)\n"
     "  --cable virtual       a board in memory at the cable's pace: try it without hardware\n"
     "  --cable dump:PATH     write the raw cable bytes of each Play to PATH\n"
     "  --packed              send data as shift commands of up to 63 bytes: the same bits,\n"

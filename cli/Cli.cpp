@@ -38,7 +38,7 @@ constexpr const char* kHelp =
     "                        $QUARTUS_ROOTDIR/linux64 and the usual Quartus folders\n"
     "  scan                  name the cable and list the devices on the JTAG chain and,\n"
     "                        for one Intel FPGA, the virtual JTAG hub and nodes of its\n"
-    "                        design (takes --cable and --firmware too)\n"
+    "                        design (its cable options are those of play)\n"
     "\n"
     "Before sending, play resets the JTAG chain and reads its IDCODEs: one Intel FPGA\n"
     "is what Tunlet drives. Ctrl-C, SIGTERM and SIGHUP stop a transfer as the\n"

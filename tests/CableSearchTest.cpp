@@ -99,7 +99,7 @@ TEST(BlasterFirmware, PlacesNewestVersionFirst) {
     dir.Write("home/intelFPGA_lite/18.1/quartus/linux64/blaster_6810.hex", {':', '0', '0', '0', '0', '0', '0', '0', '1', 'F', 'F'});
     const FirmwareImage image = FindBlasterFirmware(roots);
     EXPECT_EQ(image.error, "");
-    EXPECT_EQ(image.path, at(home / "intelFPGA_lite/18.1").string());
+    EXPECT_EQ(fs::path(image.path), at(home / "intelFPGA_lite/18.1"));
 }
 
 }  // namespace

@@ -303,7 +303,7 @@ TEST(CliPlay, FailuresAndExitCodes) {
         {{"play", multi, "--song", "13"}, 2, "tunlet-cli: --song must be a number from 1 to 12 for this tune, not '13'\n"},
         {{"play", test::DataFile("db_apu.nes"), "--song", "2"}, 2, "tunlet-cli: --song: a ROM has no songs to choose (only --song 1)\n"},
         {{"play", test::DataFile("db_apu.nes"), "--header-only"}, 2, "tunlet-cli: --header-only is for tunes; a ROM is always sent whole\n"},
-        {{"play", apu, "--cable", "serial"}, 2, "tunlet-cli: unknown cable 'serial': use usb-blaster, virtual or dump:PATH\n"},
+        {{"play", apu, "--cable", "serial"}, 2, "tunlet-cli: unknown cable 'serial': use usb-blaster, usb-blaster:SERIAL, virtual or dump:PATH\n"},
         {{"play", damaged, "--cable", "virtual"}, 1, "tunlet-cli: " + damaged + ": EOF error\n"},
         {{"play", shortChr, "--cable", "virtual"}, 1,
          "tunlet-cli: " + shortChr + ": rom read error\nexpected 24592 bytes, the file has 24492\n"},

@@ -573,6 +573,15 @@ TEST_F(EmulatedCable, Blaster2ScanNamesTheCableAndSerialPicksIt) {
         << other.err;
 }
 
+// The same search finds a USB-Blaster first, through libftdi's listing.
+TEST_F(EmulatedCable, SearchFindsTheUsbBlaster) {
+    Bench bench;
+    FakeUsbBlaster cable;
+    const CliRun r = bench.Run({"scan"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("cable: USB-Blaster\ndevice 1: 0x020F30DD", 0), 0u) << r.out;
+}
+
 }  // namespace usb2
 
 }  // namespace

@@ -177,7 +177,7 @@ protected:
 TEST_F(Win32WindowTest, DialogFromTheResourceScript) {
     wchar_t caption[128] = {};
     ::GetWindowTextW(window.Handle(), caption, 128);
-    EXPECT_EQ(std::wstring(caption), L"NES NSF Player on FPGA");
+    EXPECT_EQ(std::wstring(caption), L"NES NSF Player on FPGA \u2013 virtual board");  // the cable the probe opened
     for (int id : {kIdCancel, kIdSend, kIdInfo, kIdPath, kIdProgress, kIdSongSlider, kIdNext}) {
         EXPECT_NE(Item(id), nullptr) << id;
     }
