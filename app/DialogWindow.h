@@ -113,6 +113,18 @@ public:
     virtual std::string ReadSetting(const std::string& name) = 0;
     virtual void WriteSetting(const std::string& name, const std::string& value) = 0;
 
+    // What the title says of the cable after the program's name: the cable in use, or
+    // what its start is doing while it opens ("" for nothing). UI thread.
+    virtual void SetCableText(const std::string& text) { (void)text; }
+    // The system's dialog for choosing the USB-Blaster II's firmware (Intel HEX files
+    // and all files), starting in folder. UI thread. False when nothing was chosen (a
+    // host without the cable chooses nothing).
+    virtual bool ChooseFirmware(const std::string& folder, std::string& path) {
+        (void)folder;
+        (void)path;
+        return false;
+    }
+
     // Data exchange of an edit control: save false shows text, save true reads it back.
     virtual void ExchangeText(int id, std::string& text, bool save) = 0;
     // Tab stops of a multi-line edit, in average character widths from its left edge

@@ -22,6 +22,8 @@ CPlayerDlg::CPlayerDlg() {
 }
 
 CPlayerDlg::~CPlayerDlg() {
+    SetCableProgress(nullptr);
+    SetCableOpened(nullptr);
     // OnDestroy has waited for the worker; this only reaps the thread object.
     hThread.Join();
     tune.Release();
@@ -50,6 +52,12 @@ bool CPlayerDlg::OnInitDialog() {
     Window().AppendSystemMenu(kChooseFpgaCommand, "Choose the FPGA...");
     if (!boardCheckForced_) boardCheck_ = Window().ReadSetting(kBoardCheckSetting) != "0";
     Window().CheckSystemMenu(kBoardCheckCommand, boardCheck_);
+    Window().AppendSystemMenu(kFirmwareCommand, "USB-Blaster II firmware...");
+    // The title names the cable each time one opens, and says what a cable's start
+    // is doing while the user waits.
+    SetCableFirmware(Window().ReadSetting(kFirmwareSetting));
+    SetCableProgress([this](const std::string& text) { Window().SetCableText(text); });
+    SetCableOpened([this](const std::string& name) { Window().SetCableText(name); });
     const std::string about = res::LoadString(res::kIdsAboutBox);
     if (!about.empty()) {
         Window().AppendSystemMenu(0, "");

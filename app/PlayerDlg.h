@@ -48,6 +48,7 @@ public:
     static constexpr int kBoardDetailsCommand = 0x0040;
     static constexpr int kBoardCheckCommand = 0x0050;
     static constexpr int kChooseFpgaCommand = 0x0060;
+    static constexpr int kFirmwareCommand = 0x0070;  // "USB-Blaster II firmware..."
     // The names of the settings kept between runs.
     static constexpr char kFolderSetting[] = "LastFolder";
     static constexpr char kAutoAdvanceSetting[] = "AutoAdvance";
@@ -55,6 +56,7 @@ public:
     // The FPGA chosen for a JTAG chain: this, then the chain's key (ChainKey), holds
     // its number as Board details lists it ("" or unset: the check chooses).
     static constexpr char kFpgaSettingPrefix[] = "Fpga-";
+    static constexpr char kFirmwareSetting[] = "Blaster2Firmware";  // the file the menu entry chose
     // The track clock: time left and Auto-advance, while a track plays.
     static constexpr int kTrackTimer = 2;
     static constexpr int kTrackPeriodMs = 250;
@@ -166,6 +168,9 @@ private:
     void ChooseFpga();
     // The FPGA kept for this chain (counted from 0), none when the check chooses.
     std::optional<std::size_t> ChosenFpga(const std::vector<ChainMember>& chain);
+    // "USB-Blaster II firmware...": the file the cable layer loads into a cable without
+    // firmware, checked and kept (on Windows: that the cable is not supported there).
+    void ChooseBlasterFirmware();
     void SendWhole();
     // The folder of the last file loaded, kept for Open.
     void RememberFolder(const std::string& path);

@@ -5,6 +5,7 @@
 #include "app/AboutDlg.h"
 #include "app/BoardScan.h"
 #include "app/PlayerDlg.h"
+#include "cable/BlasterFirmware.h"
 #include "link/BoardLink.h"
 
 namespace tunlet {
@@ -130,6 +131,31 @@ void CPlayerDlg::ShowBoardDetails() {
     Window().ShowText("Board details", text);
 }
 
+void CPlayerDlg::ChooseBlasterFirmware() {
+#ifdef _WIN32
+    Box(PlainBox("The USB-Blaster II is not supported on Windows yet: Tunlet drives the USB-Blaster here."));
+#else
+    if (!IsIdle()) return;  // the cable may be starting with the file kept now
+    const std::string kept = Window().ReadSetting(kFirmwareSetting);
+    const std::size_t slash = kept.find_last_of('/');
+    std::string path;
+    bool chosen = false;
+    {
+        const BoxScope up(boxes_);
+        chosen = Window().ChooseFirmware(slash == std::string::npos ? "" : kept.substr(0, slash), path);
+    }
+    if (!chosen || path.empty()) return;
+    // A file that is not a sound firmware is refused now, not when a cable needs it.
+    const FirmwareImage image = FindBlasterFirmware(FirmwareRoots{path, "", "", "/"});
+    if (!image.error.empty()) {
+        Box(PlainBox("This is not a USB-Blaster II firmware Tunlet can load: " + image.error + "."));
+        return;
+    }
+    Window().WriteSetting(kFirmwareSetting, path);
+    SetCableFirmware(path);
+#endif
+}
+
 void CPlayerDlg::OnDestroy() {
     fBusy = 0;
     if (hThread.Started()) {
@@ -167,6 +193,9 @@ bool CPlayerDlg::OnSysCommand(unsigned id) {
             return true;
         case kChooseFpgaCommand:
             ChooseFpga();
+            return true;
+        case kFirmwareCommand:
+            ChooseBlasterFirmware();
             return true;
         default:
             return false;

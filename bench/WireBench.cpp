@@ -23,6 +23,12 @@
 // returns once the buffer holds the rest of it. The modelled time ends when the chip
 // has clocked everything; the share of the TCK limit is the data's bits at the TCK
 // over it.
+//
+// Beside them the USB-Blaster II (the ii_ counters): the same bytes in the same
+// transfers of kUsbTransferBytes (whole 512-byte high-speed packets), each costing
+// one 125 us microframe plus the longer of its bytes at an assumed 30 MB/s of
+// high-speed bulk and its bits at an assumed 24 MHz TCK. These three figures are
+// assumptions of this model, not measurements of the cable.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -39,8 +45,21 @@ namespace {
 
 using namespace tunlet;
 
+// What one USB transfer costs: a fixed part, then the longer of bytes and bits.
+struct WireModel {
+    double transferSeconds;
+    double bytesPerSecond;
+    double tckHz;
+    double Seconds(double bytes, double bits) const {
+        return transferSeconds + std::max(bytes / bytesPerSecond, bits / tckHz);
+    }
+};
+constexpr WireModel kBlasterModel{kModelTransferSeconds, kModelUsbBytesPerSecond, kModelTckHz};
+constexpr WireModel kBlaster2Model{125e-6, 30e6, 24e6};
+
 struct WireTally {
     double seconds = 0;
+    double blaster2Seconds = 0;  // the same transfers on a USB-Blaster II
     std::uint64_t cableBytes = 0;
     std::uint64_t shiftedBytes = 0;  // data bytes clocked out by shift commands
     std::uint64_t writes = 0;
@@ -71,7 +90,10 @@ private:
                         owed_ = bytes[i] & blaster::kShiftCountMask;
                     }
                 }
-                tally_.seconds += ModelTransferSeconds(n, 8.0 * static_cast<double>(shifted));
+                const double bits = 8.0 * static_cast<double>(shifted);
+                tally_.seconds += kBlasterModel.Seconds(n, bits);
+                tally_.blaster2Seconds += kBlaster2Model.Seconds(n, bits);
+                static_assert(kUsbTransferBytes % 512 == 0, "transfers of whole high-speed packets");
                 tally_.shiftedBytes += shifted;
                 ++tally_.transfers;
             }
@@ -218,6 +240,11 @@ void BM_WireTime(benchmark::State& state) {
     state.counters["default_tck_share"] = tckLimit / plain.seconds;
     state.counters["packed_tck_share"] = tckLimit / packed.seconds;
     state.counters["packed_sooner_x"] = plain.seconds / packed.seconds;
+    state.counters["ii_default_usb_transfers"] = static_cast<double>(plain.transfers);
+    state.counters["ii_packed_usb_transfers"] = static_cast<double>(packed.transfers);
+    state.counters["ii_default_wire_s"] = plain.blaster2Seconds;
+    state.counters["ii_packed_wire_s"] = packed.blaster2Seconds;
+    state.counters["ii_packed_tck_share"] = 8.0 * data / kBlaster2Model.tckHz / packed.blaster2Seconds;
 }
 BENCHMARK(BM_WireTime)->ArgsProduct({{0, 1, 2, 3}, {0, 1}})->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -17,6 +17,9 @@ struct CableLayer {
     std::unordered_map<CableDevice*, Open> open;
     std::string lastFailure;
     std::string lastWriteFailure;
+    std::shared_ptr<const CableProgress> progress;
+    std::shared_ptr<const CableProgress> opened;
+    std::string firmware;
 };
 
 CableLayer& Layer() {
@@ -30,6 +33,40 @@ void SetCableBackend(std::shared_ptr<CableBackend> backend) {
     CableLayer& layer = Layer();
     std::lock_guard lock(layer.mutex);
     layer.backend = std::move(backend);
+}
+
+void SetCableProgress(CableProgress progress) {
+    CableLayer& layer = Layer();
+    std::lock_guard lock(layer.mutex);
+    layer.progress = progress ? std::make_shared<const CableProgress>(std::move(progress)) : nullptr;
+}
+
+void SetCableOpened(CableProgress opened) {
+    CableLayer& layer = Layer();
+    std::lock_guard lock(layer.mutex);
+    layer.opened = opened ? std::make_shared<const CableProgress>(std::move(opened)) : nullptr;
+}
+
+void ReportCableProgress(const std::string& text) {
+    std::shared_ptr<const CableProgress> progress;
+    {
+        CableLayer& layer = Layer();
+        std::lock_guard lock(layer.mutex);
+        progress = layer.progress;
+    }
+    if (progress) (*progress)(text);  // outside the lock: the listener may take its time
+}
+
+void SetCableFirmware(std::string path) {
+    CableLayer& layer = Layer();
+    std::lock_guard lock(layer.mutex);
+    layer.firmware = std::move(path);
+}
+
+std::string CableFirmware() {
+    CableLayer& layer = Layer();
+    std::lock_guard lock(layer.mutex);
+    return layer.firmware;
 }
 
 // The reason a write's status gives.
@@ -86,16 +123,22 @@ FT_STATUS FT_OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle) {
             result.reason = "the cable back end returned no device";
         }
     }
-    std::lock_guard lock(layer.mutex);
-    if (result.status != FT_OK) {
-        layer.lastFailure = result.reason.empty() ? "the cable could not be opened" : result.reason;
-        return result.status;
+    std::shared_ptr<const CableProgress> opened;
+    const std::string name = result.name;
+    {
+        std::lock_guard lock(layer.mutex);
+        if (result.status != FT_OK) {
+            layer.lastFailure = result.reason.empty() ? "the cable could not be opened" : result.reason;
+            return result.status;
+        }
+        layer.lastFailure.clear();
+        layer.lastWriteFailure.clear();
+        CableDevice* raw = result.device.get();
+        layer.open.emplace(raw, CableLayer::Open{std::move(result.device), std::move(result.name)});
+        *handle = raw;
+        opened = layer.opened;
     }
-    layer.lastFailure.clear();
-    layer.lastWriteFailure.clear();
-    CableDevice* raw = result.device.get();
-    layer.open.emplace(raw, CableLayer::Open{std::move(result.device), std::move(result.name)});
-    *handle = raw;
+    if (opened) (*opened)(name);  // outside the lock
     return FT_OK;
 }
 

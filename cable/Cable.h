@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -80,6 +81,22 @@ std::string CableName(FT_HANDLE handle);
 // Why the last failed FT_Write (or a close that lost bytes) failed, for people; ""
 // when none failed since the last successful FT_OpenEx.
 std::string CableWriteFailure();
+
+// Told what an open that takes a while is doing (a cable's firmware being loaded, the
+// wait for the cable to come back), one line a step, on the thread that opens:
+// tunlet-cli prints it on stderr, the window shows it. Null: nobody is told.
+using CableProgress = std::function<void(const std::string& text)>;
+void SetCableProgress(CableProgress progress);
+// What back ends call while they open.
+void ReportCableProgress(const std::string& text);
+// Told the name of each cable FT_OpenEx opens (CableName's), on the thread that
+// opened it: the window's title names the cable in use. Null: nobody is told.
+void SetCableOpened(CableProgress opened);
+// The firmware file a cable that needs one (the USB-Blaster II) is given: tunlet-cli's
+// --firmware, the window's "USB-Blaster II firmware..."; "" to look where the cable
+// maker's tools install it.
+void SetCableFirmware(std::string path);
+std::string CableFirmware();
 
 FT_STATUS FT_OpenEx(const void* arg, DWORD flags, FT_HANDLE* handle);
 FT_STATUS FT_Write(FT_HANDLE handle, const void* buffer, DWORD count, DWORD* written);

@@ -8,6 +8,7 @@
 #include "cable/Ftd2xxMpsseCable.h"
 #else
 #include "cable/MpsseFtdiCable.h"
+#include "cable/UsbBlaster2Cable.h"
 #include "cable/UsbBlasterCable.h"
 #endif
 
@@ -26,8 +27,18 @@ std::shared_ptr<CableBackend> MpsseBackend(const MpsseCableModel& model, const s
 
 }  // namespace
 
+#ifndef _WIN32
+std::vector<std::shared_ptr<CableCandidate>> UsbBlasterCandidates() {
+    return {
+        std::make_shared<UsbBlasterCable>(),
+        std::make_shared<UsbBlaster2Cable>(),
+    };
+}
+#endif
+
 CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> usbBlaster, unsigned tckKhz) {
     CableChoice choice;
+    constexpr char kSerialPrefix[] = "usb-blaster:";
     if (spec == "usb-blaster") {
         // The default. The FT2232H cables join a search of every supported cable as
         // MpsseBackend(kArrowUsbBlaster, "", tckKhz) and MpsseBackend(kUsbBlasterIii, "", tckKhz).
@@ -35,8 +46,15 @@ CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> u
         // Windows: the vendor's driver library, as the cable's own tools use it.
         choice.backend = usbBlaster ? std::move(usbBlaster) : std::make_shared<Ftd2xxCable>();
 #else
-        choice.backend = usbBlaster ? std::move(usbBlaster) : std::make_shared<UsbBlasterCable>();
+        choice.backend = usbBlaster ? std::move(usbBlaster) : std::make_shared<CableSearch>(UsbBlasterCandidates());
 #endif
+    } else if (spec.rfind(kSerialPrefix, 0) == 0 && spec.size() > sizeof kSerialPrefix - 1) {
+        const std::string serial = spec.substr(sizeof kSerialPrefix - 1);
+#ifndef _WIN32
+        if (!usbBlaster) usbBlaster = std::make_shared<CableSearch>(UsbBlasterCandidates());
+#endif
+        // Only a search can pick a cable by its serial (not the vendor's DLL).
+        if (const auto search = std::dynamic_pointer_cast<CableSearch>(usbBlaster)) choice.backend = search->WithSerial(serial);
     } else if (spec == "virtual") {
         choice.board = VirtualBoard::Create();
         choice.backend = choice.board;

@@ -6,13 +6,22 @@
 
 #include "cable/Cable.h"
 #include "cable/MpsseTranslator.h"
+#include "cable/CableSearch.h"
 #include "cable/VirtualBoard.h"
 
 namespace tunlet {
 
 // The values --cable takes, as the error for any other value lists them.
 inline constexpr char kCableChoices[] =
-    "usb-blaster, arrow-usb-blaster[:SERIAL], usb-blaster-iii[:SERIAL], virtual, virtual:LIST or dump:PATH";
+    "usb-blaster, usb-blaster:SERIAL, arrow-usb-blaster[:SERIAL], usb-blaster-iii[:SERIAL], virtual, virtual:LIST or "
+    "dump:PATH";
+
+#ifndef _WIN32
+// The cables --cable usb-blaster looks for, in the order it takes them: the
+// USB-Blaster (libftdi), then the USB-Blaster II (libusb). Another kind of cable is
+// one more line here.
+std::vector<std::shared_ptr<CableCandidate>> UsbBlasterCandidates();
+#endif
 
 struct CableChoice {
     std::shared_ptr<CableBackend> backend;  // null when the --cable value is not understood
@@ -20,12 +29,13 @@ struct CableChoice {
     std::string problem;                    // why the value is not understood, when it names a kind
 };
 
-// "usb-blaster" (the real cable), "arrow-usb-blaster" or "usb-blaster-iii" (the
-// FT2232H cables, the first found or, after a colon, the one with that serial
-// number; tckKhz is their TCK), "virtual" (a board in memory: one EP4CE22 with the
-// player's design), "virtual:LIST" (a board whose chain is written out, see
-// VirtualBoard::ParseChain) or "dump:PATH" (the raw cable bytes to a file).
-// usbBlaster stands in for the real USB-Blaster when given.
+// "usb-blaster" (whichever real cable is plugged in), "usb-blaster:SERIAL" (the one
+// with that serial number), "arrow-usb-blaster" or "usb-blaster-iii" (the FT2232H
+// cables, the first found or, after a colon, the one with that serial number; tckKhz
+// is their TCK), "virtual" (a board in memory: one EP4CE22 with the player's design),
+// "virtual:LIST" (a board whose chain is written out, see VirtualBoard::ParseChain)
+// or "dump:PATH" (the raw cable bytes to a file). usbBlaster stands in for the real
+// cables when given (a CableSearch there is asked for the serial).
 CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> usbBlaster = nullptr,
                         unsigned tckKhz = mpsse::kDefaultTckKhz);
 

@@ -55,8 +55,10 @@ CableOpenResult Ftd2xxCable::Open(const char* description) {
     const Ftd2xxStatus status = lib->openEx(const_cast<char*>(description), FT_OPEN_BY_DESCRIPTION, &handle);
     if (status != 0 || handle == nullptr) {
         result.status = status != 0 ? static_cast<FT_STATUS>(status) : FT_DEVICE_NOT_OPENED;
-        result.reason = status == FT_DEVICE_NOT_FOUND ? "no USB-Blaster found: the cable is not plugged in"
-                                                      : "the USB-Blaster cannot be opened (another program may be using it)";
+        result.reason = status == FT_DEVICE_NOT_FOUND
+                            ? "no USB-Blaster found: the cable is not plugged in (a USB-Blaster II, as on the "
+                              "SoC boards, is not supported on Windows yet)"
+                            : "the USB-Blaster cannot be opened (another program may be using it)";
         return result;
     }
     auto device = std::make_unique<Ftd2xxDevice>(*lib, handle);  // closes the handle on every path

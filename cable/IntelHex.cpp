@@ -1,5 +1,6 @@
 #include "cable/IntelHex.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace tunlet {
@@ -96,7 +97,8 @@ HexImage ReadIntelHex(std::string_view text, const std::vector<HexMemoryRange>& 
                 return Refuse(lineNumber, "unknown record type " + std::to_string(type));
         }
     }
-    if (!ended) return Refuse(lineNumber, "the file ends without an end-of-file record");
+    // An empty file is missing its end on its first line.
+    if (!ended) return Refuse(std::max<std::size_t>(lineNumber, 1), "the file ends without an end-of-file record");
     return image;
 }
 

@@ -107,11 +107,42 @@ const FtdiApi& RealFtdiApi() {
             if (size > 0) *serial = '\0';
             return ftdi_usb_get_strings2(c, libusb_get_device(c->usb_dev), nullptr, 0, nullptr, 0, serial, size);
         },
+        [](ftdi_context* c, int v, int p, std::vector<std::string>* serials) {
+            ftdi_device_list* list = nullptr;
+            const int n = ftdi_usb_find_all(c, &list, v, p);
+            for (ftdi_device_list* d = list; n > 0 && d != nullptr; d = d->next) {
+                char serial[128] = {};
+                if (ftdi_usb_get_strings(c, d->dev, nullptr, 0, nullptr, 0, serial, sizeof serial) < 0) serial[0] = '\0';
+                serials->emplace_back(serial);
+            }
+            ftdi_list_free(&list);
+            return n;
+        },
     };
     return api;
 }
 
-CableOpenResult UsbBlasterCable::Open(const char* description) {
+CableOpenResult UsbBlasterCable::Open(const char* description) { return OpenDevice(description, nullptr); }
+
+std::vector<SeenCable> UsbBlasterCable::List() {
+    std::vector<SeenCable> seen;
+    ContextPtr ctx(api_.newContext(), ContextDeleter{&api_});
+    if (!ctx) return seen;
+    for (const int product : kUsbBlasterProducts) {
+        std::vector<std::string> serials;
+        if (api_.listSerials(ctx.get(), kUsbBlasterVendor, product, &serials) <= 0) continue;
+        for (std::string& serial : serials) seen.push_back({"USB-Blaster", std::move(serial)});
+    }
+    return seen;
+}
+
+CableOpenResult UsbBlasterCable::OpenSerial(const std::string& serial) {
+    CableOpenResult result = OpenDevice(nullptr, serial.empty() ? nullptr : serial.c_str());
+    if (result.status == FT_OK && !serial.empty()) result.name = CableLabel({result.name, serial});
+    return result;
+}
+
+CableOpenResult UsbBlasterCable::OpenDevice(const char* description, const char* serial) {
     CableOpenResult result;
     ContextPtr ctx(api_.newContext(), ContextDeleter{&api_});
     if (!ctx) {
@@ -124,7 +155,12 @@ CableOpenResult UsbBlasterCable::Open(const char* description) {
     ctx->usb_write_timeout = writeTimeoutMs_;
     // One USB read never waits longer than a whole answer may take.
     ctx->usb_read_timeout = readTimeoutMs_;
-    const int code = api_.openDesc(ctx.get(), kUsbBlasterVendor, kUsbBlasterProduct, description, nullptr);
+    // The first of the cable's IDs that is on the bus; "not found" only when none is.
+    int code = -3;
+    for (const int product : kUsbBlasterProducts) {
+        code = api_.openDesc(ctx.get(), kUsbBlasterVendor, product, description, serial);
+        if (code != -3) break;
+    }
     if (code < 0) {
         result.status = code == -3 ? FT_DEVICE_NOT_FOUND : FT_DEVICE_NOT_OPENED;
         result.reason = OpenFailure(code, api_.errorString(ctx.get()));

@@ -3,7 +3,11 @@
 // the library.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "cable/Cable.h"
+#include "cable/CableSearch.h"
 
 struct ftdi_context;
 
@@ -11,6 +15,9 @@ namespace tunlet {
 
 constexpr int kUsbBlasterVendor = 0x09FB;
 constexpr int kUsbBlasterProduct = 0x6001;
+// The same cable and byte protocol under the maker's other product IDs, tried in
+// this order.
+constexpr int kUsbBlasterProducts[] = {0x6001, 0x6002, 0x6003};
 
 // The libftdi1 calls the back end makes.
 struct FtdiApi {
@@ -32,6 +39,9 @@ struct FtdiApi {
     int (*setInterface)(ftdi_context*, int channel);
     // The open device's serial number string ("" when it has none); negative on failure.
     int (*serialNumber)(ftdi_context*, char* serial, int size);
+    // The serial numbers of the devices with these IDs ("" for one that cannot be
+    // read); the count, or negative when the bus cannot be listed.
+    int (*listSerials)(ftdi_context*, int vendor, int product, std::vector<std::string>* serials);
 };
 
 // The table of the real library.
@@ -40,16 +50,23 @@ const FtdiApi& RealFtdiApi();
 // How long one write may wait for the cable before it counts as failed.
 constexpr int kDefaultWriteTimeoutMs = 2000;
 
-class UsbBlasterCable : public CableBackend {
+class UsbBlasterCable : public CableBackend, public CableCandidate {
 public:
     explicit UsbBlasterCable(const FtdiApi& api = RealFtdiApi(), int writeTimeoutMs = kDefaultWriteTimeoutMs,
                              int readTimeoutMs = kReadTimeoutMs)
         : api_(api), writeTimeoutMs_(writeTimeoutMs), readTimeoutMs_(readTimeoutMs) {}
-    // Opens the first device with the USB-Blaster's IDs whose product description
-    // is the given one.
+    // Opens the first device with one of the USB-Blaster's IDs whose product
+    // description is the given one.
     CableOpenResult Open(const char* description) override;
 
+    std::vector<SeenCable> List() override;
+    // Any description, this serial number ("" for the first).
+    CableOpenResult OpenSerial(const std::string& serial) override;
+    std::string Looks() const override { return "the USB-Blaster (09fb:6001, 6002, 6003)"; }
+
 private:
+    CableOpenResult OpenDevice(const char* description, const char* serial);
+
     const FtdiApi& api_;
     int writeTimeoutMs_;
     int readTimeoutMs_;

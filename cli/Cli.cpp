@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "cable/Cable.h"
 #include "cli/CliCommands.h"
 #include "res/Version.h"
 
@@ -24,7 +25,9 @@ constexpr const char* kHelp =
     "                        then each next one's header when the track before is over\n"
     "                        (its time plus fade; 2:30 when unknown); effects are skipped\n"
     "    --track-seconds S   with --playlist: S seconds per track instead\n"
-    "    --cable usb-blaster the real cable (default)\n"
+    "    --cable usb-blaster the real cable (default): a USB-Blaster, or on Linux a\n"
+    "                        USB-Blaster II; with several plugged in, the first\n"
+    "    --cable usb-blaster:SERIAL  the cable with this serial number (scan shows it)\n"
     "    --cable arrow-usb-blaster[:SERIAL]\n"
     "                        the Arrow USB Blaster of CYC1000 and MAX1000 boards (the\n"
     "                        first one found, or the one with that serial number)\n"
@@ -49,15 +52,21 @@ constexpr const char* kHelp =
     "                        10-bit device, it puts 0x001, PULSE_NCONFIG on Cyclone\n"
     "                        IV/V, into the one nearest TDO)\n"
     "  FILE may be an extended M3U playlist; one beside a tune with its base name is used.\n"
-    "  scan                  list the devices on the JTAG chain (number, IDCODE, name,\n"
-    "                        IR length, the one uploads go to) and the virtual JTAG hub\n"
-    "                        and nodes of that FPGA's design; it takes --cable (not\n"
-    "                        dump:PATH), --tck and --device as play does\n"
+    "    --firmware PATH     the USB-Blaster II's firmware (blaster_6810.hex, from Quartus)\n"
+    "                        for a cable that has none yet; else it is looked for in\n"
+    "                        $QUARTUS_ROOTDIR/linux64 and the usual Quartus folders\n"
+    "  scan                  name the cable and list the devices on the JTAG chain\n"
+    "                        (number, IDCODE, name, IR length, the one uploads go to)\n"
+    "                        and the virtual JTAG hub and nodes of that FPGA's design;\n"
+    "                        it takes --cable (not dump:PATH), --tck, --firmware and\n"
+    "                        --device as play does\n"
     "\n"
     "Before sending, play resets the JTAG chain, reads its IDCODEs and IR lengths, and\n"
     "sends to the one Intel FPGA whose design takes uploads, every other device in\n"
     "BYPASS. Ctrl-C, SIGTERM and SIGHUP stop a transfer as the\n"
     "window's Stop does.\n"
+    "Cables: on Linux the USB-Blaster (libftdi) and the USB-Blaster II (libusb); on\n"
+    "Windows the USB-Blaster through FTD2XX.dll (the USB-Blaster II not yet).\n"
     "Exit codes: 0 done, 1 file problem, 2 usage error, 3 board not connected,\n"
     "4 write error, 5 JTAG chain refused, 128 + the signal when stopped (130 Ctrl-C).\n";
 
@@ -75,9 +84,30 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return kExitOk;
     }
     if (command == "info") return cli::Info(args, out, err);
-    if (command == "play") return cli::Play(args, out, err, env);
-    if (command == "scan") return cli::Scan(args, out, err, env);
-    return cli::Usage(err, "unknown command '" + command + "'");
+    if (command != "play" && command != "scan") return cli::Usage(err, "unknown command '" + command + "'");
+    // --firmware goes to the cable layer, which tells how the cable's start goes.
+    std::vector<std::string> rest;
+    std::string firmware;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != "--firmware") {
+            rest.push_back(args[i]);
+#ifdef _WIN32
+        } else {
+            return cli::Usage(err, "--firmware is for the USB-Blaster II, which is not supported on Windows yet");
+#else
+        } else if (i + 1 == args.size() || args[i + 1].empty()) {
+            return cli::Usage(err, "--firmware needs the path of the USB-Blaster II's firmware file");
+        } else {
+            firmware = args[++i];
+#endif
+        }
+    }
+    SetCableFirmware(firmware);
+    SetCableProgress([&err](const std::string& text) { err << "tunlet-cli: " << text << "\n" << std::flush; });
+    const int code = command == "play" ? cli::Play(rest, out, err, env) : cli::Scan(rest, out, err, env);
+    SetCableProgress(nullptr);
+    SetCableFirmware("");
+    return code;
 }
 
 }  // namespace tunlet

@@ -17,9 +17,9 @@ namespace tunlet::cli {
 inline constexpr const char* kUsage =
     "usage: tunlet-cli info FILE\n"
     "       tunlet-cli play FILE [--song N] [--header-only] [--packed] [--device N | --no-board-check]\n"
-    "                            [--cable CABLE] [--tck MHZ]\n"
+    "                            [--cable CABLE] [--tck MHZ] [--firmware PATH]\n"
     "       tunlet-cli play FILE --playlist [--track-seconds S] [--header-only] [--cable ...]\n"
-    "       tunlet-cli scan [--device N] [--cable CABLE] [--tck MHZ]\n"
+    "       tunlet-cli scan [--device N] [--cable CABLE] [--tck MHZ] [--firmware PATH]\n"
     "       tunlet-cli --help | -h | /? | --version\n";
 
 int Usage(std::ostream& err, const std::string& problem);

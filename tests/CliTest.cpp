@@ -307,7 +307,7 @@ TEST(CliPlay, FailuresAndExitCodes) {
         {{"play", multi, "--song", "13"}, 2, "tunlet-cli: --song must be a number from 1 to 12 for this tune, not '13'\n"},
         {{"play", test::DataFile("db_apu.nes"), "--song", "2"}, 2, "tunlet-cli: --song: a ROM has no songs to choose (only --song 1)\n"},
         {{"play", test::DataFile("db_apu.nes"), "--header-only"}, 2, "tunlet-cli: --header-only is for tunes; a ROM is always sent whole\n"},
-        {{"play", apu, "--cable", "serial"}, 2, "tunlet-cli: unknown cable 'serial': use usb-blaster, arrow-usb-blaster[:SERIAL], usb-blaster-iii[:SERIAL], virtual, virtual:LIST or dump:PATH\n"},
+        {{"play", apu, "--cable", "serial"}, 2, "tunlet-cli: unknown cable 'serial': use usb-blaster, usb-blaster:SERIAL, arrow-usb-blaster[:SERIAL], usb-blaster-iii[:SERIAL], virtual, virtual:LIST or dump:PATH\n"},
         {{"play", apu, "--cable", "virtual:ep4ce22,xc7"}, 2,
          "tunlet-cli: unknown cable 'virtual:ep4ce22,xc7': 'xc7' is no device of a virtual chain: use ep4ce22, "
          "5cseba6, nohub, epm570, dap, 0xIDCODE:IR (an odd IDCODE, IR 2 to 32 bits) or none:IR\n"},

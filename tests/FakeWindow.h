@@ -196,6 +196,16 @@ public:
         RunTimersInBox();
         return entryToChoose;
     }
+    // What the firmware dialog answers (nothing chosen when empty), and the folders it started in.
+    std::string firmwareToChoose;
+    std::vector<std::string> firmwareFolders;
+    bool ChooseFirmware(const std::string& folder, std::string& path) override {
+        firmwareFolders.push_back(folder);
+        path = firmwareToChoose;
+        return !path.empty();
+    }
+    std::vector<std::string> cableTexts;  // what the title said of the cable, in order
+    void SetCableText(const std::string& text) override { cableTexts.push_back(text); }
     std::map<std::string, std::string> settings;
     std::string ReadSetting(const std::string& name) override { return settings.count(name) ? settings[name] : ""; }
     void WriteSetting(const std::string& name, const std::string& value) override { settings[name] = value; }

@@ -38,6 +38,7 @@ TEST(IntelHex, Table) {
          "line 2: the data lies outside the chip's RAM"},
         {"unknown type", ":00000006FA\n:00000001FF\n", {}, "line 1: unknown record type 6"},
         {"no end record", ":0300000002000FEC\n", {}, "line 1: the file ends without an end-of-file record"},
+        {"empty file", "", {}, "line 1: the file ends without an end-of-file record"},
     };
     for (const HexCase& c : cases) {
         SCOPED_TRACE(c.what);

@@ -87,6 +87,7 @@ TEST_F(PlayerDlgTest, StartUpWithBoard) {
                                                   {0x40, "Board details..."},
                                                   {0x50, "Check the board before sending"},
                                                   {0x60, "Choose the FPGA..."},
+                                                  {0x70, "USB-Blaster II firmware..."},
                                                   {0, ""},
                                                   {16, "Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."}}));
     EXPECT_EQ(win.menuTicks, std::set<int>{0x50});
@@ -683,7 +684,7 @@ TEST_F(PlayerDlgTest, SystemCommandsAndPainting) {
         unsigned id;
         bool about;
     };
-    const Case cases[] = {{16, true}, {31, true}, {0x10 | 0x10000, true}, {15, false}, {0x70, false}, {0xF060, false}};
+    const Case cases[] = {{16, true}, {31, true}, {0x10 | 0x10000, true}, {15, false}, {0x80, false}, {0xF060, false}};
     for (const auto& c : cases) {
         const int before = win.modalRuns;
         EXPECT_EQ(dlg.OnSysCommand(c.id), c.about) << c.id;
@@ -1071,7 +1072,9 @@ TEST_F(PlayerDlgTest, BoardMenuEntries) {
     dlg.OnSysCommand(CPlayerDlg::kBoardDetailsCommand);
     ASSERT_EQ(win.texts.size(), 1u);
     EXPECT_EQ(win.texts[0].first, "Board details");
-    EXPECT_EQ(win.texts[0].second.rfind("cable: virtual board\ndevice 1: 0x020F30DD, Altera, ", 0), 0u) << win.texts[0].second;
+    EXPECT_EQ(win.texts[0].second.rfind("cable: virtual board\ndevice 1: 0x020F30DD, Altera, ", 0), 0u)
+        << win.texts[0].second;
+    EXPECT_EQ(win.cableTexts.back(), "virtual board");  // the title names the cable
     EXPECT_FALSE(board->IsOpen());
 
     Drop(Tune(2, 1));
@@ -1109,6 +1112,41 @@ TEST_F(PlayerDlgTest, ChooseTheFpga) {
     const auto r = board->Snapshot();
     EXPECT_EQ(r.devices[1].user0Bits, (2 + 128 + 8 * 4096 + 4u) * 8 + 1);  // the tune, and the last walk's bit
     EXPECT_EQ(r.devices[0].instructions.back(), 0x3FF);
+}
+
+// "USB-Blaster II firmware...": a sound file is kept and given to the cable layer,
+// a damaged one refused with its line; the next start takes the kept one.
+TEST_F(PlayerDlgTest, FirmwareMenuEntry) {
+    Start();
+#ifdef _WIN32
+    dlg.OnSysCommand(CPlayerDlg::kFirmwareCommand);
+    ASSERT_EQ(win.Boxes().size(), 1u);
+    EXPECT_EQ(win.Boxes()[0].text, "The USB-Blaster II is not supported on Windows yet: Tunlet drives the USB-Blaster here.");
+    EXPECT_TRUE(win.firmwareFolders.empty());
+    return;
+#endif
+    win.firmwareToChoose = dir.Write("bad.hex", {':', '0', '0'});
+    dlg.OnSysCommand(CPlayerDlg::kFirmwareCommand);
+    ASSERT_EQ(win.Boxes().size(), 1u);
+    EXPECT_NE(win.Boxes()[0].text.find("bad.hex is damaged: line 1: the record is cut short"), std::string::npos);
+    EXPECT_EQ(win.settings.count(CPlayerDlg::kFirmwareSetting), 0u);
+    const std::string good = ":00000001FF\n";
+    win.firmwareToChoose = dir.Write("fw/blaster_6810.hex", test::Bytes(good.begin(), good.end()));
+    dlg.OnSysCommand(CPlayerDlg::kFirmwareCommand);
+    EXPECT_EQ(win.settings[CPlayerDlg::kFirmwareSetting], win.firmwareToChoose);
+    EXPECT_EQ(CableFirmware(), win.firmwareToChoose);
+    dlg.OnSysCommand(CPlayerDlg::kFirmwareCommand);
+    EXPECT_EQ(win.firmwareFolders, (std::vector<std::string>{"", "", dir.path() + "/fw"}));
+    SetCableFirmware("");
+    CPlayerDlg again;
+    FakeWindow other;
+    other.settings = win.settings;
+    again.Attach(other);
+    again.OnCreate();
+    again.OnInitDialog();
+    EXPECT_EQ(CableFirmware(), win.firmwareToChoose);
+    again.OnDestroy();
+    SetCableFirmware("");
 }
 
 }  // namespace

@@ -129,7 +129,8 @@ protected:
 };
 
 TEST_F(QtWindowTest, TemplateControlsAndStartUpState) {
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("NES NSF Player on FPGA"));
+    // The title names the cable the start-up probe opened.
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("NES NSF Player on FPGA \u2013 virtual board"));
     ASSERT_NE(Get<QPushButton>(kIdCancel), nullptr);
     EXPECT_EQ(Get<QPushButton>(kIdCancel)->text(), QStringLiteral("Close"));
     ASSERT_NE(Get<QPushButton>(kIdSend), nullptr);
@@ -151,11 +152,12 @@ TEST_F(QtWindowTest, TemplateControlsAndStartUpState) {
     ASSERT_NE(Get<QProgressBar>(kIdProgress), nullptr);
     EXPECT_EQ(Get<QProgressBar>(kIdProgress)->maximum(), 100);
     EXPECT_TRUE(window.acceptDrops());
-    ASSERT_EQ(window.MenuEntries().size(), 8u);
+    ASSERT_EQ(window.MenuEntries().size(), 9u);
     EXPECT_EQ(window.MenuEntries()[1].second, QStringLiteral("Open...\tCtrl+O"));
     EXPECT_EQ(window.MenuEntries()[5].second, QStringLiteral("Choose the FPGA..."));
-    EXPECT_EQ(window.MenuEntries()[7].first, 16);
-    EXPECT_EQ(window.MenuEntries()[7].second, QString::fromUtf8("Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
+    EXPECT_EQ(window.MenuEntries()[6].second, QStringLiteral("USB-Blaster II firmware..."));
+    EXPECT_EQ(window.MenuEntries()[8].first, 16);
+    EXPECT_EQ(window.MenuEntries()[8].second, QString::fromUtf8("Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
     // Layout follows the template: summary above slider above the bottom row.
     EXPECT_LT(Get<QLineEdit>(kIdPath)->geometry().bottom(), Get<QPlainTextEdit>(kIdInfo)->geometry().top());
     EXPECT_LE(Get<QPlainTextEdit>(kIdInfo)->geometry().bottom(), Get<QSlider>(kIdSongSlider)->geometry().top());

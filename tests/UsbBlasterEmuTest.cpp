@@ -1,4 +1,4 @@
-// The USB-Blaster back end end to end: the real libftdi and libusb against a cable
+// The USB-Blaster and USB-Blaster II back ends end to end: the real libftdi and libusb against a cable
 // emulated at the usbdevfs level, driven as a user drives tunlet-cli.
 #include <gtest/gtest.h>
 
@@ -14,10 +14,13 @@
 #include "link/ChainScan.h"
 #include "tests/LinkTestSupport.h"
 #include "cable/TapDecoder.h"
+#include "cable/CableSearch.h"
 #include "cable/MpsseFtdiCable.h"
+#include "cable/UsbBlaster2Cable.h"
 #include "cable/UsbBlasterCable.h"
 #include "tests/FakeFt2232h.h"
 #include "tests/FakeUsbBlaster.h"
+#include "tests/FakeUsbBlaster2.h"
 #include "tests/TestFiles.h"
 
 namespace tunlet {

@@ -189,7 +189,7 @@ protected:
 TEST_F(Win32WindowTest, DialogFromTheResourceScript) {
     wchar_t caption[128] = {};
     ::GetWindowTextW(window.Handle(), caption, 128);
-    EXPECT_EQ(std::wstring(caption), L"NES NSF Player on FPGA");
+    EXPECT_EQ(std::wstring(caption), L"NES NSF Player on FPGA \u2013 virtual board");  // the cable the probe opened
     for (int id : {kIdCancel, kIdSend, kIdInfo, kIdPath, kIdProgress, kIdSongSlider, kIdNext}) {
         EXPECT_NE(Item(id), nullptr) << id;
     }
@@ -207,8 +207,8 @@ TEST_F(Win32WindowTest, DialogFromTheResourceScript) {
     EXPECT_EQ(std::wstring(entry), Widen("Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
     // Open and the board's entries before it, the board check ticked.
     std::vector<UINT> ids;
-    for (int i = count - 8; i < count; ++i) ids.push_back(::GetMenuItemID(menu, i));
-    EXPECT_EQ(ids, (std::vector<UINT>{0, 0x20, 0x30, 0x40, 0x50, 0x60, 0, 16}));
+    for (int i = count - 9; i < count; ++i) ids.push_back(::GetMenuItemID(menu, i));
+    EXPECT_EQ(ids, (std::vector<UINT>{0, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0, 16}));
     EXPECT_EQ(::GetMenuState(menu, 0x50, MF_BYCOMMAND) & MF_CHECKED, static_cast<UINT>(MF_CHECKED));
     // Resizable and maximisable.
     EXPECT_TRUE(::GetWindowLongW(window.Handle(), GWL_STYLE) & WS_THICKFRAME);

@@ -73,6 +73,21 @@ bool QtPlayerWindow::ChooseFile(const std::string& folder, std::string& path) {
     return true;
 }
 
+bool QtPlayerWindow::ChooseFirmware(const std::string& folder, std::string& path) {
+    QFileDialog dialog(this, QStringLiteral("USB-Blaster II firmware"), DisplayText(folder),
+                       QStringLiteral("Intel HEX (*.hex *.HEX);;All files (*)"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    path = QFile::encodeName(dialog.selectedFiles().front()).toStdString();
+    return true;
+}
+
+void QtPlayerWindow::SetCableText(const std::string& text) {
+    const QString name = QString::fromUtf8(res::FindDialogTemplate(res::kIddPlayerDialog)->caption);
+    setWindowTitle(text.empty() ? name : name + QStringLiteral(" \u2013 ") + DisplayText(text));
+}
+
 void QtPlayerWindow::DragAcceptFiles(bool accept) { setAcceptDrops(accept); }
 
 bool QtPlayerWindow::AppendSystemMenu(int command, const std::string& text) {

@@ -61,6 +61,7 @@ public:
     bool ChooseFile(const std::string& folder, std::string& path) override;
     int ChooseEntry(const std::string& caption, const std::string& prompt, const std::vector<std::string>& entries,
                     int current) override;
+    void SetCableText(const std::string& text) override;
     std::string ReadSetting(const std::string& name) override;
     void WriteSetting(const std::string& name, const std::string& value) override;
     void ExchangeText(int id, std::string& text, bool save) override;

@@ -13,6 +13,15 @@
 
 namespace tunlet {
 
+void Win32PlayerWindow::SetCableText(const std::string& text) {
+    const std::wstring name = DisplayText(res::FindDialogTemplate(res::kIddPlayerDialog)->caption);
+    ::SetWindowTextW(hwnd_, (text.empty() ? name : name + L" \u2013 " + DisplayText(text)).c_str());
+}
+
+}  // namespace tunlet
+
+namespace tunlet {
+
 namespace {
 
 INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
