@@ -1,5 +1,6 @@
 #include "cable/CableChoice.h"
 
+#include <optional>
 
 #include "cable/DumpCable.h"
 #include "cable/MpsseCable.h"
@@ -27,11 +28,45 @@ std::shared_ptr<CableBackend> MpsseBackend(const MpsseCableModel& model, const s
 
 }  // namespace
 
-#ifndef _WIN32
-std::vector<std::shared_ptr<CableCandidate>> UsbBlasterCandidates() {
+#ifdef _WIN32
+namespace {
+
+// The cables FTD2XX.dll reaches, tried in order: the first that opens is taken. A
+// cable that is there but cannot be opened (busy) gives the reason at once; when
+// none is there, the first one's "not found" (or the library's absence) is it.
+class FirstCableThatOpens : public CableBackend {
+public:
+    explicit FirstCableThatOpens(std::vector<std::shared_ptr<CableBackend>> cables) : cables_(std::move(cables)) {}
+    CableOpenResult Open(const char* description) override {
+        std::optional<CableOpenResult> notFound;
+        for (const auto& cable : cables_) {
+            CableOpenResult r = cable->Open(description);
+            if (r.status != FT_DEVICE_NOT_FOUND) return r;
+            if (!notFound) notFound = std::move(r);
+        }
+        return notFound ? std::move(*notFound) : CableOpenResult{};
+    }
+
+private:
+    std::vector<std::shared_ptr<CableBackend>> cables_;
+};
+
+}  // namespace
+
+std::shared_ptr<CableBackend> Ftd2xxCables(const std::string& library, unsigned tckKhz) {
+    return std::make_shared<FirstCableThatOpens>(std::vector<std::shared_ptr<CableBackend>>{
+        std::make_shared<Ftd2xxCable>(library),
+        std::make_shared<Ftd2xxMpsseCable>(kArrowUsbBlaster, "", tckKhz, library),
+        std::make_shared<Ftd2xxMpsseCable>(kUsbBlasterIii, "", tckKhz, library),
+    });
+}
+#else
+std::vector<std::shared_ptr<CableCandidate>> UsbBlasterCandidates(unsigned tckKhz) {
     return {
         std::make_shared<UsbBlasterCable>(),
         std::make_shared<UsbBlaster2Cable>(),
+        std::make_shared<MpsseFtdiCable>(kArrowUsbBlaster, "", tckKhz),
+        std::make_shared<MpsseFtdiCable>(kUsbBlasterIii, "", tckKhz),
     };
 }
 #endif
@@ -40,18 +75,17 @@ CableChoice ChooseCable(const std::string& spec, std::shared_ptr<CableBackend> u
     CableChoice choice;
     constexpr char kSerialPrefix[] = "usb-blaster:";
     if (spec == "usb-blaster") {
-        // The default. The FT2232H cables join a search of every supported cable as
-        // MpsseBackend(kArrowUsbBlaster, "", tckKhz) and MpsseBackend(kUsbBlasterIii, "", tckKhz).
+        // The default: on Linux a search of every supported cable.
 #ifdef _WIN32
         // Windows: the vendor's driver library, as the cable's own tools use it.
-        choice.backend = usbBlaster ? std::move(usbBlaster) : std::make_shared<Ftd2xxCable>();
+        choice.backend = usbBlaster ? std::move(usbBlaster) : Ftd2xxCables(kFtd2xxLibrary, tckKhz);
 #else
-        choice.backend = usbBlaster ? std::move(usbBlaster) : std::make_shared<CableSearch>(UsbBlasterCandidates());
+        choice.backend = usbBlaster ? std::move(usbBlaster) : std::make_shared<CableSearch>(UsbBlasterCandidates(tckKhz));
 #endif
     } else if (spec.rfind(kSerialPrefix, 0) == 0 && spec.size() > sizeof kSerialPrefix - 1) {
         const std::string serial = spec.substr(sizeof kSerialPrefix - 1);
 #ifndef _WIN32
-        if (!usbBlaster) usbBlaster = std::make_shared<CableSearch>(UsbBlasterCandidates());
+        if (!usbBlaster) usbBlaster = std::make_shared<CableSearch>(UsbBlasterCandidates(tckKhz));
 #endif
         // Only a search can pick a cable by its serial (not the vendor's DLL).
         if (const auto search = std::dynamic_pointer_cast<CableSearch>(usbBlaster)) choice.backend = search->WithSerial(serial);

@@ -16,11 +16,15 @@ inline constexpr char kCableChoices[] =
     "usb-blaster, usb-blaster:SERIAL, arrow-usb-blaster[:SERIAL], usb-blaster-iii[:SERIAL], virtual, virtual:LIST or "
     "dump:PATH";
 
-#ifndef _WIN32
+#ifdef _WIN32
+// What --cable usb-blaster opens on Windows: through FTD2XX.dll (library), the
+// USB-Blaster, else the Arrow USB Blaster, else the USB-Blaster III (at tckKhz).
+std::shared_ptr<CableBackend> Ftd2xxCables(const std::string& library, unsigned tckKhz = mpsse::kDefaultTckKhz);
+#else
 // The cables --cable usb-blaster looks for, in the order it takes them: the
-// USB-Blaster (libftdi), then the USB-Blaster II (libusb). Another kind of cable is
-// one more line here.
-std::vector<std::shared_ptr<CableCandidate>> UsbBlasterCandidates();
+// USB-Blaster (libftdi), the USB-Blaster II (libusb), the Arrow USB Blaster and the
+// USB-Blaster III (libftdi, at tckKhz). Another kind of cable is one more line here.
+std::vector<std::shared_ptr<CableCandidate>> UsbBlasterCandidates(unsigned tckKhz = mpsse::kDefaultTckKhz);
 #endif
 
 struct CableChoice {

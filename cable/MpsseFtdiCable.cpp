@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <memory>
 
 namespace tunlet {
@@ -95,7 +96,26 @@ std::string OpenFailure(const MpsseCableModel& model, int code, const char* libr
 
 }  // namespace
 
-CableOpenResult MpsseFtdiCable::Open(const char*) {
+CableOpenResult MpsseFtdiCable::Open(const char*) { return OpenWith(serial_); }
+
+std::vector<SeenCable> MpsseFtdiCable::List() {
+    std::vector<SeenCable> seen;
+    ContextPtr ctx(api_.newContext(), ContextDeleter{&api_});
+    std::vector<std::string> serials;
+    if (!ctx || api_.listSerials(ctx.get(), model_.vendor, model_.product, model_.usbProduct, &serials) <= 0) return seen;
+    for (std::string& serial : serials) seen.push_back({model_.name, std::move(serial)});
+    return seen;
+}
+
+CableOpenResult MpsseFtdiCable::OpenSerial(const std::string& serial) { return OpenWith(serial); }
+
+std::string MpsseFtdiCable::Looks() const {
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%04x:%04x", static_cast<unsigned>(model_.vendor), static_cast<unsigned>(model_.product));
+    return "the " + std::string(model_.name) + " (" + ids + ")";
+}
+
+CableOpenResult MpsseFtdiCable::OpenWith(const std::string& wanted) {
     CableOpenResult result;
     ContextPtr ctx(api_.newContext(), ContextDeleter{&api_});
     if (!ctx) {
@@ -111,11 +131,11 @@ CableOpenResult MpsseFtdiCable::Open(const char*) {
         return result;
     }
     const int code = api_.openDesc(ctx.get(), model_.vendor, model_.product, model_.usbProduct,
-                                   serial_.empty() ? nullptr : serial_.c_str());
+                                   wanted.empty() ? nullptr : wanted.c_str());
     if (code < 0) {
         result.status = code == -3 ? FT_DEVICE_NOT_FOUND : FT_DEVICE_NOT_OPENED;
         result.reason = OpenFailure(model_, code, api_.errorString(ctx.get()));
-        if (code == -3 && !serial_.empty()) result.reason += " (none with serial " + serial_ + ")";
+        if (code == -3 && !wanted.empty()) result.reason += " (none with serial " + wanted + ")";
         return result;
     }
     char serial[64] = {};

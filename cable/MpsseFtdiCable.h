@@ -6,12 +6,13 @@
 #include <string>
 
 #include "cable/Cable.h"
+#include "cable/CableSearch.h"
 #include "cable/MpsseCable.h"
 #include "cable/UsbBlasterCable.h"
 
 namespace tunlet {
 
-class MpsseFtdiCable : public CableBackend {
+class MpsseFtdiCable : public CableBackend, public CableCandidate {
 public:
     // serial: the cable to open ("" the first one found); tckKhz: the TCK asked for.
     explicit MpsseFtdiCable(const MpsseCableModel& model, std::string serial = "",
@@ -26,7 +27,14 @@ public:
     // The description the link layer gives is the USB-Blaster's: the model decides.
     CableOpenResult Open(const char* description) override;
 
+    // As one of the cables --cable usb-blaster looks for.
+    std::vector<SeenCable> List() override;
+    CableOpenResult OpenSerial(const std::string& serial) override;
+    std::string Looks() const override;
+
 private:
+    CableOpenResult OpenWith(const std::string& serial);
+
     const MpsseCableModel& model_;
     std::string serial_;
     unsigned tckKhz_;

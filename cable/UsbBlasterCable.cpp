@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -107,16 +108,21 @@ const FtdiApi& RealFtdiApi() {
             if (size > 0) *serial = '\0';
             return ftdi_usb_get_strings2(c, libusb_get_device(c->usb_dev), nullptr, 0, nullptr, 0, serial, size);
         },
-        [](ftdi_context* c, int v, int p, std::vector<std::string>* serials) {
+        [](ftdi_context* c, int v, int p, const char* description, std::vector<std::string>* serials) {
             ftdi_device_list* list = nullptr;
             const int n = ftdi_usb_find_all(c, &list, v, p);
+            int found = 0;
             for (ftdi_device_list* d = list; n > 0 && d != nullptr; d = d->next) {
-                char serial[128] = {};
-                if (ftdi_usb_get_strings(c, d->dev, nullptr, 0, nullptr, 0, serial, sizeof serial) < 0) serial[0] = '\0';
+                char product[128] = {}, serial[128] = {};
+                if (ftdi_usb_get_strings(c, d->dev, nullptr, 0, product, sizeof product, serial, sizeof serial) < 0) {
+                    product[0] = serial[0] = '\0';
+                }
+                if (description != nullptr && std::strcmp(product, description) != 0) continue;
                 serials->emplace_back(serial);
+                ++found;
             }
             ftdi_list_free(&list);
-            return n;
+            return n < 0 ? n : found;
         },
     };
     return api;
@@ -130,7 +136,7 @@ std::vector<SeenCable> UsbBlasterCable::List() {
     if (!ctx) return seen;
     for (const int product : kUsbBlasterProducts) {
         std::vector<std::string> serials;
-        if (api_.listSerials(ctx.get(), kUsbBlasterVendor, product, &serials) <= 0) continue;
+        if (api_.listSerials(ctx.get(), kUsbBlasterVendor, product, nullptr, &serials) <= 0) continue;
         for (std::string& serial : serials) seen.push_back({"USB-Blaster", std::move(serial)});
     }
     return seen;

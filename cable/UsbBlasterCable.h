@@ -40,8 +40,10 @@ struct FtdiApi {
     // The open device's serial number string ("" when it has none); negative on failure.
     int (*serialNumber)(ftdi_context*, char* serial, int size);
     // The serial numbers of the devices with these IDs ("" for one that cannot be
-    // read); the count, or negative when the bus cannot be listed.
-    int (*listSerials)(ftdi_context*, int vendor, int product, std::vector<std::string>* serials);
+    // read) and, unless description is null, that USB product string; the count, or
+    // negative when the bus cannot be listed.
+    int (*listSerials)(ftdi_context*, int vendor, int product, const char* description,
+                       std::vector<std::string>* serials);
 };
 
 // The table of the real library.

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "cable/CableChoice.h"
 #include "cable/Ftd2xxCable.h"
 #include "cable/Ftd2xxMpsseCable.h"
 #include "cable/JtagChain.h"
@@ -223,6 +224,12 @@ TEST(Ftd2xxMpsseCable, UploadReachesUser0AsThroughTheUsbBlaster) {
     EXPECT_EQ(other.code, 3);
     EXPECT_NE(other.err.find("No Arrow USB Blaster found: the cable is not plugged in (none with serial XY0001)"),
               std::string::npos) << other.err;
+    // The default finds it when no USB-Blaster is there.
+    SetCableBackend(Ftd2xxCables(Beside("ftd2xx_standin.dll")));
+    ASSERT_EQ(FT_OpenEx("USB-Blaster", FT_OPEN_BY_DESCRIPTION, &h), FT_OK);
+    EXPECT_EQ(CableName(h), "Arrow USB Blaster (serial AR4711)");
+    FT_Close(h);
+    SetCableBackend(nullptr);
     ::_putenv_s("FTD2XX_STANDIN_FT2232H", "");
 }
 

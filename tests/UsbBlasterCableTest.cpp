@@ -74,7 +74,7 @@ const FtdiApi kFakeApi{
     },
     [](ftdi_context*, int) { return 0; },
     [](ftdi_context*, char*, int) { return 0; },
-    [](ftdi_context*, int, int, std::vector<std::string>*) { return 0; },
+    [](ftdi_context*, int, int, const char*, std::vector<std::string>*) { return 0; },
 };
 
 class UsbBlasterCableTest : public testing::Test {

@@ -14,6 +14,7 @@
 #include "link/ChainScan.h"
 #include "tests/LinkTestSupport.h"
 #include "cable/TapDecoder.h"
+#include "cable/CableChoice.h"
 #include "cable/CableSearch.h"
 #include "cable/MpsseFtdiCable.h"
 #include "cable/UsbBlaster2Cable.h"
@@ -502,11 +503,17 @@ TEST_F(EmulatedCable, Ft2232hUploadsReachUser0AsThroughTheUsbBlaster) {
     SetCableBackend(nullptr);
 }
 
+// Asked for by name, and found by the default search.
 TEST_F(EmulatedCable, Ft2232hScan) {
     FakeFt2232h cable(Kind::Arrow);
     const CliRun r = Cli({"scan", "--cable", "arrow-usb-blaster"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("device 1: 0x020F30DD"), std::string::npos) << r.out;
+    std::ostringstream out, err;
+    CliEnvironment env;
+    env.usbBlaster = std::make_shared<CableSearch>(UsbBlasterCandidates());
+    EXPECT_EQ(RunCli({"scan"}, out, err, env), 0) << err.str();
+    EXPECT_EQ(out.str().rfind("cable: Arrow USB Blaster (serial AR4711)\n", 0), 0u) << out.str();
     EXPECT_NE(r.out.find("the design is ready for uploads"), std::string::npos) << r.out;
     EXPECT_EQ(cable.TapNow(), TapState::RunTestIdle);
 }
