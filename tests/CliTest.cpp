@@ -295,6 +295,12 @@ TEST(CliPlay, FailuresAndExitCodes) {
     test::NsfSpec twelve;
     twelve.songs = 12;
     const std::string multi = dir.Write("multi.nsf", test::MakeNsf(twelve, 10));
+    test::NsfSpec two;
+    two.songs = 2;
+    const std::string effects = dir.Write("effects.nsfe", test::MakeNsfe({test::Chunk("INFO", test::NsfeInfo(two)),
+                                                                          test::Chunk("psfx", {0, 1}),
+                                                                          test::Chunk("DATA", test::TuneData(100)),
+                                                                          test::Chunk("NEND", {})}));
     const ValueCase values[] = {
         {{"play", apu, "--song", "2"}, 2, oneSong + "'2'\n"},
         {{"play", apu, "--song", "0"}, 2, oneSong + "'0'\n"},
@@ -304,6 +310,8 @@ TEST(CliPlay, FailuresAndExitCodes) {
         {{"play", test::DataFile("db_apu.nes"), "--song", "2"}, 2, "tunlet-cli: --song: a ROM has no songs to choose (only --song 1)\n"},
         {{"play", test::DataFile("db_apu.nes"), "--header-only"}, 2, "tunlet-cli: --header-only is for tunes; a ROM is always sent whole\n"},
         {{"play", apu, "--cable", "serial"}, 2, "tunlet-cli: unknown cable 'serial': use usb-blaster, virtual or dump:PATH\n"},
+        {{"play", effects, "--playlist"}, 2,
+         "tunlet-cli: --playlist: every track of this tune is a sound effect; play one with --song\n"},
         {{"play", damaged, "--cable", "virtual"}, 1, "tunlet-cli: " + damaged + ": EOF error\n"},
         {{"play", shortChr, "--cable", "virtual"}, 1,
          "tunlet-cli: " + shortChr + ": rom read error\nexpected 24592 bytes, the file has 24492\n"},
