@@ -187,7 +187,7 @@ TEST(ResourceScript, OriginalLayoutKeptNewControlsBelow) {
 }
 
 // A place kept from a larger screen: shrunk to the work area, never below the least
-// size, and moved inside only when it shrank.
+// size, and moved as far as it must to show whole.
 TEST(ResourceScript, KeptPlaceFitsTheScreen) {
     const res::Rect area{0, 30, 1000, 700};
     struct Case {
@@ -195,7 +195,9 @@ TEST(ResourceScript, KeptPlaceFitsTheScreen) {
     };
     const Case cases[] = {
         {{50, 60, 400, 500}, {50, 60, 400, 500}},    // fits: as it was
-        {{-20, 60, 400, 500}, {-20, 60, 400, 500}},  // partly off the side, not shrunk: as it was
+        {{-20, 60, 400, 500}, {0, 60, 400, 500}},    // partly off the side: moved in
+        {{50, -200, 400, 500}, {50, 30, 400, 500}},  // title bar above the area: moved down
+        {{800, 600, 400, 500}, {600, 230, 400, 500}},  // off the bottom right corner: moved up and in
         {{50, 100, 400, 2000}, {50, 30, 400, 700}},  // too tall: the area's height, moved up
         {{900, 60, 3000, 500}, {0, 60, 1000, 500}},  // too wide
         {{50, 60, 100, 2000}, {50, 30, 300, 700}},   // narrower than the least: widened in place
