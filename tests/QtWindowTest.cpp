@@ -317,8 +317,8 @@ TEST_F(QtWindowTest, TrackListRowsPlayTheirSong) {
     EXPECT_LE(Get<QCheckBox>(kIdAutoAdvance)->geometry().bottom(), window.height());
 }
 
-// Ctrl+O shows the file dialog, titled "Open", in the folder of the last file; the
-// file chosen loads as a drop.
+// Ctrl+O, and the Open... button, show the file dialog, titled "Open", in the folder
+// of the last file; the file chosen loads as a drop.
 TEST_F(QtWindowTest, OpenWithCtrlO) {
     DropFile(test::DataFile("clip_5b.nes"));
     QString title, folder;
@@ -337,6 +337,16 @@ TEST_F(QtWindowTest, OpenWithCtrlO) {
     QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(title, QStringLiteral("Open"));
     EXPECT_EQ(folder.toStdString() + "/", test::DataFile(""));
+    EXPECT_TRUE(Get<QPlainTextEdit>(kIdInfo)->toPlainText().startsWith(QStringLiteral("SongName : db_apu test")));
+    // The button, visible in the row below the original controls, does the same.
+    DropFile(test::DataFile("clip_5b.nes"));
+    title.clear();
+    auto* open = Get<QPushButton>(kIdOpen);
+    EXPECT_TRUE(open->isVisible());
+    EXPECT_EQ(open->text(), QStringLiteral("Open..."));
+    EXPECT_GT(open->geometry().top(), Get<QPushButton>(kIdNext)->geometry().bottom());
+    open->click();
+    EXPECT_EQ(title, QStringLiteral("Open"));
     EXPECT_TRUE(Get<QPlainTextEdit>(kIdInfo)->toPlainText().startsWith(QStringLiteral("SongName : db_apu test")));
 }
 
