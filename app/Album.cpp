@@ -10,10 +10,13 @@ void Album::Load(std::vector<PlaylistEntry> entries, bool playOrder) {
     entries_ = std::move(entries);
     playOrder_ = playOrder && !entries_.empty();
     playing_ = -1;
+    last_ = -1;
 }
 
 int Album::Current(int song) const {
-    if (Valid(playing_) && entries_[static_cast<std::size_t>(playing_)].song == song) return playing_;
+    for (const int kept : {playing_, last_}) {
+        if (Valid(kept) && entries_[static_cast<std::size_t>(kept)].song == song) return kept;
+    }
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         if (entries_[i].song == song) return static_cast<int>(i);
     }
@@ -34,6 +37,7 @@ int Album::PreviousEntry(int song) const {
 
 void Album::Start(int index, std::int64_t now) {
     playing_ = Valid(index) ? index : -1;
+    last_ = playing_;
     start_ = now;
 }
 
@@ -45,8 +49,7 @@ std::int64_t Album::Left(std::int64_t now) const {
 }
 
 int Album::AdvanceEntry() const {
-    if (!Valid(playing_)) return -1;
-    for (std::size_t i = static_cast<std::size_t>(playing_) + 1; i < entries_.size(); ++i) {
+    for (std::size_t i = static_cast<std::size_t>(playing_ + 1); i < entries_.size(); ++i) {
         if (!entries_[i].fEffect) return static_cast<int>(i);
     }
     return -1;

@@ -22,7 +22,8 @@ public:
     // The entry playing, -1 for none.
     int Playing() const { return playing_; }
 
-    // The entry that stands for the song now: the one playing when it is that song,
+    // The entry that stands for the song now: the one playing, else the one last
+    // started, when it is that song (a song the order holds twice keeps its place);
     // else the song's first entry in play order; -1 when the order leaves it out.
     int Current(int song) const;
     // With a play order: the entry after (before) the current one, wrapping; from a
@@ -37,7 +38,8 @@ public:
     // Time left on the entry playing (with its fade); 0 when none plays.
     std::int64_t Left(std::int64_t now) const;
     bool Over(std::int64_t now) const { return playing_ >= 0 && Left(now) <= 0; }
-    // The music entry Auto-advance plays after the one playing; -1 after the last.
+    // The music entry Auto-advance plays after the one playing (the first one when
+    // none plays); -1 after the last.
     int AdvanceEntry() const;
 
     // The texts the list shows: song number, title and time, '>' for the one playing.
@@ -56,6 +58,7 @@ private:
     std::vector<PlaylistEntry> entries_;
     bool playOrder_ = false;
     int playing_ = -1;
+    int last_ = -1;  // the entry last started
     std::int64_t start_ = 0;
 };
 

@@ -31,6 +31,7 @@ enum ControlId : int {
     kIdAutoAdvance = 1011,  // check box
     kIdTimeLeft = 1012,     // time left on the track playing
     kIdPrevious = 1013,     // the entry before in play order
+    kIdOpen = 1015,         // "Open...": the file dialog, as Ctrl+O
     kIdTextBox = 1020,      // the text of a fixed-width box (template 103)
     kIdChoicePrompt = 1021,  // what a choice box asks (template 104)
     kIdChoiceList = 1022,    // its entries

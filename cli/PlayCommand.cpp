@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <iomanip>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -11,6 +10,7 @@
 #include <string_view>
 #include <thread>
 
+#include "app/Album.h"
 #include "app/Boxes.h"
 #include "cable/CableChoice.h"
 #include "cable/MpsseCable.h"
@@ -27,13 +27,17 @@ namespace {
 
 constexpr double kMaxTrackSeconds = 86400;
 
-// The tracks --playlist plays: the entries in play order without sound effects (all
-// of them when every one is an effect).
+// The tracks --playlist plays: the album's stepping, as Auto-advance in the window
+// goes, from the first music entry in play order to the last; sound effects never.
 std::vector<PlaylistEntry> MusicTracks(const NsfTune& tune) {
-    const std::vector<PlaylistEntry> all = PlayEntries(tune.tracks, tune.nSongs);
+    Album album;
+    album.Load(PlayEntries(tune.tracks, tune.nSongs), true);
     std::vector<PlaylistEntry> music;
-    std::copy_if(all.begin(), all.end(), std::back_inserter(music), [](const PlaylistEntry& e) { return !e.fEffect; });
-    return music.empty() ? all : music;
+    for (int i = album.AdvanceEntry(); i >= 0; i = album.AdvanceEntry()) {
+        album.Start(i, 0);
+        music.push_back(album.Entries()[static_cast<std::size_t>(i)]);
+    }
+    return music;
 }
 
 // The dialog as the upload sees it, for a terminal.
@@ -170,7 +174,11 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         host.loaded = headerOnly ? 1 : 0;
         if (playlist) {
             tracks = MusicTracks(host.tune);
-            if (tracks.empty()) return BadValue(err, "--playlist: this tune has no tracks to play");
+            if (tracks.empty()) {
+                const bool none = PlayEntries(host.tune.tracks, host.tune.nSongs).empty();
+                return BadValue(err, none ? "--playlist: this tune has no tracks to play"
+                                          : "--playlist: every track of this tune is a sound effect; play one with --song");
+            }
         }
     }
 

@@ -26,10 +26,11 @@ const DialogTemplate kPlayerDialog{
         {1007, kClassTrackbar, "Slider1", 3, 156, 179, 24,
          kChild | kVisible | kTabStop | kTrackAutoTicks | kTrackTop, 0},
         {1008, kClassButton, "Next", 42, 182, 28, 14, kChild | kVisible | kPushButton | kTabStop, 0},
-        // Below the original layout: the song the slider points at, the track list,
-        // Auto-advance, the time left on the track playing and Previous.
-        {1009, kClassStatic, "", 3, 200, 179, 8, kChild | kVisible | kStaticLeft | kStaticNoPrefix, 0},
-        {1010, kClassListBox, "", 3, 210, 179, 62,
+        // Below the original layout: the song the slider points at and Open..., the
+        // track list, Auto-advance, the time left on the track playing and Previous.
+        {1009, kClassStatic, "", 3, 202, 136, 8, kChild | kVisible | kStaticLeft | kStaticNoPrefix, 0},
+        {1015, kClassButton, "Open...", 142, 199, 40, 14, kChild | kVisible | kPushButton | kTabStop, 0},
+        {1010, kClassListBox, "", 3, 215, 179, 57,
          kChild | kVisible | kBorder | kVScroll | kTabStop | kListNotify | kListNoIntegralHeight, 0},
         {1011, kClassButton, "Auto-advance", 3, 279, 70, 10, kChild | kVisible | kAutoCheckBox | kTabStop, 0},
         {1012, kClassStatic, "", 76, 280, 62, 8, kChild | kVisible | kStaticRight | kStaticNoPrefix, 0},
@@ -87,6 +88,7 @@ constexpr Anchor kAnchors[] = {
     {1002, 0, kSummaryBand, true, false},       {1003, 0, 0, true, false},
     {1004, kSummaryBand, 0, true, false},       {1007, kSummaryBand, 0, true, false},
     {1008, kSummaryBand, 0, false, false},      {1009, kSummaryBand, 0, true, false},
+    {1015, kSummaryBand, 0, false, true},
     {1010, kSummaryBand, kListBand, true, false},
     {1011, kSummaryBand | kListBand, 0, false, false},
     {1012, kSummaryBand | kListBand, 0, false, true},

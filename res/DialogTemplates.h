@@ -114,14 +114,14 @@ Rect PlaceControl(int id, Rect smallest, int dx, int dy, bool panel, int room = 
 // holds (room) when that is less, the summary and the list giving up at most spare.
 inline int LeastHeight(int base, int spare, int room) { return std::max(base - spare, std::min(base, room)); }
 // A window place kept from an earlier run, on a screen whose work area is area: a
-// size larger than the area shrinks to it (never below least), and a place that
-// shrank moves as far as it must to lie inside.
+// size larger than the area shrinks to it (never below least), and the place moves
+// as far as it must to lie inside (its top-left corner on it when least is larger).
 inline Rect FitPlace(Rect kept, Rect area, int leastCx, int leastCy) {
     Rect r = kept;
     r.cx = std::max(leastCx, std::min(kept.cx, area.cx));
     r.cy = std::max(leastCy, std::min(kept.cy, area.cy));
-    if (r.cx < kept.cx) r.x = std::max(area.x, std::min(kept.x, area.x + area.cx - r.cx));
-    if (r.cy < kept.cy) r.y = std::max(area.y, std::min(kept.y, area.y + area.cy - r.cy));
+    r.x = std::max(area.x, std::min(kept.x, area.x + area.cx - r.cx));
+    r.y = std::max(area.y, std::min(kept.y, area.y + area.cy - r.cy));
     return r;
 }
 // The board panel's smallest height: least, or less (down to a sliver) when a window

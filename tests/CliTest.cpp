@@ -299,6 +299,12 @@ TEST(CliPlay, FailuresAndExitCodes) {
     test::NsfSpec twelve;
     twelve.songs = 12;
     const std::string multi = dir.Write("multi.nsf", test::MakeNsf(twelve, 10));
+    test::NsfSpec two;
+    two.songs = 2;
+    const std::string effects = dir.Write("effects.nsfe", test::MakeNsfe({test::Chunk("INFO", test::NsfeInfo(two)),
+                                                                          test::Chunk("psfx", {0, 1}),
+                                                                          test::Chunk("DATA", test::TuneData(100)),
+                                                                          test::Chunk("NEND", {})}));
     const ValueCase values[] = {
         {{"play", apu, "--song", "2"}, 2, oneSong + "'2'\n"},
         {{"play", apu, "--song", "0"}, 2, oneSong + "'0'\n"},
@@ -311,6 +317,8 @@ TEST(CliPlay, FailuresAndExitCodes) {
         {{"play", apu, "--cable", "virtual:ep4ce22,xc7"}, 2,
          "tunlet-cli: unknown cable 'virtual:ep4ce22,xc7': 'xc7' is no device of a virtual chain: use ep4ce22, "
          "5cseba6, nohub, epm570, dap, 0xIDCODE:IR (an odd IDCODE, IR 2 to 32 bits) or none:IR\n"},
+        {{"play", effects, "--playlist"}, 2,
+         "tunlet-cli: --playlist: every track of this tune is a sound effect; play one with --song\n"},
         {{"play", damaged, "--cable", "virtual"}, 1, "tunlet-cli: " + damaged + ": EOF error\n"},
         {{"play", shortChr, "--cable", "virtual"}, 1,
          "tunlet-cli: " + shortChr + ": rom read error\nexpected 24592 bytes, the file has 24492\n"},

@@ -936,6 +936,28 @@ TEST_F(AutoAdvanceTest, NavigationFollowsThePlayOrder) {
     }
 }
 
+// A song the order holds twice keeps the entry last started, playing or not: with
+// the order 3, 1, 3, 2 and entry 2 (song 3) ended, Next goes to entry 3, Previous to 1.
+TEST(AlbumTest, ARepeatedSongKeepsItsEntry) {
+    Album album;
+    std::vector<PlaylistEntry> entries;
+    for (const int song : {3, 1, 3, 2}) entries.push_back(PlaylistEntry{song, "", 1000, -1, song == 1});
+    album.Load(entries, true);
+    EXPECT_EQ(album.AdvanceEntry(), 0);  // nothing playing: the first music entry
+    album.Start(2, 0);
+    EXPECT_EQ(album.AdvanceEntry(), 3);
+    for (const bool ended : {false, true}) {
+        SCOPED_TRACE(ended);
+        if (ended) album.End();
+        EXPECT_EQ(album.Current(3), 2);
+        EXPECT_EQ(album.NextEntry(3), 3);
+        EXPECT_EQ(album.PreviousEntry(3), 1);
+        EXPECT_EQ(album.Current(2), 3);  // another song: its first entry
+    }
+    album.Load(entries, true);
+    EXPECT_EQ(album.Current(3), 0);  // a new file forgets it
+}
+
 // Auto-advance off: when the track's time is over, its mark and time left go.
 TEST_F(AutoAdvanceTest, MarkGoesWhenTheTimeIsOverWithoutAutoAdvance) {
     win.checked.clear();

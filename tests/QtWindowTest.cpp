@@ -9,6 +9,9 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QDropEvent>
@@ -57,7 +60,7 @@ public:
         QWidget* owner;
         QRect geometry;
         bool picture;
-        bool fixedWidth;  // a text box in a fixed-width font, read-only
+        bool fixedWidth;  // a text box in the system's fixed-width font, read-only
     };
     BoxDismisser() {
         QObject::connect(&timer_, &QTimer::timeout, [this] {
@@ -70,7 +73,13 @@ public:
                     picture |= !shown.isNull() && label->width() >= shown.width() && label->height() >= shown.height();
                 }
                 const auto* edit = modal->findChild<QPlainTextEdit*>();
-                const bool fixed = edit != nullptr && QFontInfo(edit->font()).fixedPitch() && edit->isReadOnly();
+                // What the user sees, not what the font claims: some monospace fonts
+                // (Noto Sans Mono) are not marked fixed-pitch.
+                const QFont fixedFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+                const QFontMetrics metrics(edit != nullptr ? edit->font() : QFont());
+                const bool fixed = edit != nullptr && edit->isReadOnly() &&
+                                   QFontInfo(edit->font()).family() == QFontInfo(fixedFont).family() &&
+                                   metrics.horizontalAdvance(QLatin1Char('W')) == metrics.horizontalAdvance(QLatin1Char('i'));
                 seen_.push_back({modal->parentWidget(), modal->frameGeometry(), picture, fixed});
                 if (auto* box = qobject_cast<QMessageBox*>(modal)) texts_.push_back(box->text());
                 if (edit != nullptr) texts_.push_back(edit->toPlainText());
@@ -311,8 +320,8 @@ TEST_F(QtWindowTest, TrackListRowsPlayTheirSong) {
     EXPECT_LE(Get<QCheckBox>(kIdAutoAdvance)->geometry().bottom(), window.height());
 }
 
-// Ctrl+O shows the file dialog, titled "Open", in the folder of the last file; the
-// file chosen loads as a drop.
+// Ctrl+O, and the Open... button, show the file dialog, titled "Open", in the folder
+// of the last file; the file chosen loads as a drop.
 TEST_F(QtWindowTest, OpenWithCtrlO) {
     DropFile(test::DataFile("clip_5b.nes"));
     QString title, folder;
@@ -331,6 +340,16 @@ TEST_F(QtWindowTest, OpenWithCtrlO) {
     QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(title, QStringLiteral("Open"));
     EXPECT_EQ(folder.toStdString() + "/", test::DataFile(""));
+    EXPECT_TRUE(Get<QPlainTextEdit>(kIdInfo)->toPlainText().startsWith(QStringLiteral("SongName : db_apu test")));
+    // The button, visible in the row below the original controls, does the same.
+    DropFile(test::DataFile("clip_5b.nes"));
+    title.clear();
+    auto* open = Get<QPushButton>(kIdOpen);
+    EXPECT_TRUE(open->isVisible());
+    EXPECT_EQ(open->text(), QStringLiteral("Open..."));
+    EXPECT_GT(open->geometry().top(), Get<QPushButton>(kIdNext)->geometry().bottom());
+    open->click();
+    EXPECT_EQ(title, QStringLiteral("Open"));
     EXPECT_TRUE(Get<QPlainTextEdit>(kIdInfo)->toPlainText().startsWith(QStringLiteral("SongName : db_apu test")));
 }
 

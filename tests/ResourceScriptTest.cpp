@@ -158,8 +158,9 @@ TEST(ResourceScript, OriginalLayoutKeptNewControlsBelow) {
         {1008, "Next", "button", 42, 182, 28, 14},
     };
     const Control kAdded[] = {
-        {1009, "", "static", 3, 200, 179, 8},
-        {1010, "", "listbox", 3, 210, 179, 62},
+        {1009, "", "static", 3, 202, 136, 8},
+        {1015, "Open...", "button", 142, 199, 40, 14},
+        {1010, "", "listbox", 3, 215, 179, 57},
         {1011, "Auto-advance", "button", 3, 279, 70, 10},
         {1012, "", "static", 76, 280, 62, 8},
         {1013, "Previous", "button", 142, 276, 40, 14},
@@ -187,7 +188,7 @@ TEST(ResourceScript, OriginalLayoutKeptNewControlsBelow) {
 }
 
 // A place kept from a larger screen: shrunk to the work area, never below the least
-// size, and moved inside only when it shrank.
+// size, and moved as far as it must to show whole.
 TEST(ResourceScript, KeptPlaceFitsTheScreen) {
     const res::Rect area{0, 30, 1000, 700};
     struct Case {
@@ -195,7 +196,9 @@ TEST(ResourceScript, KeptPlaceFitsTheScreen) {
     };
     const Case cases[] = {
         {{50, 60, 400, 500}, {50, 60, 400, 500}},    // fits: as it was
-        {{-20, 60, 400, 500}, {-20, 60, 400, 500}},  // partly off the side, not shrunk: as it was
+        {{-20, 60, 400, 500}, {0, 60, 400, 500}},    // partly off the side: moved in
+        {{50, -200, 400, 500}, {50, 30, 400, 500}},  // title bar above the area: moved down
+        {{800, 600, 400, 500}, {600, 230, 400, 500}},  // off the bottom right corner: moved up and in
         {{50, 100, 400, 2000}, {50, 30, 400, 700}},  // too tall: the area's height, moved up
         {{900, 60, 3000, 500}, {0, 60, 1000, 500}},  // too wide
         {{50, 60, 100, 2000}, {50, 30, 300, 700}},   // narrower than the least: widened in place
@@ -218,7 +221,7 @@ TEST(ResourceScript, ControlsFollowTheWindowsSize) {
     const Case cases[] = {
         {1002, false, {10, 20, 130, 90}},  {1010, false, {10, 70, 130, 90}}, {1011, false, {10, 120, 30, 40}},
         {2, false, {110, 70, 30, 40}},     {1013, false, {110, 120, 30, 40}}, {1003, false, {10, 20, 130, 40}},
-        {1000, false, {10, 70, 30, 40}},   {-1, false, {10, 20, 30, 40}},
+        {1000, false, {10, 70, 30, 40}},   {-1, false, {10, 20, 30, 40}},    {1015, false, {110, 70, 30, 40}},
         {1002, true, {10, 20, 130, 65}},   {1010, true, {10, 45, 130, 65}},
         {res::kIdBoardPanel, true, {10, 70, 130, 90}},
     };

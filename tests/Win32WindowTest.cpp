@@ -403,6 +403,13 @@ TEST_F(Win32WindowTest, NewControlsBelowTheOriginalLayout) {
     ::GetClientRect(window.Handle(), &client);
     ::MapWindowPoints(window.Handle(), nullptr, reinterpret_cast<POINT*>(&client), 2);
     EXPECT_LE(box.bottom, client.bottom);
+    // Open... in the row below the original controls.
+    RECT open{};
+    ::GetWindowRect(Item(kIdOpen), &open);
+    EXPECT_GT(open.top, next.bottom);
+    EXPECT_LT(open.bottom, list.top);
+    EXPECT_EQ(Text(kIdOpen), L"Open...");
+    EXPECT_TRUE(::IsWindowVisible(Item(kIdOpen)));
 }
 
 TEST_F(Win32WindowTest, StopThenWriteErrorBoxFromTheWorker) {

@@ -41,6 +41,7 @@ QtPlayerWindow::QtPlayerWindow(CPlayerDlg& dlg, QWidget* parent)
     connect(static_cast<QPushButton*>(Control(kIdSend)), &QPushButton::clicked, this, [this] { dlg_.OnSend(); });
     connect(static_cast<QPushButton*>(Control(kIdNext)), &QPushButton::clicked, this, [this] { dlg_.OnNext(); });
     connect(static_cast<QPushButton*>(Control(kIdPrevious)), &QPushButton::clicked, this, [this] { dlg_.OnPrevious(); });
+    connect(static_cast<QPushButton*>(Control(kIdOpen)), &QPushButton::clicked, this, [this] { dlg_.OnOpen(); });
     // Resizable and maximisable, never below the template's size unless the screen
     // is smaller: then the summary and the track list give up some height.
     setMinimumSize(size());

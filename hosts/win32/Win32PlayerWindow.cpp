@@ -154,6 +154,9 @@ INT_PTR Win32PlayerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
                 case kIdPrevious:
                     dlg_.OnPrevious();
                     return TRUE;
+                case kIdOpen:
+                    dlg_.OnOpen();
+                    return TRUE;
                 case kIdAutoAdvance:
                     dlg_.OnAutoAdvance();
                     return TRUE;

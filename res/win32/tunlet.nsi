@@ -6,7 +6,11 @@
 ; /S installs and uninstalls silently; /AddToPath picks the PATH component for a
 ; silent install; /D=FOLDER (last on the command line) picks the folder.
 ; Neither changes anything while Tunlet runs: interactively they ask for it to be
-; closed; silently they close its windows and, if it still runs, exit with 2.
+; closed; silently they close its windows and, if it still runs, exit with 2. Nor
+; when the user's PATH is too long to change (NSIS strings end at 1,024 characters)
+; and the run would have to change it: a box says so, or a silent run exits with 2,
+; the PATH and the record of its entry kept. A folder with ';' in it is refused (it
+; would be two PATH entries).
 ; scripts/build-windows runs it:
 ;   makensis -DVERSION=1.0.0.1 -DSTAGE=folder-with-the-files -DOUTFILE=setup.exe \
 ;     -DRUNNING_MUTEX=name tunlet.nsi
@@ -50,6 +54,7 @@ VIAddVersionKey "LegalCopyright" "2026 The Tunlet developers"
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_LICENSE "${STAGE}/LICENSE.txt"
 !insertmacro MUI_PAGE_DIRECTORY
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE ComponentsLeave
 !insertmacro MUI_PAGE_COMPONENTS
 !define MUI_PAGE_CUSTOMFUNCTION_PRE AskToCloseTunlet
 !insertmacro MUI_PAGE_INSTFILES
@@ -245,6 +250,8 @@ FunctionEnd
 Var path       ; the user's PATH
 Var pathType   ; 1 REG_SZ, 2 REG_EXPAND_SZ, 0 none
 Var pathOk     ; 1 when $path holds all of it
+Var pathPlan   ; 1 when the PATH change this run makes can be made
+!define PATH_TOO_LONG "Your PATH (HKEY_CURRENT_USER\Environment) is too long for Tunlet's setup program to change safely: it can hold 999 characters at most."
 
 !macro PathFunctions UN
 Function ${UN}ReadUserPath
@@ -351,6 +358,26 @@ FunctionEnd
 !insertmacro RemoveFromPathFunction ""
 !insertmacro RemoveFromPathFunction "un."
 
+; $0: 1 when the folder FOLDER has a ';' in it.
+!macro HasSemicolon FOLDER
+  StrCpy $0 0
+  StrCpy $1 0
+  ${Do}
+    StrCpy $2 "${FOLDER}" 1 $1
+    ${IfThen} $2 == "" ${|} ${ExitDo} ${|}
+    ${If} $2 == ";"
+      StrCpy $0 1
+      ${ExitDo}
+    ${EndIf}
+    IntOp $1 $1 + 1
+  ${Loop}
+!macroend
+
+Function .onVerifyInstDir
+  !insertmacro HasSemicolon "$INSTDIR"
+  ${IfThen} $0 == 1 ${|} Abort ${|}
+FunctionEnd
+
 ; Adds the install folder; an entry an earlier install into another folder added goes.
 Function AddToPath
   ReadRegStr $8 HKCU "${UNINSTALL_KEY}" "PathEntry"
@@ -425,6 +452,45 @@ Section "-"
   ${EndIf}
 SectionEnd
 
+; Before anything changes: whether the PATH edit this install makes (adding the
+; folder, moving or dropping the entry an earlier install added) can be made.
+Function CheckPathPlan
+  StrCpy $pathPlan 1
+  ReadRegStr $8 HKCU "${UNINSTALL_KEY}" "PathEntry"
+  ${IfNot} ${SectionIsSelected} ${SecPath}
+  ${AndIf} $8 == ""
+    Return
+  ${EndIf}
+  Call ReadUserPath
+  ${If} $pathOk != 1
+    StrCpy $pathPlan 0
+    Return
+  ${EndIf}
+  ${IfNotThen} ${SectionIsSelected} ${SecPath} ${|} Return ${|}
+  ${If} $8 != ""
+  ${AndIf} $8 != "$INSTDIR"
+    !insertmacro DropPathEntry "$8"
+  ${EndIf}
+  !insertmacro FindPathEntry == "$INSTDIR"
+  ${IfThen} $4 >= 0 ${|} Return ${|}
+  StrLen $0 $path
+  StrLen $1 $INSTDIR
+  IntOp $0 $0 + $1
+  ${IfThen} $0 >= 999 ${|} StrCpy $pathPlan 0 ${|}
+FunctionEnd
+
+Function ComponentsLeave
+  Call CheckPathPlan
+  ${If} $pathPlan != 1
+    ${If} $8 == ""
+      MessageBox MB_OK|MB_ICONSTOP "${PATH_TOO_LONG}$\r$\nShorten it, or untick $\"Add tunlet-cli to PATH$\", and press Next again."
+    ${Else}
+      MessageBox MB_OK|MB_ICONSTOP "${PATH_TOO_LONG}$\r$\nAn earlier install added $8 to it: shorten it and press Next again."
+    ${EndIf}
+    Abort
+  ${EndIf}
+FunctionEnd
+
 Function .onInit
   SetShellVarContext current
   ; The PATH entry stays chosen on a new install over one that made it.
@@ -436,12 +502,34 @@ Function .onInit
     SectionSetFlags ${SecPath} ${SF_SELECTED}
   ${EndIf}
   ${If} ${Silent}
+    ; The folder of /D= is not checked by the folder page.
+    !insertmacro HasSemicolon "$INSTDIR"
+    ${If} $0 == 1
+      SetErrorLevel ${EXIT_IN_USE}
+      Quit
+    ${EndIf}
+    Call CheckPathPlan
+    ${If} $pathPlan != 1
+      SetErrorLevel ${EXIT_IN_USE}
+      Quit
+    ${EndIf}
     Call CloseTunletOrQuit
   ${EndIf}
 FunctionEnd
 
 Function un.onInit
   SetShellVarContext current
+  ; The entry an install added must go with the rest: a PATH too long to change ends
+  ; the uninstall before anything went.
+  ReadRegStr $8 HKCU "${UNINSTALL_KEY}" "PathEntry"
+  ${If} $8 != ""
+    Call un.ReadUserPath
+    ${If} $pathOk != 1
+      SetErrorLevel ${EXIT_IN_USE}
+      MessageBox MB_OK|MB_ICONSTOP "${PATH_TOO_LONG}$\r$\nShorten it and uninstall again: nothing was removed." /SD IDOK
+      Quit
+    ${EndIf}
+  ${EndIf}
   ${If} ${Silent}
     Call un.CloseTunletOrQuit
   ${EndIf}
