@@ -18,7 +18,7 @@ struct AppOptions {
     std::shared_ptr<VirtualBoard> board;  // the board in memory of --cable virtual
     bool boardCheck = true;               // off with --no-board-check
     bool packed = false;                  // --packed: data as shift commands of up to 63 bytes
-    unsigned tckKhz = 6000;               // --tck: the FT2232H cables' TCK
+    unsigned tckKhz = 0;                  // --tck: the FT2232H cables' TCK (0: the window's setting)
 };
 
 // Reads the window's command line (after the window system took its own options).

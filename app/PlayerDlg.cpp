@@ -8,6 +8,7 @@
 #include "app/LoadFile.h"
 #include "app/MakeCrLf.h"
 #include "app/SummaryTabs.h"
+#include "cable/MpsseCable.h"
 #include "link/BoardLink.h"
 #include "link/ChainScan.h"
 #include "media/StdioFile.h"
@@ -53,6 +54,9 @@ bool CPlayerDlg::OnInitDialog() {
     if (!boardCheckForced_) boardCheck_ = Window().ReadSetting(kBoardCheckSetting) != "0";
     Window().CheckSystemMenu(kBoardCheckCommand, boardCheck_);
     Window().AppendSystemMenu(kFirmwareCommand, "USB-Blaster II firmware...");
+    Window().AppendSystemMenu(kTckCommand, "Cable TCK...");
+    unsigned tckKhz = 0;
+    if (ParseTckMhz(Window().ReadSetting(kTckSetting), tckKhz)) SetWindowTckKhz(tckKhz);
     // The title names the cable each time one opens, and says what a cable's start
     // is doing while the user waits.
     SetCableFirmware(Window().ReadSetting(kFirmwareSetting));

@@ -49,6 +49,7 @@ public:
     static constexpr int kBoardCheckCommand = 0x0050;
     static constexpr int kChooseFpgaCommand = 0x0060;
     static constexpr int kFirmwareCommand = 0x0070;  // "USB-Blaster II firmware..."
+    static constexpr int kTckCommand = 0x0080;       // "Cable TCK..."
     // The names of the settings kept between runs.
     static constexpr char kFolderSetting[] = "LastFolder";
     static constexpr char kAutoAdvanceSetting[] = "AutoAdvance";
@@ -57,6 +58,7 @@ public:
     // its number as Board details lists it ("" or unset: the check chooses).
     static constexpr char kFpgaSettingPrefix[] = "Fpga-";
     static constexpr char kFirmwareSetting[] = "Blaster2Firmware";  // the file the menu entry chose
+    static constexpr char kTckSetting[] = "TckMhz";  // the FT2232H cables' TCK the menu chose, in MHz
     // The track clock: time left and Auto-advance, while a track plays.
     static constexpr int kTrackTimer = 2;
     static constexpr int kTrackPeriodMs = 250;
@@ -171,6 +173,8 @@ private:
     // "USB-Blaster II firmware...": the file the cable layer loads into a cable without
     // firmware, checked and kept (on Windows: that the cable is not supported there).
     void ChooseBlasterFirmware();
+    // "Cable TCK...": the Arrow USB Blaster's and USB-Blaster III's TCK, kept.
+    void ChooseTck();
     void SendWhole();
     // The folder of the last file loaded, kept for Open.
     void RememberFolder(const std::string& path);

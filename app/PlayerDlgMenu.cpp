@@ -6,6 +6,7 @@
 #include "app/BoardScan.h"
 #include "app/PlayerDlg.h"
 #include "cable/BlasterFirmware.h"
+#include "cable/MpsseCable.h"
 #include "link/BoardLink.h"
 
 namespace tunlet {
@@ -131,6 +132,33 @@ void CPlayerDlg::ShowBoardDetails() {
     Window().ShowText("Board details", text);
 }
 
+namespace {
+// The TCKs offered, in MHz: the pace the board's design was built for up to the chip's limit.
+constexpr unsigned kTckChoicesMhz[] = {6, 10, 15, 20, 30};
+}  // namespace
+
+void CPlayerDlg::ChooseTck() {
+    std::vector<std::string> entries;
+    int current = 0;
+    const unsigned now = OpenTckKhz(0);
+    for (unsigned mhz : kTckChoicesMhz) {
+        if (mhz * 1000 == now) current = static_cast<int>(entries.size());
+        entries.push_back(std::to_string(mhz) + " MHz" +
+                          (mhz == 6 ? " (the USB-Blaster's pace, which the board's design was built for)"
+                                    : mhz == 30 ? " (the chip's limit)" : ""));
+    }
+    int picked = -1;
+    {
+        const BoxScope up(boxes_);
+        picked = Window().ChooseEntry("Cable TCK", "The TCK of the Arrow USB Blaster and the USB-Blaster III:", entries,
+                                      current);
+    }
+    if (picked < 0 || static_cast<std::size_t>(picked) >= entries.size()) return;
+    const unsigned mhz = kTckChoicesMhz[picked];
+    SetWindowTckKhz(mhz * 1000);
+    Window().WriteSetting(kTckSetting, std::to_string(mhz));
+}
+
 void CPlayerDlg::ChooseBlasterFirmware() {
 #ifdef _WIN32
     Box(PlainBox("The USB-Blaster II is not supported on Windows yet: Tunlet drives the USB-Blaster here."));
@@ -193,6 +221,9 @@ bool CPlayerDlg::OnSysCommand(unsigned id) {
             return true;
         case kChooseFpgaCommand:
             ChooseFpga();
+            return true;
+        case kTckCommand:
+            ChooseTck();
             return true;
         case kFirmwareCommand:
             ChooseBlasterFirmware();

@@ -109,14 +109,14 @@ CableOpenResult Ftd2xxMpsseCable::Open(const char*) {
         result.reason = "the " + name + " cannot be set up (FT_SetTimeouts, FT_SetBitMode or FT_SetLatencyTimer failed)";
         return result;
     }
-    if (const std::string why = StartMpsse(*port, model_.pins, tckKhz_); !why.empty()) {
+    if (const std::string why = StartMpsse(*port, model_.pins, OpenTckKhz(tckKhz_)); !why.empty()) {
         result.status = FT_DEVICE_NOT_OPENED;
         result.reason = "the " + name + " cannot be set up: " + why;
         return result;
     }
     result.status = FT_OK;
     result.name = MpsseCableName(model_, serial_.empty() ? ChannelSerial(*lib, handle) : serial_);
-    result.device = std::make_unique<MpsseDevice>(std::move(port), model_.pins, tckKhz_);
+    result.device = std::make_unique<MpsseDevice>(std::move(port), model_.pins, OpenTckKhz(tckKhz_));
     return result;
 }
 

@@ -1,6 +1,7 @@
 #include "cable/MpsseCable.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 
@@ -17,6 +18,14 @@ const MpsseCableModel kArrowUsbBlaster{
 const MpsseCableModel kUsbBlasterIii{
     "usb-blaster-iii", "USB-Blaster III", 0x09FB, 0x6022, nullptr, "USB-Blaster III A",
     MpssePins{mpsse::kPinTms, mpsse::kPinTck | mpsse::kPinTdi | mpsse::kPinTms | kEnablesLow, true, 0x58, 0xB0}};
+
+namespace {
+std::atomic<unsigned> g_settingTckKhz{mpsse::kDefaultTckKhz};
+}  // namespace
+
+void SetWindowTckKhz(unsigned khz) { g_settingTckKhz = khz != 0 ? khz : mpsse::kDefaultTckKhz; }
+
+unsigned OpenTckKhz(unsigned asked) { return asked != 0 ? asked : g_settingTckKhz.load(); }
 
 bool ParseTckMhz(const std::string& value, unsigned& khz) {
     char* end = nullptr;

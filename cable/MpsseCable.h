@@ -37,6 +37,11 @@ extern const MpsseCableModel kArrowUsbBlaster;
 // ACBUS5/7 low).
 extern const MpsseCableModel kUsbBlasterIii;
 
+// A back end made with tckKhz 0 takes, at each open, the TCK the window's setting
+// chose (SetWindowTckKhz; 6 MHz until it is set): OpenTckKhz; any other value is its own.
+void SetWindowTckKhz(unsigned khz);
+unsigned OpenTckKhz(unsigned asked);
+
 // The value of --tck: MHz, above 0 and at most 30 (the FT2232H's limit), as kHz.
 bool ParseTckMhz(const std::string& value, unsigned& khz);
 inline constexpr char kTckProblem[] = "--tck needs a TCK in MHz, above 0 and at most 30";

@@ -150,14 +150,14 @@ CableOpenResult MpsseFtdiCable::OpenWith(const std::string& wanted) {
         result.reason = "the " + std::string(model_.name) + " cannot be set up (libftdi: " + api_.errorString(raw) + ")";
         return result;  // the port closes the device
     }
-    if (const std::string problem = StartMpsse(*port, model_.pins, tckKhz_); !problem.empty()) {
+    if (const std::string problem = StartMpsse(*port, model_.pins, OpenTckKhz(tckKhz_)); !problem.empty()) {
         result.status = FT_DEVICE_NOT_OPENED;
         result.reason = "the " + std::string(model_.name) + " cannot be set up: " + problem;
         return result;
     }
     result.status = FT_OK;
     result.name = MpsseCableName(model_, serial);
-    result.device = std::make_unique<MpsseDevice>(std::move(port), model_.pins, tckKhz_);
+    result.device = std::make_unique<MpsseDevice>(std::move(port), model_.pins, OpenTckKhz(tckKhz_));
     return result;
 }
 

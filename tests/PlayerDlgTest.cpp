@@ -5,6 +5,7 @@
 #include "app/Boxes.h"
 #include "app/PlayerDlg.h"
 #include "app/SummaryTabs.h"
+#include "cable/MpsseCable.h"
 #include "link/ChainScan.h"
 #include "tests/FakeWindow.h"
 #include "tests/LinkTestSupport.h"
@@ -88,6 +89,7 @@ TEST_F(PlayerDlgTest, StartUpWithBoard) {
                                                   {0x50, "Check the board before sending"},
                                                   {0x60, "Choose the FPGA..."},
                                                   {0x70, "USB-Blaster II firmware..."},
+                                                  {0x80, "Cable TCK..."},
                                                   {0, ""},
                                                   {16, "Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."}}));
     EXPECT_EQ(win.menuTicks, std::set<int>{0x50});
@@ -684,7 +686,7 @@ TEST_F(PlayerDlgTest, SystemCommandsAndPainting) {
         unsigned id;
         bool about;
     };
-    const Case cases[] = {{16, true}, {31, true}, {0x10 | 0x10000, true}, {15, false}, {0x80, false}, {0xF060, false}};
+    const Case cases[] = {{16, true}, {31, true}, {0x10 | 0x10000, true}, {15, false}, {0x90, false}, {0xF060, false}};
     for (const auto& c : cases) {
         const int before = win.modalRuns;
         EXPECT_EQ(dlg.OnSysCommand(c.id), c.about) << c.id;
@@ -1134,6 +1136,30 @@ TEST_F(PlayerDlgTest, ChooseTheFpga) {
     const auto r = board->Snapshot();
     EXPECT_EQ(r.devices[1].user0Bits, (2 + 128 + 8 * 4096 + 4u) * 8 + 1);  // the tune, and the last walk's bit
     EXPECT_EQ(r.devices[0].instructions.back(), 0x3FF);
+}
+
+// "Cable TCK...": the FT2232H cables open at the TCK chosen, kept for the next start.
+TEST_F(PlayerDlgTest, TckMenuEntry) {
+    Start();
+    win.entryToChoose = 4;
+    dlg.OnSysCommand(CPlayerDlg::kTckCommand);
+    ASSERT_EQ(win.choices.size(), 1u);
+    EXPECT_EQ(win.choices[0].size(), 5u);
+    EXPECT_EQ(win.choices[0][4], "30 MHz (the chip's limit)");
+    EXPECT_EQ(win.settings[CPlayerDlg::kTckSetting], "30");
+    EXPECT_EQ(OpenTckKhz(0), 30000u);
+    EXPECT_EQ(OpenTckKhz(12000), 12000u);  // --tck wins
+    SetWindowTckKhz(0);
+    CPlayerDlg again;
+    FakeWindow other;
+    other.settings = win.settings;
+    again.Attach(other);
+    again.OnCreate();
+    again.OnInitDialog();
+    EXPECT_EQ(OpenTckKhz(0), 30000u);
+    again.OnDestroy();
+    SetWindowTckKhz(0);
+    EXPECT_EQ(OpenTckKhz(0), 6000u);
 }
 
 // "USB-Blaster II firmware...": a sound file is kept and given to the cable layer,

@@ -161,12 +161,12 @@ TEST_F(QtWindowTest, TemplateControlsAndStartUpState) {
     ASSERT_NE(Get<QProgressBar>(kIdProgress), nullptr);
     EXPECT_EQ(Get<QProgressBar>(kIdProgress)->maximum(), 100);
     EXPECT_TRUE(window.acceptDrops());
-    ASSERT_EQ(window.MenuEntries().size(), 9u);
+    ASSERT_EQ(window.MenuEntries().size(), 10u);
     EXPECT_EQ(window.MenuEntries()[1].second, QStringLiteral("Open...\tCtrl+O"));
     EXPECT_EQ(window.MenuEntries()[5].second, QStringLiteral("Choose the FPGA..."));
     EXPECT_EQ(window.MenuEntries()[6].second, QStringLiteral("USB-Blaster II firmware..."));
-    EXPECT_EQ(window.MenuEntries()[8].first, 16);
-    EXPECT_EQ(window.MenuEntries()[8].second, QString::fromUtf8("Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
+    EXPECT_EQ(window.MenuEntries()[9].first, 16);
+    EXPECT_EQ(window.MenuEntries()[9].second, QString::fromUtf8("Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
     // Layout follows the template: summary above slider above the bottom row.
     EXPECT_LT(Get<QLineEdit>(kIdPath)->geometry().bottom(), Get<QPlainTextEdit>(kIdInfo)->geometry().top());
     EXPECT_LE(Get<QPlainTextEdit>(kIdInfo)->geometry().bottom(), Get<QSlider>(kIdSongSlider)->geometry().top());
@@ -648,7 +648,7 @@ TEST(QtAppStart, CommandLine) {
         const char* file;
         const char* cable;
         bool packed = false;
-        unsigned tckKhz = 6000;
+        unsigned tckKhz = 0;  // the menu's setting
     };
     const Case cases[] = {
         {{"tunlet"}, true, 0, "", "", "usb-blaster"},

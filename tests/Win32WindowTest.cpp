@@ -207,8 +207,8 @@ TEST_F(Win32WindowTest, DialogFromTheResourceScript) {
     EXPECT_EQ(std::wstring(entry), Widen("Tunlet のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
     // Open and the board's entries before it, the board check ticked.
     std::vector<UINT> ids;
-    for (int i = count - 9; i < count; ++i) ids.push_back(::GetMenuItemID(menu, i));
-    EXPECT_EQ(ids, (std::vector<UINT>{0, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0, 16}));
+    for (int i = count - 10; i < count; ++i) ids.push_back(::GetMenuItemID(menu, i));
+    EXPECT_EQ(ids, (std::vector<UINT>{0, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80, 0, 16}));
     EXPECT_EQ(::GetMenuState(menu, 0x50, MF_BYCOMMAND) & MF_CHECKED, static_cast<UINT>(MF_CHECKED));
     // Resizable and maximisable.
     EXPECT_TRUE(::GetWindowLongW(window.Handle(), GWL_STYLE) & WS_THICKFRAME);
