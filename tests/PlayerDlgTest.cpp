@@ -613,12 +613,14 @@ TEST_F(PlayerDlgTest, TuneFileGoneBeforePlay) {
     const std::string path = Tune(1, 1);
     Drop(path);
     std::remove(path.c_str());
+    board->Reset();
     dlg.OnSend();
     Finish();
     ExpectIdle();
     const auto boxes = win.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "file dont open");
+    EXPECT_EQ(board->Snapshot().opens, 0);  // the cable was left alone
 }
 
 TEST_F(PlayerDlgTest, CloseDuringTransferWithMessagePending) {
