@@ -106,7 +106,8 @@ void CPlayerDlg::ShowMessage(const char* text) {
 }
 
 void CPlayerDlg::Box(const BoxText& box) {
-    const BoxScope up(boxes_);
+    if (ending_.load()) return;  // nobody is there to read it
+    const BoxScope up(*this);
     Window().MessageBox(box.text, box.caption, box.icon);
 }
 

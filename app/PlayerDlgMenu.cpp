@@ -32,11 +32,11 @@ void CPlayerDlg::RememberFolder(const std::string& path) {
 
 void CPlayerDlg::OnOpen() {
     // Refused while a transfer runs or winds down, as a drop is.
-    if (fBusy.load() != 0 || WorkerRunning()) return;
+    if (fBusy.load() != 0 || WorkerRunning() || ending_.load()) return;
     std::string path;
     bool chosen = false;
     {
-        const BoxScope up(boxes_);
+        const BoxScope up(*this);
         chosen = Window().ChooseFile(Window().ReadSetting(kFolderSetting), path);
     }
     if (chosen && !path.empty()) OnDropFiles({path});
@@ -77,8 +77,14 @@ void CPlayerDlg::ShowBoardDetails() {
     }
     // What it found, and why uploads cannot go when they cannot, as scan prints it.
     if (scan.result == BoardCheck::Result::Refused) text += scan.text + "\n";
-    const BoxScope up(boxes_);
+    if (ending_.load()) return;
+    const BoxScope up(*this);
     Window().ShowText("Board details", text);
+}
+
+void CPlayerDlg::OnEndSession() {
+    ending_ = true;
+    if (fBusy.load() != 0) OnSend();  // Stop
 }
 
 void CPlayerDlg::OnDestroy() {
@@ -99,7 +105,8 @@ void CPlayerDlg::OnDestroy() {
 bool CPlayerDlg::OnSysCommand(unsigned id) {
     switch (id & 0xFFF0) {
         case kAboutCommand: {
-            const BoxScope up(boxes_);
+            if (ending_.load()) return true;
+            const BoxScope up(*this);
             CAboutDlg about(Window());
             about.DoModal();
             return true;

@@ -28,7 +28,9 @@
 #include <QSlider>
 #include <QTimer>
 #include <QUrl>
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <sstream>
 
@@ -517,6 +519,70 @@ TEST(QtAppStart, FileArgumentLoadsAndPlaysIntoTheVirtualBoard) {
         dlg.OnDestroy();
     }
     SetCableBackend(nullptr);
+}
+
+// A tune whose file has gone since it was loaded: Play shows which file and why,
+// and the dump cable gets nothing at all.
+TEST(QtAppStart, PlayOfATuneGoneLeavesTheCableAlone) {
+    test::TempDir dir;
+    AppOptions options;
+    options.file = dir.Write("gone.nsf", test::ReadAll(test::DataFile("db_apu.nsf")));
+    const std::string dump = dir.path() + "/d.bin";
+    options.cable = "dump:" + dump;
+    SetCableBackend(ChooseCable(options.cable).backend);
+    {
+        CPlayerDlg dlg;
+        QtPlayerWindow window(dlg);
+        ASSERT_TRUE(StartQtPlayer(dlg, window, options));
+        std::remove(options.file.c_str());
+        BoxDismisser dismiss;
+        qobject_cast<QPushButton*>(window.Control(kIdSend))->click();
+        window.PumpUntil([&] { return dlg.IsIdle() && !dismiss.texts().empty(); });
+        EXPECT_TRUE(dismiss.texts()[0].startsWith(
+            QString::fromStdString("file dont open\nTunlet cannot open " + options.file + ": ")));
+        dlg.OnDestroy();
+    }
+    SetCableBackend(nullptr);
+    EXPECT_FALSE(std::filesystem::exists(dump));
+}
+
+// SIGTERM or SIGHUP during a transfer (kill, a logout): the transfer stops as Stop
+// stops it, the block under way and the closing walk go out, the window ends, and the
+// program's code is 128 plus the signal.
+TEST(QtAppStart, EndSignalStopsTheTransferThenEndsTheWindow) {
+    for (const int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        const auto board = VirtualBoard::Create();
+        SetCableBackend(board);
+        AppOptions options;
+        options.file = test::DataFile("db_apu.nsf");
+        board->HoldWrite(kBoardCheckWrites + 13);  // the third block's
+        CPlayerDlg dlg;
+        QtPlayerWindow window(dlg);
+        bool played = false, released = false;
+        QTimer driver;
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            if (!played && window.isVisible()) {  // the window's run has begun
+                played = true;
+                qobject_cast<QPushButton*>(window.Control(kIdSend))->click();
+                ASSERT_TRUE(board->WaitHeld());
+                std::raise(sig);
+            } else if (!released && dlg.fBusy.load() == 0) {
+                released = true;  // the signal has been taken: the worker goes on
+                board->ReleaseHeld();
+            }
+        });
+        driver.start(1);
+        EXPECT_EQ(RunQtPlayer(dlg, window, options), 128 + sig);
+        EXPECT_TRUE(released);
+        EXPECT_FALSE(window.isVisible());
+        const auto r = board->Snapshot();
+        EXPECT_EQ(r.user0.size(), 2 + 128 + 3 * 4096 + 4u);
+        EXPECT_EQ(r.state, TapState::RunTestIdle);
+        EXPECT_FALSE(r.outputEnable);
+        EXPECT_FALSE(board->IsOpen());
+        SetCableBackend(nullptr);
+    }
 }
 
 // tunlet --cable dump:OUT FILE and Play write exactly what tunlet-cli writes.
