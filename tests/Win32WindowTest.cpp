@@ -5,6 +5,7 @@
 #include "hosts/win32/Win32PlayerWindow.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <dlgs.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <functional>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "app/PlayerDlg.h"
@@ -63,12 +65,29 @@ bool g_closeMainUnderBox = false;
 // What a user types in the Open dialog's name box.
 std::wstring g_openName;
 
+// Set while Ctrl is held down for a Ctrl+O the window has not yet taken: let go once
+// the Open dialog shows.
+bool g_ctrlHeld = false;
+
 BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
     wchar_t cls[32] = {};
     ::GetClassNameW(hwnd, cls, 32);
     if (hwnd == g_main || !::IsWindowVisible(hwnd) || std::wcscmp(cls, L"#32770") != 0) return TRUE;
     wchar_t caption[256] = {}, text[1024] = {};
     ::GetWindowTextW(hwnd, caption, 256);
+    if (std::wstring(caption) == L"Open" && ::GetDlgItem(hwnd, cmb13) != nullptr) {
+        if (g_ctrlHeld) {
+            BYTE keys[256] = {};
+            ::GetKeyboardState(keys);
+            keys[VK_CONTROL] = 0;
+            ::SetKeyboardState(keys);
+            g_ctrlHeld = false;
+        }
+        // A name typed before the dialog is in its folder would be looked for elsewhere
+        // (or wiped as it fills its controls): wait until it says where it is.
+        wchar_t folder[MAX_PATH] = {};
+        if (::SendMessageW(hwnd, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder)) <= 1) return TRUE;
+    }
     ::GetDlgItemTextW(hwnd, 0xFFFF, text, 1024);  // a message box's text
     Box box{caption, text, ::GetWindow(hwnd, GW_OWNER)};
     ::GetWindowRect(hwnd, &box.rect);
@@ -500,15 +519,59 @@ TEST_F(Win32WindowTest, OpenWithCtrlO) {
     ::GetKeyboardState(keys);
     keys[VK_CONTROL] = 0x80;
     ::SetKeyboardState(keys);
+    g_ctrlHeld = true;
+    // A dialog that never became ready, or a box left up, is cancelled after a minute:
+    // the test then fails instead of waiting for ever.
+    const DWORD ui = ::GetCurrentThreadId();
+    HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    bool timedOut = false;
+    std::thread watchdog([&] {
+        if (::WaitForSingleObject(done, 60000) == WAIT_OBJECT_0) return;
+        timedOut = true;
+        ::EnumThreadWindows(ui, [](HWND hwnd, LPARAM) -> BOOL {
+            if (hwnd != g_main) ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            return TRUE;
+        }, 0);
+    });
     ::PostMessageW(Item(kIdPath), WM_KEYDOWN, 'O', 1);
     int rounds = 0;
-    window.PumpUntil([&] { return rounds++ > 0; });
+    window.PumpUntil([&] { return rounds++ > 0; });  // the round that takes the key runs the dialog
+    ::SetEvent(done);
+    watchdog.join();
+    ::CloseHandle(done);
+    g_ctrlHeld = false;
     keys[VK_CONTROL] = 0;
     ::SetKeyboardState(keys);
+    EXPECT_FALSE(timedOut);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, L"Open");
     EXPECT_EQ(boxes[0].owner, window.Handle());
     EXPECT_EQ(Text(kIdInfo).rfind(L"SongName : db_apu test", 0), 0u) << Narrow(Text(kIdInfo));
+}
+
+// The session ending during a transfer (a logout, a shutdown): WM_QUERYENDSESSION
+// lets it end and stops nothing; WM_ENDSESSION stops the transfer as Stop does, and
+// ends the window once the block under way and the closing walk are out.
+TEST_F(Win32WindowTest, EndSessionStopsTheTransferFirst) {
+    Drop(test::DataFile("db_apu.nsf"));
+    board->HoldWrite(kBoardCheckWrites + 13);  // the third block's
+    Click(kIdSend);
+    ASSERT_TRUE(board->WaitHeld());
+    EXPECT_EQ(::SendMessageW(window.Handle(), WM_QUERYENDSESSION, 0, 0), TRUE);
+    EXPECT_EQ(dlg.fBusy, 1);
+    std::thread release([&] {
+        // The held write goes on once Stop has been asked for (or after 20 s, failing).
+        for (int i = 0; i < 20000 && dlg.fBusy.load() != 0; ++i) ::Sleep(1);
+        board->ReleaseHeld();
+    });
+    ::SendMessageW(window.Handle(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    release.join();
+    EXPECT_EQ(window.Handle(), nullptr);
+    const auto r = board->Snapshot();
+    EXPECT_EQ(r.user0.size(), 2 + 128 + 3 * 4096 + 4u);
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_FALSE(r.outputEnable);
+    EXPECT_FALSE(board->IsOpen());
 }
 
 // Larger than the template: the summary and the list take the height, Close keeps to
