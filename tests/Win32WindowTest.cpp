@@ -10,6 +10,7 @@
 #include <shlobj.h>
 #include <dlgs.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,6 +57,7 @@ struct Box {
     RECT rect{};
     bool icon = false;        // an icon static shows an icon
     bool linesFit = true;     // every text static's text fits it at 96 and 144 dpi
+    std::wstring folder;      // where the Open dialog was when the name was typed
 };
 std::vector<Box>* g_boxes = nullptr;
 HWND g_main = nullptr;
@@ -87,9 +89,25 @@ BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
         // (or wiped as it fills its controls): wait until it says where it is.
         wchar_t folder[MAX_PATH] = {};
         if (::SendMessageW(hwnd, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder)) <= 1) return TRUE;
+        // Typed once: a name it did not find there is not looked for again and again.
+        if (g_boxes != nullptr && std::any_of(g_boxes->begin(), g_boxes->end(), [](const Box& b) { return !b.folder.empty(); })) {
+            ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            return TRUE;
+        }
+        Box box;
+        box.caption = caption;
+        box.owner = ::GetWindow(hwnd, GW_OWNER);
+        box.folder = folder;
+        if (g_boxes != nullptr) g_boxes->push_back(box);
+        ::SetDlgItemTextW(hwnd, cmb13, g_openName.c_str());
+        ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return TRUE;
     }
     ::GetDlgItemTextW(hwnd, 0xFFFF, text, 1024);  // a message box's text
-    Box box{caption, text, ::GetWindow(hwnd, GW_OWNER)};
+    Box box;
+    box.caption = caption;
+    box.text = text;
+    box.owner = ::GetWindow(hwnd, GW_OWNER);
     ::GetWindowRect(hwnd, &box.rect);
     const res::DialogTemplate* about = res::FindDialogTemplate(res::kIddAboutBox);
     for (HWND child = ::GetWindow(hwnd, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
@@ -112,8 +130,6 @@ BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
         g_closeMainUnderBox = false;
         ::PostMessageW(g_main, WM_CLOSE, 0, 0);
     }
-    // The Open dialog gets a name typed in its name box, as a user would type it.
-    if (box.caption == L"Open") ::SetDlgItemTextW(hwnd, cmb13, g_openName.c_str());
     ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return TRUE;
 }
@@ -511,7 +527,9 @@ TEST(Win32Modal, EnterOnTheFocusedCloseButtonPressesIt) {
 }
 
 // Ctrl+O shows the system's Open dialog, owned by the window, in the folder of the
-// last file: a name typed there loads as a drop.
+// last file: a name typed there loads as a drop. The name is typed once the dialog
+// says which folder it is in, and only once: a dialog in another folder (the last
+// folder lost) shows it, where typing it again and again would never end.
 TEST_F(Win32WindowTest, OpenWithCtrlO) {
     Drop(test::DataFile("clip_5b.nes"));
     g_openName = L"db_apu.nsf";
@@ -543,9 +561,15 @@ TEST_F(Win32WindowTest, OpenWithCtrlO) {
     keys[VK_CONTROL] = 0;
     ::SetKeyboardState(keys);
     EXPECT_FALSE(timedOut);
-    ASSERT_EQ(boxes.size(), 1u);
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.size(), 1u);  // more: the name was not found where the dialog was
     EXPECT_EQ(boxes[0].caption, L"Open");
     EXPECT_EQ(boxes[0].owner, window.Handle());
+    wchar_t data[MAX_PATH] = {};
+    ::GetFullPathNameW(Widen(test::DataFile("")).c_str(), MAX_PATH, data, nullptr);
+    std::wstring expected = data;
+    if (!expected.empty() && expected.back() == L'\\') expected.pop_back();
+    EXPECT_EQ(_wcsicmp(boxes[0].folder.c_str(), expected.c_str()), 0) << Narrow(boxes[0].folder) << " " << Narrow(expected);
     EXPECT_EQ(Text(kIdInfo).rfind(L"SongName : db_apu test", 0), 0u) << Narrow(Text(kIdInfo));
 }
 
