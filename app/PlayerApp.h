@@ -39,6 +39,9 @@ public:
     // Runs the main dialog in the host's window; returns false so the program ends
     // after it. Each window host implements it.
     bool InitInstance(const AppOptions& options = {});
+    // What the program exits with once InitInstance has returned: 0, or what the host
+    // gives a window ended from outside (128 plus the signal on Linux).
+    int exitCode = 0;
 };
 
 extern CPlayerApp theApp;

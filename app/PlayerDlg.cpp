@@ -115,7 +115,8 @@ void CPlayerDlg::ShowMessage(const char* text) {
 }
 
 void CPlayerDlg::Box(const BoxText& box) {
-    const BoxScope up(boxes_);
+    if (ending_.load()) return;  // nobody is there to read it
+    const BoxScope up(*this);
     Window().MessageBox(box.text, box.caption, box.icon);
 }
 
@@ -199,8 +200,14 @@ bool CPlayerDlg::ShowLoad(LoadOutcome outcome, int songPos) {
 bool CPlayerDlg::ReloadIfChanged() {
     if (pRom || tune.fValid == 0 || !tune.pszPath) return true;  // a ROM is sent from memory
     FileStamp now;
-    // Gone or no longer a file: the worker says "file dont open".
-    if (StatFile(tune.pszPath.get(), &now) != FileKind::Regular || now == tune.stamp) return true;
+    // Gone or no longer a file: "file dont open", and the cable is never opened (the
+    // worker checks again, for a file that goes meanwhile).
+    if (StatFile(tune.pszPath.get(), &now) != FileKind::Regular) {
+        transferFailed_ = true;
+        Fail(FileBox(tune.pszPath.get()));
+        return false;
+    }
+    if (now == tune.stamp) return true;
     // Exported again since it was loaded: load it afresh and send it whole, keeping
     // the song when the new tune still has it.
     const int song = Window().SliderPos();

@@ -129,6 +129,15 @@ public:
     int PlayingEntry() const { return album_.Playing(); }
     // A message box of the dialog is up now (timers wait until it is gone).
     bool BoxUp() const { return boxes_.load() != 0; }
+    // Called each time the last box of the dialog has gone, on the thread that showed
+    // it (a worker's too): the host ends a close that waited for it. Nothing by default.
+    void SetBoxesGone(std::function<void()> gone) { boxesGone_ = std::move(gone); }
+    // The session ends under the window (a logout, a shutdown, kill, a closed console):
+    // a transfer under way is stopped as Stop stops it, and from now on no box or
+    // dialog waits for the user. The host then ends the window, which waits for the
+    // worker's closing walk (OnDestroy). UI thread.
+    void OnEndSession();
+    bool Ending() const { return ending_.load(); }
 
     // What the upload worker sees.
     FT_HANDLE Board() const override { return hBoard; }
@@ -212,16 +221,20 @@ private:
     ChainTarget target_;  // where the FPGA of the open board sits in its chain
     bool boardCheckForced_ = false;  // --no-board-check: the menu's tick is not kept
     std::atomic<int> boxes_{0};
+    std::function<void()> boxesGone_;
+    std::atomic<bool> ending_{false};
     // Counts a box (or a dialog) of the window while it is up: no timer acts meanwhile.
     class BoxScope {
     public:
-        explicit BoxScope(std::atomic<int>& boxes) : boxes_(boxes) { ++boxes_; }
-        ~BoxScope() { --boxes_; }
+        explicit BoxScope(CPlayerDlg& dlg) : dlg_(dlg) { ++dlg_.boxes_; }
+        ~BoxScope() {
+            if (--dlg_.boxes_ == 0 && dlg_.boxesGone_) dlg_.boxesGone_();
+        }
         BoxScope(const BoxScope&) = delete;
         BoxScope& operator=(const BoxScope&) = delete;
 
     private:
-        std::atomic<int>& boxes_;
+        CPlayerDlg& dlg_;
     };
     bool packed_ = false;
     // Counts Play and Stop (UI thread only); a worker's progress counts while it matches.

@@ -37,11 +37,11 @@ void CPlayerDlg::RememberFolder(const std::string& path) {
 
 void CPlayerDlg::OnOpen() {
     // Refused while a transfer runs or winds down, as a drop is.
-    if (fBusy.load() != 0 || WorkerRunning()) return;
+    if (fBusy.load() != 0 || WorkerRunning() || ending_.load()) return;
     std::string path;
     bool chosen = false;
     {
-        const BoxScope up(boxes_);
+        const BoxScope up(*this);
         chosen = Window().ChooseFile(Window().ReadSetting(kFolderSetting), path);
     }
     if (chosen && !path.empty()) OnDropFiles({path});
@@ -73,7 +73,7 @@ constexpr char kDumpCannotAnswer[] = "A dump cannot answer: the board's chain ca
 }  // namespace
 
 void CPlayerDlg::ChooseFpga() {
-    if (!IsIdle()) return;  // the cable belongs to the transfer
+    if (!IsIdle() || ending_.load()) return;  // the cable belongs to the transfer; no box once the session ends
     // Every FPGA's design is read, whatever was chosen before.
     const BoardLink link = OpenBoardLink({true, nullptr, true});
     if (link.handle != nullptr) FT_Close(link.handle);
@@ -98,7 +98,7 @@ void CPlayerDlg::ChooseFpga() {
     const int current = at == fpgas.end() ? 0 : static_cast<int>(at - fpgas.begin()) + 1;
     int picked = -1;
     {
-        const BoxScope up(boxes_);
+        const BoxScope up(*this);
         picked = Window().ChooseEntry("Choose the FPGA", "Send uploads on this JTAG chain to:", entries, current);
     }
     if (picked < 0 || static_cast<std::size_t>(picked) >= entries.size()) return;
@@ -128,7 +128,8 @@ void CPlayerDlg::ShowBoardDetails() {
     }
     // What it found, and why uploads cannot go when they cannot, as scan prints it.
     if (scan.result == BoardCheck::Result::Refused) text += scan.text + "\n";
-    const BoxScope up(boxes_);
+    if (ending_.load()) return;
+    const BoxScope up(*this);
     Window().ShowText("Board details", text);
 }
 
@@ -138,6 +139,7 @@ constexpr unsigned kTckChoicesMhz[] = {6, 10, 15, 20, 30};
 }  // namespace
 
 void CPlayerDlg::ChooseTck() {
+    if (ending_.load()) return;
     std::vector<std::string> entries;
     int current = 0;
     const unsigned now = OpenTckKhz(0);
@@ -149,7 +151,7 @@ void CPlayerDlg::ChooseTck() {
     }
     int picked = -1;
     {
-        const BoxScope up(boxes_);
+        const BoxScope up(*this);
         picked = Window().ChooseEntry("Cable TCK", "The TCK of the Arrow USB Blaster and the USB-Blaster III:", entries,
                                       current);
     }
@@ -160,6 +162,7 @@ void CPlayerDlg::ChooseTck() {
 }
 
 void CPlayerDlg::ChooseBlasterFirmware() {
+    if (ending_.load()) return;
 #ifdef _WIN32
     Box(PlainBox("The USB-Blaster II is not supported on Windows yet: Tunlet drives the USB-Blaster here."));
 #else
@@ -169,7 +172,7 @@ void CPlayerDlg::ChooseBlasterFirmware() {
     std::string path;
     bool chosen = false;
     {
-        const BoxScope up(boxes_);
+        const BoxScope up(*this);
         chosen = Window().ChooseFirmware(slash == std::string::npos ? "" : kept.substr(0, slash), path);
     }
     if (!chosen || path.empty()) return;
@@ -182,6 +185,11 @@ void CPlayerDlg::ChooseBlasterFirmware() {
     Window().WriteSetting(kFirmwareSetting, path);
     SetCableFirmware(path);
 #endif
+}
+
+void CPlayerDlg::OnEndSession() {
+    ending_ = true;
+    if (fBusy.load() != 0) OnSend();  // Stop
 }
 
 void CPlayerDlg::OnDestroy() {
@@ -202,7 +210,8 @@ void CPlayerDlg::OnDestroy() {
 bool CPlayerDlg::OnSysCommand(unsigned id) {
     switch (id & 0xFFF0) {
         case kAboutCommand: {
-            const BoxScope up(boxes_);
+            if (ending_.load()) return true;
+            const BoxScope up(*this);
             CAboutDlg about(Window());
             about.DoModal();
             return true;

@@ -148,7 +148,10 @@ FT_STATUS FT_Write(FT_HANDLE handle, const void* buffer, DWORD count, DWORD* wri
     DWORD sent = 0;
     const FT_STATUS status = handle->Write(buffer, count, &sent);
     if (written != nullptr) *written = sent;
-    if (status != FT_OK) NoteWriteFailure(WriteFailureText(status));
+    if (status != FT_OK) {
+        std::string why = handle->FailureReason();
+        NoteWriteFailure(why.empty() ? WriteFailureText(status) : std::move(why));
+    }
     return status;
 }
 
@@ -183,10 +186,12 @@ FT_STATUS FT_Close(FT_HANDLE handle) {
     }
     // Closed outside the lock.
     const FT_STATUS status = device->Close();
-    device.reset();
     if (status != FT_OK) {
-        NoteWriteFailure("the last bytes were lost when the cable was closed (a full disk, or the cable went away)");
+        std::string why = device->FailureReason();
+        NoteWriteFailure(why.empty() ? "the last bytes were lost when the cable was closed (the cable went away)"
+                                     : std::move(why));
     }
+    device.reset();
     return status;
 }
 

@@ -53,6 +53,9 @@ public:
     // Closes the device; FT_OK unless something written earlier was lost on the way
     // (FT_Close reports it). The destructor closes a device that was not closed.
     virtual FT_STATUS Close() { return FT_OK; }
+    // Why the last failed write or close failed, in the words of what it went to
+    // ("" when the status says all there is): a file dump knows the system's reason.
+    virtual std::string FailureReason() const { return {}; }
 };
 
 using FT_HANDLE = CableDevice*;  // 0 when closed; owned by the cable layer until FT_Close

@@ -70,9 +70,11 @@ public:
         *written = 0;
         if (failed_) return FT_IO_ERROR;
         if (!file_) file_.reset(OpenForWriting(path_));
+        errno = 0;
         const std::size_t sent = !file_ || count == 0 ? 0 : std::fwrite(buffer, 1, count, file_.get());
         if (!file_ || sent != count || std::fflush(file_.get()) != 0) {
             failed_ = true;
+            NoteFailure(file_ ? "cannot write the dump file " : "cannot create the dump file ");
             return FT_IO_ERROR;
         }
         *written = static_cast<DWORD>(sent);
@@ -81,15 +83,25 @@ public:
     // A loss is reported once: after a failed write the close says nothing more.
     FT_STATUS Close() override {
         if (!file_) return FT_OK;
+        errno = 0;
         const bool closed = std::fclose(file_.release()) == 0;
-        return closed || failed_ ? FT_OK : FT_IO_ERROR;
+        if (closed || failed_) return FT_OK;
+        NoteFailure("cannot write the dump file ");
+        return FT_IO_ERROR;
     }
+    std::string FailureReason() const override { return reason_; }
 
 private:
+    // The reason is the system's (errno), as the failed call left it.
+    void NoteFailure(const char* what) {
+        const int error = errno;
+        reason_ = what + path_ + ": " + (error != 0 ? std::strerror(error) : "the file system refused the data");
+    }
     struct Closer {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
     std::string path_;
+    std::string reason_;
     std::unique_ptr<std::FILE, Closer> file_;
     bool failed_ = false;
 };

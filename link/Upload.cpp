@@ -97,6 +97,15 @@ unsigned WriteFailed(UploadHost& host, const Wire& w) {
     return 0;
 }
 
+// The tune's file could not be read whole: "file dont open" once, with nothing more
+// sent; whatever went out before has been ended by its closing walk. The bar and the
+// loaded flag stay as they were: a send with data blocks has found the flag 0.
+unsigned FileLost(UploadHost& host) {
+    host.ShowMessage(kFileNotOpened);
+    host.Busy().store(0);
+    return 0;
+}
+
 // The header: shift words in one write, or in packed mode a run gathered with the
 // lead bytes, which goes out with the first blocks or with the trailer.
 template <std::size_t N>
@@ -180,28 +189,30 @@ unsigned SendTuneThread(UploadHost& host) {
     const std::int64_t blocks = TuneBlockCount(tune.nFileSize);
     const Wire w{h, host.Packed() ? &buf->packed : nullptr, host.Target()};
 
-    if (!Lead(w, kTuneLead)) return WriteFailed(host, w);
-
+    // The file is opened and its header read before anything reaches the cable: a
+    // tune that cannot be read leaves the board as it was.
     StdioFile file(tune.pszPath ? tune.pszPath.get() : "");
     // Only the file that was read is sent: one put in its place since (saved again,
     // renamed over it) may have another header, size or layout.
-    if (!file || file.Stamp() != tune.stamp) {
-        // The USER0 scan stays open; the next upload starts with a TAP reset.
-        if (w.packed && w.packed->Send(h) != FT_OK) return WriteFailed(host, w);
-        host.ShowMessage(kFileNotOpened);
-        host.Busy().store(0);
-        return 0;
-    }
-    // An NSFe brings its header from its chunks; the others read theirs from the file
-    // (a short read leaves zeros). The data follows where the reader found it.
+    if (!file || file.Stamp() != tune.stamp) return FileLost(host);
+    // What the file still has to give: all of it from the data on, or only the
+    // program data. Each read must bring all it asks of that; one that brings less
+    // means the file changed or went away while it was read.
+    const auto fileSize = static_cast<std::uint64_t>(std::max<std::int64_t>(tune.stamp.size, 0));
+    const auto dataStart = static_cast<std::uint64_t>(std::max<std::int64_t>(tune.nDataOffset, 0));
+    std::uint64_t dataLeft = fileSize > dataStart ? fileSize - dataStart : 0;
+    if (tune.nDataSize >= 0) dataLeft = std::min(dataLeft, static_cast<std::uint64_t>(tune.nDataSize));
+    // An NSFe brings its header from its chunks; the others read theirs from the file.
+    // The data follows where the reader found it.
     if (tune.fBuiltHeader) {
         std::copy(std::begin(tune.builtHeader), std::end(tune.builtHeader), buf->block.begin());
     } else {
-        file.Read(buf->block.data(), kNsfHeaderSize);
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kNsfHeaderSize, fileSize));
+        if (file.Read(buf->block.data(), want) != want) return FileLost(host);
     }
-    file.Seek(tune.nDataOffset);
-    // What the file still has to give: all of it, or only the program data.
-    std::uint64_t dataLeft = tune.nDataSize < 0 ? UINT64_MAX : static_cast<std::uint64_t>(tune.nDataSize);
+    if (!file.Seek(tune.nDataOffset)) return FileLost(host);
+
+    if (!Lead(w, kTuneLead)) return WriteFailed(host, w);
 
     const bool loaded = host.TuneLoaded().load() != 0;
     buf->block[kSongByte] = static_cast<std::uint8_t>(host.Song() & 0xFF);
@@ -218,15 +229,24 @@ unsigned SendTuneThread(UploadHost& host) {
     }
 
     PhaseEnd end = PhaseEnd::Done;
+    bool lost = false;
     for (std::int64_t i = 0; i < blocks; ++i) {
-        // A short read keeps the previous block's bytes in the rest of the buffer.
-        dataLeft -= file.Read(buf->block.data(), static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, dataLeft)));
+        // Past the file's end the rest of the buffer keeps the previous block's bytes.
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, dataLeft));
+        if (file.Read(buf->block.data(), want) != want) {
+            // Nothing of a block read only in part goes out: the scan ends as after Stop.
+            lost = true;
+            end = PhaseEnd::Stopped;
+            break;
+        }
+        dataLeft -= want;
         end = SendBlock(host, w, buf->block.data(), buf->blockWords);
         if (end != PhaseEnd::Done) break;
         host.SetProgress(static_cast<int>(i * static_cast<std::int64_t>(kBlockSize) * 100 / tune.nFileSize));
     }
     file.Close();
     if (end == PhaseEnd::WriteFailed || !Trailer(w, kTuneTrailer)) return WriteFailed(host, w);
+    if (lost) return FileLost(host);
     // Only a tune that reached the board whole counts as loaded, and only then does
     // the bar reach 100: after Stop it stays where Stop put it.
     if (end == PhaseEnd::Done) {

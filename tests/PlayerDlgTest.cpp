@@ -502,6 +502,32 @@ TEST_F(PlayerDlgTest, TuneChangedOnDiskIsLoadedAgain) {
     }
 }
 
+// The session ending under a transfer stops it as Stop does and the worker ends its
+// scan; no box waits for a user any more (here the worker's "write err"), nor does
+// Open.
+TEST_F(PlayerDlgTest, EndSessionStopsAndShowsNoBox) {
+    Start();
+    Drop(Tune(1, 1, 40000));
+    board->HoldWrite(kFirstBlockWrite + 3);
+    board->FailWrite(kFirstBlockWrite + 3, 0);  // fails once the session is ending
+    dlg.OnSend();
+    ASSERT_TRUE(board->WaitHeld());
+    dlg.OnEndSession();
+    EXPECT_TRUE(dlg.Ending());
+    EXPECT_EQ(dlg.fBusy, 0);
+    EXPECT_EQ(Caption(), "Play");
+    EXPECT_EQ(dlg.fTuneLoaded, 0);
+    board->ReleaseHeld();
+    dlg.OnDestroy();
+    const auto r = board->Snapshot();
+    EXPECT_EQ(r.state, TapState::RunTestIdle);  // the recovery walk went out
+    EXPECT_FALSE(r.outputEnable);
+    EXPECT_EQ(r.closes, 1);
+    dlg.OnOpen();
+    EXPECT_TRUE(win.Boxes().empty());
+    EXPECT_TRUE(win.openFolders.empty());
+}
+
 TEST_F(PlayerDlgTest, StopThenPlaySendsWholeTune) {
     Start();
     Drop(Tune(1, 1, 40000));
@@ -618,12 +644,14 @@ TEST_F(PlayerDlgTest, TuneFileGoneBeforePlay) {
     const std::string path = Tune(1, 1);
     Drop(path);
     std::remove(path.c_str());
+    board->Reset();
     dlg.OnSend();
     Finish();
     ExpectIdle();
     const auto boxes = win.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "file dont open");
+    EXPECT_EQ(board->Snapshot().opens, 0);  // the cable was left alone
 }
 
 TEST_F(PlayerDlgTest, CloseDuringTransferWithMessagePending) {
@@ -1049,6 +1077,7 @@ TEST_F(PlayerDlgTest, BoxesSayWhy) {
     EXPECT_EQ(boxes[0].reason, "The cable stopped taking data: was the USB-Blaster unplugged during the transfer?");
     EXPECT_EQ(boxes[1].text, "file dont open");
     EXPECT_NE(boxes[1].reason.find(path), std::string::npos) << boxes[1].reason;
+    Drop(Tune(1, 1));
     board->SetConnected(false);
     dlg.OnSend();
     EXPECT_EQ(win.Boxes().back().reason, Capitalised(CableOpenFailure()));

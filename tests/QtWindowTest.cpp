@@ -31,7 +31,9 @@
 #include <QSlider>
 #include <QTimer>
 #include <QUrl>
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <sstream>
 
@@ -325,19 +327,37 @@ TEST_F(QtWindowTest, TrackListRowsPlayTheirSong) {
 TEST_F(QtWindowTest, OpenWithCtrlO) {
     DropFile(test::DataFile("clip_5b.nes"));
     QString title, folder;
-    // Answers the dialog once it is up, however long it takes to come.
+    // Answers the dialog once it is up, however long it takes to come, and again while
+    // it stays (an answer given while it still fills its list may be lost); after a
+    // minute it is cancelled, so that the test fails instead of waiting for ever.
     QTimer answer;
+    int ticks = 0;
     QObject::connect(&answer, &QTimer::timeout, [&] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr || !title.isEmpty()) return;
-        title = dialog->windowTitle();
-        folder = dialog->directory().absolutePath();
-        dialog->selectFile(QString::fromStdString(test::DataFile("db_apu.nsf")));
+        if (dialog == nullptr) return;
+        if (++ticks > 6000) {
+            QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+            return;
+        }
+        if (ticks % 50 != 1) return;
+        if (title.isEmpty()) {
+            title = dialog->windowTitle();
+            folder = dialog->directory().absolutePath();
+        }
+        // Typed into the name box, as a user would: selectFile can be ignored by a dialog
+        // whose folder's listing is still being read.
+        const QString name = QString::fromStdString(test::DataFile("db_apu.nsf"));
+        if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+            edit->setText(name);
+        } else {
+            dialog->selectFile(name);
+        }
         QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
     });
     answer.start(10);
     QApplication::setActiveWindow(&window);
     QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_LE(ticks, 6000);
     EXPECT_EQ(title, QStringLiteral("Open"));
     EXPECT_EQ(folder.toStdString() + "/", test::DataFile(""));
     EXPECT_TRUE(Get<QPlainTextEdit>(kIdInfo)->toPlainText().startsWith(QStringLiteral("SongName : db_apu test")));
@@ -564,6 +584,70 @@ TEST(QtAppStart, FileArgumentLoadsAndPlaysIntoTheVirtualBoard) {
         dlg.OnDestroy();
     }
     SetCableBackend(nullptr);
+}
+
+// A tune whose file has gone since it was loaded: Play shows which file and why,
+// and the dump cable gets nothing at all.
+TEST(QtAppStart, PlayOfATuneGoneLeavesTheCableAlone) {
+    test::TempDir dir;
+    AppOptions options;
+    options.file = dir.Write("gone.nsf", test::ReadAll(test::DataFile("db_apu.nsf")));
+    const std::string dump = dir.path() + "/d.bin";
+    options.cable = "dump:" + dump;
+    SetCableBackend(ChooseCable(options.cable).backend);
+    {
+        CPlayerDlg dlg;
+        QtPlayerWindow window(dlg);
+        ASSERT_TRUE(StartQtPlayer(dlg, window, options));
+        std::remove(options.file.c_str());
+        BoxDismisser dismiss;
+        qobject_cast<QPushButton*>(window.Control(kIdSend))->click();
+        window.PumpUntil([&] { return dlg.IsIdle() && !dismiss.texts().empty(); });
+        EXPECT_TRUE(dismiss.texts()[0].startsWith(
+            QString::fromStdString("file dont open\nTunlet cannot open " + options.file + ": ")));
+        dlg.OnDestroy();
+    }
+    SetCableBackend(nullptr);
+    EXPECT_FALSE(std::filesystem::exists(dump));
+}
+
+// SIGTERM or SIGHUP during a transfer (kill, a logout): the transfer stops as Stop
+// stops it, the block under way and the closing walk go out, the window ends, and the
+// program's code is 128 plus the signal.
+TEST(QtAppStart, EndSignalStopsTheTransferThenEndsTheWindow) {
+    for (const int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        const auto board = VirtualBoard::Create();
+        SetCableBackend(board);
+        AppOptions options;
+        options.file = test::DataFile("db_apu.nsf");
+        board->HoldWrite(kBoardCheckWrites + 13);  // the third block's
+        CPlayerDlg dlg;
+        QtPlayerWindow window(dlg);
+        bool played = false, released = false;
+        QTimer driver;
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            if (!played && window.isVisible()) {  // the window's run has begun
+                played = true;
+                qobject_cast<QPushButton*>(window.Control(kIdSend))->click();
+                ASSERT_TRUE(board->WaitHeld());
+                std::raise(sig);
+            } else if (!released && dlg.fBusy.load() == 0) {
+                released = true;  // the signal has been taken: the worker goes on
+                board->ReleaseHeld();
+            }
+        });
+        driver.start(1);
+        EXPECT_EQ(RunQtPlayer(dlg, window, options), 128 + sig);
+        EXPECT_TRUE(released);
+        EXPECT_FALSE(window.isVisible());
+        const auto r = board->Snapshot();
+        EXPECT_EQ(r.user0.size(), 2 + 128 + 3 * 4096 + 4u);
+        EXPECT_EQ(r.state, TapState::RunTestIdle);
+        EXPECT_FALSE(r.outputEnable);
+        EXPECT_FALSE(board->IsOpen());
+        SetCableBackend(nullptr);
+    }
 }
 
 // tunlet --cable dump:OUT FILE and Play write exactly what tunlet-cli writes.

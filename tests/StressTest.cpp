@@ -16,6 +16,7 @@
 #include "app/PlayerDlg.h"
 #include "link/BlasterJtag.h"
 #include "link/PackedShift.h"
+#include "media/StdioFile.h"
 #include "tests/FakeWindow.h"
 #include "tests/TestFiles.h"
 #include "cable/VirtualBoard.h"
@@ -184,9 +185,19 @@ private:
 
     // A board check whose write failed shows "write err", starts no worker and leaves
     // the TAP idle after the recovery walk; its box belongs to no upload.
+    // A tune whose file has gone gets its box before the cable is opened.
+    bool TuneGone() const {
+        return dlg_->pRom == nullptr && dlg_->tune.fValid == 1 && dlg_->tune.pszPath &&
+               StatFile(dlg_->tune.pszPath.get()) != FileKind::Regular;
+    }
+
     void CheckFailedBoardCheck() {
         const auto boxes = win_->Boxes();
         if (boxes.size() == boxesSeen_) return;
+        if (boxes.size() == boxesSeen_ + 1 && boxes.back().text == "file dont open" && TuneGone()) {
+            boxesSeen_ = boxes.size();
+            return;
+        }
         Check(boxes.size() == boxesSeen_ + 1 && boxes.back().text == "write err", "a board check showed a stray box");
         const auto r = board_->Snapshot();
         Check(!r.writes.empty() && r.writes.back() == kCutRecoverBytes, "a failed board check without its recovery walk");
@@ -225,7 +236,8 @@ private:
     void Send() {
         const bool wasBusy = dlg_->fBusy.load() != 0;
         const bool idle = dlg_->IsIdle();
-        const bool haveWork = dlg_->pRom != nullptr || dlg_->tune.fValid == 1;
+        const bool gone = TuneGone();
+        const bool haveWork = (dlg_->pRom != nullptr || dlg_->tune.fValid == 1) && !gone;
         const int opensBefore = board_->Snapshot().opens;
         isRom_ = dlg_->pRom != nullptr;
         dlg_->OnSend();
@@ -234,7 +246,8 @@ private:
             // (A worker past its last stop check may still mark the tune loaded: it did arrive whole.)
             Check(dlg_->fBusy.load() == 0, "Stop did not stop");
         } else if (!idle || !haveWork) {
-            Check(opens == 0, "Play opened the cable while not idle or with nothing to send");
+            Check(opens == 0, "Play opened the cable while not idle, with nothing to send or with its file gone");
+            if (idle && gone) CheckFailedBoardCheck();  // its "file dont open"
         } else {
             Check(opens == 1, "Play from idle did not open the cable once");
             if (dlg_->hBoard == nullptr) {
@@ -268,7 +281,11 @@ private:
 
     // After a row or an advance: a Play that opened the cable runs, or its board check failed.
     void Played(bool idle, int opensBefore) {
-        if (!idle || board_->Snapshot().opens == opensBefore) return;
+        if (!idle) return;
+        if (board_->Snapshot().opens == opensBefore) {
+            if (TuneGone()) CheckFailedBoardCheck();  // its "file dont open"
+            return;
+        }
         if (dlg_->hBoard != nullptr) {
             running_ = true;
         } else {

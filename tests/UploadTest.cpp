@@ -352,38 +352,51 @@ TEST(TuneUpload, FileReplacedSinceItWasRead) {
     SendTuneThread(host);
     EXPECT_EQ(host.messages, std::vector<std::string>{"file dont open"});
     EXPECT_EQ(host.loaded, 0);
-    EXPECT_EQ(s.board->Snapshot().user0.size(), 2u);  // the lead bytes only
+    EXPECT_TRUE(s.board->Snapshot().writes.empty());  // nothing reached the cable
 }
 
-// A tune file gone before Play: the board is left with the USER0 scan open after the
-// lead bytes, in the default stream and the packed one alike, and "file dont open" is
-// the one message.
-TEST(TuneUpload, MissingFile) {
+// A tune file gone before Play: "file dont open" is the one message and nothing
+// reaches the cable, in the default stream and the packed one alike. One that changes
+// while it is read (here cut short as the upload starts) gets its scan closed as Stop
+// closes it, without the block it could not read, and the same message.
+TEST(TuneUpload, FileGoneOrCutWhileRead) {
     for (bool packed : {false, true}) {
-        SCOPED_TRACE(packed ? "packed" : "default");
-        TempDir dir;
-        const std::string path = dir.Write("t.nsf", test::MakeNsf({}));
-        BoardSession s;
-        FakeHost host(s.handle);
-        host.packed = packed;
-        LoadTune(host, path);
-        std::remove(path.c_str());
-        host.loaded = 0;
-        SendTuneThread(host);
-        const auto r = s.board->Snapshot();
-        EXPECT_EQ(host.messages, std::vector<std::string>{"file dont open"});
-        EXPECT_EQ(host.busy, 0);
-        EXPECT_TRUE(host.progress.empty());
-        Bytes expected = packed ? test::kPackedPreamble : test::kPreamble;
-        if (packed) {
-            expected.insert(expected.end(), {0x2C, 0x82, 0x0C, 0x00});
-            EXPECT_EQ(r.writes, std::vector<DWORD>{69});
-        } else {
-            expected.insert(expected.end(), {0x81, 0x0C, 0x81, 0x00});
+        for (bool gone : {true, false}) {
+            SCOPED_TRACE(std::string(packed ? "packed" : "default") + (gone ? " gone" : " cut"));
+            TempDir dir;
+            const std::string path = dir.Write("t.nsf", test::MakeNsf({}, 20 * 4096));
+            BoardSession s;
+            FakeHost host(s.handle);
+            host.packed = packed;
+            LoadTune(host, path);
+            if (gone) {
+                std::remove(path.c_str());
+            } else {
+                s.board->SetWriteFault([&](std::size_t i, DWORD) -> std::optional<DWORD> {
+                    if (i == 0) std::fclose(std::fopen(path.c_str(), "wb"));  // emptied under the reader
+                    return std::nullopt;
+                });
+            }
+            SendTuneThread(host);
+            const auto r = s.board->Snapshot();
+            EXPECT_EQ(host.messages, std::vector<std::string>{"file dont open"});
+            EXPECT_EQ(host.busy, 0);
+            EXPECT_EQ(host.loaded, 0);
+            if (gone) {
+                EXPECT_TRUE(host.progress.empty());
+                EXPECT_TRUE(r.writes.empty());
+                EXPECT_EQ(r.state, TapState::TestLogicReset);
+                continue;
+            }
+            // Packed, the first write goes out with block 3, which was read before.
+            const std::size_t sent = packed ? 4 : 0;
+            EXPECT_EQ(host.progress.size(), sent);
+            EXPECT_EQ(std::count(host.progress.begin(), host.progress.end(), 100), 0);
+            Bytes payload = TunePayload(test::MakeNsf({}, 20 * 4096), host.tune.nFileSize, 1, false);
+            payload.resize(2 + 128 + sent * 4096);
+            payload.insert(payload.end(), 4, 0);
+            ExpectAtTap(r, payload);
         }
-        EXPECT_EQ(r.raw, expected);
-        EXPECT_EQ(r.user0, (Bytes{0x0C, 0x00}));
-        EXPECT_EQ(r.state, TapState::ShiftDr);
     }
 }
 

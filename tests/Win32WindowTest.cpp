@@ -5,15 +5,18 @@
 #include "hosts/win32/Win32PlayerWindow.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <dlgs.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "app/PlayerDlg.h"
@@ -54,6 +57,7 @@ struct Box {
     RECT rect{};
     bool icon = false;        // an icon static shows an icon
     bool linesFit = true;     // every text static's text fits it at 96 and 144 dpi
+    std::wstring folder;      // where the Open dialog was when the name was typed
 };
 std::vector<Box>* g_boxes = nullptr;
 HWND g_main = nullptr;
@@ -65,14 +69,47 @@ std::wstring g_openName;
 // The row a user picks in a choice box's list (-1: the one it shows).
 int g_choiceRow = -1;
 
+// Set while Ctrl is held down for a Ctrl+O the window has not yet taken: let go once
+// the Open dialog shows.
+bool g_ctrlHeld = false;
+
 BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
     wchar_t cls[32] = {};
     ::GetClassNameW(hwnd, cls, 32);
     if (hwnd == g_main || !::IsWindowVisible(hwnd) || std::wcscmp(cls, L"#32770") != 0) return TRUE;
     wchar_t caption[256] = {}, text[1024] = {};
     ::GetWindowTextW(hwnd, caption, 256);
+    if (std::wstring(caption) == L"Open" && ::GetDlgItem(hwnd, cmb13) != nullptr) {
+        if (g_ctrlHeld) {
+            BYTE keys[256] = {};
+            ::GetKeyboardState(keys);
+            keys[VK_CONTROL] = 0;
+            ::SetKeyboardState(keys);
+            g_ctrlHeld = false;
+        }
+        // A name typed before the dialog is in its folder would be looked for elsewhere
+        // (or wiped as it fills its controls): wait until it says where it is.
+        wchar_t folder[MAX_PATH] = {};
+        if (::SendMessageW(hwnd, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder)) <= 1) return TRUE;
+        // Typed once: a name it did not find there is not looked for again and again.
+        if (g_boxes != nullptr && std::any_of(g_boxes->begin(), g_boxes->end(), [](const Box& b) { return !b.folder.empty(); })) {
+            ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            return TRUE;
+        }
+        Box box;
+        box.caption = caption;
+        box.owner = ::GetWindow(hwnd, GW_OWNER);
+        box.folder = folder;
+        if (g_boxes != nullptr) g_boxes->push_back(box);
+        ::SetDlgItemTextW(hwnd, cmb13, g_openName.c_str());
+        ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return TRUE;
+    }
     ::GetDlgItemTextW(hwnd, 0xFFFF, text, 1024);  // a message box's text
-    Box box{caption, text, ::GetWindow(hwnd, GW_OWNER)};
+    Box box;
+    box.caption = caption;
+    box.text = text;
+    box.owner = ::GetWindow(hwnd, GW_OWNER);
     ::GetWindowRect(hwnd, &box.rect);
     const res::DialogTemplate* about = res::FindDialogTemplate(res::kIddAboutBox);
     for (HWND child = ::GetWindow(hwnd, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
@@ -95,8 +132,6 @@ BOOL CALLBACK CloseBox(HWND hwnd, LPARAM) {
         g_closeMainUnderBox = false;
         ::PostMessageW(g_main, WM_CLOSE, 0, 0);
     }
-    // The Open dialog gets a name typed in its name box, as a user would type it.
-    if (box.caption == L"Open") ::SetDlgItemTextW(hwnd, cmb13, g_openName.c_str());
     // A choice box: its rows become the box's text, one a line, and the row is picked.
     if (HWND list = ::GetDlgItem(hwnd, kIdChoiceList); list != nullptr) {
         const auto rows = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
@@ -511,7 +546,9 @@ TEST(Win32Modal, EnterOnTheFocusedCloseButtonPressesIt) {
 }
 
 // Ctrl+O shows the system's Open dialog, owned by the window, in the folder of the
-// last file: a name typed there loads as a drop.
+// last file: a name typed there loads as a drop. The name is typed once the dialog
+// says which folder it is in, and only once: a dialog in another folder (the last
+// folder lost) shows it, where typing it again and again would never end.
 TEST_F(Win32WindowTest, OpenWithCtrlO) {
     Drop(test::DataFile("clip_5b.nes"));
     g_openName = L"db_apu.nsf";
@@ -519,15 +556,65 @@ TEST_F(Win32WindowTest, OpenWithCtrlO) {
     ::GetKeyboardState(keys);
     keys[VK_CONTROL] = 0x80;
     ::SetKeyboardState(keys);
+    g_ctrlHeld = true;
+    // A dialog that never became ready, or a box left up, is cancelled after a minute:
+    // the test then fails instead of waiting for ever.
+    const DWORD ui = ::GetCurrentThreadId();
+    HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    bool timedOut = false;
+    std::thread watchdog([&] {
+        if (::WaitForSingleObject(done, 60000) == WAIT_OBJECT_0) return;
+        timedOut = true;
+        ::EnumThreadWindows(ui, [](HWND hwnd, LPARAM) -> BOOL {
+            if (hwnd != g_main) ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            return TRUE;
+        }, 0);
+    });
     ::PostMessageW(Item(kIdPath), WM_KEYDOWN, 'O', 1);
     int rounds = 0;
-    window.PumpUntil([&] { return rounds++ > 0; });
+    window.PumpUntil([&] { return rounds++ > 0; });  // the round that takes the key runs the dialog
+    ::SetEvent(done);
+    watchdog.join();
+    ::CloseHandle(done);
+    g_ctrlHeld = false;
     keys[VK_CONTROL] = 0;
     ::SetKeyboardState(keys);
-    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_FALSE(timedOut);
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.size(), 1u);  // more: the name was not found where the dialog was
     EXPECT_EQ(boxes[0].caption, L"Open");
     EXPECT_EQ(boxes[0].owner, window.Handle());
+    wchar_t data[MAX_PATH] = {};
+    ::GetFullPathNameW(Widen(test::DataFile("")).c_str(), MAX_PATH, data, nullptr);
+    std::wstring expected = data;
+    if (!expected.empty() && expected.back() == L'\\') expected.pop_back();
+    EXPECT_EQ(_wcsicmp(boxes[0].folder.c_str(), expected.c_str()), 0) << Narrow(boxes[0].folder) << " " << Narrow(expected);
     EXPECT_EQ(Text(kIdInfo).rfind(L"SongName : db_apu test", 0), 0u) << Narrow(Text(kIdInfo));
+}
+
+// The session ending during a transfer (a logout, a shutdown): WM_QUERYENDSESSION
+// lets it end and stops nothing; WM_ENDSESSION stops the transfer as Stop does, and
+// ends the window once the block under way and the closing walk are out.
+TEST_F(Win32WindowTest, EndSessionStopsTheTransferFirst) {
+    Drop(test::DataFile("db_apu.nsf"));
+    board->HoldWrite(kBoardCheckWrites + 13);  // the third block's
+    Click(kIdSend);
+    ASSERT_TRUE(board->WaitHeld());
+    EXPECT_EQ(::SendMessageW(window.Handle(), WM_QUERYENDSESSION, 0, 0), TRUE);
+    EXPECT_EQ(dlg.fBusy, 1);
+    std::thread release([&] {
+        // The held write goes on once Stop has been asked for (or after 20 s, failing).
+        for (int i = 0; i < 20000 && dlg.fBusy.load() != 0; ++i) ::Sleep(1);
+        board->ReleaseHeld();
+    });
+    ::SendMessageW(window.Handle(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    release.join();
+    EXPECT_EQ(window.Handle(), nullptr);
+    const auto r = board->Snapshot();
+    EXPECT_EQ(r.user0.size(), 2 + 128 + 3 * 4096 + 4u);
+    EXPECT_EQ(r.state, TapState::RunTestIdle);
+    EXPECT_FALSE(r.outputEnable);
+    EXPECT_FALSE(board->IsOpen());
 }
 
 // Larger than the template: the summary and the list take the height, Close keeps to

@@ -1,6 +1,7 @@
 #include "hosts/qt/QtPlayerApp.h"
 
 #include "app/PlayerDlg.h"
+#include "hosts/qt/QtEndSignals.h"
 #include "hosts/qt/QtPlayerWindow.h"
 
 namespace tunlet {
@@ -20,13 +21,20 @@ bool StartQtPlayer(CPlayerDlg& dlg, QtPlayerWindow& window, const AppOptions& op
     return true;
 }
 
+int RunQtPlayer(CPlayerDlg& dlg, QtPlayerWindow& window, const AppOptions& options) {
+    // From the start on: the start-up probe's box may be up a long time.
+    const QtEndSignals ends([&window](int) { window.EndSession(); });
+    if (!StartQtPlayer(dlg, window, options)) return 1;
+    if (!dlg.Ending()) window.exec();  // Close, Escape and the close box end it
+    window.SavePlace();
+    dlg.OnDestroy();  // stops and waits for a running transfer while the UI still answers
+    return ends.Caught() != 0 ? 128 + ends.Caught() : 0;
+}
+
 bool CPlayerApp::InitInstance(const AppOptions& options) {
     CPlayerDlg dlg;
     QtPlayerWindow window(dlg);
-    if (!StartQtPlayer(dlg, window, options)) return false;
-    window.exec();  // Close, Escape and the close box end it
-    window.SavePlace();
-    dlg.OnDestroy();  // stops and waits for a running transfer while the UI still answers
+    exitCode = RunQtPlayer(dlg, window, options);
     return false;
 }
 

@@ -13,4 +13,10 @@ class QtPlayerWindow;
 // on the command line. False when the dialog could not be created.
 bool StartQtPlayer(CPlayerDlg& dlg, QtPlayerWindow& window, const AppOptions& options);
 
+// The whole run of the window as the program makes it: start, the window until it is
+// closed or a signal ends it (QtEndSignals), then the transfer stopped and waited for.
+// Returns the program's exit code: 0, 1 when the dialog could not be created, or 128
+// plus the signal that ended it.
+int RunQtPlayer(CPlayerDlg& dlg, QtPlayerWindow& window, const AppOptions& options);
+
 }  // namespace tunlet

@@ -65,6 +65,10 @@ public:
     int RunModal(int templateId) override;
     void PumpUntil(const std::function<bool()>& done) override;
 
+    // The session ends under the window (QtEndSignals): a transfer is stopped as Stop
+    // stops it, the boxes up now close as if dismissed, and the window ends.
+    void EndSession();
+
     // A panel under the controls for what a virtual board received (the summary box
     // keeps the file's summary), and its text.
     void AddBoardPanel();

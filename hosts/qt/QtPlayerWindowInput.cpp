@@ -22,7 +22,17 @@
 
 namespace tunlet {
 
+void QtPlayerWindow::EndSession() {
+    dlg_.OnEndSession();
+    // Each box returns once the event loop is back in it; the window's own run ends after.
+    for (QDialog* box : findChildren<QDialog*>()) {
+        if (box->isVisible()) box->reject();
+    }
+    reject();
+}
+
 void QtPlayerWindow::ShowBox(const QString& text, const QString& caption, BoxIcon icon) {
+    if (dlg_.Ending()) return;  // a worker's box that was on its way: nobody is there to read it
     QMessageBox box(icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::Critical, caption, text,
                     QMessageBox::Ok, this);
     box.exec();

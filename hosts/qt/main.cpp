@@ -37,5 +37,5 @@ int main(int argc, char** argv) {
     tunlet::SetCableBackend(cable.backend);
     tunlet::theApp.InitInstance(*options);
     tunlet::SetCableBackend(nullptr);
-    return 0;
+    return tunlet::theApp.exitCode;
 }

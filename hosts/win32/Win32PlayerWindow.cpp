@@ -23,9 +23,16 @@ constexpr UINT kRunPosted = WM_APP + 1;
 }  // namespace
 
 Win32PlayerWindow::Win32PlayerWindow(CPlayerDlg& dlg, std::function<void()> onInit, HINSTANCE instance)
-    : dlg_(dlg), onInit_(std::move(onInit)), instance_(instance), uiThread_(::GetCurrentThreadId()) {}
+    : dlg_(dlg), onInit_(std::move(onInit)), instance_(instance), uiThread_(::GetCurrentThreadId()) {
+    // A close that waited for the dialog's last box goes on once that box has gone
+    // (on the thread that showed it: posting is all it does).
+    dlg_.SetBoxesGone([this] {
+        if (closeDeferred_.exchange(false)) ::PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+    });
+}
 
 Win32PlayerWindow::~Win32PlayerWindow() {
+    dlg_.SetBoxesGone(nullptr);
     if (hwnd_ != nullptr && !modal_) ::DestroyWindow(hwnd_);
     for (auto& [id, icon] : icons_) ::DestroyIcon(icon);
 }
@@ -101,12 +108,12 @@ HWND Win32PlayerWindow::Create() {
 
 void Win32PlayerWindow::End() {
     if (ending_ || hwnd_ == nullptr) return;
-    if (boxes_ > 0) {
-        // A close that a box's own message loop hands us (the taskbar's close, taskkill)
-        // waits for the box: ending now would wait for a worker that waits for the box.
-        closeDeferred_ = true;
-        return;
-    }
+    // A close that a box's own message loop hands us (the taskbar's close, taskkill)
+    // waits for the box: ending now would wait for a worker that waits for the box.
+    // Noted before the look, so that a box going meanwhile still sends the close.
+    closeDeferred_ = true;
+    if (dlg_.BoxUp()) return;
+    closeDeferred_ = false;
     ending_ = true;
     SavePlace();
     dlg_.OnDestroy();  // stops and waits for a running transfer while the window answers
@@ -116,6 +123,29 @@ void Win32PlayerWindow::End() {
         ::DestroyWindow(hwnd_);
         hwnd_ = nullptr;
     }
+}
+
+namespace {
+
+// Each box of the thread that is up is cancelled, as Escape would.
+BOOL CALLBACK CancelBox(HWND hwnd, LPARAM main) {
+    if (hwnd != reinterpret_cast<HWND>(main) && ::IsWindowVisible(hwnd)) {
+        ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    }
+    return TRUE;
+}
+
+// How long the end of a session waits for the worker's closing walk: Windows ends a
+// program that takes longer than 5 s.
+constexpr ULONGLONG kEndSessionWaitMs = 4000;
+
+}  // namespace
+
+void Win32PlayerWindow::EndSession() {
+    if (ending_ || hwnd_ == nullptr) return;
+    dlg_.OnEndSession();
+    ::EnumThreadWindows(uiThread_, CancelBox, reinterpret_cast<LPARAM>(hwnd_));
+    End();
 }
 
 INT_PTR CALLBACK Win32PlayerWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -176,6 +206,23 @@ INT_PTR Win32PlayerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         case WM_CLOSE:  // the caption's close box
             End();
             return TRUE;
+        case WM_QUERYENDSESSION:
+            // Another program may still keep the session going: nothing stops before
+            // WM_ENDSESSION says it ends.
+            ::SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        case WM_ENDSESSION:
+            if (wParam != FALSE) {
+                EndSession();
+                // The program may be ended as soon as this returns: the worker's closing
+                // walk is waited for (one that waits in a box has sent it before the box).
+                const ULONGLONG until = ::GetTickCount64() + kEndSessionWaitMs;
+                PumpUntil([&] { return !dlg_.WorkerRunning() || ::GetTickCount64() >= until; });
+            }
+            return TRUE;
+        case kEndSessionMessage:
+            EndSession();
+            return TRUE;
         case WM_GETMINMAXINFO:  // never smaller than the template (and a short board panel) the screen holds
             if (smallest_.cx > 0) {
                 auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
@@ -224,14 +271,6 @@ INT_PTR Win32PlayerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return FALSE;
     }
 }
-
-Win32PlayerWindow::BoxScope::~BoxScope() {
-    if (--window_.boxes_ == 0 && window_.closeDeferred_) {
-        window_.closeDeferred_ = false;
-        ::PostMessageW(window_.hwnd_, WM_CLOSE, 0, 0);  // ends the dialog once the box is gone
-    }
-}
-
 
 // Tasks from other threads go through the locked queue; only a message wakes the UI
 // thread.

@@ -9,6 +9,7 @@
 #undef MessageBox
 #undef LoadIcon
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
@@ -38,6 +39,12 @@ public:
     // Close, Escape and the close box: the transfer is stopped and waited for
     // while the window still answers, then the dialog ends.
     void End();
+    // The session ends under the window (WM_ENDSESSION, a closed console): a transfer
+    // is stopped as Stop stops it, the boxes up now close as if cancelled, and the
+    // window ends once they have returned.
+    void EndSession();
+    // Posted (from any thread) to have the window call EndSession.
+    static constexpr UINT kEndSessionMessage = WM_APP + 2;
 
     // DialogWindow
     void SetItemText(int id, const std::string& text) override;
@@ -102,26 +109,13 @@ private:
     // The window's size and place: as the last run left it, else centred; kept at the end.
     bool RestorePlace();
     void SavePlace();
-    // Counts a box shown on the UI thread for as long as it is up.
-    class BoxScope {
-    public:
-        explicit BoxScope(Win32PlayerWindow& window) : window_(window) { ++window_.boxes_; }
-        ~BoxScope();
-        BoxScope(const BoxScope&) = delete;
-        BoxScope& operator=(const BoxScope&) = delete;
-
-    private:
-        Win32PlayerWindow& window_;
-    };
-
     CPlayerDlg& dlg_;
     std::function<void()> onInit_;
     HINSTANCE instance_;
     HWND hwnd_ = nullptr;
     bool modal_ = false;
     bool ending_ = false;
-    int boxes_ = 0;               // message boxes and the About box up now
-    bool closeDeferred_ = false;  // a close came while a box was up
+    std::atomic<bool> closeDeferred_{false};  // a close came while a box was up
     DWORD uiThread_;
     HDC paintDc_ = nullptr;                  // set while WM_PAINT draws the minimized icon
     HWND boardPanel_ = nullptr;              // a child of the dialog, destroyed with it

@@ -5,9 +5,9 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include "app/PlayerDlg.h"
 #include "hosts/win32/Win32Boxes.h"
 #include "hosts/win32/Win32Text.h"
-#include "media/TextCoding.h"
 #include "res/DialogTemplates.h"
 #include "res/Strings.h"
 
@@ -107,8 +107,8 @@ void Win32PlayerWindow::KillTimer(int id) { ::KillTimer(hwnd_, static_cast<UINT_
 
 void Win32PlayerWindow::MessageBox(const std::string& text, const std::string& caption, BoxIcon icon) {
     if (OnUiThread()) {
+        if (dlg_.Ending()) return;  // a worker's box that was on its way: nobody is there to read it
         const std::wstring title = DisplayText(caption.empty() ? res::kAppName : caption);
-        const BoxScope box(*this);
         ShowMessageBox(hwnd_, DisplayText(text), title, icon == BoxIcon::Warning ? MB_ICONWARNING : MB_ICONERROR);
         return;
     }
@@ -117,20 +117,17 @@ void Win32PlayerWindow::MessageBox(const std::string& text, const std::string& c
 }
 
 void Win32PlayerWindow::ShowText(const std::string& caption, const std::string& text) {
-    const BoxScope box(*this);
-    ShowTextBox(instance_, hwnd_, DisplayText(caption), TextToUtf8(text));
+    ShowTextBox(instance_, hwnd_, DisplayText(caption), text);  // already UTF-8
 }
 
 int Win32PlayerWindow::ChooseEntry(const std::string& caption, const std::string& prompt,
                                    const std::vector<std::string>& entries, int current) {
-    const BoxScope box(*this);
     std::vector<std::wstring> wide;
     for (const std::string& e : entries) wide.push_back(DisplayText(e));
     return ShowChoiceBox(instance_, hwnd_, DisplayText(caption), DisplayText(prompt), wide, current);
 }
 
 bool Win32PlayerWindow::ChooseFile(const std::string& folder, std::string& path) {
-    const BoxScope box(*this);
     std::wstring chosen;
     if (!ChooseOpenFile(hwnd_, Widen(folder), chosen)) return false;
     path = Narrow(chosen);
@@ -221,7 +218,6 @@ void Win32PlayerWindow::DrawIcon(IconHandle icon, int x, int y) {
 }
 
 int Win32PlayerWindow::RunModal(int templateId) {
-    const BoxScope box(*this);
     return static_cast<int>(::DialogBoxParamW(instance_, MAKEINTRESOURCEW(templateId), hwnd_, AboutProc, 0));
 }
 
