@@ -594,5 +594,179 @@ TEST_F(EmulatedCable, Ft2232hEnablesNotDriven) {
     EXPECT_EQ(cable.TapClocks(), 0u);
 }
 
+
+// The USB-Blaster II through the real libusb, found by the same search as
+// --cable usb-blaster: no USB-Blaster on the bus, so the second candidate opens.
+namespace usb2 {
+
+using test::FakeUsbBlaster2;
+
+// A made-up firmware: three bytes of program RAM, two of scratch RAM.
+constexpr char kFirmware[] = ":0300000002000FEC\n:02E00000A1B2CB\n:00000001FF\n";
+const std::vector<FakeUsbBlaster2::Load> kFirmwareLoads = {
+    {0xE600, {0x01}}, {0x0000, {0x02, 0x00, 0x0F}}, {0xE000, {0xA1, 0xB2}}, {0xE600, {0x00}}};
+
+struct Bench {
+    test::TempDir home;  // no Quartus installed here
+    std::string firmware = home.Write("blaster_6810.hex", Bytes(kFirmware, kFirmware + sizeof kFirmware - 1));
+
+    CliRun Run(std::vector<std::string> args) const {
+        UsbBlaster2Options options;
+        options.writeTimeoutMs = options.readTimeoutMs = kTimeoutMs;
+        options.comeBackMs = 400;
+        options.pollMs = 20;
+        options.roots = FirmwareRoots{"", "", home.path(), home.path()};
+        std::vector<std::shared_ptr<CableCandidate>> candidates = {
+            std::make_shared<UsbBlasterCable>(RealFtdiApi(), kTimeoutMs, kTimeoutMs),
+            std::make_shared<UsbBlaster2Cable>(options)};
+        std::ostringstream out, err;
+        CliEnvironment env;
+        env.usbBlaster = std::make_shared<CableSearch>(std::move(candidates));
+        CliRun r;
+        r.code = RunCli(args, out, err, env);
+        r.out = out.str();
+        r.err = err.str();
+        return r;
+    }
+};
+
+// The check's two reads each follow a 0x5F; the upload's bytes are the USB-Blaster's.
+Bytes WithFlushes(const Bytes& upload) {
+    Bytes b = test::kChainRead;
+    b.push_back(0x5F);
+    b.insert(b.end(), test::kHubHead.begin(), test::kHubHead.end());
+    b.push_back(0x5F);
+    return Concat(b, upload);
+}
+
+TEST_F(EmulatedCable, Blaster2LoadsItsFirmwareThenUploads) {
+    for (const auto& mode : kModes) {
+        SCOPED_TRACE(mode.empty() ? "" : "--packed");
+        Bench bench;
+        FakeUsbBlaster2 cable;
+        std::vector<std::string> args = {"play", test::DataFile("db_apu.nsf"), "--firmware", bench.firmware};
+        args.insert(args.end(), mode.begin(), mode.end());
+        const CliRun r = bench.Run(args);
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "tunlet-cli: Loading the USB-Blaster II's firmware from " + bench.firmware +
+                             "...\ntunlet-cli: Waiting for the USB-Blaster II to start with its firmware...\n");
+        EXPECT_EQ(cable.Loads(), kFirmwareLoads);
+        const Bytes dump = Expected(test::DataFile("db_apu.nsf"), mode);
+        const Bytes got = cable.Received();
+        EXPECT_TRUE(got == WithFlushes(dump));
+        EXPECT_EQ(cable.Flushes(), 2u);
+        // What the TAP saw: the stream without the two 0x5F the firmware took.
+        Bytes tapBytes = got;
+        if (tapBytes.size() > kBoardCheckCableBytes + 2) {
+            tapBytes.erase(tapBytes.begin() + static_cast<std::ptrdiff_t>(kBoardCheckCableBytes + 1));
+            tapBytes.erase(tapBytes.begin() + static_cast<std::ptrdiff_t>(kChainReadCableBytes));
+        }
+        const TapDecoder tap = AtTap(tapBytes);
+        EXPECT_EQ(tap.state(), TapState::RunTestIdle);
+        EXPECT_FALSE(tap.outputEnable());
+        EXPECT_TRUE(tap.user0() == AtTap(Concat(test::kBoardCheck, dump)).user0());
+        // The check's four writes, then whole transfers of whole 512-byte packets.
+        const std::vector<std::size_t> sizes = cable.TransferSizes();
+        ASSERT_GT(sizes.size(), 4u);
+        if (!mode.empty()) {
+            for (std::size_t i = 4; i + 1 < sizes.size(); ++i) EXPECT_EQ(sizes[i], kUsbTransferBytes);
+        }
+    }
+}
+
+TEST_F(EmulatedCable, Blaster2FailuresSayWhy) {
+    enum Knob { None, StayAway, Busy, Silent };
+    struct Case {
+        const char* label;
+        FakeUsbBlaster2::Start start;
+        Knob knob;
+        bool giveFirmware;
+        const char* firmwareText;  // null: the good one
+        std::vector<std::string> reasonParts;
+        std::size_t loads;
+    };
+    const Case cases[] = {
+        {"no firmware anywhere", FakeUsbBlaster2::Start::Unloaded, None, false, nullptr,
+         {"needs its firmware, blaster_6810.hex", "Tunlet looked in $QUARTUS_ROOTDIR/linux64 (not set)",
+          "/opt/altera*/*/quartus/linux64", "tunlet-cli --firmware PATH"}, 0},
+        {"damaged firmware", FakeUsbBlaster2::Start::Unloaded, None, true, ":0300000002000FEC\n:02E00000A1B2CC\n",
+         {"is damaged: line 2: the checksum does not match"}, 0},
+        {"never comes back", FakeUsbBlaster2::Start::Unloaded, StayAway, true, nullptr,
+         {"did not come back after its firmware was loaded"}, kFirmwareLoads.size()},
+        {"busy", FakeUsbBlaster2::Start::Started, Busy, false, nullptr, {"busy", "jtagd"}, 0},
+        {"silent firmware", FakeUsbBlaster2::Start::Started, Silent, false, nullptr, {"firmware does not answer"}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Bench bench;
+        FakeUsbBlaster2 cable(c.start);
+        if (c.knob == StayAway) cable.StayAway();
+        if (c.knob == Busy) cable.Busy();
+        if (c.knob == Silent) cable.SilentVersion();
+        std::vector<std::string> args = {"play", test::DataFile("db_apu.nsf")};
+        if (c.giveFirmware) {
+            const std::string text = c.firmwareText != nullptr ? c.firmwareText : kFirmware;
+            args.insert(args.end(), {"--firmware", bench.home.Write("fw.hex", Bytes(text.begin(), text.end()))});
+        }
+        const CliRun r = bench.Run(args);
+        EXPECT_EQ(r.code, 3);
+        const std::string box = "FPGA board is not connected.\n";
+        ASSERT_NE(r.err.find(box), std::string::npos) << r.err;
+        const std::string reason = r.err.substr(r.err.find(box));
+        for (const std::string& part : c.reasonParts) EXPECT_NE(reason.find(part), std::string::npos) << reason;
+        EXPECT_EQ(cable.Loads().size(), c.loads);
+        EXPECT_TRUE(cable.Received().empty());
+    }
+}
+
+TEST_F(EmulatedCable, Blaster2UnpluggedDuringTransfer) {
+    // At the check's first 0x5F, in the preamble, in a block: one reason each.
+    struct Case {
+        std::size_t from;
+        int code;
+        std::string err;
+    };
+    const Case cases[] = {
+        {1, 3, "FPGA board is not connected.\nReading from the cable failed.\n"},
+        {6, 4, kWriteErrLines},
+        {16, 4, kWriteErrLines},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.from);
+        Bench bench;
+        FakeUsbBlaster2 cable(FakeUsbBlaster2::Start::Started);
+        cable.VanishFrom(c.from);
+        const CliRun r = bench.Run({"play", test::DataFile("db_apu.nsf")});
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
+TEST_F(EmulatedCable, Blaster2ScanNamesTheCableAndSerialPicksIt) {
+    Bench bench;
+    FakeUsbBlaster2 cable(FakeUsbBlaster2::Start::Started);
+    const CliRun r = bench.Run({"scan"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("cable: USB-Blaster II (serial 91d28408)\ndevice 1: 0x020F30DD", 0), 0u) << r.out;
+    EXPECT_EQ(bench.Run({"scan", "--cable", "usb-blaster:91d28408"}).code, 0);
+    const CliRun other = bench.Run({"scan", "--cable", "usb-blaster:12345678"});
+    EXPECT_EQ(other.code, 3);
+    EXPECT_NE(other.err.find("No cable with serial number 12345678 is plugged in (Tunlet sees USB-Blaster II "
+                             "(serial 91d28408))"),
+              std::string::npos)
+        << other.err;
+}
+
+// The same search finds a USB-Blaster first, through libftdi's listing.
+TEST_F(EmulatedCable, SearchFindsTheUsbBlaster) {
+    Bench bench;
+    FakeUsbBlaster cable;
+    const CliRun r = bench.Run({"scan"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("cable: USB-Blaster\ndevice 1: 0x020F30DD", 0), 0u) << r.out;
+}
+
+}  // namespace usb2
+
 }  // namespace
 }  // namespace tunlet
