@@ -209,7 +209,7 @@ struct FakeUsbBlaster2::State {
             }
             const std::size_t room = static_cast<std::size_t>(urb->buffer_length) - 8;
             const std::size_t n = std::min({answer.size(), length, room});
-            std::memcpy(bytes + 8, answer.data(), n);
+            if (n > 0) std::memcpy(bytes + 8, answer.data(), n);
             actual = static_cast<int>(n);
         } else if ((type & 0x60) == 0x40 && request == kFirmwareLoad && !started) {
             loads.push_back({value, std::vector<std::uint8_t>(bytes + 8, bytes + 8 + length)});
