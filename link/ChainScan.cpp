@@ -128,11 +128,13 @@ ChainRead ReadChain(FT_HANDLE h) {
     return chain;
 }
 
-std::string RefusedChainText(const ChainRead& chain) {
-    (void)chain;
+namespace {
+// A chain longer than the read could hold.
+std::string TooLongText() {
     return "The JTAG chain holds more than " + std::to_string(kMaxChainDevices) + " devices; Tunlet drives chains of up to " +
            std::to_string(kMaxChainDevices) + ".";
 }
+}  // namespace
 
 namespace {
 
@@ -239,7 +241,7 @@ BoardCheck CheckOfRead(ChainRead::Result result) {
 }
 
 BoardCheck CheckOfChain(const ChainRead& chain) {
-    if (chain.result == ChainRead::Result::TooLong) return {BoardCheck::Result::Refused, RefusedChainText(chain)};
+    if (chain.result == ChainRead::Result::TooLong) return {BoardCheck::Result::Refused, TooLongText()};
     return CheckOfRead(chain.result);
 }
 

@@ -169,9 +169,6 @@ inline constexpr char kReasonNoAnswer[] = "The cable does not answer reads.";
 inline constexpr char kReasonReadFailed[] = "Reading from the cable failed.";
 inline constexpr char kReasonNoHub[] = "The FPGA's design has no virtual JTAG hub: it cannot take uploads.";
 
-// "The JTAG chain holds more than 8 devices; Tunlet drives chains of up to 8."
-std::string RefusedChainText(const ChainRead& chain);
-
 // Why uploads cannot go into this design ("" when they reach a virtual JTAG node at
 // address 1 with instruction 0). Needs the hub word and node 1's word.
 std::string UploadRefusal(const HubInfo& info);

@@ -90,15 +90,8 @@ TEST(Ftd2xxCable, SocBoardThroughTheLibrary) {
     socTap.Feed(soc.data(), soc.size());
     TapDecoder aloneTap;
     aloneTap.Feed(alone.data(), alone.size());
-    const DeviceRecord& fpga = socTap.chain().Record(0);
-    const DeviceRecord& expected = aloneTap.chain().Record(0);
-    ASSERT_EQ(fpga.user0Bits, expected.user0Bits + 1);
-    std::size_t wrong = (fpga.user0[0] & 1) != 0 ? 1 : 0;
-    for (std::uint64_t i = 0; i < expected.user0Bits; ++i) {
-        const bool want = ((expected.user0[i / 8] >> (i % 8)) & 1) != 0;
-        if ((((fpga.user0[(i + 1) / 8] >> ((i + 1) % 8)) & 1) != 0) != want) ++wrong;
-    }
-    EXPECT_EQ(wrong, 0u);
+    EXPECT_GT(aloneTap.chain().Record(0).user0Bits, 32902u * 8);
+    EXPECT_EQ(test::User0BitsDiffer(socTap.chain().Record(0), aloneTap.chain().Record(0), 1), 0u);
     EXPECT_EQ(socTap.chain().Record(1).instructions.back(), 0xF);  // the debug port in BYPASS
 }
 

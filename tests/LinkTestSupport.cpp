@@ -137,4 +137,16 @@ BoardSession::~BoardSession() {
     SetCableBackend(nullptr);
 }
 
+std::size_t User0BitsDiffer(const DeviceRecord& got, const DeviceRecord& alone, unsigned lead) {
+    if (got.user0Bits != alone.user0Bits + lead) {
+        return static_cast<std::size_t>(got.user0Bits > alone.user0Bits + lead ? got.user0Bits - alone.user0Bits - lead
+                                                                              : alone.user0Bits + lead - got.user0Bits);
+    }
+    const auto bit = [](const DeviceRecord& d, std::uint64_t i) { return ((d.user0[i / 8] >> (i % 8)) & 1) != 0; };
+    std::size_t wrong = 0;
+    for (std::uint64_t i = 0; i < lead; ++i) wrong += bit(got, i) ? 1 : 0;
+    for (std::uint64_t i = 0; i < alone.user0Bits; ++i) wrong += bit(got, i + lead) != bit(alone, i) ? 1 : 0;
+    return wrong;
+}
+
 }  // namespace tunlet::test

@@ -54,6 +54,11 @@ Bytes PackedRun(const Bytes& run);
 // Packed preamble, TCK brought low (0x2C), each run packed on its own, ending.
 Bytes ExpectedPackedStream(const std::vector<Bytes>& runs);
 
+// How many of the bits an FPGA's USER0 took differ from what it takes alone in the
+// chain, after `lead` captured 0 bits of the devices nearer the cable's TDI (a count
+// that does not match is the difference in count).
+std::size_t User0BitsDiffer(const DeviceRecord& got, const DeviceRecord& alone, unsigned lead);
+
 // Installs a fresh virtual board as the cable back end and opens it.
 struct BoardSession {
     std::shared_ptr<VirtualBoard> board = VirtualBoard::Create();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <system_error>
 
 #include "app/Boxes.h"
@@ -37,6 +38,18 @@ protected:
         ASSERT_TRUE(dlg.OnInitDialog());
         board->SetConnected(true);
         board->Reset();
+    }
+    // The next start of the program, with the settings this one kept: check runs once
+    // it is up.
+    void StartAgain(const std::function<void()>& check) {
+        CPlayerDlg again;
+        FakeWindow other;
+        other.settings = win.settings;
+        again.Attach(other);
+        again.OnCreate();
+        again.OnInitDialog();
+        check();
+        again.OnDestroy();
     }
     std::string Tune(std::uint8_t songs, std::uint8_t start, std::size_t size = 32768) {
         test::NsfSpec spec;
@@ -1179,14 +1192,7 @@ TEST_F(PlayerDlgTest, TckMenuEntry) {
     EXPECT_EQ(OpenTckKhz(0), 30000u);
     EXPECT_EQ(OpenTckKhz(12000), 12000u);  // --tck wins
     SetWindowTckKhz(0);
-    CPlayerDlg again;
-    FakeWindow other;
-    other.settings = win.settings;
-    again.Attach(other);
-    again.OnCreate();
-    again.OnInitDialog();
-    EXPECT_EQ(OpenTckKhz(0), 30000u);
-    again.OnDestroy();
+    StartAgain([] { EXPECT_EQ(OpenTckKhz(0), 30000u); });
     SetWindowTckKhz(0);
     EXPECT_EQ(OpenTckKhz(0), 6000u);
 }
@@ -1215,14 +1221,7 @@ TEST_F(PlayerDlgTest, FirmwareMenuEntry) {
     dlg.OnSysCommand(CPlayerDlg::kFirmwareCommand);
     EXPECT_EQ(win.firmwareFolders, (std::vector<std::string>{"", "", dir.path() + "/fw"}));
     SetCableFirmware("");
-    CPlayerDlg again;
-    FakeWindow other;
-    other.settings = win.settings;
-    again.Attach(other);
-    again.OnCreate();
-    again.OnInitDialog();
-    EXPECT_EQ(CableFirmware(), win.firmwareToChoose);
-    again.OnDestroy();
+    StartAgain([&] { EXPECT_EQ(CableFirmware(), win.firmwareToChoose); });
     SetCableFirmware("");
 }
 

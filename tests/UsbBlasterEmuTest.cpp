@@ -256,42 +256,28 @@ TEST_F(EmulatedCable, CheckOutcomes) {
     }
 }
 
-// SoC boards through libftdi and the emulated cable: the FPGA beside the debug port
-// takes the bits an FPGA alone takes, after one captured 0 bit when the port sits
-// between the cable's TDI and the FPGA; the port stays in BYPASS.
-TEST_F(EmulatedCable, SocBoardsTakeTheUpload) {
-    const struct {
-        std::vector<ChainDevice> chain;
-        std::size_t fpga;
-    } cases[] = {{{kEp4ce22}, 0}, {{kArmDap, kCycloneVSoc}, 1}, {{kCycloneVSoc, kArmDap}, 0}, {{kBypassOnly, kEp4ce22}, 1}};
+// A SoC board through libftdi and the emulated cable: the FPGA takes the bits it
+// takes alone, after the captured 0 bit of the debug port between it and the cable's
+// TDI; the port stays in BYPASS. (Every other chain: ChainCheck.)
+TEST_F(EmulatedCable, SocBoardTakesTheUpload) {
     std::vector<DeviceRecord> got;
-    for (const auto& c : cases) {
+    for (const std::vector<ChainDevice>& chain : {std::vector<ChainDevice>{kEp4ce22}, {kCycloneVSoc, kArmDap}}) {
         FakeUsbBlaster cable;
-        cable.SetChain(c.chain);
+        cable.SetChain(chain);
         const CliRun r = Play(test::DataFile("db_apu.nsf"));
         ASSERT_EQ(r.code, 0) << r.err;
         const Bytes sent = cable.Received();
-        TapDecoder tap{JtagChain(c.chain)};
+        TapDecoder tap{JtagChain(chain)};
         tap.Feed(sent.data(), sent.size());
         EXPECT_EQ(tap.state(), TapState::RunTestIdle);
         EXPECT_FALSE(tap.outputEnable());
-        got.push_back(tap.chain().Record(c.fpga));
-        const std::size_t other = 1 - c.fpga;
-        if (c.chain.size() == 2 && c.chain[other].idcode) {
-            EXPECT_EQ(tap.chain().Record(other).instructions.back(), (1u << c.chain[other].irLength) - 1);
+        got.push_back(tap.chain().Record(0));
+        if (chain.size() == 2) {
+            EXPECT_EQ(tap.chain().Record(1).instructions.back(), 0xFu);
         }
     }
     EXPECT_GT(got[0].user0Bits, 32902u * 8);
-    EXPECT_TRUE(got[1].user0 == got[0].user0);
-    EXPECT_TRUE(got[3].user0 == got[0].user0);
-    // One 0 bit ahead: the same bits, one place later.
-    ASSERT_EQ(got[2].user0Bits, got[0].user0Bits + 1);
-    std::size_t wrong = (got[2].user0[0] & 1) != 0 ? 1 : 0;
-    for (std::uint64_t i = 0; i < got[0].user0Bits; ++i) {
-        const bool want = ((got[0].user0[i / 8] >> (i % 8)) & 1) != 0;
-        if ((((got[2].user0[(i + 1) / 8] >> ((i + 1) % 8)) & 1) != 0) != want) ++wrong;
-    }
-    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(test::User0BitsDiffer(got[1], got[0], 1), 0u);
 }
 
 TEST_F(EmulatedCable, FailedTransferDuringTheCheck) {
